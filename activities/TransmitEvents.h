@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <utility>
+
+#include "core/Event.h"
+#include "core/FrameList.h"
+#include "core/TimeStamp.h"
+
+// The portal's answer delivered a new frame list.
+class SendFramesEvent final : public NamedEvent<SendFramesEvent> {
+  public:
+    static const char* className() { return "SendFramesEvent"; }
+    explicit SendFramesEvent(FrameList frames) : frames_(std::move(frames)) {}
+    const FrameList& getFrames() const { return frames_; }
+
+  private:
+    FrameList frames_;
+};
+
+// A time for the next transmission has been decided.
+class CyclicTransmitTimeEvent final : public NamedEvent<CyclicTransmitTimeEvent> {
+  public:
+    static const char* className() { return "CyclicTransmitTimeEvent"; }
+    explicit CyclicTransmitTimeEvent(const TimeStamp& time) : time_(time) {}
+    const TimeStamp& getTime() const { return time_; }
+
+  private:
+    TimeStamp time_;
+};
+
+// The transmit timer has expired. Its frame list is always empty: the frames
+// to send are the stored ones.
+class CyclicTransmitEvent final : public NamedEvent<CyclicTransmitEvent> {
+  public:
+    static const char* className() { return "CyclicTransmitEvent"; }
+    explicit CyclicTransmitEvent(FrameList frames = {}) : frames_(std::move(frames)) {}
+    const FrameList& getFrames() const { return frames_; }
+
+  private:
+    FrameList frames_;
+};
+
+// The dongle's attempt has ended: 0 sent, 1 duty cycle exceeded, 2 dongle not
+// available.
+class ContinueTransmitEvent final : public NamedEvent<ContinueTransmitEvent> {
+  public:
+    static const char* className() { return "ContinueTransmitEvent"; }
+    explicit ContinueTransmitEvent(int32_t code) : code_(code) {}
+    int32_t getCode() const { return code_; }
+
+  private:
+    int32_t code_;
+};

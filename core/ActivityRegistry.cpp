@@ -1,0 +1,25 @@
+#include "core/ActivityRegistry.h"
+
+#include "core/Activity.h"
+#include "core/Event.h"
+#include "core/Log.h"
+
+void ActivityRegistry::add(Activity* activity, const std::string& eventName) {
+    std::list<Activity*> handlers = activities_[eventName];
+    handlers.push_front(activity);
+    activities_[eventName] = std::move(handlers);
+}
+
+void ActivityRegistry::fire(Event* event) const {
+    auto found = activities_.find(event->getName());
+    if (found == activities_.end()) {
+        return;
+    }
+    // Iterate a copy: an activity may register further handlers while it runs
+    // without disturbing this dispatch.
+    const std::list<Activity*> handlers = found->second;
+    for (Activity* activity : handlers) {
+        log(clockTimeText(), activity->getName());
+        activity->execute(event);
+    }
+}

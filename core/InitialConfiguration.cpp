@@ -1,0 +1,171 @@
+#include "core/InitialConfiguration.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+#include "core/Log.h"
+#include "core/MainWindowCommands.h"
+#include "core/Text.h"
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+// Binary mode with our own line ends, so CR LF and LF end a line alike on
+// every platform; the C runtime's fopen shares the file with other readers
+// and writers on Windows.
+FileHandle openForReading(const std::string& path) {
+    return FileHandle(std::fopen(path.c_str(), "rb"));
+}
+
+// Reads one line of at most maxLength characters without its line end; the
+// rest of a longer line is skipped so the next call starts on a fresh line.
+// Returns false at the end of the file or on a read error.
+bool readLine(std::FILE* file, std::size_t maxLength, std::string& line) {
+    line.clear();
+    bool cut = false;
+    int c = std::fgetc(file);
+    if (c == EOF) {
+        return false;
+    }
+    while (c != EOF && c != '\n') {
+        if (line.size() < maxLength) {
+            line.push_back(static_cast<char>(c));
+        } else {
+            cut = true;
+        }
+        c = std::fgetc(file);
+    }
+    if (!cut && !line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    return true;
+}
+
+const char* const requiredKeys[] = {
+    "PORTAL_SERVER_HOST",
+    "PORTAL_SERVER_PORT",
+    "PORTAL_SERVER_URI",
+    "SOFTWARE_VERSION",
+    "REASON",
+    "CYCLIC_HELLO_INTERVAL_ON_ERROR",
+    "CYCLIC_USB_INTERVAL_ON_ERROR",
+    "MAX_DUTYCYCLE_UTILISATION",
+    "CYCLIC_HELLO_INTERVAL_ON_DUTY_CYCLE",
+    "SEND_FRAMES_REPEAT",
+    "MAX_USB_WRITE_BUFFER_RETRY",
+    "USB_WAIT_TIMEOUT",
+    "PARTNER",
+};
+
+}  // namespace
+
+bool InitialConfiguration::exists() const {
+    return openForReading(filePath_) != nullptr;
+}
+
+InitialConfiguration& InitialConfiguration::read() {
+    FileHandle file = openForReading(filePath_);
+    if (!file) {
+        throw FatalError(
+            "fatal error! unable to open initial configuration file. It makes no sence to "
+            "continue");
+    }
+    std::string line;
+    while (!std::ferror(file.get()) && readLine(file.get(), maxLineLength, line)) {
+        parseLine(line);
+    }
+    return *this;
+}
+
+void InitialConfiguration::parseLine(const std::string& line) {
+    if (line.empty()) {
+        return;
+    }
+    const std::string::size_type equals = line.find('=');
+    if (equals == std::string::npos) {
+        return;
+    }
+    const std::string name = line.substr(0, std::min(equals, maxNameLength));
+    const std::string value = line.substr(equals + 1);
+
+    struct TextKey {
+        const char* name;
+        std::string InitialConfiguration::*field;
+    };
+    struct IntegerKey {
+        const char* name;
+        int32_t InitialConfiguration::*field;
+    };
+    static const TextKey textKeys[] = {
+        {"PORTAL_SERVER_HOST", &InitialConfiguration::portalServerHost_},
+        {"PORTAL_SERVER_URI", &InitialConfiguration::portalServerUri_},
+        {"SOFTWARE_VERSION", &InitialConfiguration::softwareVersion_},
+        {"PARTNER", &InitialConfiguration::partner_},
+    };
+    static const IntegerKey integerKeys[] = {
+        {"PORTAL_SERVER_PORT", &InitialConfiguration::portalServerPort_},
+        {"PROXY_SERVER_PORT", &InitialConfiguration::proxyServerPort_},
+        {"REASON", &InitialConfiguration::reason_},
+        {"CYCLIC_HELLO_INTERVAL_ON_ERROR", &InitialConfiguration::cyclicHelloIntervalOnError_},
+        {"CYCLIC_USB_INTERVAL_ON_ERROR", &InitialConfiguration::cyclicUsbIntervalOnError_},
+        {"MAX_DUTYCYCLE_UTILISATION", &InitialConfiguration::maxDutyCycleUtilisation_},
+        {"CYCLIC_HELLO_INTERVAL_ON_DUTY_CYCLE",
+         &InitialConfiguration::cyclicHelloIntervalOnDutyCycle_},
+        {"SEND_FRAMES_REPEAT", &InitialConfiguration::sendFramesRepeat_},
+        {"MAX_USB_WRITE_BUFFER_RETRY", &InitialConfiguration::maxUsbWriteBufferRetry_},
+        {"USB_WAIT_TIMEOUT", &InitialConfiguration::usbWaitTimeout_},
+    };
+
+    bool known = false;
+    if (name == "PROXY_SERVER_HOST") {
+        proxyServerHost_ = value;
+        known = true;
+    } else if (name == "ENABLE_LOGGING") {
+        const bool on = value == "true";
+        setLoggingEnabled(on);
+        if (on) {
+            // The window shows the log only once it is visible; the command
+            // carries an empty text that the window ignores.
+            static const char empty[] = "";
+            sendToMainWindow(ID_SHOW_LOGGER, reinterpret_cast<intptr_t>(empty));
+        }
+        return;
+    }
+    for (const TextKey& key : textKeys) {
+        if (name == key.name) {
+            this->*key.field = value;
+            known = true;
+        }
+    }
+    for (const IntegerKey& key : integerKeys) {
+        if (name == key.name) {
+            this->*key.field = readInteger(value);
+            known = true;
+        }
+    }
+    if (known && std::find(seenKeys_.begin(), seenKeys_.end(), name) == seenKeys_.end()) {
+        seenKeys_.push_back(name);
+    }
+}
+
+std::optional<std::string> InitialConfiguration::getProxy() const {
+    if (!proxyServerHost_ || proxyServerHost_->empty()) {
+        return std::nullopt;
+    }
+    return *proxyServerHost_ + ":" + decimalText(proxyServerPort_);
+}
+
+std::vector<std::string> InitialConfiguration::missingKeys() const {
+    std::vector<std::string> missing;
+    for (const char* key : requiredKeys) {
+        if (std::find(seenKeys_.begin(), seenKeys_.end(), key) == seenKeys_.end()) {
+            missing.push_back(key);
+        }
+    }
+    return missing;
+}

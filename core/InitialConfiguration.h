@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// A start-up failure that ends the program; its text is logged by whoever
+// catches it.
+class FatalError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// The agent's fixed settings, read once from the KEY=value lines of
+// quorvel.ini and only read afterwards.
+class InitialConfiguration {
+  public:
+    // Lines are read with a buffer of 1024 characters; a longer line is cut
+    // there and the rest of it skipped, and a longer name is cut to 127.
+    static constexpr std::size_t maxLineLength = 1023;
+    static constexpr std::size_t maxNameLength = 127;
+
+    void setFilePath(const std::string& path) { filePath_ = path; }
+    bool exists() const;
+    // Throws FatalError when the file cannot be opened.
+    InitialConfiguration& read();
+    // One KEY=value line; anything that is not a known key is ignored.
+    void parseLine(const std::string& line);
+
+    const std::string& getPortalServerHost() const { return portalServerHost_; }
+    int32_t getPortalServerPort() const { return portalServerPort_; }
+    const std::string& getPortalServerUri() const { return portalServerUri_; }
+    const std::string& getSoftwareVersion() const { return softwareVersion_; }
+    int32_t getReason() const { return reason_; }
+    int32_t getCyclicHelloIntervalOnError() const { return cyclicHelloIntervalOnError_; }
+    int32_t getCyclicUsbIntervalOnError() const { return cyclicUsbIntervalOnError_; }
+    int32_t getCyclicHelloIntervalOnDutyCycle() const { return cyclicHelloIntervalOnDutyCycle_; }
+    int32_t getSendFramesRepeat() const { return sendFramesRepeat_; }
+    int32_t getMaxUsbWriteBufferRetry() const { return maxUsbWriteBufferRetry_; }
+    int32_t getMaxDutyCycleUtilisation() const { return maxDutyCycleUtilisation_; }
+    int32_t getUsbWaitTimeout() const { return usbWaitTimeout_; }
+    const std::string& getPartner() const { return partner_; }
+    // "host:port" when a proxy host is set, otherwise none.
+    std::optional<std::string> getProxy() const;
+
+    // Keys that every consumer needs but no line of the file gave.
+    std::vector<std::string> missingKeys() const;
+
+  private:
+    std::string filePath_;
+    std::string portalServerHost_;
+    int32_t portalServerPort_ = 0;
+    std::optional<std::string> proxyServerHost_;
+    int32_t proxyServerPort_ = 0;
+    std::string portalServerUri_;
+    std::string softwareVersion_;
+    int32_t reason_ = 0;
+    int32_t cyclicHelloIntervalOnError_ = 0;
+    int32_t cyclicUsbIntervalOnError_ = 0;
+    int32_t cyclicHelloIntervalOnDutyCycle_ = 0;
+    int32_t sendFramesRepeat_ = 0;
+    int32_t maxUsbWriteBufferRetry_ = 0;
+    int32_t maxDutyCycleUtilisation_ = 0;
+    int32_t usbWaitTimeout_ = 0;
+    std::string partner_;
+    std::vector<std::string> seenKeys_;
+};

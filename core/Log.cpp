@@ -1,0 +1,68 @@
+#include "core/Log.h"
+
+#include <atomic>
+
+#include "core/Clock.h"
+#include "core/MainWindowCommands.h"
+
+namespace {
+std::atomic<bool> enabled{false};
+}
+
+bool loggingEnabled() {
+    return enabled.load(std::memory_order_relaxed);
+}
+
+void setLoggingEnabled(bool on) {
+    enabled.store(on, std::memory_order_relaxed);
+}
+
+std::string logLine(const std::string& message) {
+    return " - [" + decimalText(processClock().processMilliseconds()) + "] " + message;
+}
+
+void log(const std::string& message) {
+    if (!loggingEnabled()) {
+        return;
+    }
+    const std::string line = logLine(message);
+    // The send is synchronous, so the line outlives the window's use of it.
+    sendToMainWindow(ID_LOG_LINE, reinterpret_cast<intptr_t>(line.c_str()));
+}
+
+void log(const std::string& message, const std::string& text) {
+    if (loggingEnabled()) {
+        log(message + text);
+    }
+}
+
+void log(const std::string& message, int64_t value) {
+    if (loggingEnabled()) {
+        log(message + decimalText(value));
+    }
+}
+
+void log(const std::string& message, const ReportBuffer& buffer) {
+    if (loggingEnabled()) {
+        log(message + hexDump(buffer));
+    }
+}
+
+std::string hexDump(const ReportBuffer& buffer) {
+    static const char digits[] = "0123456789abcdef";
+    std::string dump;
+    dump.reserve(buffer.size() * 3);
+    for (uint8_t byte : buffer) {
+        dump += digits[byte >> 4];
+        dump += digits[byte & 0x0F];
+        dump += ':';
+    }
+    return dump;
+}
+
+std::string clockTimeText() {
+    const Clock& clock = processClock();
+    const LocalTime t = clock.localTime(clock.now().seconds);
+    return decimalText(t.year) + "." + decimalText(t.month) + "." + decimalText(t.day) + " " +
+           decimalText(t.hour) + ":" + decimalText(t.minute) + ":" + decimalText(t.second) + " - ";
+}

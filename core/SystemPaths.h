@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+
+// Where the agent finds its own files.
+class SystemPaths {
+  public:
+    virtual ~SystemPaths() = default;
+    // The program's own path as the first command-line element gives it, in
+    // the system's 8-bit code page.
+    virtual std::string programPath() const = 0;
+};
+
+// Drive and directory of a path, with its trailing separator: the folder that
+// holds the program and its files. Empty for a bare file name.
+std::string folderOf(const std::string& path);

@@ -1,0 +1,53 @@
+#include "core/win32/ApplicationThread.h"
+
+#include "core/Log.h"
+#include "core/Main.h"
+#include "core/Platform.h"
+#include "core/win32/MainWindow.h"
+#include "core/win32/Win32MainWindow.h"
+#include "core/win32/Win32SystemPaths.h"
+
+namespace {
+
+DWORD WINAPI initialisationThread(LPVOID parameter) {
+    Main* main = static_cast<Main*>(parameter);
+    waitForMainWindow([] { return mainWindowHandle() != nullptr; }, [] { Sleep(500); });
+    main->initialise();
+    setInitialisationFinished();
+    return 0;
+}
+
+Platform windowsPlatform() {
+    static Win32SystemPaths paths;
+    Platform platform;
+    platform.paths = &paths;
+    return platform;
+}
+
+}  // namespace
+
+ApplicationThread::ApplicationThread()
+    : main_(new Main(windowsPlatform())), window_(new MainWindow()) {
+    static Win32MainWindowCommands commands;
+    setMainWindowCommands(&commands);
+}
+
+void ApplicationThread::startThread() {
+    const HANDLE thread = CreateThread(nullptr, 0, initialisationThread, main_, 0, nullptr);
+    if (thread == nullptr) {
+        // Without it nothing would ever be wired or started; an agent that
+        // only shows a window is worse than none.
+        threadStarted_ = false;
+        return;
+    }
+    // The thread runs on its own; nothing waits for it.
+    CloseHandle(thread);
+}
+
+int ApplicationThread::run(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine,
+                           int showCommand) {
+    if (threadStarted_) {
+        window_->run(instance, previous, commandLine, showCommand);
+    }
+    return 0;
+}

@@ -1,0 +1,83 @@
+#include "core/win32/MainWindow.h"
+
+#include "core/win32/Win32MainWindow.h"
+#include "resources/resource.h"
+#include "ui/win32/LoggerWindow.h"
+
+namespace {
+
+// Owns a kernel handle; both null and INVALID_HANDLE_VALUE mean none.
+class ScopedHandle {
+  public:
+    explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
+    ~ScopedHandle() {
+        if (valid()) {
+            CloseHandle(handle_);
+        }
+    }
+    ScopedHandle(const ScopedHandle&) = delete;
+    ScopedHandle& operator=(const ScopedHandle&) = delete;
+    bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+
+  private:
+    HANDLE handle_;
+};
+
+// Asks the running copy to open the portal, as if its user had chosen Open
+// Portal. The wait is bounded: a copy busy with a slow portal must not leave
+// this one hanging around.
+void handOverToRunningCopy() {
+    const HWND running = FindWindowA(loggerWindowClassName, nullptr);
+    if (running == nullptr || running == reinterpret_cast<HWND>(INVALID_HANDLE_VALUE)) {
+        return;
+    }
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(running, WM_COMMAND, ID_OPEN_PORTAL, 0, SMTO_NORMAL, 60000, &result);
+}
+
+}  // namespace
+
+int MainWindow::run(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    // Held while the message loop runs, that is for the life of the agent.
+    const ScopedHandle mutex(CreateMutexA(nullptr, FALSE, "quorvel_exe"));
+    const DWORD mutexError = GetLastError();
+    if (mutexError == ERROR_ALREADY_EXISTS) {
+        handOverToRunningCopy();
+        return 0;
+    }
+
+    if (!registerLoggerWindowClass(instance)) {
+        return 0;
+    }
+    const HWND window = createLoggerWindow(instance);
+    if (window == nullptr) {
+        return 0;
+    }
+    setMainWindow(window, instance);
+
+    ShowWindow(window, SW_HIDE);
+    UpdateWindow(window);
+
+    MSG message{};
+    for (;;) {
+        const BOOL got = GetMessageA(&message, nullptr, 0, 0);
+        if (got == 0) {
+            break;
+        }
+        if (got == -1) {
+            // Only an invalid window or message pointer makes this fail;
+            // spinning on it would burn a core forever.
+            return 0;
+        }
+        // Timer expiries wait until the initialisation thread has finished,
+        // so the two threads never touch the agent's state at once. A window
+        // timer keeps firing until it is killed, so the skipped expiry comes
+        // back within its interval.
+        if (message.message == WM_TIMER && !initialisationFinished()) {
+            continue;
+        }
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return static_cast<int>(message.wParam);
+}

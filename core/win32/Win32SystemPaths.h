@@ -1,0 +1,8 @@
+#pragma once
+
+#include "core/SystemPaths.h"
+
+class Win32SystemPaths final : public SystemPaths {
+  public:
+    std::string programPath() const override;
+};

@@ -1,0 +1,72 @@
+#include <gtest/gtest.h>
+
+#include "resources/resource.h"
+#include "ui/LogText.h"
+#include "ui/WindowCommand.h"
+
+namespace {
+
+TEST(WindowCommandRouting, EachCommandIsReadFromItsOwnField) {
+    EXPECT_EQ(classifyWindowCommand(ID_LOG_LINE, 0x1234), WindowCommand::LogLine);
+    EXPECT_EQ(classifyWindowCommand(ID_SHOW_LOGGER, 0x1234), WindowCommand::ShowLogger);
+    EXPECT_EQ(classifyWindowCommand(0, ID_STATUS_CHANGED), WindowCommand::StatusChanged);
+    EXPECT_EQ(classifyWindowCommand(ID_OPEN_PORTAL, 0), WindowCommand::OpenPortal);
+    EXPECT_EQ(classifyWindowCommand(0x5000, ID_FATAL_ERROR), WindowCommand::FatalError);
+    EXPECT_EQ(classifyWindowCommand(ID_EXIT, 0), WindowCommand::Exit);
+    EXPECT_EQ(classifyWindowCommand(ID_ABOUT, 0), WindowCommand::About);
+}
+
+TEST(WindowCommandRouting, ACodeInTheWrongFieldDoesNothing) {
+    EXPECT_EQ(classifyWindowCommand(ID_STATUS_CHANGED, 0), WindowCommand::Ignore);
+    EXPECT_EQ(classifyWindowCommand(ID_FATAL_ERROR, 0), WindowCommand::Ignore);
+    EXPECT_EQ(classifyWindowCommand(0, ID_LOG_LINE), WindowCommand::Ignore);
+}
+
+TEST(WindowCommandRouting, OpenPortalNeedsAZeroLParam) {
+    EXPECT_EQ(classifyWindowCommand(ID_OPEN_PORTAL, 1), WindowCommand::Ignore);
+}
+
+TEST(WindowCommandRouting, OnlyTheLowWordOfWParamCounts) {
+    // Menus and accelerators put a notification code in the high word.
+    EXPECT_EQ(classifyWindowCommand(0x00010000u | ID_EXIT, 0), WindowCommand::Exit);
+    EXPECT_EQ(classifyWindowCommand(0x00010000u | ID_LOG_LINE, 0x1234), WindowCommand::LogLine);
+}
+
+TEST(WindowCommandRouting, MenuBarItemsActAsExitAndAbout) {
+    EXPECT_EQ(classifyWindowCommand(IDM_QUIT, 0), WindowCommand::Exit);
+    EXPECT_EQ(classifyWindowCommand(IDM_INFO, 0), WindowCommand::About);
+}
+
+TEST(WindowCommandRouting, UserInterfaceCommandsAreTheOnesThatRunApplicationLogic) {
+    EXPECT_TRUE(needsUserInterface(WindowCommand::OpenPortal));
+    EXPECT_TRUE(needsUserInterface(WindowCommand::About));
+    EXPECT_TRUE(needsUserInterface(WindowCommand::StatusChanged));
+    EXPECT_FALSE(needsUserInterface(WindowCommand::LogLine));
+    EXPECT_FALSE(needsUserInterface(WindowCommand::Exit));
+    EXPECT_FALSE(needsUserInterface(WindowCommand::FatalError));
+}
+
+TEST(LogTextTest, EveryLineIsPrecededByALineBreak) {
+    LogText text;
+    text.append("first");
+    text.append("second");
+    EXPECT_EQ(text.text(), "Logger:\r\nfirst\r\nsecond");
+}
+
+TEST(LogTextTest, OldestWholeLinesGoFirstOnceTheCapIsPassed) {
+    LogText text(30);
+    text.append("line-1");  // Logger:\r\nline-1 = 15
+    text.append("line-2");  // 23
+    text.append("line-3");  // 31 > 30: line-1 goes
+    EXPECT_EQ(text.text(), "Logger:\r\nline-2\r\nline-3");
+    EXPECT_LE(text.text().size(), 30u);
+}
+
+TEST(LogTextTest, ALineLargerThanTheCapKeepsItsBeginning) {
+    LogText text(20);
+    text.append("old");
+    text.append(std::string(100, 'x'));
+    EXPECT_EQ(text.text(), "Logger:\r\n" + std::string(11, 'x'));
+}
+
+}  // namespace
