@@ -1,9 +1,15 @@
 #pragma once
 
+class SystemLanguage;
 class SystemPaths;
+class UrlOpener;
+class WindowTimers;
 
 // The operating-system ports the agent's resources are built with. The
 // Windows program fills it with its adapters; tests fill it with fakes.
 struct Platform {
     SystemPaths* paths = nullptr;
+    WindowTimers* timers = nullptr;
+    UrlOpener* urlOpener = nullptr;
+    SystemLanguage* language = nullptr;
 };

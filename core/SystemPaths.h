@@ -9,6 +9,9 @@ class SystemPaths {
     // The program's own path as the first command-line element gives it, in
     // the system's 8-bit code page.
     virtual std::string programPath() const = 0;
+    // The all-users application-data folder (C:\ProgramData on current
+    // Windows), in the system's 8-bit code page; empty when unknown.
+    virtual std::string commonAppDataFolder() const = 0;
 };
 
 // Drive and directory of a path, with its trailing separator: the folder that

@@ -1,11 +1,14 @@
 #include "core/win32/ApplicationThread.h"
 
+#include "activities/win32/ShellUrlOpener.h"
 #include "core/Log.h"
 #include "core/Main.h"
 #include "core/Platform.h"
 #include "core/win32/MainWindow.h"
 #include "core/win32/Win32MainWindow.h"
 #include "core/win32/Win32SystemPaths.h"
+#include "timer/win32/Win32WindowTimers.h"
+#include "ui/win32/Win32SystemLanguage.h"
 
 namespace {
 
@@ -19,8 +22,16 @@ DWORD WINAPI initialisationThread(LPVOID parameter) {
 
 Platform windowsPlatform() {
     static Win32SystemPaths paths;
+    // Never deleted: the initialisation thread may still arm timers while
+    // the process ends, after static objects have been destroyed.
+    static Win32WindowTimers* timers = new Win32WindowTimers();
+    static ShellUrlOpener urlOpener;
+    static Win32SystemLanguage language;
     Platform platform;
     platform.paths = &paths;
+    platform.timers = timers;
+    platform.urlOpener = &urlOpener;
+    platform.language = &language;
     return platform;
 }
 

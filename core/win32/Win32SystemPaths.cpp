@@ -1,7 +1,10 @@
 #include "core/win32/Win32SystemPaths.h"
 
-#include <shellapi.h>
+// windows.h first: the other Windows headers rely on its definitions.
 #include <windows.h>
+
+#include <shellapi.h>
+#include <shlobj.h>
 
 #include <memory>
 
@@ -37,4 +40,18 @@ std::string Win32SystemPaths::programPath() const {
         return std::string();
     }
     return toCodePage(arguments.get()[0]);
+}
+
+std::string Win32SystemPaths::commonAppDataFolder() const {
+    char folder[MAX_PATH] = {};
+    // The ANSI call converts to the system code page, as the callers expect.
+    const HRESULT result =
+        SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder);
+    if (FAILED(result)) {
+        // The result carries the error; GetLastError is not set by this call.
+        log("[Win32SystemPaths::commonAppDataFolder] SHGetFolderPathA failed, HRESULT=",
+            static_cast<int64_t>(static_cast<uint32_t>(result)));
+        return std::string();
+    }
+    return std::string(folder);
 }

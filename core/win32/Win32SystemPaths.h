@@ -5,4 +5,5 @@
 class Win32SystemPaths final : public SystemPaths {
   public:
     std::string programPath() const override;
+    std::string commonAppDataFolder() const override;
 };
