@@ -1,50 +1,13 @@
 #include "core/InitialConfiguration.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <memory>
 
 #include "core/Log.h"
 #include "core/MainWindowCommands.h"
 #include "core/Text.h"
+#include "core/TextFile.h"
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-
-// Binary mode with our own line ends, so CR LF and LF end a line alike on
-// every platform; the C runtime's fopen shares the file with other readers
-// and writers on Windows.
-FileHandle openForReading(const std::string& path) {
-    return FileHandle(std::fopen(path.c_str(), "rb"));
-}
-
-// Reads one line of at most maxLength characters without its line end; the
-// rest of a longer line is skipped so the next call starts on a fresh line.
-// Returns false at the end of the file or on a read error.
-bool readLine(std::FILE* file, std::size_t maxLength, std::string& line) {
-    line.clear();
-    bool cut = false;
-    int c = std::fgetc(file);
-    if (c == EOF) {
-        return false;
-    }
-    while (c != EOF && c != '\n') {
-        if (line.size() < maxLength) {
-            line.push_back(static_cast<char>(c));
-        } else {
-            cut = true;
-        }
-        c = std::fgetc(file);
-    }
-    if (!cut && !line.empty() && line.back() == '\r') {
-        line.pop_back();
-    }
-    return true;
-}
 
 const char* const requiredKeys[] = {
     "PORTAL_SERVER_HOST",
@@ -65,19 +28,16 @@ const char* const requiredKeys[] = {
 }  // namespace
 
 bool InitialConfiguration::exists() const {
-    return openForReading(filePath_) != nullptr;
+    return canOpenForReading(filePath_);
 }
 
 InitialConfiguration& InitialConfiguration::read() {
-    FileHandle file = openForReading(filePath_);
-    if (!file) {
+    const bool opened =
+        forEachLine(filePath_, maxLineLength, [this](const std::string& line) { parseLine(line); });
+    if (!opened) {
         throw FatalError(
             "fatal error! unable to open initial configuration file. It makes no sence to "
             "continue");
-    }
-    std::string line;
-    while (!std::ferror(file.get()) && readLine(file.get(), maxLineLength, line)) {
-        parseLine(line);
     }
     return *this;
 }

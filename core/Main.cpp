@@ -3,13 +3,16 @@
 #include "core/Log.h"
 #include "storage/FilesystemResource.h"
 
+Main::Main(const Platform& platform) : platform_(platform) {}
+
+Main::~Main() = default;
+
 void Main::initialise() {
     log("Initialisation: ...");
-    // Never deleted: activities and window procedures keep pointers to the
-    // resources for the life of the process.
-    filesystem_ = new FilesystemResource(*platform_.paths);
+    filesystem_ = std::make_unique<FilesystemResource>(*platform_.paths, *platform_.language,
+                                                       *platform_.files);
     log("Initialisation: ok");
-    start(filesystem_);
+    start(filesystem_.get());
 }
 
 int Main::start(FilesystemResource* filesystem) {

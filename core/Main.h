@@ -1,27 +1,31 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 #include "core/Platform.h"
 
 class FilesystemResource;
 
 // Creates the agent's resources and activities once, wires them through the
-// resources' registries and starts the agent. Everything it creates lives
-// until the process ends.
+// resources' registries and starts the agent. It owns what it creates; the
+// program never deletes it, so all of that lives until the process ends.
 class Main {
   public:
-    explicit Main(const Platform& platform) : platform_(platform) {}
+    explicit Main(const Platform& platform);
+    ~Main();
+    Main(const Main&) = delete;
+    Main& operator=(const Main&) = delete;
 
     // Runs on the initialisation thread.
     void initialise();
     int start(FilesystemResource* filesystem);
 
-    FilesystemResource* filesystemResource() const { return filesystem_; }
+    FilesystemResource* filesystemResource() const { return filesystem_.get(); }
 
   private:
     Platform platform_;
-    FilesystemResource* filesystem_ = nullptr;
+    std::unique_ptr<FilesystemResource> filesystem_;
 };
 
 // The initialisation thread's first step: wait, half a second at a time and

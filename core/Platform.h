@@ -1,5 +1,6 @@
 #pragma once
 
+class FileSystem;
 class SystemLanguage;
 class SystemPaths;
 class UrlOpener;
@@ -9,6 +10,7 @@ class WindowTimers;
 // Windows program fills it with its adapters; tests fill it with fakes.
 struct Platform {
     SystemPaths* paths = nullptr;
+    FileSystem* files = nullptr;
     WindowTimers* timers = nullptr;
     UrlOpener* urlOpener = nullptr;
     SystemLanguage* language = nullptr;

@@ -2,15 +2,51 @@
 
 #include <exception>
 
+#include "activities/HelloEvents.h"
+#include "activities/TransmitEvents.h"
 #include "core/Log.h"
 #include "core/MainWindowCommands.h"
 #include "core/SystemPaths.h"
+#include "storage/FileSystem.h"
+#include "ui/Texts.h"
 
-FilesystemResource::FilesystemResource(const SystemPaths& paths)
-    : paths_(paths), configuration_(std::make_unique<InitialConfiguration>()) {}
+namespace {
+
+// Appends a relative path with exactly one backslash between, as the shell's
+// PathAppend does.
+std::string appendPath(const std::string& folder, const std::string& relative) {
+    if (folder.empty() || folder.back() == '\\' || folder.back() == '/') {
+        return folder + relative;
+    }
+    return folder + "\\" + relative;
+}
+
+std::string bounded(const std::string& text, std::size_t width) {
+    return text.substr(0, width - 1);
+}
+
+}  // namespace
+
+FilesystemResource::FilesystemResource(const SystemPaths& paths, const SystemLanguage& language,
+                                       FileSystem& files)
+    : paths_(paths),
+      language_(language),
+      files_(files),
+      configuration_(std::make_unique<InitialConfiguration>()) {}
 
 int FilesystemResource::start() {
-    return init();
+    const int result = init();
+    if (result != 0) {
+        return result;
+    }
+    fireHelloTime();
+    if (!getFrames().empty()) {
+        fireTransmitTime(data_.nextTransmitTime);
+    } else {
+        log("Frames are empty, CyclicTransmitTimeEvent will not be fired in "
+            "[FilesystemResource::start]");
+    }
+    return 0;
 }
 
 int FilesystemResource::init() {
@@ -26,6 +62,7 @@ int FilesystemResource::init() {
                 "fatal error in [FilesystemResource::init]! initial configuration file doese't "
                 "exist");
         }
+        Texts::init(configurationPath, language_);
         configuration->read();
         // No value is invented for a missing key; consumers see 0 or an empty
         // text, so say which keys those are.
@@ -33,6 +70,17 @@ int FilesystemResource::init() {
             log("missing key in initial configuration file: ", key);
         }
         configuration_ = std::move(configuration);
+
+        runTimeFilePath_ = appendPath(paths_.commonAppDataFolder(), "quorvel\\quorvel.dat");
+        log("run time file path: ", runTimeFilePath_);
+        // A fresh machine has no folder of ours yet; without it nothing would
+        // ever be kept across restarts.
+        files_.createFolder(folderOf(runTimeFilePath_));
+
+        data_ = RunTimeData();
+        data_.nextHelloTime = timeStampNow();
+        data_.nextTransmitTime = timeStampNow();
+        readRunTimeData();
 
         log("reading init data: ok");
         return 0;
@@ -43,4 +91,115 @@ int FilesystemResource::init() {
             std::string(error.what()));
         return -1;
     }
+}
+
+RunTimeData& FilesystemResource::readRunTimeData() {
+    try {
+        std::vector<uint8_t> bytes;
+        if (!files_.readFile(runTimeFilePath_, RunTimeData::fileSize, bytes)) {
+            log("run time file not found! generate a new one form ini file.");
+            data_.nextHelloTime = timeStampNow();
+            data_.nextTransmitTime = timeStampNow();
+            data_.firmwareVersion.clear();
+            data_.transmitCounter = 0;
+            data_.serialNumber.clear();
+            data_.helloReason = configuration_->getReason();
+            data_.frames.clear();
+            writeRunTimeData();
+            return data_;
+        }
+        log("found run time file.");
+        const RunTimeData stored = decodeRunTimeData(bytes);
+        data_.nextHelloTime = stored.nextHelloTime;
+        data_.nextTransmitTime = stored.nextTransmitTime;
+        data_.firmwareVersion = stored.firmwareVersion;
+        data_.transmitCounter = stored.transmitCounter;
+        data_.serialNumber = stored.serialNumber;
+        data_.helloReason = stored.helloReason;
+        // Through the frame list and back, so doubled or stray commas from an
+        // older file leave exactly one comma after each frame.
+        storeFrames(framesOf(stored.frames), data_.frames);
+    } catch (const std::exception&) {
+        log("fatal error in [FilesystemResource::readRunTimeData]! can't open RunTimeData from "
+            "file system");
+    }
+    return data_;
+}
+
+void FilesystemResource::writeRunTimeData() {
+    const RunTimeDataBytes record = encodeRunTimeData(data_);
+    const std::vector<uint8_t> bytes(record.begin(), record.end());
+    if (writeFileAtomically(files_, runTimeFilePath_, bytes)) {
+        return;
+    }
+    // The folder may have been removed while the agent ran.
+    if (files_.createFolder(folderOf(runTimeFilePath_)) &&
+        writeFileAtomically(files_, runTimeFilePath_, bytes)) {
+        return;
+    }
+    log("fatal error in [FilesystemResource::writeRunTimeData]! can't write RunTimeData in file "
+        "system");
+}
+
+void FilesystemResource::setNextHelloTime(const TimeStamp& time) {
+    data_.nextHelloTime = time;
+    writeRunTimeData();
+    fireHelloTime();
+}
+
+void FilesystemResource::scheduleHelloOnError() {
+    setNextHelloTime(timeStampIn(configuration_->getCyclicHelloIntervalOnError()));
+}
+
+void FilesystemResource::setHelloReason(int32_t reason) {
+    data_.helloReason = reason;
+    writeRunTimeData();
+}
+
+void FilesystemResource::setDeviceInfos(const std::string& serialNumber,
+                                        const std::string& firmwareVersion) {
+    data_.serialNumber = bounded(serialNumber, RunTimeData::serialNumberWidth);
+    data_.firmwareVersion = bounded(firmwareVersion, RunTimeData::firmwareVersionWidth);
+    writeRunTimeData();
+}
+
+void FilesystemResource::setNextTransmitTime(const TimeStamp& time) {
+    data_.nextTransmitTime = time;
+    writeRunTimeData();
+    fireTransmitTime(time);
+}
+
+void FilesystemResource::setFrames(const FrameList& frames) {
+    const std::size_t leftOut = storeFrames(frames, data_.frames);
+    if (leftOut > 0) {
+        log("frames do not fit the run time data, left out: ", static_cast<int64_t>(leftOut));
+    }
+    writeRunTimeData();
+    fireTransmitTime(timeStampNow());
+}
+
+FrameList FilesystemResource::getFrames() const {
+    return framesOf(data_.frames);
+}
+
+void FilesystemResource::clearFrames() {
+    data_.frames.clear();
+    writeRunTimeData();
+}
+
+int32_t FilesystemResource::incrementTransmitCounter() {
+    // Wraps like the dongle's three counter bits do, instead of overflowing.
+    data_.transmitCounter = static_cast<int32_t>(static_cast<uint32_t>(data_.transmitCounter) + 1u);
+    writeRunTimeData();
+    return data_.transmitCounter;
+}
+
+void FilesystemResource::fireHelloTime() {
+    CyclicHelloTimeEvent event(data_.nextHelloTime, data_.helloReason);
+    getActivities().fire(&event);
+}
+
+void FilesystemResource::fireTransmitTime(const TimeStamp& time) {
+    CyclicTransmitTimeEvent event(time);
+    getActivities().fire(&event);
 }

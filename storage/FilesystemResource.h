@@ -1,27 +1,62 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <string>
 
+#include "core/FrameList.h"
 #include "core/InitialConfiguration.h"
 #include "core/Resource.h"
+#include "core/TimeStamp.h"
+#include "storage/RunTimeData.h"
 
+class FileSystem;
+class SystemLanguage;
 class SystemPaths;
 
-// Owns what the agent keeps on disk, starting with the initial configuration
-// beside the program.
+// Owns everything the agent keeps on disk: the initial configuration beside
+// the program and the run-time data in the all-users application-data
+// folder. Every change of the run-time data is written at once; changes that
+// move a deadline fire the event that schedules the next cycle.
 class FilesystemResource : public Resource {
   public:
-    explicit FilesystemResource(const SystemPaths& paths);
+    FilesystemResource(const SystemPaths& paths, const SystemLanguage& language, FileSystem& files);
 
-    // Runs init; nothing else starts when it fails.
+    // Runs init, then fires the first hello deadline and, with frames
+    // pending, the first transmit deadline.
     int start() override;
-    // Finds and reads the configuration. A fatal error is reported to the
-    // main window, which tells the user and ends the program; returns -1 then.
+    // Reads the configuration and the language texts and loads or creates
+    // the run-time data. A fatal error is reported to the main window, which
+    // tells the user and ends the program; returns -1 then.
     int init() override;
 
+    RunTimeData& readRunTimeData();
+    void writeRunTimeData();
+
     const InitialConfiguration& getConfiguration() const { return *configuration_; }
+    const std::string& getRunTimeFilePath() const { return runTimeFilePath_; }
+
+    void setNextHelloTime(const TimeStamp& time);
+    void scheduleHelloOnError();
+    void setHelloReason(int32_t reason);
+    void setDeviceInfos(const std::string& serialNumber, const std::string& firmwareVersion);
+    void setNextTransmitTime(const TimeStamp& time);
+    void setFrames(const FrameList& frames);
+    FrameList getFrames() const;
+    void clearFrames();
+    int32_t incrementTransmitCounter();
+    const std::string& getSerialNumber() const { return data_.serialNumber; }
+    const std::string& getFirmwareVersion() const { return data_.firmwareVersion; }
+    const RunTimeData& getRunTimeData() const { return data_; }
 
   private:
+    void fireHelloTime();
+    void fireTransmitTime(const TimeStamp& time);
+
     const SystemPaths& paths_;
+    const SystemLanguage& language_;
+    FileSystem& files_;
     std::unique_ptr<InitialConfiguration> configuration_;
+    std::string runTimeFilePath_;
+    RunTimeData data_;
 };

@@ -7,6 +7,7 @@
 #include "core/win32/MainWindow.h"
 #include "core/win32/Win32MainWindow.h"
 #include "core/win32/Win32SystemPaths.h"
+#include "storage/win32/Win32FileSystem.h"
 #include "timer/win32/Win32WindowTimers.h"
 #include "ui/win32/Win32SystemLanguage.h"
 
@@ -22,6 +23,7 @@ DWORD WINAPI initialisationThread(LPVOID parameter) {
 
 Platform windowsPlatform() {
     static Win32SystemPaths paths;
+    static Win32FileSystem files;
     // Never deleted: the initialisation thread may still arm timers while
     // the process ends, after static objects have been destroyed.
     static Win32WindowTimers* timers = new Win32WindowTimers();
@@ -29,6 +31,7 @@ Platform windowsPlatform() {
     static Win32SystemLanguage language;
     Platform platform;
     platform.paths = &paths;
+    platform.files = &files;
     platform.timers = timers;
     platform.urlOpener = &urlOpener;
     platform.language = &language;

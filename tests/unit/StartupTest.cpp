@@ -6,21 +6,34 @@
 #include "core/Main.h"
 #include "core/SystemPaths.h"
 #include "storage/FilesystemResource.h"
+#include "tests/unit/support/FakeFileSystem.h"
 #include "tests/unit/support/FakeMainWindow.h"
+#include "tests/unit/support/FakeSystemLanguage.h"
 #include "tests/unit/support/FakeSystemPaths.h"
 #include "tests/unit/support/TempFolder.h"
+#include "ui/Texts.h"
 
 namespace {
 
 class StartupTest : public ::testing::Test {
   protected:
-    StartupTest() { setMainWindowCommands(&window); }
-
-    std::string programPath() const { return folder.file("quorvel.exe"); }
+    StartupTest() : paths(folder.file("quorvel.exe"), "C:\\ProgramData") {
+        setMainWindowCommands(&window);
+        Texts::resetForTesting();
+        folder.write("resources/en.txt", "SYS_EXIT=Exit\r\n");
+        platform.paths = &paths;
+        platform.files = &files;
+        platform.language = &language;
+    }
+    ~StartupTest() override { Texts::resetForTesting(); }
 
     ProcessStateGuard guard;
     FakeMainWindow window;
     TempFolder folder;
+    FakeSystemPaths paths;
+    FakeFileSystem files;
+    FakeSystemLanguage language;
+    Platform platform;
 };
 
 TEST(ProgramFolder, IsDriveAndDirectoryWithTheSeparator) {
@@ -47,55 +60,22 @@ TEST(WaitForMainWindow, StopsAsSoonAsTheWindowAppears) {
     EXPECT_EQ(waitForMainWindow([&] { return waits == 3; }, [&] { ++waits; }), 3);
 }
 
-TEST_F(StartupTest, ConfigurationBesideTheProgramIsRead) {
-    folder.write("quorvel.ini", "PORTAL_SERVER_HOST=127.0.0.1\r\nUSB_WAIT_TIMEOUT=250\r\n");
-    FakeSystemPaths paths(programPath());
-    FilesystemResource filesystem(paths);
-
-    EXPECT_EQ(filesystem.start(), 0);
-    EXPECT_EQ(filesystem.getConfiguration().getPortalServerHost(), "127.0.0.1");
-    EXPECT_EQ(filesystem.getConfiguration().getUsbWaitTimeout(), 250);
-    EXPECT_TRUE(window.commandsWithCode(ID_FATAL_ERROR).empty());
-}
-
-TEST_F(StartupTest, AMissingConfigurationIsAFatalErrorForTheWindow) {
-    FakeSystemPaths paths(programPath());
-    FilesystemResource filesystem(paths);
-    setLoggingEnabled(true);  // as if an earlier run had left it on
-
-    EXPECT_EQ(filesystem.start(), -1);
-
-    const auto fatal = window.commandsWithCode(ID_FATAL_ERROR);
-    ASSERT_EQ(fatal.size(), 1u);
-    EXPECT_EQ(fatal[0].lParam, ID_FATAL_ERROR);
-    EXPECT_EQ(fatal[0].text, "fatal error! reading init data.");
-    const std::vector<std::string> lines = window.logLines();
-    ASSERT_FALSE(lines.empty());
-    EXPECT_NE(lines.back().find("fatal error in [FilesystemResource::init]! reading init data. "
-                                "Exception:fatal error in [FilesystemResource::init]! initial "
-                                "configuration file doese't exist"),
-              std::string::npos);
-}
-
 TEST_F(StartupTest, MissingKeysAreNamedInTheLog) {
     folder.write("quorvel.ini", "ENABLE_LOGGING=true\nPORTAL_SERVER_HOST=h\n");
-    FakeSystemPaths paths(programPath());
-    FilesystemResource filesystem(paths);
+    Main main(platform);
+    main.initialise();
 
-    EXPECT_EQ(filesystem.start(), 0);
     const std::vector<std::string> lines = window.logLines();
     const bool named = std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
         return line.find("missing key in initial configuration file: USB_WAIT_TIMEOUT") !=
                std::string::npos;
     });
     EXPECT_TRUE(named);
+    EXPECT_EQ(main.filesystemResource()->getConfiguration().getPortalServerHost(), "h");
 }
 
 TEST_F(StartupTest, WithLoggingOnTheLinesBeforeTheConfigurationAreNotShown) {
     folder.write("quorvel.ini", "ENABLE_LOGGING=true\n");
-    FakeSystemPaths paths(programPath());
-    Platform platform;
-    platform.paths = &paths;
     Main main(platform);
 
     main.initialise();
@@ -110,7 +90,10 @@ TEST_F(StartupTest, WithLoggingOnTheLinesBeforeTheConfigurationAreNotShown) {
         EXPECT_EQ(line.find("Initialisation"), std::string::npos) << line;
         EXPECT_EQ(line.find("Main::start"), std::string::npos) << line;
     }
-    EXPECT_NE(lines.back().find("reading init data: ok"), std::string::npos);
+    EXPECT_NE(lines.front().find("missing key in initial configuration file"), std::string::npos);
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.find("reading init data: ok") != std::string::npos;
+    }));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "core/Log.h"
 #include "resources/resource.h"
 #include "ui/LogText.h"
+#include "ui/Texts.h"
 #include "ui/WindowCommand.h"
 
 namespace {
@@ -46,7 +47,9 @@ void appendLogLine(const char* line) {
 }
 
 void showFatalError(HWND window, const char* text) {
-    MessageBoxA(nullptr, text != nullptr ? text : "", "", MB_OK);
+    // The title is empty when the language file itself was what failed.
+    MessageBoxA(nullptr, text != nullptr ? text : "", Texts::get("ERROR_MESSAGE_TITLE").c_str(),
+                MB_OK);
     DestroyWindow(window);
 }
 

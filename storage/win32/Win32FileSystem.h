@@ -1,0 +1,13 @@
+#pragma once
+
+#include "storage/FileSystem.h"
+
+// Plain Win32 file calls; paths are in the system's 8-bit code page.
+class Win32FileSystem final : public FileSystem {
+  public:
+    bool readFile(const std::string& path, std::size_t maxBytes,
+                  std::vector<uint8_t>& bytes) override;
+    bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes) override;
+    bool replaceFile(const std::string& from, const std::string& to) override;
+    bool createFolder(const std::string& path) override;
+};

@@ -1,0 +1,286 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "activities/HelloEvents.h"
+#include "activities/TransmitEvents.h"
+#include "core/Activity.h"
+#include "core/Clock.h"
+#include "core/Log.h"
+#include "storage/FileSystem.h"
+#include "storage/FilesystemResource.h"
+#include "tests/unit/support/FakeFileSystem.h"
+#include "tests/unit/support/FakeMainWindow.h"
+#include "tests/unit/support/FakeSystemLanguage.h"
+#include "tests/unit/support/FakeSystemPaths.h"
+#include "tests/unit/support/TempFolder.h"
+#include "tests/unit/support/TestClock.h"
+#include "ui/Texts.h"
+
+namespace {
+
+// Records the deadlines the resource fires.
+class DeadlineRecorder final : public Activity {
+  public:
+    const char* getName() const override { return "DeadlineRecorder"; }
+    void execute(Event* event) override {
+        if (std::string(event->getName()) == CyclicHelloTimeEvent::className()) {
+            const auto* hello = static_cast<CyclicHelloTimeEvent*>(event);
+            helloTimes.push_back(hello->getTime());
+            helloReasons.push_back(hello->getReason());
+        } else {
+            transmitTimes.push_back(static_cast<CyclicTransmitTimeEvent*>(event)->getTime());
+        }
+    }
+    std::vector<TimeStamp> helloTimes;
+    std::vector<int32_t> helloReasons;
+    std::vector<TimeStamp> transmitTimes;
+};
+
+const char appData[] = "C:\\ProgramData";
+const char dataFile[] = "C:\\ProgramData\\quorvel\\quorvel.dat";
+const char dataFolder[] = "C:\\ProgramData\\quorvel\\";
+
+class FilesystemResourceTest : public ::testing::Test {
+  protected:
+    FilesystemResourceTest() : paths(folder.file("quorvel.exe"), appData) {
+        setProcessClock(&clock);
+        setMainWindowCommands(&window);
+        Texts::resetForTesting();
+        folder.write("resources/en.txt", "ERROR_MESSAGE_TITLE=Quorvel\r\n");
+        folder.write("quorvel.ini",
+                     "REASON=7\r\nCYCLIC_HELLO_INTERVAL_ON_ERROR=60000\r\nENABLE_LOGGING=true\r\n");
+    }
+    ~FilesystemResourceTest() override { Texts::resetForTesting(); }
+
+    // A resource as a fresh process would create it, with the recorder wired.
+    std::unique_ptr<FilesystemResource> startAgent() {
+        auto resource = std::make_unique<FilesystemResource>(paths, language, files);
+        resource->getActivities().add(&recorder, CyclicHelloTimeEvent::className());
+        resource->getActivities().add(&recorder, CyclicTransmitTimeEvent::className());
+        lastStart = resource->start();
+        return resource;
+    }
+
+    RunTimeData stored() const { return decodeRunTimeData(files.files.at(dataFile)); }
+
+    bool logged(const std::string& text) const {
+        const auto lines = window.logLines();
+        return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+            return line.find(text) != std::string::npos;
+        });
+    }
+
+    ProcessStateGuard guard;
+    TestClock clock{1700000000, 250};
+    FakeMainWindow window;
+    TempFolder folder;
+    FakeSystemPaths paths;
+    FakeSystemLanguage language;
+    FakeFileSystem files;
+    DeadlineRecorder recorder;
+    int lastStart = 99;
+};
+
+TEST_F(FilesystemResourceTest, FirstStartCreatesTheFolderAndARecordFromTheConfiguration) {
+    auto resource = startAgent();
+
+    ASSERT_EQ(lastStart, 0);
+    EXPECT_EQ(files.folders.count(dataFolder), 1u);
+    ASSERT_EQ(files.files.count(dataFile), 1u);
+    EXPECT_EQ(files.files.at(dataFile).size(), 10304u);
+    const RunTimeData data = stored();
+    EXPECT_EQ(data.nextHelloTime, clock.now());
+    EXPECT_EQ(data.nextTransmitTime, clock.now());
+    EXPECT_EQ(data.helloReason, 7);
+    EXPECT_EQ(data.transmitCounter, 0);
+    EXPECT_EQ(data.serialNumber, "");
+    EXPECT_EQ(data.firmwareVersion, "");
+    EXPECT_EQ(data.frames, "");
+
+    EXPECT_TRUE(logged("run time file not found! generate a new one form ini file."));
+    EXPECT_TRUE(logged("run time file path: C:\\ProgramData\\quorvel\\quorvel.dat"));
+    EXPECT_TRUE(
+        logged("Frames are empty, CyclicTransmitTimeEvent will not be fired in "
+               "[FilesystemResource::start]"));
+    ASSERT_EQ(recorder.helloTimes.size(), 1u);
+    EXPECT_EQ(recorder.helloTimes[0], clock.now());
+    EXPECT_EQ(recorder.helloReasons[0], 7);
+    EXPECT_TRUE(recorder.transmitTimes.empty());
+    // The temporary file of the write does not stay behind.
+    EXPECT_EQ(files.files.count(temporaryPathFor(dataFile)), 0u);
+}
+
+TEST_F(FilesystemResourceTest, ARestartResumesTheStoredPlanWithoutWriting) {
+    {
+        auto first = startAgent();
+        TimeStamp later = clock.now();
+        later.seconds += 3600;
+        first->setNextHelloTime(later);
+        first->setFrames({"S0102"});
+        TimeStamp retry = clock.now();
+        retry.seconds += 90;
+        first->setNextTransmitTime(retry);
+    }
+    const std::vector<uint8_t> before = files.files.at(dataFile);
+    const int writesBefore = files.writeCalls;
+    recorder = DeadlineRecorder();
+    clock.advance(5000);
+
+    auto second = startAgent();
+
+    EXPECT_TRUE(logged("found run time file."));
+    ASSERT_EQ(recorder.helloTimes.size(), 1u);
+    EXPECT_EQ(recorder.helloTimes[0].seconds, 1700000000 + 3600);
+    EXPECT_EQ(recorder.helloReasons[0], 7);
+    ASSERT_EQ(recorder.transmitTimes.size(), 1u);
+    EXPECT_EQ(recorder.transmitTimes[0].seconds, 1700000000 + 90);
+    EXPECT_EQ(files.writeCalls, writesBefore);
+    EXPECT_EQ(files.files.at(dataFile), before);
+}
+
+TEST_F(FilesystemResourceTest, StoredFramesWithEmptyPiecesAreNormalised) {
+    RunTimeData old;
+    old.frames = ",S01,,S02";
+    const RunTimeDataBytes bytes = encodeRunTimeData(old);
+    files.folders.insert(dataFolder);
+    files.files[dataFile] = {bytes.begin(), bytes.end()};
+
+    auto resource = startAgent();
+
+    EXPECT_EQ(resource->getFrames(), (FrameList{"S01", "S02"}));
+    EXPECT_EQ(resource->getRunTimeData().frames, "S01,S02,");
+}
+
+TEST_F(FilesystemResourceTest, TheCounterCountsFromZeroAndIsWrittenEachTime) {
+    auto resource = startAgent();
+    EXPECT_EQ(resource->incrementTransmitCounter(), 1);
+    EXPECT_EQ(resource->incrementTransmitCounter(), 2);
+    EXPECT_EQ(stored().transmitCounter, 2);
+}
+
+TEST_F(FilesystemResourceTest, SettersWriteAndDeadlineSettersFire) {
+    auto resource = startAgent();
+    recorder = DeadlineRecorder();
+
+    resource->setHelloReason(0);
+    EXPECT_EQ(stored().helloReason, 0);
+    resource->setDeviceInfos("SN12345678", "258");
+    EXPECT_EQ(stored().serialNumber, "SN12345678");
+    EXPECT_EQ(stored().firmwareVersion, "258");
+    EXPECT_TRUE(recorder.helloTimes.empty());
+
+    resource->scheduleHelloOnError();
+    ASSERT_EQ(recorder.helloTimes.size(), 1u);
+    EXPECT_EQ(recorder.helloTimes[0].seconds, 1700000000 + 60);
+    EXPECT_EQ(recorder.helloTimes[0].milliseconds, 250);
+    EXPECT_EQ(recorder.helloReasons[0], 0);
+    EXPECT_EQ(stored().nextHelloTime, recorder.helloTimes[0]);
+
+    clock.advance(1000);
+    resource->setFrames({});
+    ASSERT_EQ(recorder.transmitTimes.size(), 1u);
+    EXPECT_EQ(recorder.transmitTimes[0], clock.now());
+    EXPECT_EQ(stored().frames, "");
+    // A new list is due at once but does not move the stored retry time.
+    EXPECT_EQ(stored().nextTransmitTime.seconds, 1700000000);
+
+    resource->setFrames({"S01", "S02"});
+    EXPECT_EQ(stored().frames, "S01,S02,");
+    resource->clearFrames();
+    EXPECT_EQ(stored().frames, "");
+}
+
+TEST_F(FilesystemResourceTest, OverlongDeviceInfosAreCutAtTheirFields) {
+    auto resource = startAgent();
+    resource->setDeviceInfos(std::string(40, 'N'), "65535");
+    EXPECT_EQ(resource->getSerialNumber(), std::string(20, 'N'));
+    EXPECT_EQ(resource->getFirmwareVersion(), "6553");
+    EXPECT_EQ(stored().serialNumber, std::string(20, 'N'));
+}
+
+TEST_F(FilesystemResourceTest, AnUnwritableFileIsLoggedForEachFailureAndTheAgentRunsOn) {
+    auto resource = startAgent();
+    files.refuseWrites = true;
+
+    resource->setHelloReason(3);
+    resource->setHelloReason(4);
+
+    const auto lines = window.logLines();
+    const auto failures = std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.find(
+                   "fatal error in [FilesystemResource::writeRunTimeData]! can't write "
+                   "RunTimeData in file system") != std::string::npos;
+    });
+    EXPECT_EQ(failures, 2);
+    EXPECT_EQ(resource->getRunTimeData().helloReason, 4);
+    EXPECT_EQ(stored().helloReason, 7);  // the last complete record is still on disk
+}
+
+TEST_F(FilesystemResourceTest, AFolderRemovedWhileRunningIsCreatedAgain) {
+    auto resource = startAgent();
+    files.folders.clear();
+    resource->setHelloReason(2);
+    EXPECT_EQ(stored().helloReason, 2);
+}
+
+TEST_F(FilesystemResourceTest, AMissingConfigurationIsFatalAndSchedulesNothing) {
+    std::filesystem::remove(folder.file("quorvel.ini"));
+    auto resource = startAgent();
+
+    EXPECT_EQ(lastStart, -1);
+    const auto fatal = window.commandsWithCode(ID_FATAL_ERROR);
+    ASSERT_EQ(fatal.size(), 1u);
+    EXPECT_EQ(fatal[0].text, "fatal error! reading init data.");
+    EXPECT_TRUE(recorder.helloTimes.empty());
+    EXPECT_TRUE(files.files.empty());
+}
+
+TEST_F(FilesystemResourceTest, AMissingLanguageFileIsFatal) {
+    std::filesystem::remove_all(folder.path() / "resources");
+    setLoggingEnabled(true);
+    auto resource = startAgent();
+
+    EXPECT_EQ(lastStart, -1);
+    EXPECT_EQ(window.commandsWithCode(ID_FATAL_ERROR).size(), 1u);
+    EXPECT_TRUE(
+        logged("Exception:fatal error! unable to open language file. It makes no sence "
+               "to continue"));
+    EXPECT_TRUE(recorder.helloTimes.empty());
+}
+
+// Stops the writer at every step of a record write and then starts afresh
+// from what reached the disk: the agent must find the old record or the new
+// one, complete.
+TEST_F(FilesystemResourceTest, AWriteKilledAtAnyPointLeavesTheLastCompleteRecord) {
+    auto resource = startAgent();
+    resource->setDeviceInfos("OLD0000001", "1");
+    const std::vector<uint8_t> oldRecord = files.files.at(dataFile);
+
+    RunTimeData next = resource->getRunTimeData();
+    next.serialNumber = "NEW0000002";
+    const RunTimeDataBytes newBytes = encodeRunTimeData(next);
+    const std::vector<uint8_t> newRecord(newBytes.begin(), newBytes.end());
+
+    // 10,304 bytes, the flush and the replace.
+    const long steps = 10304 + 2;
+    int sawOld = 0;
+    int sawNew = 0;
+    for (long crashAt = 0; crashAt <= steps; ++crashAt) {
+        FakeFileSystem disk;
+        disk.folders = files.folders;
+        disk.files[dataFile] = oldRecord;
+        disk.crashAfterSteps = crashAt;
+        try {
+            writeFileAtomically(disk, dataFile, newRecord);
+        } catch (const SimulatedCrash&) {
+        }
+        const std::vector<uint8_t>& survivor = disk.files.at(dataFile);
+        ASSERT_TRUE(survivor == oldRecord || survivor == newRecord) << "crash at step " << crashAt;
+        (survivor == oldRecord ? sawOld : sawNew)++;
+    }
+    EXPECT_GT(sawOld, 0);
+    EXPECT_GT(sawNew, 0);
+}
+
+}  // namespace

@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+
+#include "storage/RunTimeData.h"
+
+namespace {
+
+TimeStamp stamp(int32_t seconds, uint16_t milliseconds, int16_t zone, int16_t dst) {
+    TimeStamp time;
+    time.seconds = seconds;
+    time.milliseconds = milliseconds;
+    time.timezoneMinutesWest = zone;
+    time.daylightSaving = dst;
+    return time;
+}
+
+RunTimeData sample() {
+    RunTimeData data;
+    data.nextHelloTime = stamp(0x11223344, 999, -60, 1);
+    data.nextTransmitTime = stamp(-2, 7, 300, 0);
+    data.firmwareVersion = "258";
+    data.transmitCounter = -3;
+    data.serialNumber = "SN00000042";
+    data.helloReason = 5;
+    data.frames = "S0102,S0A0B,";
+    return data;
+}
+
+TEST(RunTimeDataFile, MatchesTheRecordLayoutByteForByte) {
+    // Built by hand from the offset table, independently of the encoder.
+    std::vector<uint8_t> expected(10304, 0);
+    const uint8_t helloTime[] = {0x44, 0x33, 0x22, 0x11, 0xE7, 0x03, 0xC4, 0xFF, 0x01, 0x00};
+    std::copy(std::begin(helloTime), std::end(helloTime), expected.begin());
+    const uint8_t transmitTime[] = {0xFE, 0xFF, 0xFF, 0xFF, 0x07, 0x00, 0x2C, 0x01, 0x00, 0x00};
+    std::copy(std::begin(transmitTime), std::end(transmitTime), expected.begin() + 12);
+    expected[24] = '2';
+    expected[25] = '5';
+    expected[26] = '8';
+    const uint8_t counter[] = {0xFD, 0xFF, 0xFF, 0xFF};
+    std::copy(std::begin(counter), std::end(counter), expected.begin() + 32);
+    const std::string serial = "SN00000042";
+    std::copy(serial.begin(), serial.end(), expected.begin() + 36);
+    expected[60] = 5;
+    const std::string frames = "S0102,S0A0B,";
+    std::copy(frames.begin(), frames.end(), expected.begin() + 64);
+
+    const RunTimeDataBytes encoded = encodeRunTimeData(sample());
+    EXPECT_EQ(std::vector<uint8_t>(encoded.begin(), encoded.end()), expected);
+}
+
+TEST(RunTimeDataFile, RoundTripKeepsEveryFieldIncludingLineFeedBytes) {
+    RunTimeData data = sample();
+    // Byte value 10 everywhere a text-mode stream would turn it into CR LF.
+    data.nextHelloTime = stamp(0x0A0A0A0A, 10, 0x0A0A, 10);
+    data.transmitCounter = 0x0A0A0A0A;
+    const RunTimeDataBytes encoded = encodeRunTimeData(data);
+    const RunTimeData decoded = decodeRunTimeData({encoded.begin(), encoded.end()});
+    EXPECT_EQ(decoded.nextHelloTime, data.nextHelloTime);
+    EXPECT_EQ(decoded.nextTransmitTime, data.nextTransmitTime);
+    EXPECT_EQ(decoded.firmwareVersion, data.firmwareVersion);
+    EXPECT_EQ(decoded.transmitCounter, data.transmitCounter);
+    EXPECT_EQ(decoded.serialNumber, data.serialNumber);
+    EXPECT_EQ(decoded.helloReason, data.helloReason);
+    EXPECT_EQ(decoded.frames, data.frames);
+}
+
+TEST(RunTimeDataFile, AShortFileLeavesTheTailAsZeros) {
+    const RunTimeDataBytes encoded = encodeRunTimeData(sample());
+    const RunTimeData decoded = decodeRunTimeData({encoded.begin(), encoded.begin() + 60});
+    EXPECT_EQ(decoded.serialNumber, "SN00000042");
+    EXPECT_EQ(decoded.helloReason, 0);
+    EXPECT_EQ(decoded.frames, "");
+    EXPECT_EQ(decodeRunTimeData({}).nextHelloTime, TimeStamp{});
+}
+
+TEST(RunTimeDataFile, BytesBeyondTheRecordAreIgnored) {
+    const RunTimeDataBytes encoded = encodeRunTimeData(sample());
+    std::vector<uint8_t> longer(encoded.begin(), encoded.end());
+    longer.resize(20000, 'X');
+    EXPECT_EQ(decodeRunTimeData(longer).frames, "S0102,S0A0B,");
+}
+
+TEST(RunTimeDataFields, TextsWithoutTerminatorAreCutAtTheirField) {
+    RunTimeData blank;
+    blank.helloReason = 0;
+    RunTimeDataBytes bytes = encodeRunTimeData(blank);
+    std::fill(bytes.begin() + 24, bytes.begin() + 29, '9');  // firmware: no zero
+    std::fill(bytes.begin() + 36, bytes.begin() + 57, 'A');  // serial: no zero
+    std::fill(bytes.begin() + 64, bytes.end(), 'S');         // frames: no zero
+    const RunTimeData decoded = decodeRunTimeData({bytes.begin(), bytes.end()});
+    EXPECT_EQ(decoded.firmwareVersion, "9999");
+    EXPECT_EQ(decoded.serialNumber, std::string(20, 'A'));
+    EXPECT_EQ(decoded.frames.size(), 10239u);
+    // The neighbouring fields were not read into the texts.
+    EXPECT_EQ(decoded.transmitCounter, 0);
+    EXPECT_EQ(decoded.helloReason, 0);
+}
+
+TEST(RunTimeDataFields, OverlongTextsAreCutSoTheTerminatorFits) {
+    RunTimeData data;
+    data.firmwareVersion = "123456";
+    data.serialNumber = std::string(30, 'B');
+    const RunTimeDataBytes bytes = encodeRunTimeData(data);
+    EXPECT_EQ(bytes[28], 0);  // firmware keeps 4 characters and its zero
+    EXPECT_EQ(bytes[56], 0);
+    EXPECT_EQ(bytes[32], 0);  // the counter after the field is untouched
+    const RunTimeData decoded = decodeRunTimeData({bytes.begin(), bytes.end()});
+    EXPECT_EQ(decoded.firmwareVersion, "1234");
+    EXPECT_EQ(decoded.serialNumber, std::string(20, 'B'));
+}
+
+TEST(FrameStore, EachFrameIsFollowedByOneComma) {
+    std::string stored;
+    EXPECT_EQ(storeFrames({"S01", "S0203"}, stored), 0u);
+    EXPECT_EQ(stored, "S01,S0203,");
+    EXPECT_EQ(storeFrames({}, stored), 0u);
+    EXPECT_EQ(stored, "");
+}
+
+TEST(FrameStore, EmptyPiecesAreSkippedWhenReading) {
+    EXPECT_EQ(framesOf(",S01,,S02,"), (FrameList{"S01", "S02"}));
+    EXPECT_TRUE(framesOf(",,,").empty());
+}
+
+TEST(FrameStore, OnlyLeadingWholeFramesThatFitAreKept) {
+    const std::string frame = "S" + std::string(64, 'A');  // 65 characters, 66 stored
+    FrameList frames(200, frame);                          // 13,200 characters stored
+    std::string stored;
+    const std::size_t leftOut = storeFrames(frames, stored);
+    EXPECT_EQ(stored.size(), 155u * 66u);  // 10,230 of at most 10,239
+    EXPECT_EQ(leftOut, 45u);
+    EXPECT_EQ(framesOf(stored).size(), 155u);
+    EXPECT_EQ(framesOf(stored).back(), frame);
+}
+
+TEST(FrameStore, AListThatExactlyFillsTheFieldIsKept) {
+    std::string stored;
+    EXPECT_EQ(storeFrames({std::string(10238, 'S')}, stored), 0u);
+    EXPECT_EQ(stored.size(), 10239u);
+    EXPECT_EQ(storeFrames({std::string(10239, 'S')}, stored), 1u);
+    EXPECT_EQ(stored, "");
+}
+
+}  // namespace
