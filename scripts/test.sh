@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# The one command that builds everything and runs every test tier:
+#   1. dependencies        scripts/install-deps.sh
+#   2. native              Linux build, unit tests
+#   3. native-asan         the same under AddressSanitizer and UBSan
+#   4. windows             mingw-w64 cross-build of the agent and its tools
+#   5. e2e                 the Windows build under Wine: unit tests and agent
+# Every tier runs even when an earlier one failed (e2e needs windows); the
+# exit code is non-zero when anything failed.
+set -uo pipefail
+
+cd "$(dirname "$0")/.." || exit 1
+root=$(pwd)
+logs=$root/build/test-logs
+mkdir -p "$logs"
+
+# Two cores, shared: never more than two compile jobs.
+jobs=2
+started=$SECONDS
+declare -a summary
+failed_steps=0
+tests_passed=0
+tests_failed=0
+
+step() {
+    local name=$1
+    shift
+    local t0=$SECONDS
+    echo
+    echo "=== $name"
+    if "$@"; then
+        summary+=("$(printf '%-28s ok      %4d s' "$name" $((SECONDS - t0)))")
+        return 0
+    fi
+    summary+=("$(printf '%-28s FAILED  %4d s' "$name" $((SECONDS - t0)))")
+    failed_steps=$((failed_steps + 1))
+    return 1
+}
+
+# Runs ctest for a preset and adds its counts to the totals.
+run_ctest() {
+    local preset=$1 log=$logs/ctest-$1.log rc=0
+    # A hung test must not eat the time budget: five minutes for any test
+    # that does not set its own limit.
+    ctest --preset "$preset" --timeout 300 </dev/null 2>&1 | tee "$log" || rc=$?
+    local line
+    line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
+    if [[ -n $line ]]; then
+        local failed total
+        failed=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+        total=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")
+        tests_failed=$((tests_failed + failed))
+        tests_passed=$((tests_passed + total - failed))
+    elif [[ $rc -eq 0 ]]; then
+        echo "test.sh: ctest --preset $preset ran no test" >&2
+        rc=1
+    fi
+    return "$rc"
+}
+
+tier() {
+    local preset=$1 with_tests=$2
+    cmake --preset "$preset" </dev/null &&
+        cmake --build --preset "$preset" --parallel "$jobs" </dev/null &&
+        if [[ $with_tests == yes ]]; then run_ctest "$preset"; fi
+}
+
+if [[ $(id -u) -eq 0 ]]; then
+    step "dependencies" scripts/install-deps.sh
+else
+    step "dependencies (check)" scripts/install-deps.sh
+fi
+
+step "native: build + tests" tier native yes
+step "native-asan: build + tests" tier native-asan yes
+if step "windows: cross-build" tier windows no; then
+    step "e2e: build + Wine tests" tier e2e yes
+else
+    summary+=("$(printf '%-28s skipped (needs the windows build)' 'e2e: build + Wine tests')")
+    failed_steps=$((failed_steps + 1))
+fi
+
+echo
+echo "=== summary ($((SECONDS - started)) s)"
+printf '  %s\n' "${summary[@]}"
+echo "ctest logs: $logs"
+echo "Tests: $tests_passed passed, $tests_failed failed"
+if [[ $failed_steps -ne 0 ]]; then
+    echo "test.sh: $failed_steps step(s) failed" >&2
+    exit 1
+fi

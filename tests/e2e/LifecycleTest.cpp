@@ -1,0 +1,87 @@
+// Starting and ending the agent: the single instance rule and the ways the
+// agent is told to go, each of which must end the process with exit code 0.
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "tests/e2e/AgentFixture.h"
+
+namespace quorvel::e2e {
+namespace {
+
+class Lifecycle : public AgentTest {
+  protected:
+    // Expects `agent` to end with exit code 0 and its window to be gone.
+    void expectCleanExit(WineProcess& agent) {
+        const auto code = agent.waitForExit(kExitTimeout);
+        ASSERT_TRUE(code) << "the agent still runs " << kExitTimeout.count() << " ms later";
+        EXPECT_EQ(*code, 0);
+        const auto windows = harness().loggerWindows();
+        ASSERT_TRUE(windows);
+        EXPECT_TRUE(windows->empty()) << "a logger window outlived its process";
+    }
+};
+
+TEST_F(Lifecycle, SecondStartHandsOverAndExitsWithZero) {
+    const auto folder = programFolder(baseConfig());
+    WineProcess& first = startAgent(folder);
+    ASSERT_TRUE(waitForLoggerWindow(first));
+    const auto before = harness().loggerWindows();
+    ASSERT_TRUE(before);
+    ASSERT_EQ(before->size(), 1u);
+
+    WineProcess& second = startAgent(folder);
+    const auto code = second.waitForExit(kStartTimeout);
+    ASSERT_TRUE(code) << "the second start did not end";
+    EXPECT_EQ(*code, 0);
+
+    EXPECT_TRUE(first.running()) << "the running copy ended when a second was started";
+    const auto after = harness().loggerWindows();
+    ASSERT_TRUE(after);
+    ASSERT_EQ(after->size(), 1u);
+    EXPECT_EQ(after->front().hwnd, before->front().hwnd) << "the logger window was replaced";
+}
+
+TEST_F(Lifecycle, ExitCommandEndsTheAgentWithZero) {
+    WineProcess& agent = startAgent(programFolder(baseConfig()));
+    ASSERT_TRUE(waitForLoggerWindow(agent));
+
+    drive({"send", "32773", "0"});  // ID_EXIT
+    expectCleanExit(agent);
+}
+
+TEST_F(Lifecycle, CloseMessageEndsTheAgentWithZero) {
+    WineProcess& agent = startAgent(programFolder(baseConfig()));
+    ASSERT_TRUE(waitForLoggerWindow(agent));
+
+    drive({"close"});
+    expectCleanExit(agent);
+}
+
+TEST_F(Lifecycle, ExitCommandEndsTheAgentWithZeroWithLoggingOn) {
+    WineProcess& agent = startAgent(programFolder(baseConfig() + "ENABLE_LOGGING=true\n"));
+    ASSERT_TRUE(waitForLoggerWindow(agent, /*visible=*/true));
+
+    drive({"send", "32773", "0"});  // ID_EXIT
+    expectCleanExit(agent);
+}
+
+TEST_F(Lifecycle, MissingConfigurationIsReportedAndOkEndsTheAgentWithZero) {
+    WineProcess& agent = startAgent(programFolder(std::nullopt));
+
+    const CommandResult box = drive({"wait-msgbox", "20000"});
+    EXPECT_EQ(parseKeyValues(box.out)["count"], "1") << box.out;
+    EXPECT_NE(box.out.find("\nstatic=fatal error! reading init data.\n"), std::string::npos)
+        << box.out;
+    EXPECT_TRUE(agent.running()) << "the agent ended before its message was confirmed";
+
+    drive({"msgbox-ok"});
+    const auto code = agent.waitForExit(kExitTimeout);
+    ASSERT_TRUE(code) << "the agent still runs after OK";
+    EXPECT_EQ(*code, 0);
+}
+
+}  // namespace
+}  // namespace quorvel::e2e

@@ -1,0 +1,127 @@
+// Runs the Windows build of the agent under Wine from a Linux GoogleTest
+// program and looks at it through qvdriver.exe. POSIX only.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvel::e2e {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// Polls `condition` until it holds or `timeout` has passed; returns whether it
+// held. The condition is always checked once more at the deadline.
+bool waitUntil(const std::function<bool()>& condition, milliseconds timeout,
+               milliseconds interval = milliseconds(50));
+
+// Where the shared Wine prefix and X display live, and the programs in play.
+struct WineSetup {
+    std::filesystem::path wine = "wine";
+    std::filesystem::path prefix;
+    std::string display;
+    std::filesystem::path agentExe;
+    std::filesystem::path driverExe;
+    std::filesystem::path resourcesDir;  // copied into each program folder when set
+    std::filesystem::path runsDir;       // parent of the per-test program folders
+
+    // Reads the state file written by wine-env.sh (KEY=value lines with
+    // WINEPREFIX and DISPLAY) and the paths the build compiled in. Throws
+    // std::runtime_error with a readable reason when something is missing.
+    static WineSetup fromBuild();
+
+    // The environment every Wine process of a test gets.
+    std::map<std::string, std::string> environment() const;
+};
+
+struct CommandResult {
+    int exitCode = -1;  // the process's exit code, or -signal when killed
+    bool timedOut = false;
+    std::string out;
+    std::string err;
+};
+
+// A process started under Wine. Killed (SIGKILL) and reaped on destruction if
+// it is still running, so that no agent outlives its test: the single
+// instance mutex lives in the Wine server and a survivor would spoil the next
+// test.
+class WineProcess {
+  public:
+    WineProcess() = default;
+    WineProcess(const WineSetup& setup, const std::filesystem::path& exe,
+                const std::vector<std::string>& args, const std::filesystem::path& workDir,
+                const std::filesystem::path& logFile);
+    WineProcess(const WineProcess&) = delete;
+    WineProcess& operator=(const WineProcess&) = delete;
+    WineProcess(WineProcess&& other) noexcept;
+    WineProcess& operator=(WineProcess&& other) noexcept;
+    ~WineProcess();
+
+    pid_t pid() const { return pid_; }
+    bool running();
+    // The exit code once the process has ended within `timeout`.
+    std::optional<int> waitForExit(milliseconds timeout);
+    // Kills and reaps the process; returns true if it was still running.
+    bool kill();
+
+  private:
+    bool reap(bool block);
+
+    pid_t pid_ = -1;
+    std::optional<int> exitCode_;
+};
+
+// Runs a program to completion with stdout and stderr captured; killed when
+// it runs past `timeout`.
+CommandResult runCaptured(const std::vector<std::string>& argv,
+                          const std::map<std::string, std::string>& env, milliseconds timeout);
+
+class Harness {
+  public:
+    explicit Harness(WineSetup setup);
+
+    const WineSetup& setup() const { return setup_; }
+
+    // A fresh program folder `runsDir/name`: quorvel.exe, the given
+    // quorvel.ini (written as is) and resources/ when the build has one.
+    // Without `ini` no quorvel.ini is written.
+    std::filesystem::path makeProgramFolder(const std::string& name,
+                                            const std::optional<std::string>& ini);
+
+    // Starts quorvel.exe of `folder` with the folder as working directory;
+    // its output goes to folder/agent-N.log.
+    WineProcess startAgent(const std::filesystem::path& folder);
+
+    // Runs qvdriver.exe with `args`.
+    CommandResult driver(const std::vector<std::string>& args,
+                         milliseconds timeout = milliseconds(20000)) const;
+
+    // Parsed `qvdriver windows`.
+    struct LoggerWindow {
+        std::string hwnd;
+        bool visible = false;
+    };
+    std::optional<std::vector<LoggerWindow>> loggerWindows() const;
+
+    // The log view's text, or nullopt when there is no logger window.
+    std::optional<std::string> logText() const;
+
+  private:
+    WineSetup setup_;
+    int agentsStarted_ = 0;
+};
+
+// Values of key=value lines in driver output; later keys win.
+std::map<std::string, std::string> parseKeyValues(const std::string& output);
+
+// The contents of a file, or an empty string when it cannot be read.
+std::string readFile(const std::filesystem::path& path);
+
+}  // namespace quorvel::e2e
