@@ -46,6 +46,10 @@ void AgentTest::SetUp() {
         ASSERT_EQ(harness_->driver({"wait-gone", "10000"}).exitCode, 0)
             << "an agent left over from an earlier test does not go away";
     }
+    // Every test starts as on a fresh machine: the prefix is shared by the
+    // whole run, and the agent's state would otherwise carry over.
+    std::error_code ignored;
+    fs::remove_all(harness_->runTimeFile().parent_path(), ignored);
 }
 
 void AgentTest::TearDown() {
@@ -82,8 +86,9 @@ fs::path AgentTest::programFolder(const std::optional<std::string>& ini,
     return folders_.back();
 }
 
-WineProcess& AgentTest::startAgent(const fs::path& folder) {
-    agents_.push_back(harness_->startAgent(folder));
+WineProcess& AgentTest::startAgent(const fs::path& folder,
+                                   const std::map<std::string, std::string>& extraEnv) {
+    agents_.push_back(harness_->startAgent(folder, extraEnv));
     return agents_.back();
 }
 

@@ -34,7 +34,8 @@ class AgentTest : public ::testing::Test {
                                         const std::string& suffix = "");
 
     // Starts an agent from `folder`; it is killed at teardown if still alive.
-    WineProcess& startAgent(const std::filesystem::path& folder);
+    WineProcess& startAgent(const std::filesystem::path& folder,
+                            const std::map<std::string, std::string>& extraEnv = {});
 
     // Waits until a logger window exists (and is visible, if asked), failing
     // early when `agent` ends first. Returns whether it appeared.

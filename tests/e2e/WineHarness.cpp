@@ -215,7 +215,8 @@ std::map<std::string, std::string> WineSetup::environment() const {
 
 WineProcess::WineProcess(const WineSetup& setup, const fs::path& exe,
                          const std::vector<std::string>& args, const fs::path& workDir,
-                         const fs::path& logFile) {
+                         const fs::path& logFile,
+                         const std::map<std::string, std::string>& extraEnv) {
     std::vector<std::string> argv{setup.wine.string(), exe.string()};
     argv.insert(argv.end(), args.begin(), args.end());
     FileActions actions;
@@ -224,7 +225,11 @@ WineProcess::WineProcess(const WineSetup& setup, const fs::path& exe,
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_adddup2(actions.get(), STDOUT_FILENO, STDERR_FILENO);
     posix_spawn_file_actions_addchdir_np(actions.get(), workDir.c_str());
-    pid_ = spawn(argv, setup.environment(), actions);
+    std::map<std::string, std::string> env = setup.environment();
+    for (const auto& [name, value] : extraEnv) {
+        env[name] = value;
+    }
+    pid_ = spawn(argv, env, actions);
 }
 
 WineProcess::WineProcess(WineProcess&& other) noexcept
@@ -351,9 +356,14 @@ fs::path Harness::makeProgramFolder(const std::string& name,
     return folder;
 }
 
-WineProcess Harness::startAgent(const fs::path& folder) {
+WineProcess Harness::startAgent(const fs::path& folder,
+                                const std::map<std::string, std::string>& extraEnv) {
     const fs::path log = folder / ("agent-" + std::to_string(++agentsStarted_) + ".log");
-    return WineProcess(setup_, folder / "quorvel.exe", {}, folder, log);
+    return WineProcess(setup_, folder / "quorvel.exe", {}, folder, log, extraEnv);
+}
+
+fs::path Harness::runTimeFile() const {
+    return setup_.prefix / "drive_c" / "ProgramData" / "quorvel" / "quorvel.dat";
 }
 
 CommandResult Harness::driver(const std::vector<std::string>& args, milliseconds timeout) const {

@@ -55,9 +55,12 @@ struct CommandResult {
 class WineProcess {
   public:
     WineProcess() = default;
+    // `extraEnv` adds to or overrides the setup's environment, for example
+    // LC_ALL to pick the system language Wine reports.
     WineProcess(const WineSetup& setup, const std::filesystem::path& exe,
                 const std::vector<std::string>& args, const std::filesystem::path& workDir,
-                const std::filesystem::path& logFile);
+                const std::filesystem::path& logFile,
+                const std::map<std::string, std::string>& extraEnv = {});
     WineProcess(const WineProcess&) = delete;
     WineProcess& operator=(const WineProcess&) = delete;
     WineProcess(WineProcess&& other) noexcept;
@@ -97,7 +100,11 @@ class Harness {
 
     // Starts quorvel.exe of `folder` with the folder as working directory;
     // its output goes to folder/agent-N.log.
-    WineProcess startAgent(const std::filesystem::path& folder);
+    WineProcess startAgent(const std::filesystem::path& folder,
+                           const std::map<std::string, std::string>& extraEnv = {});
+
+    // C:\ProgramData\quorvel\quorvel.dat of the shared prefix.
+    std::filesystem::path runTimeFile() const;
 
     // Runs qvdriver.exe with `args`.
     CommandResult driver(const std::vector<std::string>& args,
