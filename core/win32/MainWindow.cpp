@@ -1,27 +1,11 @@
 #include "core/win32/MainWindow.h"
 
+#include "core/win32/ScopedHandle.h"
 #include "core/win32/Win32MainWindow.h"
 #include "resources/resource.h"
 #include "ui/win32/LoggerWindow.h"
 
 namespace {
-
-// Owns a kernel handle; both null and INVALID_HANDLE_VALUE mean none.
-class ScopedHandle {
-  public:
-    explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
-    ~ScopedHandle() {
-        if (valid()) {
-            CloseHandle(handle_);
-        }
-    }
-    ScopedHandle(const ScopedHandle&) = delete;
-    ScopedHandle& operator=(const ScopedHandle&) = delete;
-    bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-
-  private:
-    HANDLE handle_;
-};
 
 // Asks the running copy to open the portal, as if its user had chosen Open
 // Portal. The wait is bounded: a copy busy with a slow portal must not leave

@@ -2,27 +2,11 @@
 
 #include <windows.h>
 
+#include "core/win32/ScopedHandle.h"
+
 #include "core/Log.h"
 
 namespace {
-
-// Owns a file handle; both null and INVALID_HANDLE_VALUE mean none.
-class ScopedFile {
-  public:
-    explicit ScopedFile(HANDLE handle) : handle_(handle) {}
-    ~ScopedFile() {
-        if (valid()) {
-            CloseHandle(handle_);
-        }
-    }
-    ScopedFile(const ScopedFile&) = delete;
-    ScopedFile& operator=(const ScopedFile&) = delete;
-    bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE get() const { return handle_; }
-
-  private:
-    HANDLE handle_;
-};
 
 void logFailure(const char* operation, const std::string& path) {
     const DWORD error = GetLastError();
@@ -37,9 +21,9 @@ bool Win32FileSystem::readFile(const std::string& path, std::size_t maxBytes,
     bytes.clear();
     // Shared for writing and deleting too, so that a writer replacing the
     // file at the same moment is never refused.
-    const ScopedFile file(CreateFileA(path.c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const ScopedHandle file(CreateFileA(path.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
         // A missing file is the normal first start; only other causes are news.
         if (GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND) {
@@ -67,8 +51,8 @@ bool Win32FileSystem::readFile(const std::string& path, std::size_t maxBytes,
 }
 
 bool Win32FileSystem::writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-    const ScopedFile file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    const ScopedHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
         logFailure("CreateFileA(write)", path);
         return false;
