@@ -4,7 +4,7 @@
 
 // What a WM_COMMAND to the logger window asks for. Each private command
 // travels in its own field (low word of wParam, or lParam), so the tests run
-// in a fixed order and the first match wins.
+// in a fixed order and the first match wins: the lParam codes first.
 enum class WindowCommand {
     LogLine,
     ShowLogger,

@@ -22,6 +22,15 @@ TEST(WindowCommandRouting, ACodeInTheWrongFieldDoesNothing) {
     EXPECT_EQ(classifyWindowCommand(0, ID_LOG_LINE), WindowCommand::Ignore);
 }
 
+TEST(WindowCommandRouting, AFatalErrorTextWhoseAddressEndsInACommandCodeIsStillAFatalError) {
+    // wParam is the address of the message text; its low word is arbitrary.
+    for (const uintptr_t lowWord : {ID_LOG_LINE, ID_SHOW_LOGGER, ID_EXIT, ID_ABOUT}) {
+        EXPECT_EQ(classifyWindowCommand(0x00450000u | lowWord, ID_FATAL_ERROR),
+                  WindowCommand::FatalError)
+            << lowWord;
+    }
+}
+
 TEST(WindowCommandRouting, OpenPortalNeedsAZeroLParam) {
     EXPECT_EQ(classifyWindowCommand(ID_OPEN_PORTAL, 1), WindowCommand::Ignore);
 }
