@@ -9,3 +9,7 @@ struct PortalURL {
     int32_t port = 0;
     std::string path;
 };
+
+// Host, ":", the port in decimal and the path, with nothing between them; the
+// browser is given "http://" followed by this.
+std::string portalURLText(const PortalURL& url);

@@ -6,7 +6,7 @@
 // One-shot deadlines on the main window. Expiries run on the GUI thread,
 // inside its message loop, so a cycle started by one never overlaps another.
 class WindowTimers {
-public:
+  public:
     using Expiry = std::function<void()>;
 
     virtual ~WindowTimers() = default;

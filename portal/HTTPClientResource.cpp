@@ -1,0 +1,183 @@
+#include "portal/HTTPClientResource.h"
+
+#include <cstring>
+#include <utility>
+
+#include "activities/StatusEvents.h"
+#include "activities/TransmitEvents.h"
+#include "core/FrameList.h"
+#include "core/Log.h"
+#include "core/Text.h"
+#include "portal/PortalProtocol.h"
+#include "portal/PortalURL.h"
+
+namespace {
+
+const char* stepName(HttpStep step) {
+    switch (step) {
+        case HttpStep::open:
+            return "open";
+        case HttpStep::connect:
+            return "connect";
+        case HttpStep::openRequest:
+            return "open request";
+        case HttpStep::send:
+            return "send";
+        case HttpStep::read:
+            return "read";
+        case HttpStep::none:
+            break;
+    }
+    return "none";
+}
+
+// The failure text for a step that stopped the exchange.
+std::string failureText(const HttpOutcome& outcome) {
+    switch (outcome.failedStep) {
+        case HttpStep::open:
+            return "InternetOpen";
+        case HttpStep::connect:
+            return "InternetConnect";
+        case HttpStep::openRequest:
+            // A request handle that could not be opened makes the send fail.
+            return "HttpSendRequest";
+        case HttpStep::send:
+            return outcome.systemError == internetCannotConnect
+                       ? "The attempt to connect to the server failed."
+                       : "HttpSendRequest";
+        case HttpStep::read:
+            // A broken answer is no answer: parsing its first half could
+            // take a cut-off "I" value for the whole one.
+            return "InternetReadFile";
+        case HttpStep::none:
+            break;
+    }
+    return "";
+}
+
+}  // namespace
+
+HTTPClientResource::HTTPClientResource(HttpTransport& transport) : transport_(transport) {}
+
+void HTTPClientResource::sendRequest(const std::string& message, const std::string& host,
+                                     int32_t port, const std::string& uri,
+                                     const std::optional<std::string>& proxy,
+                                     int32_t intervalWithoutAnswer) {
+    log("- message to portal:\r\n" + message + " host: " + host + " port: " + decimalText(port) +
+        " uri: " + uri);
+    log("-------- [HTTPClientResource::sendRequest] --------");
+    std::string answer;
+    try {
+        answer = postRequest(host, port, uri, proxy, message);
+    } catch (const HttpExchangeError& error) {
+        log("Exception! http connection error: ", error.what());
+        NotifyHTTPStateEvent unreached(false);
+        getActivities().fire(&unreached);
+        return;
+    }
+    log("message from portal:\r\n", answer);
+    NotifyHTTPStateEvent reached(true);
+    getActivities().fire(&reached);
+    parseAnswer(answer, intervalWithoutAnswer);
+}
+
+std::string HTTPClientResource::postRequest(const std::string& host, int32_t port,
+                                            const std::string& uri,
+                                            const std::optional<std::string>& proxy,
+                                            const std::string& message) {
+    // Cutting a port to 16 bits would quietly talk to some other service.
+    if (port < 0 || port > 65535) {
+        log("[HTTPClientResource::postRequest] port out of range: ", int64_t{port});
+        throw HttpExchangeError("InternetConnect");
+    }
+    HttpRequest request;
+    request.host = host;
+    request.port = static_cast<uint16_t>(port);
+    request.uri = uri;
+    request.proxy = proxy.value_or(std::string());
+    request.body = message;
+
+    std::string answer;
+    answer.reserve(4096);
+    bool cut = false;
+    const HttpOutcome outcome =
+        transport_.post(request, [&answer, &cut](const char* data, std::size_t size) {
+            // Each piece counts as text up to its first zero byte.
+            const void* zero = std::memchr(data, 0, size);
+            const std::size_t length =
+                zero != nullptr ? static_cast<std::size_t>(static_cast<const char*>(zero) - data)
+                                : size;
+            const std::size_t room = maximumAnswerLength - answer.size();
+            if (length > room) {
+                cut = true;
+            }
+            answer.append(data, length < room ? length : room);
+            // Reading on past the limit would only hold the GUI thread.
+            return !cut;
+        });
+    if (outcome.failedStep != HttpStep::none) {
+        log(std::string("[HTTPClientResource::postRequest] ") + stepName(outcome.failedStep) +
+                " failed, system error ",
+            int64_t{outcome.systemError});
+        throw HttpExchangeError(failureText(outcome));
+    }
+    if (cut) {
+        log("[HTTPClientResource::postRequest] answer cut at characters: ",
+            static_cast<int64_t>(maximumAnswerLength));
+    }
+    if (answer.empty()) {
+        throw HttpExchangeError("content is empty");
+    }
+    return answer;
+}
+
+void HTTPClientResource::parseAnswer(const std::string& answer, int32_t intervalWithoutAnswer) {
+    std::optional<std::string> strI;
+    FrameList usbMessages;
+    for (const std::string& str : splitTokens(answer, "\r\n")) {
+        switch (str[0]) {
+            case 'B': {
+                const std::vector<std::string> fields = splitTokens(str.substr(1), ",");
+                if (fields.size() != 3) {
+                    log("[HTTPClientResource::parseAnswer] browser command ignored, not three "
+                        "fields: ",
+                        str);
+                    break;
+                }
+                const int32_t port = readInteger(fields[1]);
+                if (port < 0 || port > maximumBrowserPort) {
+                    log("[HTTPClientResource::parseAnswer] browser command ignored, port out of "
+                        "range: ",
+                        str);
+                    break;
+                }
+                const PortalURL url{fields[0], port, fields[2]};
+                StartBrowserEvent browser(&url);
+                getActivities().fire(&browser);
+                break;
+            }
+            case 'I':
+                strI = str;
+                break;
+            case 'S':
+                usbMessages.push_back(removeWhitespace(str));
+                break;
+            default:
+                log("unknown command: ", str);
+                break;
+        }
+    }
+    if (!usbMessages.empty()) {
+        SendFramesEvent frames(std::move(usbMessages));
+        getActivities().fire(&frames);
+    }
+    int32_t interval = intervalWithoutAnswer;
+    if (strI) {
+        interval = readInteger(strI->substr(1));
+    } else {
+        log("[HTTPClientResource::parseAnswer] no interval in the answer, next hello in[ms]: ",
+            int64_t{interval});
+    }
+    IntervalEvent next(interval);
+    getActivities().fire(&next);
+}

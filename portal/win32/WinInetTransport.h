@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+
+#include "portal/HttpTransport.h"
+
+// The portal exchange through WinINet, synchronous on the calling thread.
+class WinInetTransport final : public HttpTransport {
+  public:
+    // Long enough for a slow portal, short enough that a silent one does not
+    // hold the GUI thread for the many minutes the library would wait.
+    static constexpr uint32_t defaultTimeoutMilliseconds = 30000;
+
+    struct Timeouts {
+        uint32_t connect = defaultTimeoutMilliseconds;
+        uint32_t send = defaultTimeoutMilliseconds;
+        uint32_t receive = defaultTimeoutMilliseconds;
+    };
+
+    WinInetTransport() = default;
+    explicit WinInetTransport(const Timeouts& timeouts) : timeouts_(timeouts) {}
+
+    HttpOutcome post(const HttpRequest& request, const ChunkSink& onChunk) override;
+
+  private:
+    Timeouts timeouts_;
+};

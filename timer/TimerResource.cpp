@@ -1,0 +1,91 @@
+#include "timer/TimerResource.h"
+
+#include <exception>
+
+#include "activities/HelloEvents.h"
+#include "activities/StatusEvents.h"
+#include "activities/TransmitEvents.h"
+#include "core/Clock.h"
+#include "core/Log.h"
+#include "core/Text.h"
+
+namespace {
+
+// Runs one cycle. Whatever goes wrong inside it ends that cycle only: the
+// message loop and the other cycle carry on, and nothing escapes into the
+// window system's callback.
+template <typename Cycle>
+void runCycle(const char* origin, Cycle cycle) {
+    try {
+        cycle();
+    } catch (int) {
+        // Raised as a bare code by a cycle that wanted to stop; nothing to tell.
+    } catch (const std::exception& error) {
+        log(std::string("[TimerResource::") + origin + "] cycle ended by an error: ", error.what());
+    } catch (...) {
+        log(std::string("[TimerResource::") + origin + "] cycle ended by an unknown error");
+    }
+}
+
+}  // namespace
+
+TimerResource::TimerResource(WindowTimers& timers) : timers_(timers) {
+    init();
+}
+
+int TimerResource::init() {
+    helloDeadline_ = timeStampNow();
+    transmitDeadline_ = helloDeadline_;
+    helloReason_ = 0;
+    return 0;
+}
+
+int32_t TimerResource::millisecondsUntil(const TimeStamp& deadline) const {
+    return ::millisecondsUntil(deadline);
+}
+
+void TimerResource::startHelloThreadIn(const TimeStamp& deadline, int32_t helloReason) {
+    helloDeadline_ = deadline;
+    helloReason_ = helloReason;
+    const int32_t delay = millisecondsUntil(deadline);
+    log("startHelloThreadIn starts in[ms]: ", int64_t{delay});
+    log("startHelloThreadIn helloReason: ", int64_t{helloReason});
+    // The reason travels with the expiry, so the event carries the reason of
+    // the request that armed it even if another thread stores a newer one a
+    // moment before the replacing timer is armed.
+    timers_.arm(helloTimerId, static_cast<uint32_t>(delay),
+                [this, helloReason] { helloTimerProc(helloReason); });
+    NotifyTimerStateEvent state(nextPortalConnectionTimeText(deadline));
+    getActivities().fire(&state);
+}
+
+void TimerResource::startTransmitThreadIn(const TimeStamp& deadline) {
+    transmitDeadline_ = deadline;
+    const int32_t delay = millisecondsUntil(deadline);
+    log("startTransmitThreadIn starts in[ms]: ", int64_t{delay});
+    timers_.arm(transmitTimerId, static_cast<uint32_t>(delay), [this] { transmitTimerProc(); });
+}
+
+void TimerResource::helloTimerProc(int32_t helloReason) {
+    runCycle("helloTimerProc", [this, helloReason] {
+        // A window timer repeats until killed; the cycle may arm it anew.
+        timers_.kill(helloTimerId);
+        log("## ------------------ startHelloThreadIn is already started ##");
+        CyclicHelloEvent hello(helloReason);
+        getActivities().fire(&hello);
+    });
+}
+
+void TimerResource::transmitTimerProc() {
+    runCycle("transmitTimerProc", [this] {
+        timers_.kill(transmitTimerId);
+        log("## ------------------ startTransmitThreadIn is already started ##");
+        CyclicTransmitEvent transmit;
+        getActivities().fire(&transmit);
+    });
+}
+
+std::string nextPortalConnectionTimeText(const TimeStamp& deadline) {
+    const LocalTime local = processClock().localTime(deadline.seconds);
+    return twoDigitText(local.hour) + ":" + twoDigitText(local.minute);
+}

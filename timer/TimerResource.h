@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/Resource.h"
+#include "core/TimeStamp.h"
+#include "timer/WindowTimers.h"
+
+// Turns the hello and transmit deadlines into CyclicHelloEvent and
+// CyclicTransmitEvent, each on its own window timer of the main window, so
+// both cycles run on the GUI thread. A new deadline replaces the pending one
+// of its kind.
+class TimerResource final : public Resource {
+  public:
+    static constexpr unsigned helloTimerId = 1;
+    static constexpr unsigned transmitTimerId = 2;
+
+    explicit TimerResource(WindowTimers& timers);
+
+    int start() override { return 0; }
+    // Both deadlines now, hello reason 0.
+    int init() override;
+
+    void startHelloThreadIn(const TimeStamp& deadline, int32_t helloReason);
+    void startTransmitThreadIn(const TimeStamp& deadline);
+
+    // Milliseconds from now until the deadline: never negative, and clamped
+    // to what a signed 32-bit count holds.
+    int32_t millisecondsUntil(const TimeStamp& deadline) const;
+
+    const TimeStamp& getHelloDeadline() const { return helloDeadline_; }
+    const TimeStamp& getTransmitDeadline() const { return transmitDeadline_; }
+    int32_t getHelloReason() const { return helloReason_; }
+
+  private:
+    void helloTimerProc(int32_t helloReason);
+    void transmitTimerProc();
+
+    WindowTimers& timers_;
+    TimeStamp helloDeadline_;
+    TimeStamp transmitDeadline_;
+    int32_t helloReason_ = 0;
+};
+
+// "HH:MM" of the deadline in local time, 24-hour clock.
+std::string nextPortalConnectionTimeText(const TimeStamp& deadline);

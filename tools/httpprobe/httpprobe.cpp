@@ -1,0 +1,157 @@
+// httpprobe: one portal exchange through HTTPClientResource and the real
+// WinINet adapter, as the hello makes it. Prints, one per line:
+//   log <line>              every log line, CR and LF written as \r and \n
+//   event <name> <payload>  every event, in firing order
+//   elapsed_ms=<n>          how long the exchange took
+//
+//   httpprobe --host H --port P --uri U --body TEXT
+//             [--proxy HOST:PORT] [--timeout MS] [--interval-on-error MS]
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "activities/StatusEvents.h"
+#include "activities/TransmitEvents.h"
+#include "core/Activity.h"
+#include "core/Log.h"
+#include "core/MainWindowCommands.h"
+#include "portal/HTTPClientResource.h"
+#include "portal/PortalURL.h"
+#include "portal/win32/WinInetTransport.h"
+
+namespace {
+
+void printLine(const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+}
+
+std::string escaped(const char* text) {
+    std::string out;
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (*c == '\r') {
+            out += "\\r";
+        } else if (*c == '\n') {
+            out += "\\n";
+        } else if (*c == '\\') {
+            out += "\\\\";
+        } else {
+            out += *c;
+        }
+    }
+    return out;
+}
+
+// Stands in for the main window: log lines go to standard output.
+class PrintingWindow final : public MainWindowCommands {
+  public:
+    intptr_t send(uintptr_t wParam, intptr_t lParam) override {
+        if ((wParam & 0xFFFF) == ID_LOG_LINE && lParam != 0) {
+            printLine("log " + escaped(reinterpret_cast<const char*>(lParam)));
+        }
+        return 0;
+    }
+};
+
+class PrintingActivity final : public Activity {
+  public:
+    const char* getName() const override { return "PrintingActivity"; }
+    void execute(Event* event) override {
+        const std::string name = event->getName();
+        std::string payload;
+        if (name == NotifyHTTPStateEvent::className()) {
+            payload = std::string("state=") +
+                      (static_cast<NotifyHTTPStateEvent*>(event)->getState() ? "1" : "0");
+        } else if (name == StartBrowserEvent::className()) {
+            payload = "url=http://" +
+                      portalURLText(*static_cast<StartBrowserEvent*>(event)->getPortalURL());
+        } else if (name == SendFramesEvent::className()) {
+            payload = "frames=";
+            const char* separator = "";
+            for (const std::string& frame : static_cast<SendFramesEvent*>(event)->getFrames()) {
+                payload += separator + frame;
+                separator = ",";
+            }
+        } else if (name == IntervalEvent::className()) {
+            payload =
+                "interval=" + std::to_string(static_cast<IntervalEvent*>(event)->getInterval());
+        }
+        printLine("event " + name + " " + payload);
+    }
+};
+
+int usage() {
+    std::fputs(
+        "usage: httpprobe --host H --port P --uri U --body TEXT [--proxy HOST:PORT] "
+        "[--timeout MS] [--interval-on-error MS]\n",
+        stderr);
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Exactly the bytes written, without a CR added before each LF.
+    _setmode(_fileno(stdout), _O_BINARY);
+    std::string host;
+    std::string uri = "/";
+    std::string body;
+    int port = 80;
+    std::optional<std::string> proxy;
+    std::optional<uint32_t> timeout;
+    int intervalOnError = 30000;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string option = argv[i];
+        const std::string value = argv[i + 1];
+        if (option == "--host") {
+            host = value;
+        } else if (option == "--port") {
+            port = std::atoi(value.c_str());
+        } else if (option == "--uri") {
+            uri = value;
+        } else if (option == "--body") {
+            body = value;
+        } else if (option == "--proxy") {
+            proxy = value;
+        } else if (option == "--timeout") {
+            timeout = static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
+        } else if (option == "--interval-on-error") {
+            intervalOnError = std::atoi(value.c_str());
+        } else {
+            return usage();
+        }
+    }
+    if (host.empty() || argc % 2 == 0) {
+        return usage();
+    }
+
+    PrintingWindow window;
+    setMainWindowCommands(&window);
+    setLoggingEnabled(true);
+    WinInetTransport::Timeouts timeouts;
+    if (timeout) {
+        timeouts.connect = timeouts.send = timeouts.receive = *timeout;
+    }
+    WinInetTransport transport(timeouts);
+    HTTPClientResource resource(transport);
+    PrintingActivity printer;
+    for (const char* name : {NotifyHTTPStateEvent::className(), StartBrowserEvent::className(),
+                             SendFramesEvent::className(), IntervalEvent::className()}) {
+        resource.getActivities().add(&printer, name);
+    }
+
+    const auto begin = std::chrono::steady_clock::now();
+    resource.sendRequest(body, host, port, uri, proxy, intervalOnError);
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - begin);
+    printLine("elapsed_ms=" + std::to_string(elapsed.count()));
+    std::fflush(stdout);
+    setMainWindowCommands(nullptr);
+    return 0;
+}
