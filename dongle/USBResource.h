@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "core/FrameList.h"
+#include "core/Log.h"
+#include "core/Resource.h"
+#include "dongle/HidPort.h"
+
+// Raised by the duty-cycle query; start turns it into an outcome.
+class USBError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// The dongle: finding it among the HID devices, exchanging single reports
+// with a time-out, and the conversations of the report protocol. Every
+// conversation opens its own device and closes it when it ends, on every
+// path. No exception leaves a public operation except the duty-cycle query,
+// whose only caller, start, catches it.
+class USBResource final : public Resource {
+  public:
+    // Whether the dongle counts as present; the tray's usbState unless a
+    // test says otherwise.
+    using PresenceFlag = std::function<bool()>;
+
+    explicit USBResource(HidPort& port, PresenceFlag donglePresent = {});
+
+    int start() override { return 0; }
+    // 0 when a dongle can be opened at start-up, -1 otherwise.
+    int init() override;
+
+    // Discovery; null when no dongle is attached. Records the device's path
+    // and report lengths for the main window and the transfers.
+    std::unique_ptr<HidDevice> openDevice();
+    // 0 completed, -1 time-out (logged), -2 failed.
+    int sendReport(const ReportBuffer& buffer, HidDevice* device, int32_t timeout);
+    int receiveReport(ReportBuffer& buffer, HidDevice* device, int32_t timeout);
+    // 0 go on, -1 the dongle is not available.
+    int checkUSBhandle(int result, const HidDevice* device);
+
+    int getDeviceInfos(std::string& serialNumber, std::string& firmwareVersion,
+                       std::string& radioAddress, int32_t timeout);
+    // Percent; raises USBError when the dongle is absent or does not answer.
+    int getDutyCycleUtilisation(int32_t timeout);
+    int transmit(FrameList frames, uint8_t counterBits, uint8_t flagBits, HidDevice* device,
+                 int32_t maxReads, int32_t timeout);
+    // The transmit cycle's entry: always fires exactly one ContinueTransmitEvent.
+    int start(bool transmitFlag, FrameList frames, int32_t transmitCounter, int32_t repeat,
+              int32_t maxReads, int32_t maxDutyCycle, int32_t timeout);
+
+    static int buildFrameReport(const std::string& frame, ReportBuffer& report, uint8_t counterBits,
+                                uint8_t flagBits);
+    static int hexToBytes(const std::string& text, uint8_t* bytes, std::size_t capacity);
+
+  private:
+    int transfer(bool sending, ReportBuffer& buffer, HidDevice* device, int32_t timeout);
+    void failDeviceInfos(const std::string& message);
+    void endTransmission(int outcome);
+
+    HidPort& port_;
+    PresenceFlag donglePresent_;
+};

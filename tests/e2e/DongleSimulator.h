@@ -1,0 +1,42 @@
+// The simulated dongle under Wine, seen from a Linux test: starts
+// donglesim.exe, talks to it over its loopback control port, and runs the
+// agent's HID code (dongleprobe.exe) with the setupapi.dll and hid.dll
+// stand-ins beside it, so that the real SetupAPI, HID and overlapped file
+// calls reach the simulator.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/WineHarness.h"
+
+namespace quorvel::e2e {
+
+class DongleSimulator {
+  public:
+    // Prepares `folder` (sim/ and probe/ inside it) and starts the simulator;
+    // throws std::runtime_error when it does not come up in time.
+    DongleSimulator(const WineSetup& setup, const std::filesystem::path& folder);
+    ~DongleSimulator();
+    DongleSimulator(const DongleSimulator&) = delete;
+    DongleSimulator& operator=(const DongleSimulator&) = delete;
+
+    // One command line; returns the simulator's one-line answer.
+    std::string command(const std::string& line);
+    // The answer's words after "ok" (empty when the answer was an error).
+    std::vector<std::string> values(const std::string& line);
+
+    // Runs dongleprobe.exe with `args` through the stand-ins.
+    CommandResult probe(const std::vector<std::string>& args,
+                        milliseconds timeout = milliseconds(30000)) const;
+
+  private:
+    const WineSetup& setup_;
+    std::filesystem::path folder_;
+    WineProcess simulator_;
+    int socket_ = -1;
+    std::string pending_;
+};
+
+}  // namespace quorvel::e2e

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/Log.h"
+#include "dongle/HidPort.h"
+#include "tools/donglesim/DongleModel.h"
+
+// HID devices in memory. A device with a model attached talks through it;
+// one without answers nothing. Time is virtual: a read that finds no answer
+// ready within its time-out advances the clock by the time-out and times out,
+// and a slow answer becomes ready after the model's answer delay.
+class FakeHidPort final : public HidPort {
+  public:
+    struct Device {
+        std::string path;
+        uint16_t vendorId = 0;
+        uint16_t productId = 0;
+        HidCapabilities capabilities{36, 36};
+        bool openable = true;
+        DongleModel* model = nullptr;
+    };
+
+    std::unique_ptr<HidDevice> openFirst(uint16_t vendorId, uint16_t productId,
+                                         HidDeviceInfo& found) override;
+
+    // The dongle vanishes: open devices fail from now on, discovery skips it.
+    void SimulateUnplug(const std::string& path);
+
+    std::vector<Device> devices;
+    uint64_t nowMs = 0;
+    int discoveries = 0;
+    int openDevices = 0;                          // currently open
+    std::vector<std::string> opened;              // every successful open, in order
+    std::vector<std::string> closedWithoutMatch;  // opened, then closed as not ours
+    std::size_t lastReadLength = 0;
+    std::size_t lastWriteLength = 0;
+    uint32_t lastTimeout = 0;
+    int reads = 0;
+    int writes = 0;
+
+  private:
+    friend class FakeHidDevice;
+    Device* find(const std::string& path);
+};

@@ -1,0 +1,175 @@
+// dongleprobe [--absent] COMMAND ARGS...
+//   open                                   discovery only
+//   receive TIMEOUT                        one receiveReport on the dongle
+//   info TIMEOUT                           getDeviceInfos
+//   duty TIMEOUT                           getDutyCycleUtilisation
+//   start COUNTER REPEAT MAXREADS MAXDUTY TIMEOUT FRAME...
+//   bench FRAMES TIMEOUT                   frames per second through transmit
+// Prints key=value lines: results, "event=" for each event fired, "log=" for
+// each log line, and what the HID stand-ins still hold. --absent clears the
+// tray's usbState, which the user interface would otherwise have set.
+
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "activities/HelloEvents.h"
+#include "activities/StatusEvents.h"
+#include "activities/TransmitEvents.h"
+#include "core/Activity.h"
+#include "core/Log.h"
+#include "core/MainWindowCommands.h"
+#include "dongle/DongleDevice.h"
+#include "dongle/ReportProtocol.h"
+#include "dongle/USBResource.h"
+#include "dongle/win32/Win32HidPort.h"
+#include "ui/DisplayStatus.h"
+
+namespace {
+
+class PrintingWindow final : public MainWindowCommands {
+  public:
+    intptr_t send(uintptr_t wParam, intptr_t lParam) override {
+        if ((wParam & 0xFFFF) == ID_LOG_LINE && lParam != 0) {
+            std::printf("log=%s\n", reinterpret_cast<const char*>(lParam));
+        }
+        return 0;
+    }
+};
+
+class PrintingActivity final : public Activity {
+  public:
+    const char* getName() const override { return "PrintingActivity"; }
+    void execute(Event* event) override {
+        const std::string name = event->getName();
+        if (name == NotifyUSBStateEvent::className()) {
+            std::printf("event=%s=%d\n", name.c_str(),
+                        static_cast<NotifyUSBStateEvent*>(event)->getState() ? 1 : 0);
+        } else if (name == NotifyDutyCycleStateEvent::className()) {
+            std::printf("event=%s=%d\n", name.c_str(),
+                        static_cast<NotifyDutyCycleStateEvent*>(event)->getState() ? 1 : 0);
+        } else if (name == ContinueTransmitEvent::className()) {
+            std::printf("event=%s=%d\n", name.c_str(),
+                        static_cast<int>(static_cast<ContinueTransmitEvent*>(event)->getCode()));
+        } else {
+            std::printf("event=%s\n", name.c_str());
+        }
+    }
+};
+
+// What the stand-ins still hold; -1 with the system's own DLLs.
+long outstanding(const char* module, const char* counter) {
+    const HMODULE loaded = GetModuleHandleA(module);
+    if (loaded == nullptr) {
+        return -1;
+    }
+    using Counter = long(WINAPI*)();
+    const auto function =
+        reinterpret_cast<Counter>(reinterpret_cast<void*>(GetProcAddress(loaded, counter)));
+    return function != nullptr ? function() : -1;
+}
+
+int32_t number(const std::vector<std::string>& args, std::size_t at) {
+    return at < args.size() ? static_cast<int32_t>(std::atol(args[at].c_str())) : 0;
+}
+
+int run(USBResource& usb, const std::vector<std::string>& args) {
+    const std::string& command = args[0];
+    if (command == "open") {
+        auto device = usb.openDevice();
+        std::printf("open=%d\npath=%s\ninput=%u\noutput=%u\n", device ? 1 : 0,
+                    dongleDevice().path.c_str(), dongleDevice().capabilities.inputReportByteLength,
+                    dongleDevice().capabilities.outputReportByteLength);
+        return 0;
+    }
+    if (command == "receive") {
+        auto device = usb.openDevice();
+        ReportBuffer input = dongle::clearedInputReport();
+        const int result = usb.receiveReport(input, device.get(), number(args, 1));
+        std::printf("open=%d\nresult=%d\ncheck=%d\n", device ? 1 : 0, result,
+                    usb.checkUSBhandle(result, device.get()));
+        return 0;
+    }
+    if (command == "info") {
+        std::string serial, firmware, radio;
+        const int result = usb.getDeviceInfos(serial, firmware, radio, number(args, 1));
+        std::printf("result=%d\nserial=%s\nfirmware=%s\nradio=%s\n", result, serial.c_str(),
+                    firmware.c_str(), radio.c_str());
+        return 0;
+    }
+    if (command == "duty") {
+        try {
+            std::printf("duty=%d\n", usb.getDutyCycleUtilisation(number(args, 1)));
+        } catch (const USBError& error) {
+            std::printf("error=%s\n", error.what());
+        }
+        return 0;
+    }
+    if (command == "start") {
+        const FrameList frames(args.begin() + std::min<std::size_t>(6, args.size()), args.end());
+        const int result = usb.start(true, frames, number(args, 1), number(args, 2),
+                                     number(args, 3), number(args, 4), number(args, 5));
+        std::printf("result=%d\n", result);
+        return 0;
+    }
+    if (command == "bench") {
+        const int count = number(args, 1);
+        auto device = usb.openDevice();
+        if (!device) {
+            std::printf("open=0\n");
+            return 1;
+        }
+        const FrameList frames(static_cast<std::size_t>(count), "S020B112233445566");
+        const auto begin = std::chrono::steady_clock::now();
+        const int result = usb.transmit(frames, 0x10, 0x80, device.get(), 1, number(args, 2));
+        const auto elapsed =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin)
+                .count();
+        std::printf("result=%d\nframes=%d\nelapsed_ms=%.1f\nms_per_frame=%.3f\n", result, count,
+                    elapsed, elapsed / count);
+        return 0;
+    }
+    std::fprintf(stderr, "dongleprobe: unknown command %s\n", command.c_str());
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    displayStatus().usbState = true;
+    if (!args.empty() && args[0] == "--absent") {
+        displayStatus().usbState = false;
+        args.erase(args.begin());
+    }
+    if (args.empty()) {
+        std::fprintf(stderr,
+                     "usage: dongleprobe [--absent] open|receive|info|duty|start|bench ...\n");
+        return 2;
+    }
+    static PrintingWindow window;
+    setMainWindowCommands(&window);
+    const bool quiet = args[0] == "bench";
+    setLoggingEnabled(!quiet);
+    static Win32HidPort port;
+    static PrintingActivity printer;
+    int code = 0;
+    {
+        USBResource usb(port);
+        for (const char* name :
+             {NotifyUSBStateEvent::className(), ContinueHelloEvent::className(),
+              NotifyDutyCycleStateEvent::className(), ContinueTransmitEvent::className()}) {
+            usb.getActivities().add(&printer, name);
+        }
+        code = run(usb, args);
+    }
+    std::printf("sets=%ld\npreparsed=%ld\n",
+                outstanding("setupapi.dll", "StandinOutstandingDeviceSets"),
+                outstanding("hid.dll", "StandinOutstandingPreparsedData"));
+    std::fflush(stdout);
+    return code;
+}
