@@ -16,3 +16,17 @@ class Activity {
     Activity& operator=(const Activity&) = default;
     ~Activity() = default;
 };
+
+// Gives every concrete activity a getName equal to its class-level
+// className, the text the dispatch log line shows.
+template <typename Derived>
+class NamedActivity : public Activity {
+  public:
+    const char* getName() const final { return Derived::className(); }
+
+  protected:
+    NamedActivity() = default;
+    NamedActivity(const NamedActivity&) = default;
+    NamedActivity& operator=(const NamedActivity&) = default;
+    ~NamedActivity() = default;
+};

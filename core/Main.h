@@ -5,7 +5,12 @@
 
 #include "core/Platform.h"
 
+class CyclicHelloTimeActivity;
+class CyclicTransmitTimeActivity;
 class FilesystemResource;
+class USBResource;
+class HTTPClientResource;
+class TimerResource;
 
 // Creates the agent's resources and activities once, wires them through the
 // resources' registries and starts the agent. It owns what it creates; the
@@ -22,10 +27,18 @@ class Main {
     int start(FilesystemResource* filesystem);
 
     FilesystemResource* filesystemResource() const { return filesystem_.get(); }
+    USBResource* usbResource() const { return usb_.get(); }
+    TimerResource* timerResource() const { return timer_.get(); }
+    HTTPClientResource* httpClientResource() const { return httpClient_.get(); }
 
   private:
     Platform platform_;
     std::unique_ptr<FilesystemResource> filesystem_;
+    std::unique_ptr<USBResource> usb_;
+    std::unique_ptr<TimerResource> timer_;
+    std::unique_ptr<HTTPClientResource> httpClient_;
+    std::unique_ptr<CyclicHelloTimeActivity> cyclicHelloTime_;
+    std::unique_ptr<CyclicTransmitTimeActivity> cyclicTransmitTime_;
 };
 
 // The initialisation thread's first step: wait, half a second at a time and

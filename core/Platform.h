@@ -1,6 +1,8 @@
 #pragma once
 
 class FileSystem;
+class HidPort;
+class HttpTransport;
 class SystemLanguage;
 class SystemPaths;
 class UrlOpener;
@@ -12,6 +14,8 @@ struct Platform {
     SystemPaths* paths = nullptr;
     FileSystem* files = nullptr;
     WindowTimers* timers = nullptr;
+    HttpTransport* http = nullptr;
     UrlOpener* urlOpener = nullptr;
     SystemLanguage* language = nullptr;
+    HidPort* hid = nullptr;
 };

@@ -7,6 +7,8 @@
 #include "core/win32/MainWindow.h"
 #include "core/win32/Win32MainWindow.h"
 #include "core/win32/Win32SystemPaths.h"
+#include "dongle/win32/Win32HidPort.h"
+#include "portal/win32/WinInetTransport.h"
 #include "storage/win32/Win32FileSystem.h"
 #include "timer/win32/Win32WindowTimers.h"
 #include "ui/win32/Win32SystemLanguage.h"
@@ -27,14 +29,18 @@ Platform windowsPlatform() {
     // Never deleted: the initialisation thread may still arm timers while
     // the process ends, after static objects have been destroyed.
     static Win32WindowTimers* timers = new Win32WindowTimers();
+    static WinInetTransport http;
     static ShellUrlOpener urlOpener;
     static Win32SystemLanguage language;
+    static Win32HidPort hid;
     Platform platform;
     platform.paths = &paths;
     platform.files = &files;
     platform.timers = timers;
+    platform.http = &http;
     platform.urlOpener = &urlOpener;
     platform.language = &language;
+    platform.hid = &hid;
     return platform;
 }
 

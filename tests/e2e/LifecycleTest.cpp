@@ -3,9 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 
+#include "storage/RunTimeData.h"
 #include "tests/e2e/AgentFixture.h"
 
 namespace quorvel::e2e {
@@ -47,6 +51,33 @@ TEST_F(Lifecycle, SecondStartHandsOverAndExitsWithZero) {
 TEST_F(Lifecycle, ExitCommandEndsTheAgentWithZero) {
     WineProcess& agent = startAgent(programFolder(baseConfig()));
     ASSERT_TRUE(waitForLoggerWindow(agent));
+
+    drive({"send", "32773", "0"});  // ID_EXIT
+    expectCleanExit(agent);
+}
+
+TEST_F(Lifecycle, ExitCommandEndsTheAgentWithZeroWhileItsTimersArePending) {
+    // A stored plan an hour ahead, with frames waiting: both timers armed.
+    RunTimeData plan;
+    const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
+    plan.nextHelloTime.seconds = static_cast<int32_t>(now + 3600);
+    plan.nextTransmitTime.seconds = static_cast<int32_t>(now + 3600);
+    plan.frames = "S0102,";
+    const RunTimeDataBytes bytes = encodeRunTimeData(plan);
+    std::filesystem::create_directories(harness().runTimeFile().parent_path());
+    std::ofstream(harness().runTimeFile(), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+
+    WineProcess& agent = startAgent(programFolder(baseConfig() + "ENABLE_LOGGING=true\n"));
+    ASSERT_TRUE(waitForLoggerWindow(agent, /*visible=*/true));
+    drive({"wait-text", "20000", "startTransmitThreadIn starts in[ms]: "});
+    const auto text = harness().logText();
+    ASSERT_TRUE(text);
+    EXPECT_NE(text->find("startHelloThreadIn starts in[ms]: 3"), std::string::npos) << *text;
+    EXPECT_EQ(text->find("startHelloThreadIn is already started"), std::string::npos) << *text;
 
     drive({"send", "32773", "0"});  // ID_EXIT
     expectCleanExit(agent);

@@ -7,10 +7,14 @@
 #include "core/SystemPaths.h"
 #include "storage/FilesystemResource.h"
 #include "tests/unit/support/FakeFileSystem.h"
+#include "tests/unit/support/FakeHidPort.h"
+#include "tests/unit/support/FakeHttpTransport.h"
 #include "tests/unit/support/FakeMainWindow.h"
 #include "tests/unit/support/FakeSystemLanguage.h"
 #include "tests/unit/support/FakeSystemPaths.h"
+#include "tests/unit/support/FakeWindowTimers.h"
 #include "tests/unit/support/TempFolder.h"
+#include "timer/TimerResource.h"
 #include "ui/Texts.h"
 
 namespace {
@@ -24,6 +28,9 @@ class StartupTest : public ::testing::Test {
         platform.paths = &paths;
         platform.files = &files;
         platform.language = &language;
+        platform.timers = &timers;
+        platform.http = &http;
+        platform.hid = &hid;
     }
     ~StartupTest() override { Texts::resetForTesting(); }
 
@@ -33,6 +40,9 @@ class StartupTest : public ::testing::Test {
     FakeSystemPaths paths;
     FakeFileSystem files;
     FakeSystemLanguage language;
+    FakeWindowTimers timers;
+    FakeHttpTransport http;
+    FakeHidPort hid;
     Platform platform;
 };
 
@@ -94,6 +104,28 @@ TEST_F(StartupTest, WithLoggingOnTheLinesBeforeTheConfigurationAreNotShown) {
     EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
         return line.find("reading init data: ok") != std::string::npos;
     }));
+}
+
+TEST_F(StartupTest, StoredDeadlinesArmTheHelloAndTransmitTimers) {
+    folder.write("quorvel.ini", "REASON=3\n");
+    RunTimeData stored;
+    stored.nextHelloTime = timeStampIn(3600 * 1000);
+    stored.nextTransmitTime = timeStampIn(90 * 1000);
+    stored.helloReason = 0;
+    stored.frames = "S0102,";
+    const RunTimeDataBytes bytes = encodeRunTimeData(stored);
+    files.folders.insert("C:\\ProgramData\\quorvel\\");
+    files.files["C:\\ProgramData\\quorvel\\quorvel.dat"] = {bytes.begin(), bytes.end()};
+
+    Main main(platform);
+    main.initialise();
+
+    ASSERT_EQ(timers.armings.size(), 2u);
+    EXPECT_EQ(timers.armings[0].id, 1u);
+    EXPECT_NEAR(timers.armings[0].delay, 3600 * 1000, 2000);
+    EXPECT_EQ(timers.armings[1].id, 2u);
+    EXPECT_NEAR(timers.armings[1].delay, 90 * 1000, 2000);
+    EXPECT_EQ(main.timerResource()->getHelloReason(), 0);
 }
 
 }  // namespace
