@@ -16,6 +16,7 @@
 namespace {
 
 constexpr int32_t errorInterval = 30000;
+using Strings = std::vector<std::string>;
 
 class HTTPClientResourceTest : public ::testing::Test {
   protected:
@@ -26,36 +27,29 @@ class HTTPClientResourceTest : public ::testing::Test {
         recorder.listenTo(resource);
     }
 
-    // One exchange with the portal's usual parameters.
     void send(const std::string& message = "H3,ABCDEFGHIJ,0a1b,0.1.0,258,demo",
               const std::optional<std::string>& proxy = std::nullopt) {
         resource.sendRequest(message, "portal.example", 8080, "/portal/", proxy, errorInterval);
     }
 
-    // Parses an answer as if it had just arrived.
-    void parse(const std::string& answer) { resource.parseAnswer(answer, errorInterval); }
-
-    std::vector<std::string> logMessages() const {
-        std::vector<std::string> messages;
+    // The log lines without their time prefix.
+    Strings logMessages() const {
+        Strings messages;
         for (const std::string& line : window.logLines()) {
             const auto end = line.find("] ");
             messages.push_back(end == std::string::npos ? line : line.substr(end + 2));
         }
         return messages;
     }
-
+    int countLogged(const std::string& prefix) const {
+        const auto messages = logMessages();
+        return static_cast<int>(std::count_if(messages.begin(), messages.end(), [&](auto& m) {
+            return m.compare(0, prefix.size(), prefix) == 0;
+        }));
+    }
     bool logged(const std::string& message) const {
         const auto messages = logMessages();
         return std::find(messages.begin(), messages.end(), message) != messages.end();
-    }
-
-    // The failure text of the one exchange, checked against its log line and
-    // the unreached state.
-    void expectFailure(const std::string& text) {
-        EXPECT_TRUE(logged("Exception! http connection error: " + text)) << text;
-        ASSERT_EQ(recorder.records.size(), 1u);
-        EXPECT_EQ(recorder.records[0].name, "NotifyHTTPStateEvent");
-        EXPECT_FALSE(recorder.records[0].state);
     }
 
     ProcessStateGuard guard;
@@ -66,293 +60,158 @@ class HTTPClientResourceTest : public ::testing::Test {
     EventRecorder recorder;
 };
 
-// --- the exchange ----------------------------------------------------------
-
-TEST_F(HTTPClientResourceTest, SendsTheMessageToTheGivenPortal) {
-    transport.chunks = {"I60000"};
-    send("H3,ABCDEFGHIJ,0a1b,0.1.0,258,demo");
+TEST_F(HTTPClientResourceTest, PostsTheMessageLogsBothSidesAndReportsStateOneFirst) {
+    transport.chunks = {"Bportal.example,80,/page\r\nS01 02\r\nI5000\r\n"};
+    send("H3,X");
     ASSERT_EQ(transport.requests.size(), 1u);
     const HttpRequest& request = transport.requests[0];
-    EXPECT_EQ(request.host, "portal.example");
-    EXPECT_EQ(request.port, 8080);
-    EXPECT_EQ(request.uri, "/portal/");
+    EXPECT_EQ(request.host + " " + std::to_string(request.port) + " " + request.uri,
+              "portal.example 8080 /portal/");
+    EXPECT_EQ(request.body, "H3,X");
     EXPECT_EQ(request.proxy, "");
-    EXPECT_EQ(request.body, "H3,ABCDEFGHIJ,0a1b,0.1.0,258,demo");
-}
+    Strings messages = logMessages();
+    messages.resize(3);  // the activities log their own runs after these
+    EXPECT_EQ(messages,
+              (Strings{"- message to portal:\r\nH3,X host: portal.example port: 8080 uri: /portal/",
+                       "-------- [HTTPClientResource::sendRequest] --------",
+                       "message from portal:\r\nBportal.example,80,/page\r\nS01 02\r\nI5000\r\n"}));
+    EXPECT_EQ(recorder.summary(),
+              (Strings{"NotifyHTTPStateEvent=1", "StartBrowserEvent=portal.example:80/page",
+                       "SendFramesEvent=S0102", "IntervalEvent=5000"}));
 
-TEST_F(HTTPClientResourceTest, AProxyTextIsPassedOnAndAnEmptyOneMeansNone) {
-    transport.chunks = {"I1"};
     send("H0", std::string("proxy.example:3128"));
-    send("H0", std::string());
-    ASSERT_EQ(transport.requests.size(), 2u);
-    EXPECT_EQ(transport.requests[0].proxy, "proxy.example:3128");
-    EXPECT_EQ(transport.requests[1].proxy, "");
+    send("H0", std::string());  // empty means no proxy
+    ASSERT_EQ(transport.requests.size(), 3u);
+    EXPECT_EQ(transport.requests[1].proxy, "proxy.example:3128");
+    EXPECT_EQ(transport.requests[2].proxy, "");
 }
 
-TEST_F(HTTPClientResourceTest, LogsTheRequestTheBannerAndTheAnswer) {
-    transport.chunks = {"I60000\r\n"};
-    send("H3,X");
-    const auto messages = logMessages();
-    ASSERT_GE(messages.size(), 3u);
-    EXPECT_EQ(messages[0],
-              "- message to portal:\r\nH3,X host: portal.example port: 8080 uri: /portal/");
-    EXPECT_EQ(messages[1], "-------- [HTTPClientResource::sendRequest] --------");
-    EXPECT_EQ(messages[2], "message from portal:\r\nI60000\r\n");
-}
-
-TEST_F(HTTPClientResourceTest, AReceivedAnswerReportsStateOneBeforeItsCommands) {
-    transport.chunks = {"Bportal.example,80,/page\nS01 02\nI5000"};
-    send();
-    EXPECT_EQ(recorder.names(),
-              (std::vector<std::string>{"NotifyHTTPStateEvent", "StartBrowserEvent",
-                                        "SendFramesEvent", "IntervalEvent"}));
-    EXPECT_TRUE(recorder.records[0].state);
-}
-
-TEST_F(HTTPClientResourceTest, ChunksAreJoinedInArrivalOrderWithoutSeparators) {
-    transport.chunks = {"S01", "02\nI6", "0000"};
-    send();
-    ASSERT_EQ(recorder.records.size(), 3u);
-    EXPECT_EQ(recorder.records[1].frames, (FrameList{"S0102"}));
-    EXPECT_EQ(recorder.records[2].number, 60000);
-    EXPECT_TRUE(logged("message from portal:\r\nS0102\nI60000"));
-}
-
-TEST_F(HTTPClientResourceTest, AZeroByteEndsTheTextOfItsChunkOnly) {
-    transport.chunks = {std::string("I12\0junk", 8), std::string("34\nS0A\0S0B", 10)};
-    send();
-    EXPECT_TRUE(logged("message from portal:\r\nI1234\nS0A"));
-    ASSERT_EQ(recorder.records.size(), 3u);
-    EXPECT_EQ(recorder.records[1].frames, (FrameList{"S0A"}));
-    EXPECT_EQ(recorder.records[2].number, 1234);
+TEST_F(HTTPClientResourceTest, ChunksAreJoinedInOrderAndAZeroByteEndsOnlyItsChunk) {
+    const struct {
+        Strings chunks;
+        std::string answer;
+        Strings events;
+    } cases[] = {
+        {{"S01", "02\nI6", "0000"},
+         "S0102\nI60000",
+         {"NotifyHTTPStateEvent=1", "SendFramesEvent=S0102", "IntervalEvent=60000"}},
+        {{std::string("I12\0junk", 8), std::string("34\nS0A\0S0B", 10)},
+         "I1234\nS0A",
+         {"NotifyHTTPStateEvent=1", "SendFramesEvent=S0A", "IntervalEvent=1234"}},
+    };
+    for (const auto& c : cases) {
+        recorder.records.clear();
+        transport.chunks = c.chunks;
+        send();
+        EXPECT_TRUE(logged("message from portal:\r\n" + c.answer)) << c.answer;
+        EXPECT_EQ(recorder.summary(), c.events) << c.answer;
+    }
 }
 
 TEST_F(HTTPClientResourceTest, AnAnswerLongerThanTheLimitIsCutThereAndStillCountsAsReached) {
     const std::string start = "I4000\n";
     transport.chunks = {start + std::string(40000, 'x'), std::string(40000, 'y'),
                         std::string(40000, 'z')};
-    std::string answer;
-    try {
-        answer = resource.postRequest("h", 80, "/", std::nullopt, "H0");
-    } catch (const HttpExchangeError& error) {
-        FAIL() << error.what();
-    }
-    EXPECT_EQ(answer.size(), maximumAnswerLength);
+    const std::string answer = resource.postRequest("h", 80, "/", std::nullopt, "H0");
+    EXPECT_EQ(answer.size(), 64999u);
     EXPECT_EQ(answer.substr(0, start.size()), start);
     EXPECT_EQ(answer.back(), 'y');
-    // Nothing after the limit is read: the third chunk is never asked for.
-    EXPECT_EQ(transport.chunksDelivered, 2);
+    EXPECT_EQ(transport.chunksDelivered, 2);  // nothing after the limit is read
     EXPECT_TRUE(logged("[HTTPClientResource::postRequest] answer cut at characters: 64999"));
-
     send();
-    ASSERT_FALSE(recorder.records.empty());
-    EXPECT_TRUE(recorder.records[0].state);
-    EXPECT_EQ(recorder.records.back().number, 4000);
-}
+    EXPECT_EQ(recorder.summary(), (Strings{"NotifyHTTPStateEvent=1", "IntervalEvent=4000"}));
 
-TEST_F(HTTPClientResourceTest, AnAnswerOfExactlyTheLimitIsKeptWhole) {
     transport.chunks = {std::string(maximumAnswerLength, 'a')};
-    const std::string answer = resource.postRequest("h", 80, "/", std::nullopt, "H0");
-    EXPECT_EQ(answer.size(), maximumAnswerLength);
-    EXPECT_FALSE(logged("[HTTPClientResource::postRequest] answer cut at characters: 64999"));
+    EXPECT_EQ(resource.postRequest("h", 80, "/", std::nullopt, "H0").size(), maximumAnswerLength);
+    EXPECT_EQ(countLogged("[HTTPClientResource::postRequest] answer cut at"), 2);
 }
 
-// --- the failure texts -----------------------------------------------------
-
-TEST_F(HTTPClientResourceTest, NoInternetHandleFailsWithInternetOpen) {
-    transport.outcome = {HttpStep::open, 87};
-    send();
-    expectFailure("InternetOpen");
-}
-
-TEST_F(HTTPClientResourceTest, NoConnectionHandleFailsWithInternetConnect) {
-    transport.outcome = {HttpStep::connect, 12007};
-    send();
-    expectFailure("InternetConnect");
-}
-
-TEST_F(HTTPClientResourceTest, AnUnreachableServerHasItsOwnText) {
-    transport.outcome = {HttpStep::send, internetCannotConnect};
-    send();
-    expectFailure("The attempt to connect to the server failed.");
-}
-
-TEST_F(HTTPClientResourceTest, OtherSendFailuresFailWithHttpSendRequest) {
-    transport.outcome = {HttpStep::send, 12002};  // timed out
-    send();
-    expectFailure("HttpSendRequest");
-}
-
-TEST_F(HTTPClientResourceTest, ARequestHandleThatCouldNotBeOpenedFailsAsTheSend) {
-    transport.outcome = {HttpStep::openRequest, 12029};
-    send();
-    expectFailure("HttpSendRequest");
-}
-
-TEST_F(HTTPClientResourceTest, AnEmptyBodyFailsWithContentIsEmpty) {
-    send();
-    expectFailure("content is empty");
-    transport.chunks = {std::string("\0I500", 5)};
-    recorder.records.clear();
-    send();
-    expectFailure("content is empty");
-}
-
-TEST_F(HTTPClientResourceTest, ABrokenReadDiscardsThePartialAnswer) {
-    transport.chunks = {"S0102\nI6"};
-    transport.outcome = {HttpStep::read, 12002};
-    send();
-    expectFailure("InternetReadFile");
-    EXPECT_FALSE(logged("message from portal:\r\nS0102\nI6"));
-}
-
-TEST_F(HTTPClientResourceTest, APortOutsideSixteenBitsIsRefusedBeforeAnyExchange) {
-    resource.sendRequest("H0", "h", 65536 + 80, "/", std::nullopt, errorInterval);
-    resource.sendRequest("H0", "h", -1, "/", std::nullopt, errorInterval);
-    EXPECT_TRUE(transport.requests.empty());
-    ASSERT_EQ(recorder.records.size(), 2u);
-    EXPECT_FALSE(recorder.records[0].state);
-    EXPECT_TRUE(logged("Exception! http connection error: InternetConnect"));
-}
-
-TEST_F(HTTPClientResourceTest, AfterAFailureNothingIsParsed) {
-    transport.chunks = {"Bh,80,/p\nS01\nI10"};
-    transport.outcome = {HttpStep::send, 12030};
-    send();
-    EXPECT_EQ(recorder.names(), (std::vector<std::string>{"NotifyHTTPStateEvent"}));
-}
-
-// --- the answer's commands -------------------------------------------------
-
-TEST_F(HTTPClientResourceTest, LineBreaksOfEveryKindAndBlankLinesAreAlike) {
-    for (const std::string& answer :
-         {std::string("S01\r\nS02\r\n\r\nI700\r\n"), std::string("S01\nS02\n\n\nI700"),
-          std::string("\rS01\rS02\r\r\rI700\r"), std::string("\n\r\nS01\n\rS02\r\n\n\rI700")}) {
+TEST_F(HTTPClientResourceTest, FailuresLogTheirTextReportStateZeroAndParseNothing) {
+    const struct {
+        HttpOutcome outcome;
+        Strings chunks;
+        std::string text;
+        int port = 8080;
+    } cases[] = {
+        {{HttpStep::open, 87}, {"I1"}, "InternetOpen"},
+        {{HttpStep::connect, 12007}, {"I1"}, "InternetConnect"},
+        {{HttpStep::send, internetCannotConnect},
+         {"I1"},
+         "The attempt to connect to the server failed."},
+        {{HttpStep::send, 12002}, {"Bh,80,/p\nS01\nI10"}, "HttpSendRequest"},
+        {{HttpStep::openRequest, 12029}, {"I1"}, "HttpSendRequest"},
+        {{}, {}, "content is empty"},
+        {{}, {std::string("\0I500", 5)}, "content is empty"},
+        {{HttpStep::read, 12002}, {"S0102\nI6"}, "InternetReadFile"},
+        // Ports outside sixteen bits are refused before any exchange.
+        {{}, {"I1"}, "InternetConnect", 65536 + 80},
+        {{}, {"I1"}, "InternetConnect", -1},
+    };
+    for (const auto& c : cases) {
+        window.commands.clear();
         recorder.records.clear();
-        parse(answer);
-        ASSERT_EQ(recorder.records.size(), 2u) << answer;
-        EXPECT_EQ(recorder.records[0].frames, (FrameList{"S01", "S02"}));
-        EXPECT_EQ(recorder.records[1].number, 700);
+        transport.outcome = c.outcome;
+        transport.chunks = c.chunks;
+        resource.sendRequest("H0", "h", c.port, "/", std::nullopt, errorInterval);
+        EXPECT_TRUE(logged("Exception! http connection error: " + c.text)) << c.text;
+        EXPECT_EQ(countLogged("message from portal"), 0) << c.text;
+        EXPECT_EQ(recorder.summary(), Strings{"NotifyHTTPStateEvent=0"}) << c.text;
     }
 }
 
-TEST_F(HTTPClientResourceTest, ThreeFramesAndAnIntervalGiveOneEventEachInOrder) {
-    parse("S0A0B\nI600000\nS0C\nS0D0E0F");
-    ASSERT_EQ(recorder.names(), (std::vector<std::string>{"SendFramesEvent", "IntervalEvent"}));
-    EXPECT_EQ(recorder.records[0].frames, (FrameList{"S0A0B", "S0C", "S0D0E0F"}));
-    EXPECT_EQ(recorder.records[1].number, 600000);
-}
-
-TEST_F(HTTPClientResourceTest, OnlyTheLastIntervalLineCounts) {
-    parse("I1000\nI2000");
-    ASSERT_EQ(recorder.records.size(), 1u);
-    EXPECT_EQ(recorder.records[0].number, 2000);
-}
-
-TEST_F(HTTPClientResourceTest, IntervalsAreReadTheWayAtoiReadsThem) {
-    const std::vector<std::pair<std::string, int32_t>> cases = {{"I600000", 600000},
-                                                                {"I  42ms", 42},
-                                                                {"Iabc", 0},
-                                                                {"I", 0},
-                                                                {"I-250", -250},
-                                                                {"I+7", 7},
-                                                                {"I99999999999", 2147483647}};
-    for (const auto& [line, expected] : cases) {
+TEST_F(HTTPClientResourceTest, AnswersGiveTheirEventsInOrder) {
+    const Strings s01s02{"SendFramesEvent=S01,S02", "IntervalEvent=700"};
+    const std::pair<std::string, Strings> cases[] = {
+        // Every kind of line break, and blank lines, are alike.
+        {"S01\r\nS02\r\n\r\nI700\r\n", s01s02},
+        {"S01\nS02\n\n\nI700", s01s02},
+        {"\rS01\rS02\r\r\rI700\r", s01s02},
+        {"\n\r\nS01\n\rS02\r\n\n\rI700", s01s02},
+        // All frames in one event; only the last interval counts.
+        {"S0A0B\nI600000\nS0C\nS0D0E0F",
+         {"SendFramesEvent=S0A0B,S0C,S0D0E0F", "IntervalEvent=600000"}},
+        {"I1000\nI2000", {"IntervalEvent=2000"}},
+        {"S01\nunknown", {"SendFramesEvent=S01", "IntervalEvent=30000"}},
+        // Frames lose spaces, tabs, controls and bytes above 0x7F; 0x7F stays.
+        {"S01 02\t03\001\17704\200\37705 \nI1",
+         {"SendFramesEvent=S010203\1770405", "IntervalEvent=1"}},
+        // Browser lines fire at once, before frames and interval.
+        {"S01\nBportal.example,8080,/welcome?id=7\nI100",
+         {"StartBrowserEvent=portal.example:8080/welcome?id=7", "SendFramesEvent=S01",
+          "IntervalEvent=100"}},
+        {"Ba,1,/x\nB,,b,,2,,/y,\nI5",
+         {"StartBrowserEvent=a:1/x", "StartBrowserEvent=b:2/y", "IntervalEvent=5"}},
+        {"Bhost,80\nBhost,80,/p,extra\nB\nBhost,10000,/p\nBhost,-1,/p\nBhost,9999,/p\nBhost,0,/"
+         "p\nI5",
+         {"StartBrowserEvent=host:9999/p", "StartBrowserEvent=host:0/p", "IntervalEvent=5"}},
+        {"i500\n9\n hello\nX\xe9t\xe9\nI8", {"IntervalEvent=8"}},
+        // An error page is read like any answer: "Internal ..." is an interval.
+        {"<html>\r\nInternal Server Error\r\nSorry\r\n</html>\r\n",
+         {"SendFramesEvent=Sorry", "IntervalEvent=0"}},
+        // Intervals are read the way atoi reads them.
+        {"I  42ms", {"IntervalEvent=42"}},
+        {"Iabc", {"IntervalEvent=0"}},
+        {"I", {"IntervalEvent=0"}},
+        {"I-250", {"IntervalEvent=-250"}},
+        {"I+7", {"IntervalEvent=7"}},
+        {"I99999999999", {"IntervalEvent=2147483647"}},
+    };
+    for (const auto& [answer, events] : cases) {
         recorder.records.clear();
-        parse(line);
-        ASSERT_EQ(recorder.records.size(), 1u) << line;
-        EXPECT_EQ(recorder.records[0].number, expected) << line;
+        resource.parseAnswer(answer, errorInterval);
+        EXPECT_EQ(recorder.summary(), events) << answer;
     }
 }
 
-TEST_F(HTTPClientResourceTest, WithoutAnIntervalLineTheGivenIntervalPlansTheNextHello) {
-    parse("S01\nunknown");
-    ASSERT_EQ(recorder.names(), (std::vector<std::string>{"SendFramesEvent", "IntervalEvent"}));
-    EXPECT_EQ(recorder.records[1].number, errorInterval);
+TEST_F(HTTPClientResourceTest, SkippedLinesAreLoggedWhole) {
+    resource.parseAnswer("i500\n9\n hello\nX\xe9t\xe9\nBhost,80\nB\nBhost,10000,/p\nS01",
+                         errorInterval);
+    for (const char* line : {"i500", "9", " hello", "X\xe9t\xe9"}) {
+        EXPECT_TRUE(logged(std::string("unknown command: ") + line)) << line;
+    }
+    EXPECT_EQ(countLogged("[HTTPClientResource::parseAnswer] browser command ignored"), 3);
     EXPECT_TRUE(logged(
         "[HTTPClientResource::parseAnswer] no interval in the answer, next hello in[ms]: 30000"));
-}
-
-TEST_F(HTTPClientResourceTest, FramesLoseSpacesTabsControlsAndHighBytes) {
-    parse(
-        "S01 02\t03\x01\x7f"
-        "04\x80\xff"
-        "05 \nI1");
-    ASSERT_EQ(recorder.records.size(), 2u);
-    // 0x7F is above 32 as a signed byte and stays.
-    EXPECT_EQ(recorder.records[0].frames, (FrameList{"S010203\x7f"
-                                                     "0405"}));
-}
-
-TEST_F(HTTPClientResourceTest, RemoveWhitespaceKeepsOnlyCharactersAboveThirtyTwo) {
-    EXPECT_EQ(removeWhitespace(""), "");
-    EXPECT_EQ(removeWhitespace(" \t\r\n\x1f"), "");
-    EXPECT_EQ(removeWhitespace("!a~"), "!a~");
-    EXPECT_EQ(removeWhitespace("\xc3\xa4x\x80y\xff"), "xy");
-}
-
-TEST_F(HTTPClientResourceTest, ABrowserLineOpensThePageBeforeFramesAndInterval) {
-    parse("S01\nBportal.example,8080,/welcome?id=7\nI100");
-    ASSERT_EQ(recorder.names(),
-              (std::vector<std::string>{"StartBrowserEvent", "SendFramesEvent", "IntervalEvent"}));
-    const PortalURL& url = recorder.records[0].url;
-    EXPECT_EQ(url.host, "portal.example");
-    EXPECT_EQ(url.port, 8080);
-    EXPECT_EQ(url.path, "/welcome?id=7");
-    EXPECT_EQ(portalURLText(url), "portal.example:8080/welcome?id=7");
-}
-
-TEST_F(HTTPClientResourceTest, EachBrowserLineFiresAtOnceAndEmptyFieldsAreSkipped) {
-    parse("Ba,1,/x\nB,,b,,2,,/y,\nI5");
-    ASSERT_EQ(recorder.names(), (std::vector<std::string>{"StartBrowserEvent", "StartBrowserEvent",
-                                                          "IntervalEvent"}));
-    EXPECT_EQ(portalURLText(recorder.records[0].url), "a:1/x");
-    EXPECT_EQ(portalURLText(recorder.records[1].url), "b:2/y");
-}
-
-TEST_F(HTTPClientResourceTest, BrowserLinesWithoutThreeFieldsOrWithABadPortAreIgnored) {
-    parse(
-        "Bhost,80\nBhost,80,/p,extra\nB\nBhost,10000,/p\nBhost,-1,/p\nBhost,9999,/p\n"
-        "Bhost,0,/p\nI5");
-    ASSERT_EQ(recorder.names(), (std::vector<std::string>{"StartBrowserEvent", "StartBrowserEvent",
-                                                          "IntervalEvent"}));
-    EXPECT_EQ(recorder.records[0].url.port, 9999);
-    EXPECT_EQ(recorder.records[1].url.port, 0);
-    const auto messages = logMessages();
-    const auto ignored = std::count_if(messages.begin(), messages.end(), [](const std::string& m) {
-        return m.rfind("[HTTPClientResource::parseAnswer] browser command ignored", 0) == 0;
-    });
-    EXPECT_EQ(ignored, 5);
-}
-
-TEST_F(HTTPClientResourceTest, UnknownCommandsAreLoggedWholeAndSkipped) {
-    parse("i500\n9\n hello\nX\xe9t\xe9\nI8");
-    EXPECT_TRUE(logged("unknown command: i500"));
-    EXPECT_TRUE(logged("unknown command: 9"));
-    EXPECT_TRUE(logged("unknown command:  hello"));
-    EXPECT_TRUE(logged("unknown command: X\xe9t\xe9"));
-    ASSERT_EQ(recorder.records.size(), 1u);
-    EXPECT_EQ(recorder.records[0].number, 8);
-}
-
-TEST_F(HTTPClientResourceTest, AnAnswerWithoutFramesFiresNoFrameEvent) {
-    parse("I100");
-    EXPECT_EQ(recorder.names(), (std::vector<std::string>{"IntervalEvent"}));
-}
-
-TEST_F(HTTPClientResourceTest, AnErrorPageIsParsedLikeAnyAnswer) {
-    transport.chunks = {"<html>\r\nInternal Server Error\r\nSorry\r\n</html>\r\n"};
-    send();
-    EXPECT_EQ(recorder.names(), (std::vector<std::string>{"NotifyHTTPStateEvent", "SendFramesEvent",
-                                                          "IntervalEvent"}));
-    EXPECT_TRUE(recorder.records[0].state);
-    // "Sorry" begins with S and is taken as a frame; "Internal Server Error"
-    // begins with I and is read as an interval of 0.
-    EXPECT_EQ(recorder.records[1].frames, (FrameList{"Sorry"}));
-    EXPECT_EQ(recorder.records[2].number, 0);
-    EXPECT_TRUE(logged("unknown command: <html>"));
-    EXPECT_TRUE(logged("unknown command: </html>"));
-    EXPECT_FALSE(logged("unknown command: Internal Server Error"));
 }
 
 }  // namespace

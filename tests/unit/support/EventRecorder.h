@@ -10,8 +10,8 @@
 #include "core/Resource.h"
 #include "portal/PortalURL.h"
 
-// Records, in firing order, the events of the portal and timer resources
-// with their payloads copied while they are alive.
+// Records, in firing order, the events of the portal, timer and dongle
+// resources with their payloads copied while they are alive.
 class EventRecorder final : public Activity {
   public:
     struct Record {
@@ -30,6 +30,12 @@ class EventRecorder final : public Activity {
         record.name = event->getName();
         if (record.name == NotifyHTTPStateEvent::className()) {
             record.state = static_cast<NotifyHTTPStateEvent*>(event)->getState();
+        } else if (record.name == NotifyUSBStateEvent::className()) {
+            record.state = static_cast<NotifyUSBStateEvent*>(event)->getState();
+        } else if (record.name == NotifyDutyCycleStateEvent::className()) {
+            record.state = static_cast<NotifyDutyCycleStateEvent*>(event)->getState();
+        } else if (record.name == ContinueTransmitEvent::className()) {
+            record.number = static_cast<ContinueTransmitEvent*>(event)->getCode();
         } else if (record.name == StartBrowserEvent::className()) {
             record.url = *static_cast<StartBrowserEvent*>(event)->getPortalURL();
         } else if (record.name == SendFramesEvent::className()) {
@@ -46,12 +52,15 @@ class EventRecorder final : public Activity {
         records.push_back(record);
     }
 
-    // Registers this recorder for every event the two resources fire.
+    // Registers this recorder for every event the three resources fire.
     void listenTo(Resource& resource) {
-        for (const char* name : {NotifyHTTPStateEvent::className(), StartBrowserEvent::className(),
-                                 SendFramesEvent::className(), IntervalEvent::className(),
-                                 CyclicHelloEvent::className(), CyclicTransmitEvent::className(),
-                                 NotifyTimerStateEvent::className()}) {
+        for (const char* name :
+             {NotifyHTTPStateEvent::className(), StartBrowserEvent::className(),
+              SendFramesEvent::className(), IntervalEvent::className(),
+              CyclicHelloEvent::className(), CyclicTransmitEvent::className(),
+              NotifyTimerStateEvent::className(), NotifyUSBStateEvent::className(),
+              ContinueHelloEvent::className(), NotifyDutyCycleStateEvent::className(),
+              ContinueTransmitEvent::className()}) {
             resource.getActivities().add(this, name);
         }
     }
@@ -60,6 +69,32 @@ class EventRecorder final : public Activity {
         std::vector<std::string> result;
         for (const Record& record : records) {
             result.push_back(record.name);
+        }
+        return result;
+    }
+
+    // Each event as "Name=payload", so a whole exchange compares in one check.
+    std::vector<std::string> summary() const {
+        std::vector<std::string> result;
+        for (const Record& r : records) {
+            std::string payload;
+            if (r.name == NotifyHTTPStateEvent::className() ||
+                r.name == NotifyUSBStateEvent::className() ||
+                r.name == NotifyDutyCycleStateEvent::className()) {
+                payload = r.state ? "1" : "0";
+            } else if (r.name == StartBrowserEvent::className()) {
+                payload = portalURLText(r.url);
+            } else if (r.name == NotifyTimerStateEvent::className()) {
+                payload = r.text;
+            } else if (r.name == IntervalEvent::className() ||
+                       r.name == CyclicHelloEvent::className() ||
+                       r.name == ContinueTransmitEvent::className()) {
+                payload = std::to_string(r.number);
+            }
+            for (const std::string& frame : r.frames) {
+                payload += (payload.empty() ? "" : ",") + frame;
+            }
+            result.push_back(r.name + "=" + payload);
         }
         return result;
     }

@@ -65,13 +65,6 @@ FakeHidPort::Device* FakeHidPort::find(const std::string& path) {
     return nullptr;
 }
 
-void FakeHidPort::SimulateUnplug(const std::string& path) {
-    Device* device = find(path);
-    if (device != nullptr && device->model != nullptr) {
-        device->model->unplug();
-    }
-}
-
 std::unique_ptr<HidDevice> FakeHidPort::openFirst(uint16_t vendorId, uint16_t productId,
                                                   HidDeviceInfo& found) {
     ++discoveries;
@@ -85,7 +78,6 @@ std::unique_ptr<HidDevice> FakeHidPort::openFirst(uint16_t vendorId, uint16_t pr
             closedWithoutMatch.push_back(device.path);
             continue;
         }
-        opened.push_back(device.path);
         found.path = device.path;
         found.capabilities = device.capabilities;
         return opened_device;

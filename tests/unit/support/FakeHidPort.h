@@ -28,14 +28,10 @@ class FakeHidPort final : public HidPort {
     std::unique_ptr<HidDevice> openFirst(uint16_t vendorId, uint16_t productId,
                                          HidDeviceInfo& found) override;
 
-    // The dongle vanishes: open devices fail from now on, discovery skips it.
-    void SimulateUnplug(const std::string& path);
-
     std::vector<Device> devices;
     uint64_t nowMs = 0;
     int discoveries = 0;
     int openDevices = 0;                          // currently open
-    std::vector<std::string> opened;              // every successful open, in order
     std::vector<std::string> closedWithoutMatch;  // opened, then closed as not ours
     std::size_t lastReadLength = 0;
     std::size_t lastWriteLength = 0;
