@@ -232,38 +232,39 @@ void USBResource::endTransmission(int outcome) {
 
 int USBResource::start(bool transmitFlag, FrameList frames, int32_t transmitCounter, int32_t repeat,
                        int32_t maxReads, int32_t maxDutyCycle, int32_t timeout) {
+    int utilisation = 0;
     try {
-        const int utilisation = getDutyCycleUtilisation(timeout);
-        log("duty cycle utilisation is[%]: ", static_cast<int64_t>(utilisation));
-        if (utilisation > maxDutyCycle) {
-            endTransmission(1);
-            return -1;
-        }
-        fireOn<NotifyDutyCycleStateEvent>(getActivities(), true);
-        log("-------- [USBResource::start] --------");
-        const uint8_t flagBits = transmitFlag ? 0x80 : 0x00;
-        const uint8_t counterBits = static_cast<uint8_t>((transmitCounter & 0x07) << 4);
-        std::unique_ptr<HidDevice> device = openDevice();
-        if (!device) {
-            endTransmission(2);
-            return -1;
-        }
-        for (int32_t pass = 0; pass < repeat; ++pass) {
-            transmit(frames, counterBits, flagBits, device.get(), maxReads, timeout);
-        }
-        device.reset();
-        fireOn<NotifyUSBStateEvent>(getActivities(), true);
-        fireOn<ContinueTransmitEvent>(getActivities(), 0);
-        return 0;
+        utilisation = getDutyCycleUtilisation(timeout);
     } catch (const std::exception& error) {
         // A dongle that is absent or silent at the duty-cycle query is as
         // unavailable as one that cannot be opened for sending: the frames
         // stay stored and the attempt is repeated later, instead of the
         // cycle ending with no attempt planned at all.
         log(error.what());
+        endTransmission(2);
+        return -1;
     }
-    endTransmission(2);
-    return -1;
+    log("duty cycle utilisation is[%]: ", static_cast<int64_t>(utilisation));
+    if (utilisation > maxDutyCycle) {
+        endTransmission(1);
+        return -1;
+    }
+    fireOn<NotifyDutyCycleStateEvent>(getActivities(), true);
+    log("-------- [USBResource::start] --------");
+    const uint8_t flagBits = transmitFlag ? 0x80 : 0x00;
+    const uint8_t counterBits = static_cast<uint8_t>((transmitCounter & 0x07) << 4);
+    std::unique_ptr<HidDevice> device = openDevice();
+    if (!device) {
+        endTransmission(2);
+        return -1;
+    }
+    for (int32_t pass = 0; pass < repeat; ++pass) {
+        transmit(frames, counterBits, flagBits, device.get(), maxReads, timeout);
+    }
+    device.reset();
+    fireOn<NotifyUSBStateEvent>(getActivities(), true);
+    fireOn<ContinueTransmitEvent>(getActivities(), 0);
+    return 0;
 }
 
 int USBResource::buildFrameReport(const std::string& frame, ReportBuffer& report,
