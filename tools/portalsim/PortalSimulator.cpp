@@ -174,6 +174,7 @@ void PortalSimulator::stop() {
             shutdown(client, SHUT_RDWR);
         }
     }
+    released_.notify_all();
     if (acceptor_.joinable()) {
         acceptor_.join();
     }
@@ -221,6 +222,19 @@ bool PortalSimulator::waitForRequests(std::size_t count, milliseconds timeout) c
     return recorded_.wait_for(lock, timeout, [&] { return requests_.size() >= count; });
 }
 
+void PortalSimulator::holdAnswers() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    held_ = true;
+}
+
+void PortalSimulator::releaseAnswers() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        held_ = false;
+    }
+    released_.notify_all();
+}
+
 std::size_t PortalSimulator::piecesSent() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return piecesSent_;
@@ -254,6 +268,7 @@ void PortalSimulator::acceptLoop() {
         if (client < 0) {
             continue;
         }
+        const auto connectedAt = std::chrono::steady_clock::now();
         const int on = 1;
         // Pieces of an answer must leave one by one, not gathered up.
         setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
@@ -263,11 +278,11 @@ void PortalSimulator::acceptLoop() {
             break;
         }
         clients_.insert(client);
-        workers_.emplace_back([this, client] { serve(client); });
+        workers_.emplace_back([this, client, connectedAt] { serve(client, connectedAt); });
     }
 }
 
-void PortalSimulator::serve(int client) {
+void PortalSimulator::serve(int client, std::chrono::steady_clock::time_point connectedAt) {
     // Read the head, then as much body as Content-Length names.
     std::string raw;
     std::string::size_type headEnd = std::string::npos;
@@ -329,15 +344,19 @@ void PortalSimulator::serve(int client) {
         }
         request.body = raw.substr(headEnd + 4, wanted - headEnd - 4);
         request.proxied = request.target.compare(0, 7, "http://") == 0;
+        request.connectedAt = connectedAt;
+        std::size_t index = 0;
         {
             std::lock_guard<std::mutex> lock(mutex_);
+            index = requests_.size();
             requests_.push_back(request);
         }
         recorded_.notify_all();
         if (request.proxied) {
             forward(client, request, raw);
-        } else {
-            answer(client, nextReply());
+        } else if (answer(client, nextReply())) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            requests_[index].answeredAt = std::chrono::steady_clock::now();
         }
     }
     {
@@ -347,7 +366,7 @@ void PortalSimulator::serve(int client) {
     close(client);
 }
 
-void PortalSimulator::answer(int client, const Reply& reply) {
+bool PortalSimulator::answer(int client, const Reply& reply) {
     const auto waitFor = [this](milliseconds period) {
         const auto until = std::chrono::steady_clock::now() + period;
         while (!stopping() && std::chrono::steady_clock::now() < until) {
@@ -355,7 +374,7 @@ void PortalSimulator::answer(int client, const Reply& reply) {
         }
     };
     if (reply.kind == Reply::Kind::close) {
-        return;
+        return false;
     }
     if (reply.kind == Reply::Kind::silent) {
         // Until the client gives up or the simulator stops.
@@ -364,10 +383,14 @@ void PortalSimulator::answer(int client, const Reply& reply) {
             pollfd ready{client, POLLIN, 0};
             if (poll(&ready, 1, pollSliceMs) > 0 &&
                 recv(client, sink.data(), sink.size(), 0) <= 0) {
-                return;
+                return false;
             }
         }
-        return;
+        return false;
+    }
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        released_.wait(lock, [this] { return !held_ || stopping_; });
     }
     waitFor(reply.delay);
     const std::string head =
@@ -375,7 +398,7 @@ void PortalSimulator::answer(int client, const Reply& reply) {
         "\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(reply.body.size()) +
         "\r\nConnection: close\r\n\r\n";
     if (!sendAll(client, head)) {
-        return;
+        return false;
     }
     std::size_t offset = 0;
     std::size_t sent = 0;
@@ -387,7 +410,7 @@ void PortalSimulator::answer(int client, const Reply& reply) {
                                      ? std::min(reply.pieces[i], reply.body.size() - offset)
                                      : reply.body.size() - offset;
         if (!sendAll(client, reply.body.data() + offset, size)) {
-            return;
+            return false;
         }
         offset += size;
         ++sent;
@@ -397,6 +420,7 @@ void PortalSimulator::answer(int client, const Reply& reply) {
         piecesSent_ += sent;
     }
     shutdown(client, SHUT_WR);
+    return !stopping();
 }
 
 void PortalSimulator::forward(int client, const RecordedRequest& request, const std::string& raw) {

@@ -67,6 +67,12 @@ struct RecordedRequest {
     std::vector<Header> headers;
     std::string body;
     bool proxied = false;  // handled as a proxy request
+    // When the client's connection was taken, and when the answer's last
+    // byte left; the latter stays unset for silence, a close or a proxied
+    // request. Lets a test see whether one exchange began before another
+    // had ended.
+    std::chrono::steady_clock::time_point connectedAt{};
+    std::chrono::steady_clock::time_point answeredAt{};
 
     // The first header of that name, case-insensitive; empty when absent.
     std::string header(const std::string& name) const;
@@ -97,6 +103,11 @@ class PortalSimulator {
     // Pieces of answer bodies written so far, over all connections.
     std::size_t piecesSent() const;
 
+    // While held, requests are still taken and recorded, but no answer
+    // leaves until release: a test decides when an exchange may end.
+    void holdAnswers();
+    void releaseAnswers();
+
     // A loopback port that refuses connections: bound once to learn a free
     // number, then released with nothing listening there.
     static uint16_t refusedPort();
@@ -105,8 +116,9 @@ class PortalSimulator {
 
   private:
     void acceptLoop();
-    void serve(int client);
-    void answer(int client, const Reply& reply);
+    void serve(int client, std::chrono::steady_clock::time_point connectedAt);
+    // True when the whole answer was sent.
+    bool answer(int client, const Reply& reply);
     void forward(int client, const RecordedRequest& request, const std::string& raw);
     Reply nextReply();
     bool stopping() const;
@@ -115,6 +127,8 @@ class PortalSimulator {
     uint16_t port_ = 0;
     mutable std::mutex mutex_;
     mutable std::condition_variable recorded_;
+    std::condition_variable released_;
+    bool held_ = false;
     std::deque<Reply> script_;
     Reply lastReply_;
     std::vector<RecordedRequest> requests_;
