@@ -226,6 +226,35 @@ int cmdSend(UINT message, WPARAM wParam, LPARAM lParam, UINT timeoutMs) {
     return kOk;
 }
 
+// Sends a command the moment the logger window exists, to reach an agent
+// that is still starting. The log view's text just before the send tells the
+// test how far start-up had got.
+int cmdWaitSend(DWORD timeoutMs, WPARAM wParam, LPARAM lParam) {
+    HWND logger = nullptr;
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while ((logger = loggerWindow()) == nullptr) {
+        if (GetTickCount64() >= deadline) {
+            print("error=timeout");
+            return kNotFound;
+        }
+        Sleep(1);
+    }
+    std::wstring before;
+    const HWND view = GetDlgItem(logger, kLogViewId);
+    if (view != nullptr) {
+        readText(view, before);
+    }
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(logger, WM_COMMAND, wParam, lParam, SMTO_ABORTIFHUNG,
+                             kDefaultTimeoutMs, &result)) {
+        print("error=timeout");
+        return kFailed;
+    }
+    print("text_before=" + escaped(before));
+    print("result=" + std::to_string(static_cast<long long>(result)));
+    return kOk;
+}
+
 int cmdPost(UINT message, WPARAM wParam, LPARAM lParam) {
     const HWND logger = loggerWindow();
     if (logger == nullptr) {
@@ -401,6 +430,7 @@ int usage() {
         "  text                         the log view's full text, raw\n"
         "  send WPARAM LPARAM [MS]      WM_COMMAND by SendMessageTimeout (default 5000 ms)\n"
         "  post WPARAM LPARAM           WM_COMMAND by PostMessage\n"
+        "  wait-send MS WPARAM LPARAM   WM_COMMAND sent as soon as the logger window exists\n"
         "  close                        post WM_CLOSE to the logger window\n"
         "  ping [MS]                    round trip of WM_NULL through the agent's UI thread\n"
         "  msgbox                       visible message boxes: title, texts, buttons\n"
@@ -442,6 +472,11 @@ int main(int argc, char** argv) {
         argNumber(argc, argv, 3, b) && (argc == 4 || argNumber(argc, argv, 4, ms))) {
         return cmdSend(WM_COMMAND, static_cast<WPARAM>(a), static_cast<LPARAM>(b),
                        static_cast<UINT>(ms));
+    }
+    if (command == "wait-send" && argc == 5 && argNumber(argc, argv, 2, ms) &&
+        argNumber(argc, argv, 3, a) && argNumber(argc, argv, 4, b)) {
+        return cmdWaitSend(static_cast<DWORD>(ms), static_cast<WPARAM>(a),
+                           static_cast<LPARAM>(b));
     }
     if (command == "post" && argc == 4 && argNumber(argc, argv, 2, a) &&
         argNumber(argc, argv, 3, b)) {
