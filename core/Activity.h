@@ -1,6 +1,11 @@
 #pragma once
 
-class Event;
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "core/Event.h"
+#include "core/Log.h"
 
 // One piece of application logic, run synchronously when a resource fires the
 // event it is registered for. Activities live until the process ends and are
@@ -29,4 +34,47 @@ class NamedActivity : public Activity {
     NamedActivity(const NamedActivity&) = default;
     NamedActivity& operator=(const NamedActivity&) = default;
     ~NamedActivity() = default;
+};
+
+// An activity registered for one event class. The event is checked against
+// that class before it is handed on, so a wrong registration is logged
+// instead of becoming a bad cast, and whatever the logic throws ends here:
+// no failure crosses execute.
+template <typename Derived, typename TheEvent>
+class EventActivity : public NamedActivity<Derived> {
+  public:
+    void execute(Event* event) final {
+        if (event == nullptr || std::strcmp(event->getName(), TheEvent::className()) != 0) {
+            log(std::string("[") + Derived::className() +
+                    "::execute] ignored an event it is not for: ",
+                event != nullptr ? event->getName() : "none");
+            return;
+        }
+        guarded([this, event] { handle(static_cast<const TheEvent&>(*event)); });
+        guarded([this] { finished(); });
+    }
+
+  protected:
+    EventActivity() = default;
+    EventActivity(const EventActivity&) = default;
+    EventActivity& operator=(const EventActivity&) = default;
+    ~EventActivity() = default;
+
+    virtual void handle(const TheEvent& event) = 0;
+    // Runs after handle, also when it failed: where a cycle makes sure its
+    // next step is planned.
+    virtual void finished() {}
+
+  private:
+    template <typename Step>
+    static void guarded(Step step) {
+        try {
+            step();
+        } catch (const std::exception& error) {
+            log(std::string("[") + Derived::className() + "::execute] stopped by an error: ",
+                error.what());
+        } catch (...) {
+            log(std::string("[") + Derived::className() + "::execute] stopped by an unknown error");
+        }
+    }
 };

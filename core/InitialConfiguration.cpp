@@ -4,6 +4,7 @@
 
 #include "core/Log.h"
 #include "core/MainWindowCommands.h"
+#include "core/RetryInterval.h"
 #include "core/Text.h"
 #include "core/TextFile.h"
 
@@ -89,10 +90,8 @@ void InitialConfiguration::parseLine(const std::string& line) {
         const bool on = value == "true";
         setLoggingEnabled(on);
         if (on) {
-            // The window shows the log only once it is visible; the command
-            // carries an empty text that the window ignores.
-            static const char empty[] = "";
-            sendToMainWindow(ID_SHOW_LOGGER, reinterpret_cast<intptr_t>(empty));
+            // The log is of use only once its window is visible.
+            mainWindow().showLogger();
         }
         return;
     }
@@ -128,4 +127,16 @@ std::vector<std::string> InitialConfiguration::missingKeys() const {
         }
     }
     return missing;
+}
+
+const char* retryIntervalKey(RetryInterval which) {
+    switch (which) {
+        case RetryInterval::HelloOnError:
+            return "CYCLIC_HELLO_INTERVAL_ON_ERROR";
+        case RetryInterval::UsbOnError:
+            return "CYCLIC_USB_INTERVAL_ON_ERROR";
+        case RetryInterval::HelloOnDutyCycle:
+            return "CYCLIC_HELLO_INTERVAL_ON_DUTY_CYCLE";
+    }
+    return "";
 }

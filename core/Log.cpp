@@ -25,9 +25,7 @@ void log(const std::string& message) {
     if (!loggingEnabled()) {
         return;
     }
-    const std::string line = logLine(message);
-    // The send is synchronous, so the line outlives the window's use of it.
-    sendToMainWindow(ID_LOG_LINE, reinterpret_cast<intptr_t>(line.c_str()));
+    mainWindow().appendLogLine(logLine(message));
 }
 
 void log(const std::string& message, const std::string& text) {

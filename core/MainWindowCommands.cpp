@@ -3,8 +3,20 @@
 #include <atomic>
 
 namespace {
+
 std::atomic<MainWindowCommands*> installed{nullptr};
-}
+
+// Before the window exists requests go nowhere, as messages to a window
+// handle of 0 would.
+class NoWindow final : public MainWindowCommands {
+  public:
+    void appendLogLine(const std::string&) override {}
+    void showLogger() override {}
+    void statusChanged() override {}
+    void fatalError(const char*) override {}
+};
+
+}  // namespace
 
 MainWindowCommands* mainWindowCommands() {
     return installed.load();
@@ -14,7 +26,8 @@ void setMainWindowCommands(MainWindowCommands* commands) {
     installed.store(commands);
 }
 
-intptr_t sendToMainWindow(uintptr_t wParam, intptr_t lParam) {
+MainWindowCommands& mainWindow() {
+    static NoWindow none;
     MainWindowCommands* commands = installed.load();
-    return commands != nullptr ? commands->send(wParam, lParam) : 0;
+    return commands != nullptr ? *commands : none;
 }

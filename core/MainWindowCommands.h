@@ -1,23 +1,30 @@
 #pragma once
 
-#include <cstdint>
+#include <string>
 
-#include "resources/resource.h"
-
-// The one way other threads and the portable code reach the main window:
-// a WM_COMMAND sent synchronously, so the sender waits until the window
-// procedure has handled it. Which field carries the code differs per command.
+// What the portable code asks of the main window. The adapter packs each
+// request into the window command the window procedure expects and sends it
+// synchronously, so the sender waits until the window has handled it and
+// any text it passes need only live for the call.
 class MainWindowCommands {
   public:
     virtual ~MainWindowCommands() = default;
-    // Returns the window procedure's result, or 0 when there is no window.
-    virtual intptr_t send(uintptr_t wParam, intptr_t lParam) = 0;
+    // Adds one line to the log view.
+    virtual void appendLogLine(const std::string& line) = 0;
+    // Makes the otherwise hidden log window visible.
+    virtual void showLogger() = 0;
+    // The display status changed: the tray shows it anew.
+    virtual void statusChanged() = 0;
+    // Tells the user and ends the program. The text must stay valid for the
+    // life of the process: the window may still show it after the sender
+    // has moved on.
+    virtual void fatalError(const char* text) = 0;
 };
 
 // The process-wide link to the main window; null until the window exists
-// (or in a test that installed none), in which case commands go nowhere.
+// (or in a test that installed none).
 MainWindowCommands* mainWindowCommands();
 void setMainWindowCommands(MainWindowCommands* commands);
 
-// Sends to the installed main window, if any.
-intptr_t sendToMainWindow(uintptr_t wParam, intptr_t lParam);
+// The installed window, or one that drops every request while there is none.
+MainWindowCommands& mainWindow();

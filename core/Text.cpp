@@ -16,17 +16,34 @@ std::vector<std::string> splitTokens(const std::string& text, const std::string&
     return tokens;
 }
 
-int32_t readInteger(const std::string& text) {
+namespace {
+
+// Where the digits of a number start: after leading white space (as isspace
+// accepts it in the "C" locale) and an optional sign.
+std::string::size_type digitsStart(const std::string& text, bool& negative) {
     std::string::size_type i = 0;
-    // The same white space that isspace accepts in the "C" locale.
     while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) {
         ++i;
     }
-    bool negative = false;
+    negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
         negative = text[i] == '-';
         ++i;
     }
+    return i;
+}
+
+}  // namespace
+
+bool startsWithInteger(const std::string& text) {
+    bool negative = false;
+    const std::string::size_type i = digitsStart(text, negative);
+    return i < text.size() && text[i] >= '0' && text[i] <= '9';
+}
+
+int32_t readInteger(const std::string& text) {
+    bool negative = false;
+    std::string::size_type i = digitsStart(text, negative);
     int64_t value = 0;
     constexpr int64_t limit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {

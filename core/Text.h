@@ -13,6 +13,10 @@ std::vector<std::string> splitTokens(const std::string& text, const std::string&
 // give 0. Values beyond 32 bits saturate instead of being undefined.
 int32_t readInteger(const std::string& text);
 
+// Whether readInteger finds digits in the text, that is, whether it reads a
+// number rather than giving 0 for want of one.
+bool startsWithInteger(const std::string& text);
+
 // Decimal without leading zeros, a minus sign when negative.
 std::string decimalText(int64_t value);
 

@@ -7,7 +7,6 @@
 #include "activities/TransmitEvents.h"
 #include "dongle/DongleDevice.h"
 #include "dongle/ReportProtocol.h"
-#include "ui/DisplayStatus.h"
 
 namespace {
 
@@ -47,9 +46,6 @@ void fireOn(ActivityRegistry& registry, Args... args) {
 
 USBResource::USBResource(HidPort& port, PresenceFlag donglePresent)
     : port_(port), donglePresent_(std::move(donglePresent)) {
-    if (!donglePresent_) {
-        donglePresent_ = [] { return displayStatus().usbState.load(); };
-    }
     init();
 }
 
@@ -102,7 +98,7 @@ int USBResource::checkUSBhandle(int result, const HidDevice* device) {
     if (result == 0) {
         return 0;
     }
-    if (device != nullptr && donglePresent_()) {
+    if (device != nullptr && donglePresent_ && donglePresent_()) {
         return 0;
     }
     log("no device found! invalid create handle of device[USBResource::checkUSBhandle]: the "

@@ -24,11 +24,11 @@ class USBError : public std::runtime_error {
 // whose only caller, start, catches it.
 class USBResource final : public Resource {
   public:
-    // Whether the dongle counts as present; the tray's usbState unless a
-    // test says otherwise.
+    // Whether the dongle is still thought usable: the user interface's
+    // usbState in the agent.
     using PresenceFlag = std::function<bool()>;
 
-    explicit USBResource(HidPort& port, PresenceFlag donglePresent = {});
+    USBResource(HidPort& port, PresenceFlag donglePresent);
 
     int start() override { return 0; }
     // 0 when a dongle can be opened at start-up, -1 otherwise.

@@ -157,6 +157,12 @@ void HTTPClientResource::parseAnswer(const std::string& answer, int32_t interval
                 break;
             }
             case 'I':
+                // An error page's "Internal Server Error" is no interval; read
+                // as 0 it would call the portal again at once, for ever.
+                if (!startsWithInteger(str.substr(1))) {
+                    log("unknown command: ", str);
+                    break;
+                }
                 strI = str;
                 break;
             case 'S':

@@ -86,7 +86,7 @@ int FilesystemResource::init() {
         return 0;
     } catch (const std::exception& error) {
         static const char message[] = "fatal error! reading init data.";
-        sendToMainWindow(reinterpret_cast<uintptr_t>(message), ID_FATAL_ERROR);
+        mainWindow().fatalError(message);
         log("fatal error in [FilesystemResource::init]! reading init data. Exception:",
             std::string(error.what()));
         return -1;
@@ -141,14 +141,40 @@ void FilesystemResource::writeRunTimeData() {
         "system");
 }
 
+int32_t FilesystemResource::getRetryInterval(RetryInterval which) const {
+    int32_t configured = 0;
+    switch (which) {
+        case RetryInterval::HelloOnError:
+            configured = configuration_->getCyclicHelloIntervalOnError();
+            break;
+        case RetryInterval::UsbOnError:
+            configured = configuration_->getCyclicUsbIntervalOnError();
+            break;
+        case RetryInterval::HelloOnDutyCycle:
+            configured = configuration_->getCyclicHelloIntervalOnDutyCycle();
+            break;
+    }
+    const int32_t usable = usableRetryInterval(configured);
+    if (usable != configured) {
+        const std::lock_guard<std::mutex> hold(warnedLock_);
+        if (warned_.insert(which).second) {
+            log(std::string("[FilesystemResource::getRetryInterval] ") + retryIntervalKey(which) +
+                    " is " + decimalText(configured) + ", waiting instead [ms]: ",
+                int64_t{usable});
+        }
+    }
+    return usable;
+}
+
 void FilesystemResource::setNextHelloTime(const TimeStamp& time) {
+    ++helloPlans_;
     data_.nextHelloTime = time;
     writeRunTimeData();
     fireHelloTime();
 }
 
 void FilesystemResource::scheduleHelloOnError() {
-    setNextHelloTime(timeStampIn(configuration_->getCyclicHelloIntervalOnError()));
+    setNextHelloTime(timeStampIn(getRetryInterval(RetryInterval::HelloOnError)));
 }
 
 void FilesystemResource::setHelloReason(int32_t reason) {
@@ -164,12 +190,14 @@ void FilesystemResource::setDeviceInfos(const std::string& serialNumber,
 }
 
 void FilesystemResource::setNextTransmitTime(const TimeStamp& time) {
+    ++transmitSteps_;
     data_.nextTransmitTime = time;
     writeRunTimeData();
     fireTransmitTime(time);
 }
 
 void FilesystemResource::setFrames(const FrameList& frames) {
+    ++transmitSteps_;
     const std::size_t leftOut = storeFrames(frames, data_.frames);
     if (leftOut > 0) {
         log("frames do not fit the run time data, left out: ", static_cast<int64_t>(leftOut));
@@ -183,6 +211,7 @@ FrameList FilesystemResource::getFrames() const {
 }
 
 void FilesystemResource::clearFrames() {
+    ++transmitSteps_;
     data_.frames.clear();
     writeRunTimeData();
 }

@@ -2,11 +2,14 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 
 #include "core/FrameList.h"
 #include "core/InitialConfiguration.h"
 #include "core/Resource.h"
+#include "core/RetryInterval.h"
 #include "core/TimeStamp.h"
 #include "storage/RunTimeData.h"
 
@@ -34,6 +37,9 @@ class FilesystemResource : public Resource {
     void writeRunTimeData();
 
     const InitialConfiguration& getConfiguration() const { return *configuration_; }
+    // The configured interval as the agent waits it (see usableRetryInterval);
+    // a replaced value is logged once.
+    int32_t getRetryInterval(RetryInterval which) const;
     const std::string& getRunTimeFilePath() const { return runTimeFilePath_; }
 
     void setNextHelloTime(const TimeStamp& time);
@@ -49,6 +55,12 @@ class FilesystemResource : public Resource {
     const std::string& getFirmwareVersion() const { return data_.firmwareVersion; }
     const RunTimeData& getRunTimeData() const { return data_; }
 
+    // How many hellos and transmit steps (frames stored, cleared or a
+    // transmission planned) have been decided so far: a cycle compares them
+    // before and after its run to know whether its next step was planned.
+    uint64_t getHelloPlans() const { return helloPlans_; }
+    uint64_t getTransmitSteps() const { return transmitSteps_; }
+
   private:
     void fireHelloTime();
     void fireTransmitTime(const TimeStamp& time);
@@ -59,4 +71,8 @@ class FilesystemResource : public Resource {
     std::unique_ptr<InitialConfiguration> configuration_;
     std::string runTimeFilePath_;
     RunTimeData data_;
+    uint64_t helloPlans_ = 0;
+    uint64_t transmitSteps_ = 0;
+    mutable std::mutex warnedLock_;
+    mutable std::set<RetryInterval> warned_;
 };

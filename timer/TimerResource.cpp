@@ -6,6 +6,7 @@
 #include "activities/StatusEvents.h"
 #include "activities/TransmitEvents.h"
 #include "core/Clock.h"
+#include "core/CycleGate.h"
 #include "core/Log.h"
 #include "core/Text.h"
 
@@ -29,7 +30,7 @@ void runCycle(const char* origin, Cycle cycle) {
 
 }  // namespace
 
-TimerResource::TimerResource(WindowTimers& timers) : timers_(timers) {
+TimerResource::TimerResource(WindowTimers& timers, CycleGate& gate) : timers_(timers), gate_(gate) {
     init();
 }
 
@@ -53,8 +54,9 @@ void TimerResource::startHelloThreadIn(const TimeStamp& deadline, int32_t helloR
     // The reason travels with the expiry, so the event carries the reason of
     // the request that armed it even if another thread stores a newer one a
     // moment before the replacing timer is armed.
+    const uint64_t arming = ++helloArmings_;
     timers_.arm(helloTimerId, static_cast<uint32_t>(delay),
-                [this, helloReason] { helloTimerProc(helloReason); });
+                [this, helloReason, arming] { helloTimerProc(helloReason, arming); });
     NotifyTimerStateEvent state(nextPortalConnectionTimeText(deadline));
     getActivities().fire(&state);
 }
@@ -63,25 +65,39 @@ void TimerResource::startTransmitThreadIn(const TimeStamp& deadline) {
     transmitDeadline_ = deadline;
     const int32_t delay = millisecondsUntil(deadline);
     log("startTransmitThreadIn starts in[ms]: ", int64_t{delay});
-    timers_.arm(transmitTimerId, static_cast<uint32_t>(delay), [this] { transmitTimerProc(); });
+    const uint64_t arming = ++transmitArmings_;
+    timers_.arm(transmitTimerId, static_cast<uint32_t>(delay),
+                [this, arming] { transmitTimerProc(arming); });
 }
 
-void TimerResource::helloTimerProc(int32_t helloReason) {
-    runCycle("helloTimerProc", [this, helloReason] {
-        // A window timer repeats until killed; the cycle may arm it anew.
-        timers_.kill(helloTimerId);
-        log("## ------------------ startHelloThreadIn is already started ##");
-        CyclicHelloEvent hello(helloReason);
-        getActivities().fire(&hello);
+void TimerResource::helloTimerProc(int32_t helloReason, uint64_t arming) {
+    // A window timer repeats until killed; the cycle may arm it anew.
+    timers_.kill(helloTimerId);
+    gate_.run("hello", [this, helloReason, arming] {
+        if (arming != helloArmings_) {
+            // Planned anew while this expiry waited: the newer plan's own
+            // timer says hello when it is due.
+            return;
+        }
+        runCycle("helloTimerProc", [this, helloReason] {
+            log("## ------------------ startHelloThreadIn is already started ##");
+            CyclicHelloEvent hello(helloReason);
+            getActivities().fire(&hello);
+        });
     });
 }
 
-void TimerResource::transmitTimerProc() {
-    runCycle("transmitTimerProc", [this] {
-        timers_.kill(transmitTimerId);
-        log("## ------------------ startTransmitThreadIn is already started ##");
-        CyclicTransmitEvent transmit;
-        getActivities().fire(&transmit);
+void TimerResource::transmitTimerProc(uint64_t arming) {
+    timers_.kill(transmitTimerId);
+    gate_.run("transmit", [this, arming] {
+        if (arming != transmitArmings_) {
+            return;
+        }
+        runCycle("transmitTimerProc", [this] {
+            log("## ------------------ startTransmitThreadIn is already started ##");
+            CyclicTransmitEvent transmit;
+            getActivities().fire(&transmit);
+        });
     });
 }
 

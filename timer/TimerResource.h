@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -11,12 +12,15 @@
 // CyclicTransmitEvent, each on its own window timer of the main window, so
 // both cycles run on the GUI thread. A new deadline replaces the pending one
 // of its kind.
+class CycleGate;
+
 class TimerResource final : public Resource {
   public:
     static constexpr unsigned helloTimerId = 1;
     static constexpr unsigned transmitTimerId = 2;
 
-    explicit TimerResource(WindowTimers& timers);
+    // Expiries pass through `gate`, so a cycle never starts inside another.
+    TimerResource(WindowTimers& timers, CycleGate& gate);
 
     int start() override { return 0; }
     // Both deadlines now, hello reason 0.
@@ -34,10 +38,16 @@ class TimerResource final : public Resource {
     int32_t getHelloReason() const { return helloReason_; }
 
   private:
-    void helloTimerProc(int32_t helloReason);
-    void transmitTimerProc();
+    void helloTimerProc(int32_t helloReason, uint64_t arming);
+    void transmitTimerProc(uint64_t arming);
 
     WindowTimers& timers_;
+    CycleGate& gate_;
+    // Count the armings, so an expiry that had to wait can tell whether a
+    // newer plan replaced it meanwhile.
+    // Start-up arms from the initialisation thread.
+    std::atomic<uint64_t> helloArmings_{0};
+    std::atomic<uint64_t> transmitArmings_{0};
     TimeStamp helloDeadline_;
     TimeStamp transmitDeadline_;
     int32_t helloReason_ = 0;

@@ -1,6 +1,7 @@
 #include "core/win32/ApplicationThread.h"
 
 #include "activities/win32/ShellUrlOpener.h"
+#include "core/CycleGate.h"
 #include "core/Log.h"
 #include "core/Main.h"
 #include "core/Platform.h"
@@ -11,15 +12,27 @@
 #include "portal/win32/WinInetTransport.h"
 #include "storage/win32/Win32FileSystem.h"
 #include "timer/win32/Win32WindowTimers.h"
+#include "ui/win32/LoggerWindow.h"
 #include "ui/win32/Win32SystemLanguage.h"
 
 namespace {
 
 DWORD WINAPI initialisationThread(LPVOID parameter) {
     Main* main = static_cast<Main*>(parameter);
-    waitForMainWindow([] { return mainWindowHandle() != nullptr; }, [] { Sleep(500); });
+    waitForMainWindow([] { return mainWindowHandle() != nullptr || startupAbandoned(); },
+                      [] { Sleep(500); });
+    if (startupAbandoned()) {
+        // This copy only handed Open Portal to the one already running;
+        // reading the configuration, opening the dongle or writing the
+        // run-time data here would race that copy.
+        return 0;
+    }
     main->initialise();
     setInitialisationFinished();
+    const HWND window = mainWindowHandle();
+    if (window != nullptr) {
+        PostMessageA(window, WM_STARTUP_FINISHED, 0, 0);
+    }
     return 0;
 }
 
@@ -47,9 +60,11 @@ Platform windowsPlatform() {
 }  // namespace
 
 ApplicationThread::ApplicationThread()
-    : main_(new Main(windowsPlatform())), window_(new MainWindow()) {
+    : main_(new Main(windowsPlatform(), cycleGate())), window_(new MainWindow()) {
     static Win32MainWindowCommands commands;
     setMainWindowCommands(&commands);
+    // Open Portal and About that arrive while start-up runs wait for it.
+    cycleGate().hold();
 }
 
 void ApplicationThread::startThread() {

@@ -26,6 +26,7 @@ int MainWindow::run(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     const ScopedHandle mutex(CreateMutexA(nullptr, FALSE, "quorvel_exe"));
     const DWORD mutexError = GetLastError();
     if (mutexError == ERROR_ALREADY_EXISTS) {
+        setStartupAbandoned();
         handOverToRunningCopy();
         return 0;
     }

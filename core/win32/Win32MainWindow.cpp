@@ -2,14 +2,17 @@
 
 #include <atomic>
 
+#include "resources/resource.h"
+
 namespace {
-std::atomic<HWND> mainWindow{nullptr};
+std::atomic<HWND> windowHandle{nullptr};
 std::atomic<HINSTANCE> instance{nullptr};
 std::atomic<bool> initialised{false};
+std::atomic<bool> abandoned{false};
 }  // namespace
 
 HWND mainWindowHandle() {
-    return mainWindow.load();
+    return windowHandle.load();
 }
 
 HINSTANCE moduleInstance() {
@@ -18,7 +21,7 @@ HINSTANCE moduleInstance() {
 
 void setMainWindow(HWND window, HINSTANCE module) {
     instance.store(module);
-    mainWindow.store(window);
+    windowHandle.store(window);
 }
 
 bool initialisationFinished() {
@@ -29,13 +32,40 @@ void setInitialisationFinished() {
     initialised.store(true);
 }
 
-intptr_t Win32MainWindowCommands::send(uintptr_t wParam, intptr_t lParam) {
+bool startupAbandoned() {
+    return abandoned.load();
+}
+
+void setStartupAbandoned() {
+    abandoned.store(true);
+}
+
+void Win32MainWindowCommands::send(WPARAM wParam, LPARAM lParam) {
     const HWND window = mainWindowHandle();
     if (window == nullptr) {
-        return 0;
+        return;
     }
     // From the GUI thread this calls the window procedure directly; from the
     // initialisation thread it waits until the message loop has handled it.
-    return SendMessageA(window, WM_COMMAND, static_cast<WPARAM>(wParam),
-                        static_cast<LPARAM>(lParam));
+    SendMessageA(window, WM_COMMAND, wParam, lParam);
+}
+
+void Win32MainWindowCommands::appendLogLine(const std::string& line) {
+    send(ID_LOG_LINE, reinterpret_cast<LPARAM>(line.c_str()));
+}
+
+void Win32MainWindowCommands::showLogger() {
+    // The window ignores lParam for this command; an empty text keeps it a
+    // valid address for anyone who reads it.
+    static const char empty[] = "";
+    send(ID_SHOW_LOGGER, reinterpret_cast<LPARAM>(empty));
+}
+
+void Win32MainWindowCommands::statusChanged() {
+    // This command travels in lParam, not in wParam.
+    send(0, ID_STATUS_CHANGED);
+}
+
+void Win32MainWindowCommands::fatalError(const char* text) {
+    send(reinterpret_cast<WPARAM>(text), ID_FATAL_ERROR);
 }

@@ -15,8 +15,20 @@ void setMainWindow(HWND window, HINSTANCE instance);
 bool initialisationFinished();
 void setInitialisationFinished();
 
-// Sends window commands to the main window with SendMessage.
+// Set when this copy hands over to one already running: its initialisation
+// thread must then leave the configuration, the dongle and the run-time
+// data alone.
+bool startupAbandoned();
+void setStartupAbandoned();
+
+// Packs each request into its window command and sends it with SendMessage.
 class Win32MainWindowCommands final : public MainWindowCommands {
   public:
-    intptr_t send(uintptr_t wParam, intptr_t lParam) override;
+    void appendLogLine(const std::string& line) override;
+    void showLogger() override;
+    void statusChanged() override;
+    void fatalError(const char* text) override;
+
+  private:
+    void send(WPARAM wParam, LPARAM lParam);
 };

@@ -185,13 +185,16 @@ TEST_F(HTTPClientResourceTest, AnswersGiveTheirEventsInOrder) {
          "p\nI5",
          {"StartBrowserEvent=host:9999/p", "StartBrowserEvent=host:0/p", "IntervalEvent=5"}},
         {"i500\n9\n hello\nX\xe9t\xe9\nI8", {"IntervalEvent=8"}},
-        // An error page is read like any answer: "Internal ..." is an interval.
+        // An error page's "Internal ..." is no interval: at 0 the portal
+        // would be called again at once, for ever.
         {"<html>\r\nInternal Server Error\r\nSorry\r\n</html>\r\n",
-         {"SendFramesEvent=Sorry", "IntervalEvent=0"}},
+         {"SendFramesEvent=Sorry", "IntervalEvent=30000"}},
+        {"I700\nInternal Server Error", {"IntervalEvent=700"}},
         // Intervals are read the way atoi reads them.
         {"I  42ms", {"IntervalEvent=42"}},
-        {"Iabc", {"IntervalEvent=0"}},
-        {"I", {"IntervalEvent=0"}},
+        {"Iabc", {"IntervalEvent=30000"}},
+        {"I", {"IntervalEvent=30000"}},
+        {"I-", {"IntervalEvent=30000"}},
         {"I-250", {"IntervalEvent=-250"}},
         {"I+7", {"IntervalEvent=7"}},
         {"I99999999999", {"IntervalEvent=2147483647"}},

@@ -113,9 +113,7 @@ TEST_F(InitialConfigurationTest, LoggingNeedsExactlyTrue) {
 
     readFile("ENABLE_LOGGING=true\r\n");
     EXPECT_TRUE(loggingEnabled());
-    ASSERT_EQ(window.commandsWithCode(ID_SHOW_LOGGER).size(), 1u);
-    EXPECT_EQ(window.commandsWithCode(ID_SHOW_LOGGER)[0].wParam,
-              static_cast<uintptr_t>(ID_SHOW_LOGGER));
+    EXPECT_EQ(window.commandsWithCode(ID_SHOW_LOGGER).size(), 1u);
 }
 
 TEST_F(InitialConfigurationTest, WithoutTheSwitchLoggingStaysOffAndTheWindowHidden) {

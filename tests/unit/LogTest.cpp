@@ -31,7 +31,7 @@ TEST_F(LogTest, ALineIsTheProcessClockAndTheMessageSentAsALogLineCommand) {
     setLoggingEnabled(true);
     log("Initialisation: ok");
     ASSERT_EQ(window.commands.size(), 1u);
-    EXPECT_EQ(window.commands[0].wParam, static_cast<uintptr_t>(ID_LOG_LINE));
+    EXPECT_EQ(window.commands[0].code, static_cast<unsigned>(ID_LOG_LINE));
     EXPECT_EQ(window.commands[0].text, " - [1532] Initialisation: ok");
 }
 

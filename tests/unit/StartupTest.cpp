@@ -2,49 +2,27 @@
 
 #include <algorithm>
 
+#include <list>
+#include <map>
+
 #include "core/Log.h"
 #include "core/Main.h"
 #include "core/SystemPaths.h"
+#include "dongle/USBResource.h"
+#include "portal/HTTPClientResource.h"
 #include "storage/FilesystemResource.h"
-#include "tests/unit/support/FakeFileSystem.h"
-#include "tests/unit/support/FakeHidPort.h"
-#include "tests/unit/support/FakeHttpTransport.h"
-#include "tests/unit/support/FakeMainWindow.h"
-#include "tests/unit/support/FakeSystemLanguage.h"
-#include "tests/unit/support/FakeSystemPaths.h"
-#include "tests/unit/support/FakeWindowTimers.h"
-#include "tests/unit/support/TempFolder.h"
+#include "tests/unit/support/WiredAgent.h"
 #include "timer/TimerResource.h"
-#include "ui/Texts.h"
+#include "ui/UserInterfaceResource.h"
 
 namespace {
 
 class StartupTest : public ::testing::Test {
   protected:
-    StartupTest() : paths(folder.file("quorvel.exe"), "C:\\ProgramData") {
-        setMainWindowCommands(&window);
-        Texts::resetForTesting();
-        folder.write("resources/en.txt", "SYS_EXIT=Exit\r\n");
-        platform.paths = &paths;
-        platform.files = &files;
-        platform.language = &language;
-        platform.timers = &timers;
-        platform.http = &http;
-        platform.hid = &hid;
-    }
-    ~StartupTest() override { Texts::resetForTesting(); }
-
-    ProcessStateGuard guard;
-    FakeMainWindow window;
-    TempFolder folder;
-    FakeSystemPaths paths;
-    FakeFileSystem files;
-    FakeSystemLanguage language;
-    FakeWindowTimers timers;
-    FakeHttpTransport http;
-    FakeHidPort hid;
-    Platform platform;
+    WiredAgent agent;
 };
+
+using Registrations = std::map<std::string, std::list<std::string>>;
 
 TEST(ProgramFolder, IsDriveAndDirectoryWithTheSeparator) {
     EXPECT_EQ(folderOf("C:\\Program Files\\Quorvel\\quorvel.exe"), "C:\\Program Files\\Quorvel\\");
@@ -71,11 +49,9 @@ TEST(WaitForMainWindow, StopsAsSoonAsTheWindowAppears) {
 }
 
 TEST_F(StartupTest, MissingKeysAreNamedInTheLog) {
-    folder.write("quorvel.ini", "ENABLE_LOGGING=true\nPORTAL_SERVER_HOST=h\n");
-    Main main(platform);
-    main.initialise();
+    Main& main = agent.start("ENABLE_LOGGING=true\nPORTAL_SERVER_HOST=h\n");
 
-    const std::vector<std::string> lines = window.logLines();
+    const std::vector<std::string> lines = agent.window.logLines();
     const bool named = std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
         return line.find("missing key in initial configuration file: USB_WAIT_TIMEOUT") !=
                std::string::npos;
@@ -85,16 +61,13 @@ TEST_F(StartupTest, MissingKeysAreNamedInTheLog) {
 }
 
 TEST_F(StartupTest, WithLoggingOnTheLinesBeforeTheConfigurationAreNotShown) {
-    folder.write("quorvel.ini", "ENABLE_LOGGING=true\n");
-    Main main(platform);
-
-    main.initialise();
+    agent.start("ENABLE_LOGGING=true\n");
 
     // The window was asked to show itself while the configuration was read,
     // and only what was logged after that reached it.
-    ASSERT_FALSE(window.commands.empty());
-    EXPECT_EQ(window.commands.front().wParam, static_cast<uintptr_t>(ID_SHOW_LOGGER));
-    const std::vector<std::string> lines = window.logLines();
+    ASSERT_FALSE(agent.window.commands.empty());
+    EXPECT_EQ(agent.window.commands.front().code, static_cast<unsigned>(ID_SHOW_LOGGER));
+    const std::vector<std::string> lines = agent.window.logLines();
     ASSERT_FALSE(lines.empty());
     for (const std::string& line : lines) {
         EXPECT_EQ(line.find("Initialisation"), std::string::npos) << line;
@@ -107,25 +80,62 @@ TEST_F(StartupTest, WithLoggingOnTheLinesBeforeTheConfigurationAreNotShown) {
 }
 
 TEST_F(StartupTest, StoredDeadlinesArmTheHelloAndTransmitTimers) {
-    folder.write("quorvel.ini", "REASON=3\n");
     RunTimeData stored;
     stored.nextHelloTime = timeStampIn(3600 * 1000);
     stored.nextTransmitTime = timeStampIn(90 * 1000);
     stored.helloReason = 0;
     stored.frames = "S0102,";
-    const RunTimeDataBytes bytes = encodeRunTimeData(stored);
-    files.folders.insert("C:\\ProgramData\\quorvel\\");
-    files.files["C:\\ProgramData\\quorvel\\quorvel.dat"] = {bytes.begin(), bytes.end()};
+    agent.storeRunTimeData(stored);
 
-    Main main(platform);
-    main.initialise();
+    Main& main = agent.start("REASON=3\n");
 
-    ASSERT_EQ(timers.armings.size(), 2u);
-    EXPECT_EQ(timers.armings[0].id, 1u);
-    EXPECT_NEAR(timers.armings[0].delay, 3600 * 1000, 2000);
-    EXPECT_EQ(timers.armings[1].id, 2u);
-    EXPECT_NEAR(timers.armings[1].delay, 90 * 1000, 2000);
+    const auto& armings = agent.timers.armings;
+    ASSERT_EQ(armings.size(), 2u);
+    EXPECT_EQ(armings[0].id, 1u);
+    EXPECT_EQ(armings[0].delay, 3600u * 1000u);
+    EXPECT_EQ(armings[1].id, 2u);
+    EXPECT_EQ(armings[1].delay, 90u * 1000u);
     EXPECT_EQ(main.timerResource()->getHelloReason(), 0);
+}
+
+// Which activity handles which event, on which resource's registry: the
+// whole wiring, one activity per event.
+TEST_F(StartupTest, EveryEventReachesItsActivityOnTheRegistryOfTheResourceThatFiresIt) {
+    Main& main = agent.start();
+
+    EXPECT_EQ(main.timerResource()->getActivities().registrations(),
+              (Registrations{{"CyclicHelloEvent", {"CyclicHelloActivity"}},
+                             {"CyclicTransmitEvent", {"CyclicTransmitActivity"}},
+                             {"NotifyTimerStateEvent", {"NotifyTimerStateActivity"}}}));
+    EXPECT_EQ(main.httpClientResource()->getActivities().registrations(),
+              (Registrations{{"IntervalEvent", {"IntervalActivity"}},
+                             {"NotifyHTTPStateEvent", {"NotifyHTTPStateActivity"}},
+                             {"SendFramesEvent", {"SendFramesActivity"}},
+                             {"StartBrowserEvent", {"StartBrowserActivity"}}}));
+    EXPECT_EQ(main.filesystemResource()->getActivities().registrations(),
+              (Registrations{{"CyclicHelloTimeEvent", {"CyclicHelloTimeActivity"}},
+                             {"CyclicTransmitTimeEvent", {"CyclicTransmitTimeActivity"}}}));
+    EXPECT_EQ(main.usbResource()->getActivities().registrations(),
+              (Registrations{{"ContinueHelloEvent", {"ContinueHelloActivity"}},
+                             {"ContinueTransmitEvent", {"ContinueTransmitActivity"}},
+                             {"NotifyDutyCycleStateEvent", {"NotifyDutyCycleActivity"}},
+                             {"NotifyUSBStateEvent", {"NotifyUSBStateActivity"}}}));
+    EXPECT_EQ(main.userInterfaceResource()->getActivities().registrations(),
+              (Registrations{{"ShowAboutDialogEvent", {"ShowAboutDialogActivity"}},
+                             {"StartSessionEvent", {"StartSessionActivity"}}}));
+}
+
+// The window's commands reach the agent only through the published
+// resource, and it is published wired: an Open Portal that arrives at once
+// already starts a hello.
+TEST_F(StartupTest, TheUserInterfaceIsPublishedOnlyOnceWired) {
+    EXPECT_EQ(publishedUserInterface(), nullptr);
+    Main& main = agent.start();
+    ASSERT_EQ(publishedUserInterface(), main.userInterfaceResource());
+
+    publishedUserInterface()->openPortal();
+    EXPECT_EQ(main.timerResource()->getHelloReason(), 2);
+    EXPECT_EQ(agent.lastDelay(TimerResource::helloTimerId), 0);
 }
 
 }  // namespace

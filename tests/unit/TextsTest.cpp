@@ -183,7 +183,7 @@ TEST_F(TextsTest, LookupsOnAnotherThreadDuringInitStayConsistent) {
 // asking for a text at that moment.
 class GuiThreadLookingUpTexts final : public MainWindowCommands {
   public:
-    intptr_t send(uintptr_t, intptr_t) override {
+    void appendLogLine(const std::string&) override {
         std::packaged_task<void()> lookup([] { Texts::get("ASKED_WHILE_LOGGING"); });
         std::future<void> finished = lookup.get_future();
         lookups.emplace_back(std::move(lookup));
@@ -191,8 +191,10 @@ class GuiThreadLookingUpTexts final : public MainWindowCommands {
             ++blocked;
         }
         ++sends;
-        return 0;
     }
+    void showLogger() override {}
+    void statusChanged() override {}
+    void fatalError(const char*) override {}
 
     std::vector<std::thread> lookups;
     int sends = 0;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "core/CycleGate.h"
 #include "core/Log.h"
 #include "tests/unit/support/EventRecorder.h"
 #include "tests/unit/support/FakeMainWindow.h"
@@ -47,7 +48,8 @@ class TimerResourceTest : public ::testing::Test {
     TestClock clock{start, 500};
     FakeMainWindow window;
     FakeWindowTimers timers;
-    TimerResource timer{timers};
+    CycleGate gate;
+    TimerResource timer{timers, gate};
     EventRecorder recorder;
 };
 
@@ -179,7 +181,7 @@ TEST_F(TimerResourceTest, AnErrorEndsOnlyTheCycleItHappenedIn) {
         }
     };
     for (int raise = 0; raise < 3; ++raise) {
-        TimerResource resource(timers);
+        TimerResource resource(timers, gate);
         Failing failing;
         failing.raise = raise;
         // Registered last, so it runs first; the recorder after it never does.
@@ -204,6 +206,32 @@ TEST_F(TimerResourceTest, AnErrorEndsOnlyTheCycleItHappenedIn) {
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                             [](auto& line) { return line.find("cycle ended") != line.npos; }),
               4);
+}
+
+// An expiry dispatched inside a running cycle waits for it. If that cycle
+// plans the next hello anew, the waiting expiry is stale: running it would
+// say hello at once instead of at the newer time.
+TEST_F(TimerResourceTest, AnExpiryThatHadToWaitRunsAfterTheCycleUnlessReplanned) {
+    timer.startHelloThreadIn(at(start, 0), 4);
+    timer.startTransmitThreadIn(at(start, 0));
+    gate.run("cycle", [&] {
+        timers.expire(1);
+        timers.expire(2);
+        EXPECT_TRUE(recorder.names().empty() || recorder.names().back() == "NotifyTimerStateEvent");
+        // The transmit expiry stays current; the hello is planned anew.
+        timer.startHelloThreadIn(at(start + 60, 0), 0);
+    });
+
+    int hellos = 0;
+    int transmits = 0;
+    for (const auto& record : recorder.records) {
+        hellos += record.name == "CyclicHelloEvent" ? 1 : 0;
+        transmits += record.name == "CyclicTransmitEvent" ? 1 : 0;
+    }
+    EXPECT_EQ(transmits, 1);
+    EXPECT_EQ(hellos, 0);
+    EXPECT_TRUE(timers.isPending(1));
+    EXPECT_EQ(timers.armings.back().delay, 60000u - 500u);
 }
 
 }  // namespace

@@ -33,12 +33,10 @@ namespace {
 
 class PrintingWindow final : public MainWindowCommands {
   public:
-    intptr_t send(uintptr_t wParam, intptr_t lParam) override {
-        if ((wParam & 0xFFFF) == ID_LOG_LINE && lParam != 0) {
-            std::printf("log=%s\n", reinterpret_cast<const char*>(lParam));
-        }
-        return 0;
-    }
+    void appendLogLine(const std::string& line) override { std::printf("log=%s\n", line.c_str()); }
+    void showLogger() override {}
+    void statusChanged() override {}
+    void fatalError(const char*) override {}
 };
 
 class PrintingActivity final : public Activity {
@@ -159,7 +157,8 @@ int main(int argc, char** argv) {
     static PrintingActivity printer;
     int code = 0;
     {
-        USBResource usb(port);
+        // No tray here: a failed transfer counts as the dongle gone.
+        USBResource usb(port, [] { return false; });
         for (const char* name :
              {NotifyUSBStateEvent::className(), ContinueHelloEvent::className(),
               NotifyDutyCycleStateEvent::className(), ContinueTransmitEvent::className()}) {

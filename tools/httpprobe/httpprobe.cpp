@@ -51,12 +51,10 @@ std::string escaped(const char* text) {
 // Stands in for the main window: log lines go to standard output.
 class PrintingWindow final : public MainWindowCommands {
   public:
-    intptr_t send(uintptr_t wParam, intptr_t lParam) override {
-        if ((wParam & 0xFFFF) == ID_LOG_LINE && lParam != 0) {
-            printLine("log " + escaped(reinterpret_cast<const char*>(lParam)));
-        }
-        return 0;
-    }
+    void appendLogLine(const std::string& line) override { printLine("log " + escaped(line.c_str())); }
+    void showLogger() override {}
+    void statusChanged() override {}
+    void fatalError(const char*) override {}
 };
 
 class PrintingActivity final : public Activity {

@@ -1,9 +1,11 @@
 #include "ui/win32/LoggerWindow.h"
 
+#include "core/CycleGate.h"
 #include "core/Log.h"
 #include "resources/resource.h"
 #include "ui/LogText.h"
 #include "ui/Texts.h"
+#include "ui/UserInterfaceResource.h"
 #include "ui/WindowCommand.h"
 
 namespace {
@@ -53,11 +55,24 @@ void showFatalError(HWND window, const char* text) {
     DestroyWindow(window);
 }
 
+void openPortal() {
+    // Waits while start-up or a cycle runs: arming a hello in the middle of
+    // one would be overwritten by the plan that cycle makes.
+    cycleGate().run("open portal", [] {
+        if (UserInterfaceResource* userInterface = publishedUserInterface()) {
+            userInterface->openPortal();
+        }
+    });
+}
+
 LRESULT handleCommand(HWND window, WPARAM wParam, LPARAM lParam) {
     const WindowCommand command = classifyWindowCommand(wParam, lParam);
     if (needsUserInterface(command)) {
-        // Start-up has not published the agent's user interface to this
-        // window yet, so there is nothing that could carry the command out.
+        // Only Open Portal has something to do here so far: no tray icon
+        // shows the status yet, and there is no About dialog to fill.
+        if (command == WindowCommand::OpenPortal) {
+            openPortal();
+        }
         return 0;
     }
     switch (command) {
@@ -98,6 +113,9 @@ LRESULT CALLBACK loggerWindowProcedure(HWND window, UINT message, WPARAM wParam,
             return 0;
         case WM_COMMAND:
             return handleCommand(window, wParam, lParam);
+        case WM_STARTUP_FINISHED:
+            cycleGate().release();
+            return 0;
         default:
             return DefWindowProcA(window, message, wParam, lParam);
     }

@@ -33,7 +33,7 @@ class FakeHidDevice final : public HidDevice {
         port_.lastReadLength = length;
         port_.lastTimeout = timeout;
         if (!pending_.empty() && pending_.front().readyAt <= port_.nowMs + timeout) {
-            port_.nowMs = std::max(port_.nowMs, pending_.front().readyAt);
+            port_.passTimeTo(std::max(port_.nowMs, pending_.front().readyAt));
             std::memcpy(report, pending_.front().report.data(), std::min<std::size_t>(length, 36));
             pending_.pop_front();
             return TransferResult::Completed;
@@ -42,7 +42,7 @@ class FakeHidDevice final : public HidDevice {
         if (device == nullptr || device->model == nullptr || !device->model->plugged()) {
             return TransferResult::Failed;
         }
-        port_.nowMs += timeout;
+        port_.passTimeTo(port_.nowMs + timeout);
         return TransferResult::TimedOut;
     }
 
@@ -56,6 +56,13 @@ class FakeHidDevice final : public HidDevice {
     std::deque<Pending> pending_;
 };
 
+void FakeHidPort::passTimeTo(uint64_t ms) {
+    if (clock != nullptr && ms > nowMs) {
+        clock->advance(static_cast<int64_t>(ms - nowMs));
+    }
+    nowMs = ms;
+}
+
 FakeHidPort::Device* FakeHidPort::find(const std::string& path) {
     for (Device& device : devices) {
         if (device.path == path) {
@@ -68,6 +75,9 @@ FakeHidPort::Device* FakeHidPort::find(const std::string& path) {
 std::unique_ptr<HidDevice> FakeHidPort::openFirst(uint16_t vendorId, uint16_t productId,
                                                   HidDeviceInfo& found) {
     ++discoveries;
+    if (beforeOpen) {
+        beforeOpen();
+    }
     for (const Device& device : devices) {
         const bool present = device.model == nullptr || device.model->plugged();
         if (!present || !device.openable) {

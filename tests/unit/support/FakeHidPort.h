@@ -2,18 +2,22 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "core/Log.h"
 #include "dongle/HidPort.h"
+#include "tests/unit/support/TestClock.h"
 #include "tools/donglesim/DongleModel.h"
 
 // HID devices in memory. A device with a model attached talks through it;
 // one without answers nothing. Time is virtual: a read that finds no answer
 // ready within its time-out advances the clock by the time-out and times out,
-// and a slow answer becomes ready after the model's answer delay.
+// and a slow answer becomes ready after the model's answer delay. With a
+// test clock attached, that clock moves with it, so the agent's deadlines
+// see the time its dongle conversations took.
 class FakeHidPort final : public HidPort {
   public:
     struct Device {
@@ -29,6 +33,9 @@ class FakeHidPort final : public HidPort {
                                          HidDeviceInfo& found) override;
 
     std::vector<Device> devices;
+    TestClock* clock = nullptr;
+    // Runs at every discovery; a test can unplug or break things there.
+    std::function<void()> beforeOpen;
     uint64_t nowMs = 0;
     int discoveries = 0;
     int openDevices = 0;                          // currently open
@@ -41,5 +48,6 @@ class FakeHidPort final : public HidPort {
 
   private:
     friend class FakeHidDevice;
+    void passTimeTo(uint64_t ms);
     Device* find(const std::string& path);
 };

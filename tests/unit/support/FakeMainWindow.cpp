@@ -1,23 +1,14 @@
 #include "tests/unit/support/FakeMainWindow.h"
 
+#include <algorithm>
+
 #include "core/Clock.h"
 #include "core/Log.h"
-
-intptr_t FakeMainWindow::send(uintptr_t wParam, intptr_t lParam) {
-    Command command{wParam, lParam, {}};
-    if ((wParam & 0xFFFF) == ID_LOG_LINE && lParam != 0) {
-        command.text = reinterpret_cast<const char*>(lParam);
-    } else if (lParam == ID_FATAL_ERROR && wParam != 0) {
-        command.text = reinterpret_cast<const char*>(wParam);
-    }
-    commands.push_back(command);
-    return 0;
-}
 
 std::vector<std::string> FakeMainWindow::logLines() const {
     std::vector<std::string> lines;
     for (const Command& command : commands) {
-        if ((command.wParam & 0xFFFF) == ID_LOG_LINE) {
+        if (command.code == ID_LOG_LINE) {
             lines.push_back(command.text);
         }
     }
@@ -26,12 +17,17 @@ std::vector<std::string> FakeMainWindow::logLines() const {
 
 std::vector<FakeMainWindow::Command> FakeMainWindow::commandsWithCode(unsigned code) const {
     std::vector<Command> found;
-    for (const Command& command : commands) {
-        if ((command.wParam & 0xFFFF) == code || command.lParam == static_cast<intptr_t>(code)) {
-            found.push_back(command);
-        }
-    }
+    std::copy_if(commands.begin(), commands.end(), std::back_inserter(found),
+                 [code](const Command& command) { return command.code == code; });
     return found;
+}
+
+bool FakeMainWindow::logged(const std::string& message) const {
+    const std::vector<std::string> lines = logLines();
+    return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+        return line.size() >= message.size() &&
+               line.compare(line.size() - message.size(), message.size(), message) == 0;
+    });
 }
 
 ProcessStateGuard::ProcessStateGuard() {

@@ -4,21 +4,30 @@
 #include <vector>
 
 #include "core/MainWindowCommands.h"
+#include "resources/resource.h"
 
-// Records every command sent to the main window. Texts that travel as
-// pointers are copied during the send, while they are still alive.
+// Records every request to the main window as the command code the window
+// would receive. Texts are copied during the call, while they are alive.
 class FakeMainWindow final : public MainWindowCommands {
   public:
     struct Command {
-        uintptr_t wParam;
-        intptr_t lParam;
+        unsigned code;     // ID_LOG_LINE, ID_SHOW_LOGGER, ID_STATUS_CHANGED, ID_FATAL_ERROR
         std::string text;  // the text a log line or fatal error carried
     };
 
-    intptr_t send(uintptr_t wParam, intptr_t lParam) override;
+    void appendLogLine(const std::string& line) override {
+        commands.push_back({ID_LOG_LINE, line});
+    }
+    void showLogger() override { commands.push_back({ID_SHOW_LOGGER, {}}); }
+    void statusChanged() override { commands.push_back({ID_STATUS_CHANGED, {}}); }
+    void fatalError(const char* text) override {
+        commands.push_back({ID_FATAL_ERROR, text != nullptr ? text : ""});
+    }
 
     std::vector<std::string> logLines() const;
     std::vector<Command> commandsWithCode(unsigned code) const;
+    // Whether a log line ends with `message`.
+    bool logged(const std::string& message) const;
 
     std::vector<Command> commands;
 };

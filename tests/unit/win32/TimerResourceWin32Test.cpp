@@ -9,6 +9,8 @@
 #include <functional>
 #include <memory>
 
+#include "core/Activity.h"
+#include "core/CycleGate.h"
 #include "core/Log.h"
 #include "core/TimeStamp.h"
 #include "tests/unit/support/EventRecorder.h"
@@ -67,7 +69,7 @@ class TimerResourceOnWindowTimers : public ::testing::Test {
     void SetUp() override {
         ASSERT_NE(window_, nullptr) << GetLastError();
         timers = std::make_unique<Win32WindowTimers>(window_);
-        resource = std::make_unique<TimerResource>(*timers);
+        resource = std::make_unique<TimerResource>(*timers, gate);
         recorder.listenTo(*resource);
     }
 
@@ -90,6 +92,7 @@ class TimerResourceOnWindowTimers : public ::testing::Test {
 
     ProcessStateGuard guard;
     FakeMainWindow logWindow;
+    CycleGate gate;
     HWND window_;
     std::unique_ptr<Win32WindowTimers> timers;
     std::unique_ptr<TimerResource> resource;
@@ -133,6 +136,40 @@ TEST_F(TimerResourceOnWindowTimers, ATransmitFiresOnceBesideAPendingHello) {
     }
     EXPECT_EQ(transmits, 1);
     EXPECT_EQ(hellos(), 0);
+}
+
+// A hello that pumps messages (the shell's COM does, a modal loop does)
+// dispatches the transmit timer's expiry inside itself; the transmission
+// must wait until the hello has returned, then run once.
+TEST_F(TimerResourceOnWindowTimers, ATransmitDueDuringAPumpingHelloRunsAfterIt) {
+    struct PumpingHello final : public Activity {
+        const char* getName() const override { return "PumpingHello"; }
+        void execute(Event*) override {
+            resource->startTransmitThreadIn(timeStampIn(0));
+            pumpUntil([] { return false; }, quietPeriod);
+            transmitsInside = *transmits;
+        }
+        TimerResource* resource = nullptr;
+        const int* transmits = nullptr;
+        int transmitsInside = -1;
+    };
+    struct CountingTransmit final : public Activity {
+        const char* getName() const override { return "CountingTransmit"; }
+        void execute(Event*) override { ++runs; }
+        int runs = 0;
+    };
+    CountingTransmit transmit;
+    PumpingHello hello;
+    hello.resource = resource.get();
+    hello.transmits = &transmit.runs;
+    resource->getActivities().add(&hello, CyclicHelloEvent::className());
+    resource->getActivities().add(&transmit, CyclicTransmitEvent::className());
+
+    resource->startHelloThreadIn(timeStampIn(0), 0);
+    ASSERT_TRUE(pumpUntil([&] { return transmit.runs > 0; }, eventDeadline));
+    pumpUntil([] { return false; }, quietPeriod);
+    EXPECT_EQ(hello.transmitsInside, 0);
+    EXPECT_EQ(transmit.runs, 1);
 }
 
 }  // namespace

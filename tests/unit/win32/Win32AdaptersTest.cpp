@@ -20,6 +20,7 @@
 #include "activities/win32/ShellUrlOpener.h"
 #include "core/Log.h"
 #include "core/win32/Win32MainWindow.h"
+#include "resources/resource.h"
 #include "core/win32/Win32SystemPaths.h"
 #include "tests/unit/support/FakeMainWindow.h"
 #include "tests/unit/support/TempFolder.h"
@@ -300,6 +301,58 @@ TEST_F(ShellUrlOpenerTest, AnAddressTheShellCannotOpenIsLogged) {
         after(onlyLogLine(), "ShellExecuteA failed for quorvel-no-such-scheme:nothing, result=");
     ASSERT_FALSE(code.empty()) << log();
     EXPECT_LE(std::stoi(code), 32) << log();
+}
+
+// The portable code asks for what it means; the window procedure tests one
+// particular field per command, so the adapter must pack each in its own.
+TEST(Win32MainWindowCommands, EachRequestTravelsInTheFieldTheWindowTests) {
+    struct Received {
+        WPARAM wParam;
+        LPARAM lParam;
+        std::string text;
+    };
+    static std::vector<Received> received;
+    received.clear();
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = [](HWND window, UINT message, WPARAM wParam,
+                                 LPARAM lParam) -> LRESULT {
+        if (message != WM_COMMAND) {
+            return DefWindowProcA(window, message, wParam, lParam);
+        }
+        Received r{wParam, lParam, {}};
+        if (LOWORD(wParam) == ID_LOG_LINE) {
+            r.text = reinterpret_cast<const char*>(lParam);
+        } else if (lParam == ID_FATAL_ERROR) {
+            r.text = reinterpret_cast<const char*>(wParam);
+        }
+        received.push_back(r);
+        return 0;
+    };
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "QuorvelCommandPackingTest";
+    RegisterClassA(&windowClass);
+    const HWND window = CreateWindowExA(0, windowClass.lpszClassName, "", 0, 0, 0, 0, 0,
+                                        HWND_MESSAGE, nullptr, windowClass.hInstance, nullptr);
+    ASSERT_NE(window, nullptr) << GetLastError();
+    setMainWindow(window, windowClass.hInstance);
+
+    Win32MainWindowCommands commands;
+    commands.appendLogLine(" - [5] a line");
+    commands.showLogger();
+    commands.statusChanged();
+    static const char fatal[] = "fatal error! reading init data.";
+    commands.fatalError(fatal);
+    setMainWindow(nullptr, nullptr);
+    DestroyWindow(window);
+
+    ASSERT_EQ(received.size(), 4u);
+    EXPECT_EQ(received[0].wParam, static_cast<WPARAM>(ID_LOG_LINE));
+    EXPECT_EQ(received[0].text, " - [5] a line");
+    EXPECT_EQ(LOWORD(received[1].wParam), ID_SHOW_LOGGER);
+    EXPECT_EQ(received[2].wParam, 0u);
+    EXPECT_EQ(received[2].lParam, ID_STATUS_CHANGED);
+    EXPECT_EQ(received[3].lParam, ID_FATAL_ERROR);
+    EXPECT_EQ(received[3].text, fatal);
 }
 
 }  // namespace

@@ -1,0 +1,53 @@
+#include "activities/TransmitActivities.h"
+
+#include "dongle/USBResource.h"
+#include "storage/FilesystemResource.h"
+#include "timer/TimerResource.h"
+
+void SendFramesActivity::handle(const SendFramesEvent& event) {
+    filesystem_.setFrames(event.getFrames());
+}
+
+void CyclicTransmitTimeActivity::handle(const CyclicTransmitTimeEvent& event) {
+    timer_.startTransmitThreadIn(event.getTime());
+}
+
+void CyclicTransmitActivity::handle(const CyclicTransmitEvent&) {
+    transmitStepsBefore_ = filesystem_.getTransmitSteps();
+    // Every attempt takes a new counter value, whatever its outcome.
+    const int32_t counter = filesystem_.incrementTransmitCounter();
+    const InitialConfiguration& configuration = filesystem_.getConfiguration();
+    usb_.start(true, filesystem_.getFrames(), counter, configuration.getSendFramesRepeat(),
+               configuration.getMaxUsbWriteBufferRetry(),
+               configuration.getMaxDutyCycleUtilisation(), configuration.getUsbWaitTimeout());
+}
+
+void CyclicTransmitActivity::finished() {
+    if (filesystem_.getTransmitSteps() != transmitStepsBefore_) {
+        return;
+    }
+    // The attempt ended without an outcome: keep the frames and try again,
+    // rather than leave them stored with nothing planned.
+    log("[CyclicTransmitActivity::execute] no outcome, retrying after the USB error interval");
+    filesystem_.setNextTransmitTime(
+        timeStampIn(filesystem_.getRetryInterval(RetryInterval::UsbOnError)));
+}
+
+void ContinueTransmitActivity::handle(const ContinueTransmitEvent& event) {
+    switch (event.getCode()) {
+        case 0:
+            filesystem_.clearFrames();
+            break;
+        case 1:
+            filesystem_.clearFrames();
+            filesystem_.setNextHelloTime(
+                timeStampIn(filesystem_.getRetryInterval(RetryInterval::HelloOnDutyCycle)));
+            break;
+        case 2:
+            filesystem_.setNextTransmitTime(
+                timeStampIn(filesystem_.getRetryInterval(RetryInterval::UsbOnError)));
+            break;
+        default:
+            break;
+    }
+}

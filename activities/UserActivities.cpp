@@ -1,0 +1,50 @@
+#include "activities/UserActivities.h"
+
+#include "activities/UrlOpener.h"
+#include "core/TimeStamp.h"
+#include "dongle/USBResource.h"
+#include "portal/PortalURL.h"
+#include "storage/FilesystemResource.h"
+#include "timer/TimerResource.h"
+#include "ui/UserInterfaceResource.h"
+
+void StartBrowserActivity::handle(const StartBrowserEvent& event) {
+    const PortalURL* url = event.getPortalURL();
+    if (url == nullptr) {
+        return;
+    }
+    const std::string address = "http://" + portalURLText(*url);
+    if (address.size() > maxAddressLength) {
+        // A cut address would open some other page; the user is better
+        // served by none, and the portal will ask again.
+        log("[StartBrowserActivity::execute] address too long, not opened, characters: ",
+            static_cast<int64_t>(address.size()));
+        return;
+    }
+    browser_.open(address);
+    log("URL for browser [StartBrowserActivity::execute]: ", address);
+    filesystem_.setHelloReason(0);
+}
+
+void StartSessionActivity::handle(const StartSessionEvent&) {
+    timer_.startHelloThreadIn(timeStampNow(), 2);
+}
+
+void ShowAboutDialogActivity::handle(const ShowAboutDialogEvent&) {
+    const InitialConfiguration& configuration = filesystem_.getConfiguration();
+    std::string serialNumber;
+    std::string radioAddress;
+    std::string firmwareVersion;
+    if (usb_.getDeviceInfos(serialNumber, firmwareVersion, radioAddress,
+                            configuration.getUsbWaitTimeout()) != 0) {
+        log("cannot read serial number from device: Your dongle is not available");
+        return;
+    }
+    if (serialNumber.empty()) {
+        serialNumber = filesystem_.getSerialNumber();
+        firmwareVersion = filesystem_.getFirmwareVersion();
+    } else {
+        filesystem_.setDeviceInfos(serialNumber, firmwareVersion);
+    }
+    userInterface_.setAboutInfo(configuration.getSoftwareVersion(), firmwareVersion, serialNumber);
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "activities/StatusEvents.h"
+#include "core/Activity.h"
+
+class FilesystemResource;
+class TimerResource;
+class USBResource;
+class UrlOpener;
+class UserInterfaceResource;
+
+// The portal asks for one of its pages: open it in the user's browser and
+// from then on say hello with reason 0.
+class StartBrowserActivity final : public EventActivity<StartBrowserActivity, StartBrowserEvent> {
+  public:
+    static const char* className() { return "StartBrowserActivity"; }
+    // The address is built in a buffer of 1024 characters.
+    static constexpr std::size_t maxAddressLength = 1023;
+
+    StartBrowserActivity(FilesystemResource& filesystem, UrlOpener& browser)
+        : filesystem_(filesystem), browser_(browser) {}
+
+  private:
+    void handle(const StartBrowserEvent& event) override;
+    FilesystemResource& filesystem_;
+    UrlOpener& browser_;
+};
+
+// The user chose Open Portal: say hello at once with reason 2, without
+// changing the stored reason.
+class StartSessionActivity final : public EventActivity<StartSessionActivity, StartSessionEvent> {
+  public:
+    static const char* className() { return "StartSessionActivity"; }
+    explicit StartSessionActivity(TimerResource& timer) : timer_(timer) {}
+
+  private:
+    void handle(const StartSessionEvent& event) override;
+    TimerResource& timer_;
+};
+
+// The About dialog opens: read the dongle's identity for it, falling back
+// on what was stored at an earlier read.
+class ShowAboutDialogActivity final
+    : public EventActivity<ShowAboutDialogActivity, ShowAboutDialogEvent> {
+  public:
+    static const char* className() { return "ShowAboutDialogActivity"; }
+    ShowAboutDialogActivity(FilesystemResource& filesystem, UserInterfaceResource& userInterface,
+                            USBResource& usb)
+        : filesystem_(filesystem), userInterface_(userInterface), usb_(usb) {}
+
+  private:
+    void handle(const ShowAboutDialogEvent& event) override;
+    FilesystemResource& filesystem_;
+    UserInterfaceResource& userInterface_;
+    USBResource& usb_;
+};

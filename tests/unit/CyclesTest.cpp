@@ -1,0 +1,493 @@
+// The hello and transmit cycles and the user's commands, through the agent
+// as start-up wires it, with every port faked (tests/unit/support/WiredAgent).
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "core/Log.h"
+#include "dongle/ReportProtocol.h"
+#include "storage/FilesystemResource.h"
+#include "tests/unit/support/WiredAgent.h"
+#include "timer/TimerResource.h"
+#include "ui/DisplayStatus.h"
+#include "ui/UserInterfaceResource.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+constexpr unsigned hello = TimerResource::helloTimerId;
+constexpr unsigned transmit = TimerResource::transmitTimerId;
+
+// The simulated dongle's identity as the hello carries it: serial number,
+// radio address, and after the software version the firmware version.
+const std::string dongleFields = "QV12345678,0aff,2.1.0,258,acme";
+
+const char threeFrames[] = "S1122334455\r\nS2233445566\r\nS3344556677\r\nI60000";
+
+class CyclesTest : public ::testing::Test {
+  protected:
+    // Frame reports the dongle received, as (first telegram byte, counter
+    // and flag bits).
+    std::vector<std::pair<int, int>> frameReports() const {
+        std::vector<std::pair<int, int>> reports;
+        for (const ReportBuffer& report : agent.dongle.received()) {
+            if (DongleModel::classify(report) == DongleModel::Request::Frame) {
+                reports.emplace_back(report[2], report[6] & 0xF0);
+            }
+        }
+        return reports;
+    }
+    std::size_t broadcasts() const { return agent.dongle.broadcast().size(); }
+    bool logged(const std::string& text) const { return agent.window.logged(text); }
+
+    WiredAgent agent;
+};
+
+// ---- the hello ---------------------------------------------------------------
+
+TEST_F(CyclesTest, TheFirstHelloTellsThePortalWhoCallsWithTheConfiguredReason) {
+    agent.start();
+    ASSERT_TRUE(agent.expireHello());
+
+    ASSERT_EQ(agent.portal.requests.size(), 1u);
+    const HttpRequest& request = agent.portal.requests[0];
+    EXPECT_EQ(request.body, "H3," + dongleFields);
+    EXPECT_EQ(request.host, "portal.example");
+    EXPECT_EQ(request.port, 8080);
+    EXPECT_EQ(request.uri, "/agent/hello");
+    EXPECT_EQ(request.proxy, "");
+    // The identity is kept for the next hello and the About dialog.
+    EXPECT_EQ(agent.stored().serialNumber, "QV12345678");
+    EXPECT_EQ(agent.stored().firmwareVersion, "258");
+    // "I60000" planned the next one.
+    EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 60000);
+    EXPECT_EQ(agent.lastDelay(hello), 60000);
+}
+
+TEST_F(CyclesTest, AnotherDongleIsAnnouncedWithReasonOneInExactlyOneHello) {
+    RunTimeData earlier;
+    earlier.serialNumber = "OLD0000001";
+    earlier.helloReason = 3;
+    agent.storeRunTimeData(earlier);
+    agent.start();
+
+    ASSERT_TRUE(agent.expireHello());
+    EXPECT_EQ(agent.lastHello(), "H1," + dongleFields);
+    EXPECT_TRUE(logged("USB serial number is changed: old sn: OLD0000001 ; new sn: QV12345678"));
+    EXPECT_EQ(agent.stored().helloReason, 3);
+
+    ASSERT_TRUE(agent.expireHello());
+    EXPECT_EQ(agent.lastHello(), "H3," + dongleFields);
+}
+
+TEST_F(CyclesTest, WithoutADongleThePortalIsNotCalledAndTheHelloIsRetriedLater) {
+    agent.dongle.unplug();
+    agent.start();
+    ASSERT_TRUE(agent.expireHello());
+
+    EXPECT_TRUE(agent.portal.requests.empty());
+    EXPECT_TRUE(logged("cannot read serial number from device: Your dongle is not available"));
+    EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 30000);
+    EXPECT_FALSE(agent.main->userInterfaceResource()->getUSBState());
+
+    agent.dongle.plug();
+    ASSERT_TRUE(agent.expireHello());
+    EXPECT_EQ(agent.lastHello(), "H3," + dongleFields);
+    EXPECT_TRUE(agent.main->userInterfaceResource()->getUSBState());
+}
+
+TEST_F(CyclesTest, AnUnreachablePortalIsShownAndCalledAgainAfterTheErrorInterval) {
+    agent.portal.outcome.failedStep = HttpStep::send;
+    agent.start();
+    ASSERT_TRUE(agent.expireHello());
+
+    EXPECT_FALSE(displayStatus().internetState);
+    EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 30000);
+
+    agent.portal.outcome = HttpOutcome();
+    ASSERT_TRUE(agent.expireHello());
+    EXPECT_TRUE(displayStatus().internetState);
+    EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 60000);
+}
+
+TEST_F(CyclesTest, AnErrorPageIsNoIntervalAndTheNextHelloFollowsTheErrorInterval) {
+    agent.portal.chunks = {"Internal Server Error\r\nI60000x\r\nInternal Server Error"};
+    agent.start();
+    ASSERT_TRUE(agent.expireHello());
+
+    EXPECT_TRUE(logged("unknown command: Internal Server Error"));
+    // The one line that does read as a number wins.
+    EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 60000);
+
+    agent.portal.chunks = {"Internal Server Error"};
+    ASSERT_TRUE(agent.expireHello());
+    EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 30000);
+}
+
+TEST_F(CyclesTest, TheIntervalZeroOrNegativeMeansAtOnce) {
+    for (const char* answer : {"I0", "I-5000"}) {
+        agent.portal.chunks = {answer};
+        if (!agent.main) {
+            agent.start();
+        }
+        ASSERT_TRUE(agent.expireHello());
+        EXPECT_EQ(agent.lastDelay(hello), 0) << answer;
+        EXPECT_LE(agent.millisecondsUntil(agent.stored().nextHelloTime), 0) << answer;
+    }
+}
+
+TEST_F(CyclesTest, AHelloLongerThanItsBufferIsCutAt1023Characters) {
+    std::string ini = WiredAgent::configuration();
+    ini.replace(ini.find("PARTNER=acme"), 12, "PARTNER=" + std::string(1000, 'p'));
+    agent.start(ini);
+    ASSERT_TRUE(agent.expireHello());
+
+    const std::string full =
+        "H3," + dongleFields.substr(0, dongleFields.size() - 4) + std::string(1000, 'p');
+    EXPECT_EQ(agent.lastHello(), full.substr(0, 1023));
+    EXPECT_TRUE(logged("hello message too long, cut at characters: 1023"));
+}
+
+// Retry intervals that are missing, zero or negative would call the portal
+// again within milliseconds, for ever.
+TEST_F(CyclesTest, UnusableRetryIntervalsAreReplacedAndSaidOnce) {
+    std::string ini = WiredAgent::configuration();
+    ini.replace(ini.find("CYCLIC_HELLO_INTERVAL_ON_ERROR=30000"), 36,
+                "CYCLIC_HELLO_INTERVAL_ON_ERROR=0");
+    agent.portal.outcome.failedStep = HttpStep::connect;
+    agent.start(ini);
+
+    ASSERT_TRUE(agent.expireHello());
+    EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 60000);
+    ASSERT_TRUE(agent.expireHello());
+    EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 60000);
+
+    const Strings lines = agent.window.logLines();
+    const auto said = std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.find("CYCLIC_HELLO_INTERVAL_ON_ERROR is 0, waiting instead [ms]: 60000") !=
+               std::string::npos;
+    });
+    EXPECT_EQ(said, 1);
+}
+
+TEST(RetryIntervals, AreAtLeastASecondAndAMinuteWhenUnset) {
+    EXPECT_EQ(usableRetryInterval(0), 60000);
+    EXPECT_EQ(usableRetryInterval(-1), 60000);
+    EXPECT_EQ(usableRetryInterval(1), 1000);
+    EXPECT_EQ(usableRetryInterval(999), 1000);
+    EXPECT_EQ(usableRetryInterval(1000), 1000);
+    EXPECT_EQ(usableRetryInterval(45000), 45000);
+}
+
+TEST_F(CyclesTest, AHelloThatFailsUnexpectedlyStillPlansTheNextOne) {
+    agent.portal.duringPost = [] { throw std::runtime_error("out of handles"); };
+    agent.start();
+    const TimeStamp planned = agent.stored().nextHelloTime;
+    ASSERT_TRUE(agent.expireHello());
+
+    EXPECT_TRUE(logged("[CyclicHelloActivity::execute] stopped by an error: out of handles"));
+    EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 30000);
+    EXPECT_FALSE(agent.stored().nextHelloTime == planned);
+    EXPECT_TRUE(agent.timers.isPending(hello));
+}
+
+// ---- the transmission --------------------------------------------------------
+
+TEST_F(CyclesTest, FramesAreBroadcastInOrderRepeatedUnderOneCounterValueThenCleared) {
+    agent.portal.chunks = {threeFrames};
+    agent.start();
+    ASSERT_TRUE(agent.expireHello());
+
+    // Stored first, and due at once.
+    EXPECT_EQ(agent.stored().frames, "S1122334455,S2233445566,S3344556677,");
+    EXPECT_EQ(agent.lastDelay(transmit), 0);
+    ASSERT_TRUE(agent.expireTransmit());
+
+    // Counter 1, flag set, twice over.
+    const std::vector<std::pair<int, int>> once = {{0x11, 0x90}, {0x22, 0x90}, {0x33, 0x90}};
+    std::vector<std::pair<int, int>> twice = once;
+    twice.insert(twice.end(), once.begin(), once.end());
+    EXPECT_EQ(frameReports(), twice);
+    EXPECT_EQ(broadcasts(), 6u);
+    EXPECT_EQ(agent.stored().frames, "");
+    EXPECT_EQ(agent.stored().transmitCounter, 1);
+    EXPECT_FALSE(agent.timers.isPending(transmit));
+
+    // The next delivery goes out under the next counter value.
+    agent.dongle.clearHistory();
+    agent.portal.chunks = {"S4455667788\r\nI60000"};
+    ASSERT_TRUE(agent.expireHello());
+    ASSERT_TRUE(agent.expireTransmit());
+    EXPECT_EQ(frameReports(), (std::vector<std::pair<int, int>>{{0x44, 0xA0}, {0x44, 0xA0}}));
+    EXPECT_EQ(agent.stored().transmitCounter, 2);
+}
+
+TEST_F(CyclesTest, UtilisationAtTheMaximumStillSendsOneAboveDropsTheFrames) {
+    agent.portal.chunks = {"S1122334455\r\nI60000"};
+    agent.dongle.setAirtimePerByte(0);
+    agent.dongle.setBaseUtilisation(40);
+    agent.start();
+    ASSERT_TRUE(agent.expireHello());
+    ASSERT_TRUE(agent.expireTransmit());
+    EXPECT_EQ(broadcasts(), 2u);
+    EXPECT_TRUE(displayStatus().dutyState);
+
+    agent.dongle.setBaseUtilisation(41);
+    ASSERT_TRUE(agent.expireHello());
+    ASSERT_TRUE(agent.expireTransmit());
+    EXPECT_EQ(broadcasts(), 2u);
+    EXPECT_EQ(agent.stored().frames, "");
+    EXPECT_FALSE(displayStatus().dutyState);
+    EXPECT_TRUE(logged("over max duty cycle utilisation!"));
+    // The portal is asked again after the duty-cycle interval, not the
+    // answer's minute.
+    EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 900000);
+    EXPECT_EQ(agent.lastDelay(hello), 900000);
+}
+
+TEST_F(CyclesTest, ADongleLostAfterTheDutyCycleQueryKeepsTheFramesForALaterAttempt) {
+    agent.portal.chunks = {"S1122334455\r\nI60000"};
+    agent.dongle.unplugAfter(DongleModel::Request::DutyCycle);
+    agent.start();
+    ASSERT_TRUE(agent.expireHello());
+    ASSERT_TRUE(agent.expireTransmit());
+
+    EXPECT_EQ(broadcasts(), 0u);
+    EXPECT_EQ(agent.stored().frames, "S1122334455,");
+    EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextTransmitTime), 20000);
+    EXPECT_EQ(agent.lastDelay(transmit), 20000);
+    EXPECT_FALSE(agent.main->userInterfaceResource()->getUSBState());
+
+    agent.dongle.unplugAfter(DongleModel::Request::Unknown);
+    agent.dongle.plug();
+    ASSERT_TRUE(agent.expireTransmit());
+    EXPECT_EQ(frameReports(), (std::vector<std::pair<int, int>>{{0x11, 0xA0}, {0x11, 0xA0}}));
+    EXPECT_EQ(agent.stored().frames, "");
+    EXPECT_TRUE(agent.main->userInterfaceResource()->getUSBState());
+}
+
+TEST_F(CyclesTest, NewFramesReplaceThoseWaitingForARetryAndAreDueAtOnce) {
+    agent.portal.chunks = {"S1122334455\r\nI60000"};
+    agent.dongle.unplug();
+    RunTimeData earlier;
+    earlier.frames = "S9988776655,";
+    earlier.nextTransmitTime = timeStampIn(20000);
+    earlier.nextHelloTime = timeStampIn(0);
+    earlier.serialNumber = "QV12345678";
+    agent.storeRunTimeData(earlier);
+    agent.start();
+    EXPECT_EQ(agent.lastDelay(transmit), 20000);
+
+    agent.dongle.plug();
+    ASSERT_TRUE(agent.expireHello());
+    EXPECT_EQ(agent.stored().frames, "S1122334455,");
+    EXPECT_EQ(agent.lastDelay(transmit), 0);
+    ASSERT_TRUE(agent.expireTransmit());
+    EXPECT_EQ(frameReports().front().first, 0x11);
+}
+
+TEST_F(CyclesTest, FramesLeftByAnEndedRunAreSentAtOnceAfterStartUp) {
+    RunTimeData earlier;
+    earlier.frames = "S1122334455,S2233445566,";
+    earlier.nextTransmitTime = timeStampIn(-5000);
+    earlier.nextHelloTime = timeStampIn(60000);
+    earlier.transmitCounter = 6;
+    agent.storeRunTimeData(earlier);
+    agent.start();
+
+    EXPECT_EQ(agent.lastDelay(transmit), 0);
+    ASSERT_TRUE(agent.expireTransmit());
+    EXPECT_EQ(frameReports(), (std::vector<std::pair<int, int>>{
+                                  {0x11, 0xF0}, {0x22, 0xF0}, {0x11, 0xF0}, {0x22, 0xF0}}));
+    EXPECT_EQ(agent.stored().transmitCounter, 7);
+    EXPECT_EQ(agent.stored().frames, "");
+}
+
+TEST_F(CyclesTest, ATransmissionThatFailsUnexpectedlyKeepsTheFramesAndTriesAgain) {
+    agent.portal.chunks = {"S1122334455\r\nI60000"};
+    agent.start();
+    ASSERT_TRUE(agent.expireHello());
+    // The duty-cycle query opens the dongle first; the second opening, for
+    // the transmission itself, breaks.
+    int opens = 0;
+    agent.hid.beforeOpen = [&opens] {
+        if (++opens == 2) {
+            throw std::runtime_error("device list changed");
+        }
+    };
+    ASSERT_TRUE(agent.expireTransmit());
+
+    EXPECT_TRUE(
+        logged("[CyclicTransmitActivity::execute] stopped by an error: device list changed"));
+    EXPECT_EQ(agent.stored().frames, "S1122334455,");
+    EXPECT_EQ(agent.lastDelay(transmit), 20000);
+}
+
+// ---- the browser and Open Portal ---------------------------------------------
+
+TEST_F(CyclesTest, APortalPageIsOpenedAndLaterHellosCarryReasonZeroAlsoAfterARestart) {
+    agent.portal.chunks = {"Bportal.example,8081,/welcome?id=7\r\nI60000"};
+    agent.start();
+    ASSERT_TRUE(agent.expireHello());
+
+    EXPECT_EQ(agent.browser.opened, Strings{"http://portal.example:8081/welcome?id=7"});
+    EXPECT_TRUE(
+        logged("URL for browser [StartBrowserActivity::execute]: "
+               "http://portal.example:8081/welcome?id=7"));
+    EXPECT_EQ(agent.stored().helloReason, 0);
+    agent.portal.chunks = {"I60000"};
+    ASSERT_TRUE(agent.expireHello());
+    EXPECT_EQ(agent.lastHello(), "H0," + dongleFields);
+
+    // A new process reads the reason back from the file.
+    publishUserInterface(nullptr);
+    agent.main.reset();
+    agent.start();
+    ASSERT_TRUE(agent.expireHello());
+    EXPECT_EQ(agent.lastHello(), "H0," + dongleFields);
+}
+
+TEST_F(CyclesTest, AnAddressTooLongForItsBufferIsNotOpenedAtAll) {
+    const std::string path = "/" + std::string(1023 - 26, 'a');  // one over
+    agent.portal.chunks = {"Bportal.example,8081," + path + "\r\nI60000"};
+    agent.start();
+    ASSERT_TRUE(agent.expireHello());
+
+    EXPECT_TRUE(agent.browser.opened.empty());
+    EXPECT_TRUE(logged("address too long, not opened, characters: 1024"));
+    EXPECT_EQ(agent.stored().helloReason, 3);
+
+    // One shorter fits exactly.
+    agent.portal.chunks = {"Bportal.example,8081," + path.substr(1) + "\r\nI60000"};
+    ASSERT_TRUE(agent.expireHello());
+    ASSERT_EQ(agent.browser.opened.size(), 1u);
+    EXPECT_EQ(agent.browser.opened[0].size(), 1023u);
+}
+
+TEST_F(CyclesTest, OpenPortalSaysHelloAtOnceWithReasonTwoAndLeavesTheStoredReason) {
+    agent.start();
+    ASSERT_TRUE(agent.expireHello());
+    agent.main->userInterfaceResource()->openPortal();
+
+    EXPECT_EQ(agent.lastDelay(hello), 0);
+    ASSERT_TRUE(agent.expireHello());
+    EXPECT_EQ(agent.lastHello(), "H2," + dongleFields);
+    EXPECT_EQ(agent.stored().helloReason, 3);
+    ASSERT_TRUE(agent.expireHello());
+    EXPECT_EQ(agent.lastHello(), "H3," + dongleFields);
+}
+
+// A hello can pump messages (the shell's COM, a cross-process send). An
+// Open Portal and a transmit expiry dispatched there must wait for the
+// hello to end, not run inside it, and must not be lost.
+TEST_F(CyclesTest, WorkArrivingInsideAHelloRunsAfterItInOrder) {
+    agent.portal.chunks = {"S1122334455\r\nI60000"};
+    agent.start();
+    ASSERT_TRUE(agent.expireHello());
+    ASSERT_TRUE(agent.timers.isPending(transmit));
+
+    std::size_t broadcastsInside = 99;
+    std::size_t requestsInside = 99;
+    agent.portal.chunks = {"I60000"};
+    bool pumped = false;
+    agent.portal.duringPost = [this, &pumped, &broadcastsInside, &requestsInside] {
+        if (pumped) {
+            return;
+        }
+        pumped = true;
+        agent.gate.run("open portal",
+                       [this] { agent.main->userInterfaceResource()->openPortal(); });
+        agent.expireTransmit();
+        agent.expireHello();
+        broadcastsInside = broadcasts();
+        requestsInside = agent.portal.requests.size();
+    };
+    agent.main->userInterfaceResource()->openPortal();
+    ASSERT_TRUE(agent.expireHello());
+
+    EXPECT_EQ(broadcastsInside, 0u);
+    EXPECT_EQ(requestsInside, 2u);
+    // After the hello: the transmission ran, and the Open Portal armed a
+    // hello with reason 2 that the answer's plan did not overwrite.
+    EXPECT_EQ(broadcasts(), 2u);
+    EXPECT_EQ(agent.lastDelay(hello), 0);
+    ASSERT_TRUE(agent.expireHello());
+    EXPECT_EQ(agent.lastHello(), "H2," + dongleFields);
+    EXPECT_EQ(agent.portal.requests.size(), 3u);
+}
+
+TEST_F(CyclesTest, OpenPortalDuringStartUpWaitsUntilItHasFinished) {
+    agent.gate.hold();
+    agent.gate.run("open portal", [this] {
+        ASSERT_NE(publishedUserInterface(), nullptr);
+        publishedUserInterface()->openPortal();
+    });
+    RunTimeData earlier;
+    earlier.nextHelloTime = timeStampIn(3600000);
+    earlier.helloReason = 0;
+    agent.storeRunTimeData(earlier);
+    agent.start();
+    EXPECT_EQ(agent.lastDelay(hello), 3600000);
+
+    agent.gate.release();
+    EXPECT_EQ(agent.lastDelay(hello), 0);
+    ASSERT_TRUE(agent.expireHello());
+    EXPECT_EQ(agent.lastHello(), "H2," + dongleFields);
+}
+
+// ---- status and About --------------------------------------------------------
+
+TEST_F(CyclesTest, StateChangesReachTheDisplayAndTheWindow) {
+    agent.start();
+    const std::size_t before = agent.window.commandsWithCode(ID_STATUS_CHANGED).size();
+    agent.dongle.unplug();
+    ASSERT_TRUE(agent.expireHello());
+
+    EXPECT_TRUE(logged("sendMessage: internetState=true ; usbState=false ; dutyState=true"));
+    EXPECT_FALSE(displayStatus().usbState);
+    EXPECT_TRUE(displayStatus().internetState);
+    EXPECT_GT(agent.window.commandsWithCode(ID_STATUS_CHANGED).size(), before);
+    // The retry's time is what the tooltip shows next: 08:03:09 + 30 s.
+    EXPECT_EQ(displayStatus().nextPortalConnectionTime(), "08:03");
+    EXPECT_TRUE(logged("nextPortalConnectionTime: 08:03"));
+}
+
+TEST_F(CyclesTest, AboutShowsTheDongleOrTheValuesLastRead) {
+    agent.start();
+    UserInterfaceResource& ui = *agent.main->userInterfaceResource();
+    std::string software, firmware, serial;
+
+    ui.showAboutDialog(software, firmware, serial);
+    EXPECT_EQ(Strings({software, firmware, serial}), Strings({"2.1.0", "258", "QV12345678"}));
+    EXPECT_EQ(agent.stored().serialNumber, "QV12345678");
+
+    agent.dongle.unplug();
+    software = firmware = serial = "";
+    ui.showAboutDialog(software, firmware, serial);
+    EXPECT_EQ(Strings({software, firmware, serial}), Strings({"2.1.0", "258", "QV12345678"}));
+    EXPECT_TRUE(logged("cannot read serial number from device: Your dongle is not available"));
+    // The failed read re-plans the hello, as any failed read does.
+    EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 30000);
+}
+
+TEST_F(CyclesTest, AboutWithADongleReportingNoSerialNumberShowsTheStoredOne) {
+    RunTimeData earlier;
+    earlier.serialNumber = "QV00000042";
+    earlier.firmwareVersion = "257";
+    agent.storeRunTimeData(earlier);
+    DongleModel::Identity blank;
+    blank.serialNumber = "";
+    agent.dongle.setIdentity(blank);
+    agent.start();
+
+    std::string software, firmware, serial;
+    agent.main->userInterfaceResource()->showAboutDialog(software, firmware, serial);
+    EXPECT_EQ(Strings({software, firmware, serial}), Strings({"2.1.0", "257", "QV00000042"}));
+    EXPECT_EQ(agent.stored().serialNumber, "QV00000042");
+}
+
+}  // namespace

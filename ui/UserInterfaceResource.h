@@ -1,0 +1,61 @@
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+#include "core/Resource.h"
+
+class DisplayStatus;
+class MainWindowCommands;
+
+// Where the activities reach the user and the user's Open Portal and About
+// reach the activities. State reports are recorded here and in the tray's
+// DisplayStatus, then the main window is told to show them; Open Portal and
+// About fire StartSessionEvent and ShowAboutDialogEvent.
+class UserInterfaceResource final : public Resource {
+  public:
+    UserInterfaceResource(MainWindowCommands& window, DisplayStatus& status);
+
+    int start() override { return 0; }
+    int init() override { return 0; }
+
+    void setInternetState(bool state);
+    void setUSBState(bool state);
+    void setDutyState(bool state);
+    // Logs the three states, copies them to the display status and has the
+    // window refresh the tray.
+    void sendMessage();
+    void setNextPortalConnectionTime(const std::string& text);
+
+    void setAboutInfo(const std::string& softwareVersion, const std::string& firmwareVersion,
+                      const std::string& usbSerialnumber);
+    // Asks the activities for fresh values, then hands out what is known:
+    // the last values read when the dongle does not answer.
+    void showAboutDialog(std::string& softwareVersion, std::string& firmwareVersion,
+                         std::string& usbSerialnumber);
+    void openPortal();
+
+    bool getInternetState() const { return internetState_; }
+    // What the dongle's transfers consult when a report could not be sent.
+    bool getUSBState() const { return usbState_; }
+    bool getDutyState() const { return dutyState_; }
+
+  private:
+    MainWindowCommands& window_;
+    DisplayStatus& status_;
+    // Reports may come from the initialisation thread while the GUI thread
+    // reads them.
+    std::atomic<bool> internetState_{true};
+    std::atomic<bool> usbState_{true};
+    std::atomic<bool> dutyState_{true};
+    mutable std::mutex aboutLock_;
+    std::string softwareVersion_;
+    std::string firmwareVersion_;
+    std::string usbSerialnumber_;
+};
+
+// The resource as published to the window procedures once start-up has
+// wired it; null until then.
+UserInterfaceResource* publishedUserInterface();
+void publishUserInterface(UserInterfaceResource* resource);
