@@ -39,6 +39,11 @@ int MainWindow::run(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         return 0;
     }
     setMainWindow(window, instance);
+    // Start-up may have given up waiting for the window and finished
+    // already; then nobody else tells the window so.
+    if (initialisationFinished()) {
+        PostMessageA(window, WM_STARTUP_FINISHED, 0, 0);
+    }
 
     ShowWindow(window, SW_HIDE);
     UpdateWindow(window);
