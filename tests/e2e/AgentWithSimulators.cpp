@@ -1,0 +1,206 @@
+#include "tests/e2e/AgentWithSimulators.h"
+
+#include <chrono>
+#include <fstream>
+#include <iostream>
+
+namespace quorvel::e2e {
+namespace fs = std::filesystem;
+
+int64_t wallClockMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+int64_t msOf(const TimeStamp& time) {
+    return int64_t{time.seconds} * 1000 + time.milliseconds;
+}
+
+TimeStamp timeStampAt(int64_t ms) {
+    TimeStamp time;
+    time.seconds = static_cast<int32_t>(ms / 1000);
+    time.milliseconds = static_cast<uint16_t>(ms % 1000);
+    return time;
+}
+
+std::string onAir(const std::string& frame, int counter) {
+    std::vector<unsigned> bytes;
+    for (std::size_t i = 1; i + 1 < frame.size(); i += 2) {
+        bytes.push_back(static_cast<unsigned>(std::stoul(frame.substr(i, 2), nullptr, 16)));
+    }
+    std::vector<unsigned> telegram{bytes.at(0)};
+    telegram.insert(telegram.end(), bytes.begin() + 2, bytes.end());
+    telegram.at(3) = (telegram.at(3) & 0x07u) | ((static_cast<unsigned>(counter) & 0x07u) << 4) |
+                     0x80u;
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned b : telegram) {
+        text += digits[b >> 4];
+        text += digits[b & 0x0F];
+    }
+    return text;
+}
+
+void AgentWithSimulators::SetUp() {
+    AgentTest::SetUp();
+    if (HasFatalFailure()) {
+        return;
+    }
+    portal_ = std::make_unique<portalsim::PortalSimulator>();
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    try {
+        dongle_ = std::make_unique<DongleSimulator>(
+            harness().setup(), harness().setup().runsDir / (std::string(info->test_suite_name()) +
+                                                            "." + info->name() + ".dongle"));
+    } catch (const std::exception& e) {
+        GTEST_FAIL() << e.what();
+    }
+}
+
+void AgentWithSimulators::TearDown() {
+    if (HasFailure()) {
+        // What the agent logged and what the portal saw explain most failures.
+        if (const auto text = harness().logText()) {
+            std::cerr << "--- log view\n" << *text << "\n";
+        }
+        if (portal_) {
+            for (const auto& request : portal_->requests()) {
+                std::cerr << "--- request at the portal\n" << request.describe();
+            }
+        }
+        std::cerr << "--- message boxes\n" << harness().driver({"msgbox"}).out;
+    }
+    AgentTest::TearDown();
+}
+
+AgentWithSimulators::Config AgentWithSimulators::config() const {
+    return {
+        {"PORTAL_SERVER_HOST", "127.0.0.1"},
+        {"PORTAL_SERVER_PORT", std::to_string(portal_->port())},
+        {"PORTAL_SERVER_URI", "/agent/hello.php"},
+        {"SOFTWARE_VERSION", "2.7.1"},
+        {"REASON", "7"},
+        {"CYCLIC_HELLO_INTERVAL_ON_ERROR", "1500"},
+        {"CYCLIC_USB_INTERVAL_ON_ERROR", "1500"},
+        {"MAX_DUTYCYCLE_UTILISATION", "50"},
+        {"CYCLIC_HELLO_INTERVAL_ON_DUTY_CYCLE", "3000"},
+        {"SEND_FRAMES_REPEAT", "2"},
+        {"MAX_USB_WRITE_BUFFER_RETRY", "3"},
+        {"USB_WAIT_TIMEOUT", "1000"},
+        {"PARTNER", "acme-home"},
+        {"ENABLE_LOGGING", "true"},
+    };
+}
+
+fs::path AgentWithSimulators::agentFolder(const Config& config, const std::string& suffix) {
+    std::string ini;
+    for (const auto& [key, value] : config) {
+        ini += key + "=" + value + "\r\n";
+    }
+    const fs::path folder = programFolder(ini, suffix);
+    // Wine prefers DLLs beside the program when told to take native ones.
+    const fs::path simDir = QUORVEL_E2E_DONGLESIM_DIR;
+    for (const char* dll : {"setupapi.dll", "hid.dll"}) {
+        fs::copy_file(simDir / dll, folder / dll, fs::copy_options::overwrite_existing);
+    }
+    return folder;
+}
+
+WineProcess& AgentWithSimulators::launch(const fs::path& folder) {
+    return startAgent(folder, {{"WINEDLLOVERRIDES", "mscoree,mshtml=;setupapi,hid=n,b"}});
+}
+
+WineProcess& AgentWithSimulators::startAgentIn(const fs::path& folder) {
+    WineProcess& agent = launch(folder);
+    EXPECT_TRUE(waitForLoggerWindow(agent));
+    return agent;
+}
+
+WineProcess& AgentWithSimulators::startAgentWith(const Config& config) {
+    return startAgentIn(agentFolder(config));
+}
+
+void AgentWithSimulators::plugDongle(const std::string& id, const std::string& serial,
+                                     const std::string& radio, const std::string& firmware) {
+    const std::string answer =
+        dongle().command("add " + id + " 5e91 2d4a " + serial + " " + radio + " " + firmware);
+    ASSERT_EQ(answer.rfind("ok ", 0), 0u) << answer;
+}
+
+std::vector<std::string> AgentWithSimulators::broadcast(const std::string& id) {
+    std::vector<std::string> words = dongle().values("broadcast " + id);
+    if (!words.empty()) {
+        words.erase(words.begin());  // the count
+    }
+    return words;
+}
+
+bool AgentWithSimulators::waitForBroadcast(std::size_t count, milliseconds timeout) {
+    return waitUntil([&] { return broadcast().size() >= count; }, timeout);
+}
+
+std::vector<std::string> AgentWithSimulators::helloBodies() const {
+    std::vector<std::string> bodies;
+    for (const auto& request : portal_->requests()) {
+        bodies.push_back(request.body);
+    }
+    return bodies;
+}
+
+std::string AgentWithSimulators::hello(int reason, const std::string& serial,
+                                       const std::string& radio,
+                                       const std::string& firmware) const {
+    return "H" + std::to_string(reason) + "," + serial + "," + radio + ",2.7.1," + firmware +
+           ",acme-home";
+}
+
+bool AgentWithSimulators::waitForHellos(std::size_t count, milliseconds timeout) {
+    return portal_->waitForRequests(count, timeout);
+}
+
+std::optional<RunTimeData> AgentWithSimulators::stored() {
+    std::ifstream in(harness().runTimeFile(), std::ios::binary);
+    const std::vector<uint8_t> bytes(std::istreambuf_iterator<char>(in), {});
+    if (bytes.size() != RunTimeData::fileSize) {
+        return std::nullopt;
+    }
+    return decodeRunTimeData(bytes);
+}
+
+std::optional<RunTimeData> AgentWithSimulators::waitForStored(
+    const std::function<bool(const RunTimeData&)>& condition, milliseconds timeout) {
+    std::optional<RunTimeData> seen;
+    const bool held = waitUntil(
+        [&] {
+            seen = stored();
+            return seen && condition(*seen);
+        },
+        timeout);
+    return held ? seen : std::nullopt;
+}
+
+void AgentWithSimulators::store(const RunTimeData& data) {
+    const RunTimeDataBytes bytes = encodeRunTimeData(data);
+    fs::create_directories(harness().runTimeFile().parent_path());
+    std::ofstream out(harness().runTimeFile(), std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+RunTimeData AgentWithSimulators::earlierRun() const {
+    RunTimeData data;
+    data.nextHelloTime = timeStampAt(wallClockMs() + 3600 * 1000);
+    data.nextTransmitTime = data.nextHelloTime;
+    data.serialNumber = kSerial;
+    data.firmwareVersion = kFirmware;
+    data.helloReason = 7;
+    data.transmitCounter = 0;
+    return data;
+}
+
+void AgentWithSimulators::openPortal() {
+    drive({"send", "32771", "0"});
+}
+
+}  // namespace quorvel::e2e

@@ -1,0 +1,90 @@
+// The agent with both of its counterparts: the portal simulator hosted in
+// the test program and the simulated dongle under Wine, its setupapi.dll and
+// hid.dll stand-ins placed beside quorvel.exe. Tests look at what the agent
+// did from outside: the requests the portal received, the frames the dongle
+// broadcast and the bytes of quorvel.dat.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "storage/RunTimeData.h"
+#include "tests/e2e/AgentFixture.h"
+#include "tests/e2e/DongleSimulator.h"
+#include "tools/portalsim/PortalSimulator.h"
+
+namespace quorvel::e2e {
+
+// The dongle every test plugs in unless it says otherwise.
+inline constexpr char kSerial[] = "QV00000042";
+inline constexpr char kRadio[] = "0aff";
+inline constexpr char kFirmware[] = "258";
+
+// Milliseconds since 1970 on the wall clock, which Wine shares.
+int64_t wallClockMs();
+int64_t msOf(const TimeStamp& time);
+TimeStamp timeStampAt(int64_t ms);
+
+class AgentWithSimulators : public AgentTest {
+  protected:
+    using Config = std::map<std::string, std::string>;
+
+    void SetUp() override;
+    void TearDown() override;
+
+    portalsim::PortalSimulator& portal() { return *portal_; }
+    DongleSimulator& dongle() { return *dongle_; }
+
+    // Short intervals, logging on, the portal simulator as the portal.
+    Config config() const;
+    // A program folder with `config` and the stand-ins, and an agent started
+    // from it; fails the test unless its logger window appears.
+    std::filesystem::path agentFolder(const Config& config, const std::string& suffix = "");
+    // Starts quorvel.exe of `folder` with the stand-ins in use; returns at once.
+    WineProcess& launch(const std::filesystem::path& folder);
+    WineProcess& startAgentIn(const std::filesystem::path& folder);
+    WineProcess& startAgentWith(const Config& config);
+
+    // A device with the dongle's ids under `id`.
+    void plugDongle(const std::string& id = "dongle", const std::string& serial = kSerial,
+                    const std::string& radio = kRadio, const std::string& firmware = kFirmware);
+    // Frames the dongle `id` broadcast so far, as hex telegrams in order.
+    std::vector<std::string> broadcast(const std::string& id = "dongle");
+    bool waitForBroadcast(std::size_t count, milliseconds timeout = milliseconds(15000));
+
+    std::vector<std::string> helloBodies() const;
+    // The hello the agent sends with `reason` and the given dongle's values.
+    std::string hello(int reason, const std::string& serial = kSerial,
+                      const std::string& radio = kRadio,
+                      const std::string& firmware = kFirmware) const;
+    bool waitForHellos(std::size_t count, milliseconds timeout = milliseconds(15000));
+
+    // quorvel.dat decoded, when it exists with its full size.
+    std::optional<RunTimeData> stored();
+    // Waits until quorvel.dat satisfies `condition`; returns the record seen.
+    std::optional<RunTimeData> waitForStored(const std::function<bool(const RunTimeData&)>& condition,
+                                             milliseconds timeout = milliseconds(15000));
+    // Writes a record as an earlier run would have left it.
+    void store(const RunTimeData& data);
+    // A record of an earlier run with this dongle: hello an hour ahead.
+    RunTimeData earlierRun() const;
+
+    // Open Portal, as the tray menu sends it.
+    void openPortal();
+
+  private:
+    std::unique_ptr<portalsim::PortalSimulator> portal_;
+    std::unique_ptr<DongleSimulator> dongle_;
+};
+
+// What goes on air for a frame text transmitted with a counter value: D0,
+// then D2 onwards, with D4's upper four bits replaced by the transmit flag
+// and the counter's lowest three bits.
+std::string onAir(const std::string& frame, int counter);
+
+}  // namespace quorvel::e2e
