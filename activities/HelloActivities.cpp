@@ -72,4 +72,10 @@ void CyclicHelloActivity::finished() {
 
 void ContinueHelloActivity::handle(const ContinueHelloEvent&) {
     filesystem_.scheduleHelloOnError();
+    planned_ = true;
+    planAtWait_ = filesystem_.getHelloPlans();
+}
+
+bool ContinueHelloActivity::helloWaitsForDongle() const {
+    return planned_ && filesystem_.getHelloPlans() == planAtWait_;
 }

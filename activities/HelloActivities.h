@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "activities/HelloEvents.h"
 #include "core/Activity.h"
 
@@ -51,7 +53,13 @@ class ContinueHelloActivity final
     static const char* className() { return "ContinueHelloActivity"; }
     explicit ContinueHelloActivity(FilesystemResource& filesystem) : filesystem_(filesystem) {}
 
+    // Whether the planned hello is still the one this activity planned,
+    // that is, whether the next hello waits only for the dongle.
+    bool helloWaitsForDongle() const;
+
   private:
     void handle(const ContinueHelloEvent& event) override;
     FilesystemResource& filesystem_;
+    bool planned_ = false;
+    uint64_t planAtWait_ = 0;
 };

@@ -46,8 +46,14 @@ void ContinueTransmitActivity::handle(const ContinueTransmitEvent& event) {
         case 2:
             filesystem_.setNextTransmitTime(
                 timeStampIn(filesystem_.getRetryInterval(RetryInterval::UsbOnError)));
+            retrying_ = true;
+            stepsAtRetry_ = filesystem_.getTransmitSteps();
             break;
         default:
             break;
     }
+}
+
+bool ContinueTransmitActivity::transmitWaitsForDongle() const {
+    return retrying_ && filesystem_.getTransmitSteps() == stepsAtRetry_;
 }

@@ -62,7 +62,13 @@ class ContinueTransmitActivity final
     static const char* className() { return "ContinueTransmitActivity"; }
     explicit ContinueTransmitActivity(FilesystemResource& filesystem) : filesystem_(filesystem) {}
 
+    // Whether the stored frames wait for a retry that only the dongle's
+    // absence made necessary, with nothing decided about them since.
+    bool transmitWaitsForDongle() const;
+
   private:
     void handle(const ContinueTransmitEvent& event) override;
     FilesystemResource& filesystem_;
+    bool retrying_ = false;
+    uint64_t stepsAtRetry_ = 0;
 };

@@ -1,5 +1,6 @@
 #include "core/Main.h"
 
+#include "activities/DongleArrival.h"
 #include "activities/HelloActivities.h"
 #include "activities/StatusActivities.h"
 #include "activities/TransmitActivities.h"
@@ -32,6 +33,10 @@ void Main::initialise() {
 
     createActivities();
     wire();
+    dongleArrival_ =
+        std::make_unique<DongleArrival>(*filesystem_, *continueHello_, *continueTransmit_);
+    DongleArrival* arrival = dongleArrival_.get();
+    userInterface_->setDongleArrivalHandler([arrival] { arrival->arrived(); });
 
     // Only now can the window's commands reach anything.
     publishUserInterface(userInterface_.get());

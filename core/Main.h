@@ -6,6 +6,7 @@
 #include "core/Platform.h"
 
 class CycleGate;
+class DongleArrival;
 class FilesystemResource;
 class HTTPClientResource;
 class TimerResource;
@@ -80,6 +81,7 @@ class Main {
     std::unique_ptr<ContinueHelloActivity> continueHello_;
     std::unique_ptr<ShowAboutDialogActivity> showAboutDialog_;
     std::unique_ptr<NotifyTimerStateActivity> notifyTimerState_;
+    std::unique_ptr<DongleArrival> dongleArrival_;
 };
 
 // The initialisation thread's first step: wait, half a second at a time and

@@ -83,6 +83,12 @@ void UserInterfaceResource::openPortal() {
     getActivities().fire(&event);
 }
 
+void UserInterfaceResource::dongleArrived() {
+    if (dongleArrival_) {
+        dongleArrival_();
+    }
+}
+
 UserInterfaceResource* publishedUserInterface() {
     return published.load();
 }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "core/Resource.h"
 
@@ -35,6 +37,11 @@ class UserInterfaceResource final : public Resource {
     void showAboutDialog(std::string& softwareVersion, std::string& firmwareVersion,
                          std::string& usbSerialnumber);
     void openPortal();
+    // The dongle was plugged in: the agent's reaction, set by start-up.
+    void dongleArrived();
+    void setDongleArrivalHandler(std::function<void()> handler) {
+        dongleArrival_ = std::move(handler);
+    }
 
     bool getInternetState() const { return internetState_; }
     // What the dongle's transfers consult when a report could not be sent.
@@ -53,6 +60,7 @@ class UserInterfaceResource final : public Resource {
     std::string softwareVersion_;
     std::string firmwareVersion_;
     std::string usbSerialnumber_;
+    std::function<void()> dongleArrival_;
 };
 
 // The resource as published to the window procedures once start-up has

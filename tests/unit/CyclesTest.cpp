@@ -490,4 +490,43 @@ TEST_F(CyclesTest, AboutWithADongleReportingNoSerialNumberShowsTheStoredOne) {
     EXPECT_EQ(agent.stored().serialNumber, "QV00000042");
 }
 
+// ---- the dongle plugged in again ---------------------------------------------
+
+TEST_F(CyclesTest, APluggedInDongleEndsTheWaitOfAHelloThatFailedForIt) {
+    agent.dongle.unplug();
+    agent.start();
+    ASSERT_TRUE(agent.expireHello());
+    ASSERT_EQ(agent.lastDelay(hello), 30000);
+
+    agent.dongle.plug();
+    agent.main->userInterfaceResource()->dongleArrived();
+    EXPECT_EQ(agent.lastDelay(hello), 0);
+    ASSERT_TRUE(agent.expireHello());
+    EXPECT_EQ(agent.lastHello(), "H3," + dongleFields);
+
+    // A hello planned by the portal does not wait for the dongle.
+    const std::size_t armings = agent.timers.armings.size();
+    agent.main->userInterfaceResource()->dongleArrived();
+    EXPECT_EQ(agent.timers.armings.size(), armings);
+}
+
+TEST_F(CyclesTest, APluggedInDongleSendsFramesKeptForItAtOnce) {
+    agent.portal.chunks = {"S1122334455\r\nI60000"};
+    agent.dongle.unplugAfter(DongleModel::Request::DutyCycle);
+    agent.start();
+    ASSERT_TRUE(agent.expireHello());
+    ASSERT_TRUE(agent.expireTransmit());
+    ASSERT_EQ(agent.lastDelay(transmit), 20000);
+
+    agent.dongle.unplugAfter(DongleModel::Request::Unknown);
+    agent.dongle.plug();
+    agent.main->userInterfaceResource()->dongleArrived();
+    EXPECT_EQ(agent.lastDelay(transmit), 0);
+    // The hello the answer planned is left alone.
+    EXPECT_EQ(agent.lastDelay(hello), 60000);
+    ASSERT_TRUE(agent.expireTransmit());
+    EXPECT_EQ(broadcasts(), 2u);
+    EXPECT_EQ(agent.stored().frames, "");
+}
+
 }  // namespace
