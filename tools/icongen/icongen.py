@@ -1,18 +1,29 @@
 #!/usr/bin/env python3
-"""Draws Quorvel's icons and writes them as classic .ico files.
+"""Draws Quorvel's icons and writes them as .ico files.
 
 The icons are drawn from geometry rather than kept as hand-edited binaries, so
-that a change to the logo is a reviewable change to this file. Each pixel is
-supersampled, which gives the disc its smooth edge at every size.
+that a change to the logo is a reviewable change to this file. Every size is
+drawn at its own resolution: the tray asks for 20, 24, 32 or 40 px on scaled
+displays, and a 16 px image stretched up is a blur. Pixels on an edge are
+supersampled, which gives the disc its smooth edge at every size; the error
+badge's mark is fitted to whole pixels at each size so it stays sharp.
 
-The .ico files hold uncompressed 32-bit BGRA bitmaps with an AND mask (no PNG
-entries): every Windows version and Wine's loader read those, and the tray
-needs real alpha to sit cleanly on light and dark taskbars.
+Images up to 64 px are uncompressed 32-bit BGRA bitmaps with an AND mask:
+every Windows version and Wine's loader read those, and the tray needs real
+alpha to sit cleanly on light and dark taskbars. The 256 px image of the
+application icon is a PNG, as Windows has allowed since Vista; as a bitmap it
+alone would weigh 270 KB.
+
+The output is the same bytes on every run and every machine: nothing depends
+on the clock, and the drawing uses only +, -, *, / and sqrt, which IEEE 754
+rounds alike everywhere. The PNG's deflate stream comes from zlib at level 9;
+a zlib that deflates differently (zlib-ng, for one) would make --check report
+quorvel.ico as stale although its pixels match, and --check names the zlib.
 
 Usage:
   icongen.py [--out DIR]          write quorvel.ico, tray_good.ico, tray_fault.ico
   icongen.py --check [--out DIR]  exit 1 if the files in DIR differ from what
-                                  this script draws (stale generated files)
+                                  this script draws (stale committed files)
   icongen.py --png FILE [--out DIR]
                                   read the .ico files back from DIR and render
                                   them, enlarged, on light and dark backgrounds
@@ -26,7 +37,8 @@ import struct
 import sys
 import zlib
 
-# Samples per pixel along each axis; 8x8 keeps the edge ramp smooth at 16 px.
+# Samples per pixel along each axis for pixels on an edge; 8x8 keeps the edge
+# ramp smooth at 16 px. Pixels wholly inside one region take one sample.
 SUPERSAMPLE = 8
 
 # Logo colours: a blue that is lighter towards the top left, as if lit from there.
@@ -47,30 +59,88 @@ BADGE_CENTER = (0.75, 0.75)
 BADGE_RADIUS = 0.25
 BADGE_GAP = 0.065  # transparent moat that lifts the badge off the disc
 
+# The sizes Windows asks for: 16, 20, 24, 32 and 40 px are the small icon at
+# 100 % to 250 % scaling, 32 to 64 px the large one; Explorer's biggest views
+# take 256 px.
+TRAY_SIZES = (64, 48, 40, 32, 24, 20, 16)
+
 # (file name, sizes, with fault badge)
 ICONS = [
-    ("quorvel.ico", (48, 32, 16), False),
-    ("tray_good.ico", (16,), False),
-    ("tray_fault.ico", (16,), True),
+    ("quorvel.ico", (256,) + TRAY_SIZES, False),
+    ("tray_good.ico", TRAY_SIZES, False),
+    ("tray_fault.ico", TRAY_SIZES, True),
 ]
+
+# From this size on an image is stored as PNG.
+PNG_FROM = 256
+
+
+def _length(dx, dy):
+    # Not math.hypot: its last bit has changed between Python releases.
+    return math.sqrt(dx * dx + dy * dy)
 
 
 def _lerp(a, b, t):
     return tuple(x + (y - x) * t for x, y in zip(a, b))
 
 
-def _segment_distance(p, a, b):
+def _segment_distance(px, py, a, b):
     ax, ay = a
     bx, by = b
-    px, py = p
     dx, dy = bx - ax, by - ay
     t = max(0.0, min(1.0, ((px - ax) * dx + (py - ay) * dy) / (dx * dx + dy * dy)))
-    return math.hypot(px - (ax + t * dx), py - (ay + t * dy))
+    return _length(px - (ax + t * dx), py - (ay + t * dy))
+
+
+class Badge:
+    """The error badge at one size, in pixels: a red disc with a white "!".
+
+    The mark's bar and dot have whole-pixel edges, and the badge is centred on
+    the mark, so both stay symmetric. Anything finer blurs into a pink smudge
+    at 16 px, where the mark is a 2 px bar over three rows, one red row and a
+    2x2 dot.
+    """
+
+    def __init__(self, size):
+        width = max(2, size // 8)
+        gap = max(1, width // 2)
+        bar = max(3, size * 3 // 8 - gap - width)
+        if (bar + gap) % 2:
+            # A height and width of the same parity keep the mark's centre, and
+            # so the badge's, on the icon's diagonal.
+            bar += 1
+        height = bar + gap + width
+        left = math.floor(size * BADGE_CENTER[0] - width / 2)
+        top = math.floor(size * BADGE_CENTER[1] - height / 2)
+        self.cx = left + width / 2
+        self.cy = top + height / 2
+        self.radius = size * BADGE_RADIUS
+        self.moat = size * BADGE_GAP
+        self.marks = (
+            (left, top, left + width, top + bar),
+            (left, top + bar + gap, left + width, top + height),
+        )
+
+    def covers(self, x, y):
+        """Whether the badge or its moat decides the point."""
+        return _length(x - self.cx, y - self.cy) <= self.radius + self.moat
+
+    def colour(self, x, y):
+        """Colour of a covered point; None in the moat."""
+        if _length(x - self.cx, y - self.cy) > self.radius:
+            return None
+        for x0, y0, x1, y1 in self.marks:
+            if x0 <= x < x1 and y0 <= y < y1:
+                return WHITE
+        return BADGE_RED
+
+    def near(self, x, y, margin):
+        return _length(x - self.cx, y - self.cy) <= self.radius + self.moat + margin
 
 
 def _logo_sample(u, v):
-    """Straight-alpha RGBA of the logo at a point, or None where it is empty."""
-    d = math.hypot(u - 0.5, v - 0.5)
+    """Straight-alpha RGB of the logo at a point, or None where it is empty."""
+    d = _length(u - 0.5, v - 0.5)
     if d > DISC_RADIUS:
         return None
     # Diagonal gradient: 0 at the top-left edge of the disc, 1 at the bottom right.
@@ -78,67 +148,64 @@ def _logo_sample(u, v):
     colour = _lerp(BLUE_LIGHT, BLUE_DARK, max(0.0, min(1.0, t)))
     if d > DISC_RADIUS - RIM_WIDTH:
         colour = _lerp(colour, RIM, 0.6)
-    if abs(d - RING_RADIUS) <= STROKE or _segment_distance((u, v), TAIL_FROM, TAIL_TO) <= STROKE:
+    if abs(d - RING_RADIUS) <= STROKE or _segment_distance(u, v, TAIL_FROM, TAIL_TO) <= STROKE:
         colour = WHITE
     return colour
 
 
-def _badge_sample(u, v):
-    """The error badge: a red disc holding a white exclamation mark."""
-    cx, cy = BADGE_CENTER
-    d = math.hypot(u - cx, v - cy)
-    if d > BADGE_RADIUS:
-        return None
-    # The badge is only ever drawn at 16 px, so the mark sits on whole pixels
-    # there (multiples of 1/16): a 2 px bar over three rows, one red row, a 2x2
-    # dot. Anything finer blurs into a pink smudge.
-    half = 1 / 16
-    if abs(u - cx) <= half and cy - 3 / 16 <= v <= cy:
-        return WHITE
-    if abs(u - cx) <= half and cy + 1 / 16 <= v <= cy + 3 / 16:
-        return WHITE
-    return BADGE_RED
-
-
-def _sample(u, v, fault):
-    if fault:
-        badge = _badge_sample(u, v)
-        if badge is not None:
-            return badge
-        if math.hypot(u - BADGE_CENTER[0], v - BADGE_CENTER[1]) <= BADGE_RADIUS + BADGE_GAP:
-            return None
-    return _logo_sample(u, v)
+def _logo_edge_near(u, v, margin):
+    """Whether a logo edge passes within margin (icon units) of the point."""
+    d = _length(u - 0.5, v - 0.5)
+    return (
+        abs(d - DISC_RADIUS) <= margin
+        or abs(d - (DISC_RADIUS - RIM_WIDTH)) <= margin
+        or abs(abs(d - RING_RADIUS) - STROKE) <= margin
+        or abs(_segment_distance(u, v, TAIL_FROM, TAIL_TO) - STROKE) <= margin
+    )
 
 
 def render(size, fault):
     """Returns size*size (r, g, b, a) tuples, top row first, straight alpha."""
+    badge = Badge(size) if fault else None
+
+    def sample(x, y):  # pixel units
+        if badge is not None and badge.covers(x, y):
+            return badge.colour(x, y)
+        return _logo_sample(x / size, y / size)
+
+    # Beyond half a pixel's diagonal from every edge, a pixel lies in one region.
+    margin = 0.75
     pixels = []
-    n = SUPERSAMPLE
     for y in range(size):
         for x in range(size):
+            cx, cy = x + 0.5, y + 0.5
+            if _logo_edge_near(cx / size, cy / size, margin / size) or (
+                badge is not None and badge.near(cx, cy, margin)
+            ):
+                n = SUPERSAMPLE
+                points = [(x + (sx + 0.5) / n, y + (sy + 0.5) / n) for sy in range(n) for sx in range(n)]
+            else:
+                points = [(cx, cy)]
             acc = [0.0, 0.0, 0.0]
             covered = 0
-            for sy in range(n):
-                for sx in range(n):
-                    u = (x + (sx + 0.5) / n) / size
-                    v = (y + (sy + 0.5) / n) / size
-                    c = _sample(u, v, fault)
-                    if c is not None:
-                        covered += 1
-                        acc[0] += c[0]
-                        acc[1] += c[1]
-                        acc[2] += c[2]
+            for px, py in points:
+                c = sample(px, py)
+                if c is not None:
+                    covered += 1
+                    acc[0] += c[0]
+                    acc[1] += c[1]
+                    acc[2] += c[2]
             if covered == 0:
                 # Fully transparent pixels carry black, which is also what the
                 # AND mask expects underneath a set bit.
                 pixels.append((0, 0, 0, 0))
             else:
-                alpha = round(255 * covered / (n * n))
+                alpha = round(255 * covered / len(points))
                 pixels.append(tuple(round(c / covered) for c in acc) + (alpha,))
     return pixels
 
 
-def _image_entry(size, pixels):
+def _bitmap_entry(size, pixels):
     """BITMAPINFOHEADER + bottom-up BGRA rows + bottom-up 1-bit AND mask."""
     mask_stride = ((size + 31) // 32) * 4
     xor = bytearray()
@@ -169,17 +236,68 @@ def _image_entry(size, pixels):
     return header + bytes(xor) + bytes(mask)
 
 
+def png_bytes(width, height, rgba_rows):
+    """An RGBA PNG with no optional chunks (no time stamp), every row unfiltered."""
+    raw = b"".join(b"\x00" + bytes(row) for row in rgba_rows)
+
+    def chunk(tag, body):
+        return (
+            struct.pack(">I", len(body))
+            + tag
+            + body
+            + struct.pack(">I", zlib.crc32(tag + body) & 0xFFFFFFFF)
+        )
+
+    return (
+        b"\x89PNG\r\n\x1a\n"
+        + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0))
+        + chunk(b"IDAT", zlib.compress(raw, 9))
+        + chunk(b"IEND", b"")
+    )
+
+
+def _png_entry(size, pixels):
+    rows = ([c for p in pixels[y * size:(y + 1) * size] for c in p] for y in range(size))
+    return png_bytes(size, size, rows)
+
+
 def build_ico(sizes, fault):
-    images = [(s, _image_entry(s, render(s, fault))) for s in sizes]
+    images = []
+    for s in sizes:
+        encode = _png_entry if s >= PNG_FROM else _bitmap_entry
+        images.append((s, encode(s, render(s, fault))))
     out = bytearray(struct.pack("<HHH", 0, 1, len(images)))
     offset = 6 + 16 * len(images)
     for size, data in images:
-        # A width or height of 256 would be stored as 0; ours are all smaller.
-        out += struct.pack("<BBBBHHII", size, size, 0, 0, 1, 32, len(data), offset)
+        # A width or height of 256 is stored as 0.
+        out += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(data), offset)
         offset += len(data)
     for _, data in images:
         out += data
     return bytes(out)
+
+
+def _read_png(data):
+    """Pixels of a PNG as png_bytes writes it (RGBA, 8 bits, unfiltered rows)."""
+    width, height, depth, colour, _, _, interlace = struct.unpack_from(">IIBBBBB", data, 16)
+    if data[12:16] != b"IHDR" or (depth, colour, interlace) != (8, 6, 0):
+        raise ValueError("not an 8-bit RGBA PNG")
+    idat = bytearray()
+    at = 8
+    while at < len(data):
+        (length,) = struct.unpack_from(">I", data, at)
+        if data[at + 4:at + 8] == b"IDAT":
+            idat += data[at + 8:at + 8 + length]
+        at += 12 + length
+    raw = zlib.decompress(bytes(idat))
+    stride = 1 + 4 * width
+    pixels = []
+    for y in range(height):
+        row = raw[y * stride:(y + 1) * stride]
+        if row[0] != 0:
+            raise ValueError("filtered PNG rows are not read")
+        pixels.extend(tuple(row[1 + 4 * x:5 + 4 * x]) for x in range(width))
+    return width, height, pixels
 
 
 def read_ico(data):
@@ -196,6 +314,14 @@ def read_ico(data):
         w, h, _, _, _, bpp, length, offset = struct.unpack_from("<BBBBHHII", data, 6 + 16 * i)
         w = w or 256
         h = h or 256
+        if offset + length > len(data):
+            raise ValueError("entry %d is truncated" % i)
+        if data[offset:offset + 8] == b"\x89PNG\r\n\x1a\n":
+            pw, ph, pixels = _read_png(data[offset:offset + length])
+            if (pw, ph) != (w, h):
+                raise ValueError("entry %d: PNG size disagrees with directory" % i)
+            result.append((w, pixels))
+            continue
         (bi_size, bi_w, bi_h, _, bi_bpp, compression) = struct.unpack_from(
             "<IiiHHI", data, offset
         )
@@ -206,7 +332,7 @@ def read_ico(data):
         xor_at = offset + bi_size
         mask_at = xor_at + w * h * 4
         mask_stride = ((w + 31) // 32) * 4
-        if mask_at + mask_stride * h > offset + length or offset + length > len(data):
+        if mask_at + mask_stride * h > offset + length:
             raise ValueError("entry %d is truncated" % i)
         pixels = []
         for y in range(h):
@@ -219,38 +345,25 @@ def read_ico(data):
     return result
 
 
-def write_png(path, width, height, rgba_rows):
-    raw = b"".join(b"\x00" + bytes(row) for row in rgba_rows)
-
-    def chunk(tag, body):
-        return (
-            struct.pack(">I", len(body))
-            + tag
-            + body
-            + struct.pack(">I", zlib.crc32(tag + body) & 0xFFFFFFFF)
-        )
-
-    with open(path, "wb") as f:
-        f.write(b"\x89PNG\r\n\x1a\n")
-        f.write(chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)))
-        f.write(chunk(b"IDAT", zlib.compress(raw, 9)))
-        f.write(chunk(b"IEND", b""))
-
-
 def preview(out_dir, png_path):
-    """Renders every image of every icon, 1:1 and enlarged, on a light and a dark band."""
-    scale = 8
+    """Renders every image of every icon, 1:1 and enlarged, on a light and a dark band.
+
+    One pair of bands per icon file; small images are enlarged more, up to 8x.
+    """
     pad = 8
-    entries = []
+    backgrounds = [(0xF3, 0xF3, 0xF3), (0x20, 0x20, 0x20)]
+    rows = []
     for name, _, _ in ICONS:
         with open(os.path.join(out_dir, name), "rb") as f:
-            entries.extend(read_ico(f.read()))
-    cell_w = [s * scale + s + 3 * pad for s, _ in entries]
-    width = sum(cell_w) + pad
-    band_h = max(s * scale for s, _ in entries) + 2 * pad
-    height = 2 * band_h
-    backgrounds = [(0xF3, 0xF3, 0xF3), (0x20, 0x20, 0x20)]
-    canvas = [[list(backgrounds[y // band_h]) + [255] for _ in range(width)] for y in range(height)]
+            entries = read_ico(f.read())
+        rows.append([(s, pixels, max(1, min(8, 256 // s))) for s, pixels in entries])
+    cell = lambda s, scale: s + pad + s * scale + 2 * pad  # noqa: E731
+    width = max(sum(cell(s, k) for s, _, k in row) for row in rows) + pad
+    band_heights = [max(s * k for s, _, k in row) + 2 * pad for row in rows]
+    canvas = []
+    for band_h in band_heights:
+        for bg in backgrounds:
+            canvas.extend([list(bg) + [255] for _ in range(width)] for _ in range(band_h))
 
     def put(x, y, rgba):
         dst = canvas[y][x]
@@ -258,19 +371,25 @@ def preview(out_dir, png_path):
         for k in range(3):
             dst[k] = round(rgba[k] * a + dst[k] * (1 - a))
 
-    for band in range(2):
-        x0 = pad
-        for (size, pixels), cw in zip(entries, cell_w):
-            top = band * band_h + pad
-            for y in range(size):
-                for x in range(size):
-                    p = pixels[y * size + x]
-                    put(x0 + x, top + y, p)  # actual size
-                    for dy in range(scale):
-                        for dx in range(scale):
-                            put(x0 + size + pad + x * scale + dx, top + y * scale + dy, p)
-            x0 += cw
-    write_png(png_path, width, height, ([c for px in row for c in px] for row in canvas))
+    band_top = 0
+    for row, band_h in zip(rows, band_heights):
+        for band in range(2):
+            top = band_top + band * band_h + pad
+            x0 = pad
+            for size, pixels, scale in row:
+                for y in range(size):
+                    for x in range(size):
+                        p = pixels[y * size + x]
+                        if p[3] == 0:
+                            continue
+                        put(x0 + x, top + y, p)  # actual size
+                        for dy in range(scale):
+                            for dx in range(scale):
+                                put(x0 + size + pad + x * scale + dx, top + y * scale + dy, p)
+                x0 += cell(size, scale)
+        band_top += 2 * band_h
+    with open(png_path, "wb") as f:
+        f.write(png_bytes(width, len(canvas), ([c for px in line for c in px] for line in canvas)))
 
 
 def main(argv):
@@ -301,7 +420,11 @@ def main(argv):
             with open(path, "wb") as f:
                 f.write(data)
     if stale:
-        print("out of date, run tools/icongen/icongen.py: " + ", ".join(stale), file=sys.stderr)
+        print(
+            "out of date, run tools/icongen/icongen.py: %s (zlib %s)"
+            % (", ".join(stale), zlib.ZLIB_RUNTIME_VERSION),
+            file=sys.stderr,
+        )
         return 1
     return 0
 

@@ -7,12 +7,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "resources/resource.h"
+#include "ui/win32/TrayIcons.h"
 
 namespace {
 
@@ -43,46 +48,181 @@ std::vector<std::uint8_t> pickedImage(int group, int size) {
         kIcon, LookupIconIdFromDirectoryEx(directory.data(), TRUE, size, size, LR_DEFAULTCOLOR));
 }
 
-int drawnWidth(const std::vector<std::uint8_t>& image) {
-    BITMAPINFOHEADER header{};
-    if (image.size() < sizeof header) {
-        return 0;
-    }
-    std::memcpy(&header, image.data(), sizeof header);
-    return header.biWidth;
+std::string format(int width, int height, int bits) {
+    return std::to_string(width) + "x" + std::to_string(height) + "/" + std::to_string(bits);
 }
 
-// Loads the icon the way the program does; the width of its colour bitmap,
-// or 0 when it does not load.
-int loadedWidth(int id, int size) {
-    auto* icon = static_cast<HICON>(
-        LoadImageW(module(), MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+// "width x height / bits per pixel" of an icon image, a bitmap or a PNG.
+std::string drawnFormat(const std::vector<std::uint8_t>& image) {
+    static const std::uint8_t png[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (image.size() >= 26 && std::memcmp(image.data(), png, sizeof png) == 0) {
+        // IHDR: big-endian width and height, then bit depth and colour type.
+        const auto big = [&](std::size_t at) {
+            return image[at] << 24 | image[at + 1] << 16 | image[at + 2] << 8 | image[at + 3];
+        };
+        const int channels = image[25] == 6 ? 4 : image[25] == 2 ? 3 : 1;
+        return format(big(16), big(20), image[24] * channels);
+    }
+    BITMAPINFOHEADER header{};
+    if (image.size() < sizeof header) {
+        return "<none>";
+    }
+    std::memcpy(&header, image.data(), sizeof header);
+    // The height covers the colour bitmap and the mask below it.
+    return format(header.biWidth, header.biHeight / 2, header.biBitCount);
+}
+
+// Every image an icon group's directory lists, sorted.
+std::vector<std::string> listedFormats(int group) {
+    const std::vector<std::uint8_t> directory = resourceBytes(kGroupIcon, group);
+    std::vector<std::string> formats;
+    // GRPICONDIR is 6 bytes, each GRPICONDIRENTRY 14; 256 is written as 0.
+    const std::size_t count = directory.size() >= 6 ? directory[4] | directory[5] << 8 : 0;
+    for (std::size_t i = 0; i < count && 6 + 14 * (i + 1) <= directory.size(); ++i) {
+        const std::uint8_t* entry = directory.data() + 6 + 14 * i;
+        formats.push_back(
+            format(entry[0] ? entry[0] : 256, entry[1] ? entry[1] : 256, entry[6] | entry[7] << 8));
+    }
+    std::sort(formats.begin(), formats.end());
+    return formats;
+}
+
+// Width and height of an icon's colour bitmap; 0x0 without one.
+SIZE iconSize(HICON icon) {
     ICONINFO info{};
     if (icon == nullptr || !GetIconInfo(icon, &info)) {
-        return 0;
+        return SIZE{0, 0};
     }
     BITMAP bitmap{};
     const bool colour = info.hbmColor != nullptr &&
                         GetObjectW(info.hbmColor, sizeof bitmap, &bitmap) == sizeof bitmap;
     DeleteObject(info.hbmColor);
     DeleteObject(info.hbmMask);
-    DestroyIcon(icon);
-    return colour && bitmap.bmHeight == size ? bitmap.bmWidth : 0;
+    return colour ? SIZE{bitmap.bmWidth, bitmap.bmHeight} : SIZE{0, 0};
 }
 
-TEST(ResourcesIcons, EachIconLoadsAtEachDrawnSize) {
-    const std::pair<int, int> icons[] = {{IDI_QUORVEL, 48},
-                                         {IDI_QUORVEL, 32},
-                                         {IDI_QUORVEL, 16},
-                                         {IDI_TRAY_GOOD, 16},
-                                         {IDI_TRAY_FAULT, 16}};
-    for (const auto& [id, size] : icons) {
-        SCOPED_TRACE("icon " + std::to_string(id) + " at " + std::to_string(size));
-        EXPECT_EQ(loadedWidth(id, size), size) << GetLastError();
-        EXPECT_EQ(drawnWidth(pickedImage(id, size)), size);
+HICON loadIcon(int id, int size) {
+    return static_cast<HICON>(
+        LoadImageW(module(), MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+}
+
+// The small-icon sizes from 100 % to 250 % display scale and the large ones.
+constexpr int kTraySizes[] = {16, 20, 24, 32, 40, 48, 64};
+
+TEST(ResourcesIcons, EachGroupCarriesEachSizeDrawnInThirtyTwoBits) {
+    for (int id : {IDI_QUORVEL, IDI_TRAY_GOOD, IDI_TRAY_FAULT}) {
+        std::vector<int> sizes(std::begin(kTraySizes), std::end(kTraySizes));
+        if (id == IDI_QUORVEL) {
+            sizes.push_back(256);  // Explorer's largest views
+        }
+        std::vector<std::string> expected;
+        for (int size : sizes) {
+            expected.push_back(format(size, size, 32));
+        }
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(listedFormats(id), expected) << "icon " << id;
+
+        for (int size : sizes) {
+            SCOPED_TRACE("icon " + std::to_string(id) + " at " + std::to_string(size));
+            EXPECT_EQ(drawnFormat(pickedImage(id, size)), format(size, size, 32));
+            HICON icon = loadIcon(id, size);
+            const SIZE loaded = iconSize(icon);
+            EXPECT_EQ(format(loaded.cx, loaded.cy, 32), format(size, size, 32)) << GetLastError();
+            DestroyIcon(icon);
+        }
     }
-    // The user tells a fault from normal operation by the icon alone.
-    EXPECT_NE(pickedImage(IDI_TRAY_GOOD, 16), pickedImage(IDI_TRAY_FAULT, 16));
+}
+
+// The colour bitmap of an icon loaded at a size, top row first.
+std::vector<RGBQUAD> iconPixels(int id, int size) {
+    HICON icon = loadIcon(id, size);
+    ICONINFO info{};
+    std::vector<RGBQUAD> pixels;
+    if (icon != nullptr && GetIconInfo(icon, &info)) {
+        BITMAPINFO request{};
+        request.bmiHeader.biSize = sizeof request.bmiHeader;
+        request.bmiHeader.biWidth = size;
+        request.bmiHeader.biHeight = -size;  // top-down
+        request.bmiHeader.biPlanes = 1;
+        request.bmiHeader.biBitCount = 32;
+        request.bmiHeader.biCompression = BI_RGB;
+        pixels.resize(static_cast<std::size_t>(size) * size);
+        HDC screen = GetDC(nullptr);
+        if (GetDIBits(screen, info.hbmColor, 0, size, pixels.data(), &request, DIB_RGB_COLORS) !=
+            size) {
+            pixels.clear();
+        }
+        ReleaseDC(nullptr, screen);
+        DeleteObject(info.hbmColor);
+        DeleteObject(info.hbmMask);
+    }
+    DestroyIcon(icon);
+    return pixels;
+}
+
+bool isRed(const RGBQUAD& p) {
+    return p.rgbRed >= 0x80 && p.rgbGreen * 2 < p.rgbRed && p.rgbBlue * 2 < p.rgbRed;
+}
+
+bool isWhite(const RGBQUAD& p) {
+    return p.rgbRed >= 0xE0 && p.rgbGreen >= 0xE0 && p.rgbBlue >= 0xE0;
+}
+
+struct Badge {
+    int red = 0;
+    int mark = 0;  // white pixels with red to their left and right
+};
+
+// What of a badge an icon shows in its lower-right quadrant.
+Badge lowerRightBadge(int id, int size) {
+    const std::vector<RGBQUAD> pixels = iconPixels(id, size);
+    Badge badge;
+    if (pixels.empty()) {
+        badge.red = badge.mark = -1;
+        return badge;
+    }
+    for (int y = size / 2; y < size; ++y) {
+        const RGBQUAD* row = pixels.data() + static_cast<std::ptrdiff_t>(y) * size;
+        for (int x = size / 2; x < size; ++x) {
+            badge.red += isRed(row[x]);
+            badge.mark += isWhite(row[x]) && std::any_of(row + size / 2, row + x, isRed) &&
+                          std::any_of(row + x + 1, row + size, isRed);
+        }
+    }
+    return badge;
+}
+
+TEST(ResourcesIcons, OnlyTheFaultIconShowsARedBadgeWithAWhiteMark) {
+    // The user tells a fault from normal operation by the icon alone, down
+    // to the smallest tray size.
+    for (int size : {16, 32}) {
+        SCOPED_TRACE("at " + std::to_string(size));
+        const Badge good = lowerRightBadge(IDI_TRAY_GOOD, size);
+        const Badge fault = lowerRightBadge(IDI_TRAY_FAULT, size);
+        EXPECT_EQ(good.red, 0);
+        EXPECT_GE(fault.red, size * size / 16);
+        EXPECT_GE(fault.mark, size / 4);
+    }
+}
+
+TEST(ResourcesTrayIcons, LoadsTheImageDrawnForTheSmallIconMetric) {
+    HICON handle = nullptr;
+    {
+        ScopedIcon loaded(loadTrayIcon(module(), IDI_TRAY_FAULT));
+        ASSERT_TRUE(loaded) << GetLastError();
+        handle = loaded.get();
+        ScopedIcon owner(std::move(loaded));
+        EXPECT_FALSE(loaded);
+        const SIZE size = iconSize(owner.get());
+        EXPECT_EQ(size.cx, trayIconSize().cx);
+        EXPECT_EQ(size.cy, trayIconSize().cy);
+        // The test display is one monitor at its sign-in DPI, where the
+        // taskbar's metric is the system's.
+        EXPECT_EQ(size.cx, GetSystemMetrics(SM_CXSMICON));
+        EXPECT_EQ(size.cy, GetSystemMetrics(SM_CYSMICON));
+    }
+    ICONINFO info{};
+    EXPECT_FALSE(GetIconInfo(handle, &info)) << "the owner left its icon behind";
 }
 
 std::vector<UINT> itemIds(HMENU menu) {
