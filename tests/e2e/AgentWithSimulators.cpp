@@ -81,8 +81,9 @@ AgentWithSimulators::Config AgentWithSimulators::config() const {
         {"PORTAL_SERVER_URI", "/agent/hello.php"},
         {"SOFTWARE_VERSION", "2.7.1"},
         {"REASON", "7"},
+        // Each interval its own value, so that one taken for another shows.
         {"CYCLIC_HELLO_INTERVAL_ON_ERROR", "1500"},
-        {"CYCLIC_USB_INTERVAL_ON_ERROR", "1500"},
+        {"CYCLIC_USB_INTERVAL_ON_ERROR", "2500"},
         {"MAX_DUTYCYCLE_UTILISATION", "50"},
         {"CYCLIC_HELLO_INTERVAL_ON_DUTY_CYCLE", "3000"},
         {"SEND_FRAMES_REPEAT", "2"},

@@ -201,9 +201,7 @@ TEST_F(TransmitCycle, FramesOutlastADongleLostBeforeTheTransmission) {
     plugDongle();
     ASSERT_EQ(dongle().command("unplug-after dongle duty"), "ok");
     portal().addReply(answer({S1, S2, "I60000"}));
-    Config settings = config();
-    settings["CYCLIC_USB_INTERVAL_ON_ERROR"] = "2500";
-    startAgentWith(settings);
+    startAgentWith(config());  // CYCLIC_USB_INTERVAL_ON_ERROR=2500
     const auto kept = waitForStored([](const RunTimeData& d) {
         return d.transmitCounter == 1 && msOf(d.nextTransmitTime) > wallClockMs();
     });
@@ -212,6 +210,8 @@ TEST_F(TransmitCycle, FramesOutlastADongleLostBeforeTheTransmission) {
     EXPECT_TRUE(dueIn(kept->nextTransmitTime, -200, 2600));
     EXPECT_TRUE(broadcast().empty());
 
+    // The simulated dongle sends no arrival notice, so only the interval can
+    // end the wait.
     ASSERT_EQ(dongle().command("plug dongle"), "ok");
     ASSERT_TRUE(waitForBroadcast(4));
     EXPECT_GE(wallClockMs(), msOf(kept->nextTransmitTime) - 100) << "retried before its time";
