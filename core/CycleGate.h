@@ -25,6 +25,7 @@ class CycleGate {
     void release();
 
     bool running() const { return running_; }
+    bool held() const { return holds_ > 0; }
     std::size_t waiting() const { return waiting_.size(); }
 
   private:

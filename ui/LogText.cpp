@@ -9,11 +9,11 @@ LogText::LogText(std::size_t capacity) : capacity_(capacity), text_(header) {
     }
 }
 
-void LogText::append(const std::string& line) {
+bool LogText::append(const std::string& line) {
     text_ += "\r\n";
     text_ += line;
     if (text_.size() <= capacity_) {
-        return;
+        return false;
     }
     // Drop whole lines after the header, oldest first, until the rest fits.
     const std::size_t keepFrom = std::strlen(header);
@@ -23,7 +23,8 @@ void LogText::append(const std::string& line) {
         // A single line larger than the cap: keep its beginning.
         text_.erase(keepFrom, text_.rfind("\r\n") - keepFrom);
         text_.resize(capacity_);
-        return;
+        return true;
     }
     text_.erase(keepFrom, cut - keepFrom);
+    return true;
 }

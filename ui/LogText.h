@@ -4,9 +4,8 @@
 #include <string>
 
 // The text the logger window shows: "Logger:" followed by every line, each
-// preceded by CR LF. The edit control is given the whole text for each line,
-// so the oldest lines are dropped once the text passes a cap; a tray agent
-// runs for months.
+// preceded by CR LF. The oldest lines are dropped once the text passes a
+// cap; a tray agent runs for months.
 class LogText {
   public:
     static constexpr const char* header = "Logger:";
@@ -14,7 +13,10 @@ class LogText {
 
     explicit LogText(std::size_t capacity = defaultCapacity);
 
-    void append(const std::string& line);
+    // Returns false when the line only went on the end, true when older
+    // lines had to go to stay within the cap (the view then needs the whole
+    // text again).
+    bool append(const std::string& line);
     const std::string& text() const { return text_; }
 
   private:

@@ -4,6 +4,7 @@
 #include "core/win32/Win32MainWindow.h"
 #include "resources/resource.h"
 #include "ui/win32/LoggerWindow.h"
+#include "ui/win32/SystemTray.h"
 
 namespace {
 
@@ -44,6 +45,11 @@ int MainWindow::run(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     if (initialisationFinished()) {
         PostMessageA(window, WM_STARTUP_FINISHED, 0, 0);
     }
+
+    // A refused icon is not the end: at logon the taskbar is often not
+    // ready yet, and the tray keeps trying.
+    systemTray().create(instance, window, WM_TRAY_NOTIFY, "Open Portal - Double click here",
+                        IDI_TRAY_GOOD, TRAY_ICON_ID);
 
     ShowWindow(window, SW_HIDE);
     UpdateWindow(window);

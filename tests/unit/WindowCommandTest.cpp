@@ -64,9 +64,11 @@ TEST(LogTextTest, EveryLineIsPrecededByALineBreak) {
 
 TEST(LogTextTest, OldestWholeLinesGoFirstOnceTheCapIsPassed) {
     LogText text(30);
-    text.append("line-1");  // Logger:\r\nline-1 = 15
-    text.append("line-2");  // 23
-    text.append("line-3");  // 31 > 30: line-1 goes
+    // The view appends while nothing is dropped and is given the whole
+    // text again once something is.
+    EXPECT_FALSE(text.append("line-1"));  // Logger:\r\nline-1 = 15
+    EXPECT_FALSE(text.append("line-2"));  // 23
+    EXPECT_TRUE(text.append("line-3"));   // 31 > 30: line-1 goes
     EXPECT_EQ(text.text(), "Logger:\r\nline-2\r\nline-3");
     EXPECT_LE(text.text().size(), 30u);
 }
@@ -74,7 +76,7 @@ TEST(LogTextTest, OldestWholeLinesGoFirstOnceTheCapIsPassed) {
 TEST(LogTextTest, ALineLargerThanTheCapKeepsItsBeginning) {
     LogText text(20);
     text.append("old");
-    text.append(std::string(100, 'x'));
+    EXPECT_TRUE(text.append(std::string(100, 'x')));
     EXPECT_EQ(text.text(), "Logger:\r\n" + std::string(11, 'x'));
 }
 

@@ -1,12 +1,22 @@
 #include "ui/win32/LoggerWindow.h"
 
+#include <dbt.h>
+
+#include <cstring>
+#include <string>
+
 #include "core/CycleGate.h"
 #include "core/Log.h"
+#include "core/win32/Win32MainWindow.h"
+#include "dongle/DongleDevice.h"
 #include "resources/resource.h"
+#include "ui/DisplayStatus.h"
 #include "ui/LogText.h"
 #include "ui/Texts.h"
+#include "ui/TrayStatus.h"
 #include "ui/UserInterfaceResource.h"
 #include "ui/WindowCommand.h"
+#include "ui/win32/SystemTray.h"
 
 namespace {
 
@@ -17,6 +27,10 @@ constexpr DWORD logViewStyle = 0x50B000C4;
 struct LoggerWindowState {
     HWND logView = nullptr;
     LogText logText;
+    // A second Open Portal or About while the first one's window is open
+    // would stack another on top.
+    bool openPortalBoxOpen = false;
+    bool aboutOpen = false;
 };
 
 // Only the GUI thread touches it, inside the window procedure.
@@ -38,14 +52,55 @@ void createLogView(HWND window, const CREATESTRUCTA* creation) {
     SetWindowTextA(state().logView, state().logText.text().c_str());
 }
 
+// Whether the reader is looking at the newest lines.
+bool viewAtBottom(HWND view) {
+    SCROLLINFO scroll{};
+    scroll.cbSize = sizeof(scroll);
+    scroll.fMask = SIF_ALL;
+    if (!GetScrollInfo(view, SB_VERT, &scroll) || scroll.nPage == 0) {
+        // No scroll bar yet: everything is in view.
+        return true;
+    }
+    return scroll.nPos + static_cast<int>(scroll.nPage) >= scroll.nMax;
+}
+
 void appendLogLine(const char* line) {
     if (line == nullptr) {
         return;
     }
-    state().logText.append(line);
-    if (state().logView != nullptr) {
-        SetWindowTextA(state().logView, state().logText.text().c_str());
+    const bool dropped = state().logText.append(line);
+    const HWND view = state().logView;
+    if (view == nullptr) {
+        return;
     }
+    if (dropped) {
+        SetWindowTextA(view, state().logText.text().c_str());
+        return;
+    }
+    // Appending at the end costs the line, not the whole log; the view
+    // follows new lines only while the reader is at the bottom.
+    const bool follow = viewAtBottom(view);
+    DWORD selectionStart = 0;
+    DWORD selectionEnd = 0;
+    SendMessageA(view, EM_GETSEL, reinterpret_cast<WPARAM>(&selectionStart),
+                 reinterpret_cast<LPARAM>(&selectionEnd));
+    const LRESULT firstVisible = SendMessageA(view, EM_GETFIRSTVISIBLELINE, 0, 0);
+    SendMessageA(view, WM_SETREDRAW, FALSE, 0);
+    const int end = GetWindowTextLengthA(view);
+    SendMessageA(view, EM_SETSEL, end, end);
+    const std::string added = std::string("\r\n") + line;
+    SendMessageA(view, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(added.c_str()));
+    if (follow) {
+        const int newEnd = GetWindowTextLengthA(view);
+        SendMessageA(view, EM_SETSEL, newEnd, newEnd);
+        SendMessageA(view, EM_SCROLLCARET, 0, 0);
+    } else {
+        SendMessageA(view, EM_SETSEL, selectionStart, selectionEnd);
+        const LRESULT nowVisible = SendMessageA(view, EM_GETFIRSTVISIBLELINE, 0, 0);
+        SendMessageA(view, EM_LINESCROLL, 0, firstVisible - nowVisible);
+    }
+    SendMessageA(view, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(view, nullptr, TRUE);
 }
 
 void showFatalError(HWND window, const char* text) {
@@ -55,9 +110,30 @@ void showFatalError(HWND window, const char* text) {
     DestroyWindow(window);
 }
 
-void openPortal() {
-    // Waits while start-up or a cycle runs: arming a hello in the middle of
-    // one would be overwritten by the plan that cycle makes.
+// Open Portal and About show windows of their own and run application
+// logic. Neither may start inside a running cycle or during start-up: then
+// the command is asked for again once that has finished.
+bool runsNow(HWND window, const char* key, WPARAM command) {
+    CycleGate& gate = cycleGate();
+    if (!gate.running() && !gate.held()) {
+        return true;
+    }
+    gate.run(key, [window, command] { PostMessageA(window, WM_COMMAND, command, 0); });
+    return false;
+}
+
+void openPortal(HWND window) {
+    if (state().openPortalBoxOpen || !runsNow(window, "open portal", ID_OPEN_PORTAL)) {
+        return;
+    }
+    const std::string warning = openPortalWarning(snapshotOf(displayStatus()));
+    if (!warning.empty()) {
+        // Cycles go on while the box waits for the user; they are not
+        // inside one.
+        state().openPortalBoxOpen = true;
+        MessageBoxA(nullptr, warning.c_str(), Texts::get("ERROR_MESSAGE_TITLE").c_str(), MB_OK);
+        state().openPortalBoxOpen = false;
+    }
     cycleGate().run("open portal", [] {
         if (UserInterfaceResource* userInterface = publishedUserInterface()) {
             userInterface->openPortal();
@@ -65,13 +141,68 @@ void openPortal() {
     });
 }
 
+INT_PTR CALLBACK aboutProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+        case WM_INITDIALOG: {
+            SetWindowTextA(dialog, Texts::get("SYS_ABOUT_US").c_str());
+            std::string softwareVersion;
+            std::string firmwareVersion;
+            std::string usbSerialnumber;
+            // The dongle is read here; no cycle may start meanwhile.
+            cycleGate().run("about", [&] {
+                if (UserInterfaceResource* userInterface = publishedUserInterface()) {
+                    userInterface->showAboutDialog(softwareVersion, firmwareVersion,
+                                                   usbSerialnumber);
+                }
+            });
+            SetDlgItemTextA(dialog, IDC_SOFTWARE_VERSION, softwareVersion.c_str());
+            SetDlgItemTextA(dialog, IDC_FIRMWARE_VERSION, firmwareVersion.c_str());
+            SetDlgItemTextA(dialog, IDC_SERIAL_NUMBER, usbSerialnumber.c_str());
+            return TRUE;
+        }
+        case WM_COMMAND:
+            if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+                EndDialog(dialog, LOWORD(wParam));
+                return TRUE;
+            }
+            return FALSE;
+        default:
+            return FALSE;
+    }
+}
+
+void showAbout(HWND window) {
+    if (state().aboutOpen || !runsNow(window, "about", ID_ABOUT)) {
+        return;
+    }
+    state().aboutOpen = true;
+    DialogBoxParamA(moduleInstance(), MAKEINTRESOURCEA(IDD_ABOUT), window, aboutProcedure, 0);
+    state().aboutOpen = false;
+}
+
+void runUserInterfaceCommand(HWND window, WindowCommand command) {
+    switch (command) {
+        case WindowCommand::StatusChanged:
+            systemTray().refreshStatus();
+            break;
+        case WindowCommand::OpenPortal:
+            openPortal(window);
+            break;
+        case WindowCommand::About:
+            showAbout(window);
+            break;
+        default:
+            break;
+    }
+}
+
 LRESULT handleCommand(HWND window, WPARAM wParam, LPARAM lParam) {
     const WindowCommand command = classifyWindowCommand(wParam, lParam);
     if (needsUserInterface(command)) {
-        // Only Open Portal has something to do here so far: no tray icon
-        // shows the status yet, and there is no About dialog to fill.
-        if (command == WindowCommand::OpenPortal) {
-            openPortal();
+        // Open Portal and About wait for start-up (runsNow); a status
+        // change before it has published anything has nothing to show.
+        if (publishedUserInterface() != nullptr || command != WindowCommand::StatusChanged) {
+            runUserInterfaceCommand(window, command);
         }
         return 0;
     }
@@ -93,12 +224,46 @@ LRESULT handleCommand(HWND window, WPARAM wParam, LPARAM lParam) {
     }
 }
 
+// The interface name of a device-interface notice, read no further than
+// the record the system says it sent.
+bool isDongleNotice(LPARAM lParam) {
+    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
+    if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) {
+        return false;
+    }
+    const auto* notice = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_A*>(header);
+    const std::size_t nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name);
+    if (header->dbch_size <= nameOffset) {
+        return false;
+    }
+    const std::size_t room = header->dbch_size - nameOffset;
+    return isDonglePath(std::string(notice->dbcc_name, strnlen(notice->dbcc_name, room)));
+}
+
+LRESULT deviceChanged(HWND window, WPARAM wParam, LPARAM lParam) {
+    if (!isDongleNotice(lParam)) {
+        return DefWindowProcA(window, WM_DEVICECHANGE, wParam, lParam);
+    }
+    const UINT event = LOWORD(wParam);
+    const LRESULT result = systemTray().deviceChanged(event);
+    if (event == DBT_DEVICEARRIVAL) {
+        cycleGate().run("dongle arrival", [] {
+            if (UserInterfaceResource* userInterface = publishedUserInterface()) {
+                userInterface->dongleArrived();
+            }
+        });
+    }
+    return result;
+}
+
 LRESULT CALLBACK loggerWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CREATE:
             createLogView(window, reinterpret_cast<const CREATESTRUCTA*>(lParam));
             return 0;
         case WM_DESTROY:
+            // No icon may stay behind in the notification area.
+            systemTray().removeIcon();
             PostQuitMessage(0);
             return 0;
         case WM_SIZE:
@@ -113,6 +278,10 @@ LRESULT CALLBACK loggerWindowProcedure(HWND window, UINT message, WPARAM wParam,
             return 0;
         case WM_COMMAND:
             return handleCommand(window, wParam, lParam);
+        case WM_TRAY_NOTIFY:
+            return systemTray().handleNotification(wParam, lParam);
+        case WM_DEVICECHANGE:
+            return deviceChanged(window, wParam, lParam);
         case WM_STARTUP_FINISHED:
             cycleGate().release();
             return 0;

@@ -1,0 +1,216 @@
+// The tray icon against a recording stand-in for the shell: what it hands
+// the notification area, and how it answers the icon's mouse messages.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "resources/resource.h"
+#include "tests/unit/support/FakeMainWindow.h"
+#include "tests/unit/support/FakeSystemLanguage.h"
+#include "tests/unit/support/TempFolder.h"
+#include "ui/DisplayStatus.h"
+#include "ui/Texts.h"
+#include "ui/win32/SystemTray.h"
+
+namespace {
+
+constexpr UINT trayNotify = 0x800A;
+constexpr UINT trayIconId = 130;
+
+class RecordingShell final : public NotifyIconShell {
+  public:
+    struct Call {
+        DWORD message;
+        NOTIFYICONDATAA data;
+    };
+    bool notify(DWORD message, const NOTIFYICONDATAA& data) override {
+        calls.push_back({message, data});
+        if (message == NIM_ADD && refuseAdds > 0) {
+            --refuseAdds;
+            return false;
+        }
+        return true;
+    }
+    std::vector<Call> calls;
+    int refuseAdds = 0;
+};
+
+// A window that records the commands the tray sends it.
+struct CommandWindow {
+    CommandWindow() {
+        WNDCLASSA windowClass{};
+        windowClass.lpfnWndProc = [](HWND window, UINT message, WPARAM wParam,
+                                     LPARAM lParam) -> LRESULT {
+            if (message == WM_COMMAND) {
+                commands().push_back({wParam, lParam});
+                return 0;
+            }
+            return DefWindowProcA(window, message, wParam, lParam);
+        };
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = "QuorvelTrayTarget";
+        RegisterClassA(&windowClass);
+        handle = CreateWindowExA(0, windowClass.lpszClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr,
+                                 nullptr, windowClass.hInstance, nullptr);
+        commands().clear();
+    }
+    ~CommandWindow() { DestroyWindow(handle); }
+    static std::vector<std::pair<WPARAM, LPARAM>>& commands() {
+        static std::vector<std::pair<WPARAM, LPARAM>> received;
+        return received;
+    }
+    HWND handle;
+};
+
+void pump() {
+    MSG message{};
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        DispatchMessageA(&message);
+    }
+}
+
+class SystemTrayTest : public ::testing::Test {
+  protected:
+    SystemTrayTest() {
+        Texts::resetForTesting();
+        folder.write("resources/en.txt",
+                     "OPEN_PORTAL=Open the portal\r\nNO_INTERNET=No internet\r\n"
+                     "NO_USB=No stick\r\nMAX_DUTY_CYCLE=Duty cycle\r\nNEXT_TRANSMIT=Next\r\n");
+        Texts::init(folder.file("quorvel.ini"), FakeSystemLanguage("English"));
+        saved.internet = displayStatus().internetState;
+        saved.usb = displayStatus().usbState;
+        saved.duty = displayStatus().dutyState;
+        saved.time = displayStatus().nextPortalConnectionTime();
+    }
+    ~SystemTrayTest() override {
+        displayStatus().internetState = saved.internet;
+        displayStatus().usbState = saved.usb;
+        displayStatus().dutyState = saved.duty;
+        displayStatus().setNextPortalConnectionTime(saved.time);
+        Texts::resetForTesting();
+    }
+
+    bool create() {
+        return tray.create(GetModuleHandleA(nullptr), target.handle, trayNotify,
+                           "Open Portal - Double click here", IDI_TRAY_GOOD, trayIconId);
+    }
+    void setStatus(bool internet, bool usb, bool duty, const std::string& time) {
+        displayStatus().internetState = internet;
+        displayStatus().usbState = usb;
+        displayStatus().dutyState = duty;
+        displayStatus().setNextPortalConnectionTime(time);
+    }
+    const RecordingShell::Call& last() const { return shell.calls.back(); }
+
+    struct {
+        bool internet, usb, duty;
+        std::string time;
+    } saved;
+    TempFolder folder;
+    RecordingShell shell;
+    CommandWindow target;
+    CSystemTray tray{shell, 20};
+};
+
+TEST_F(SystemTrayTest, TheIconIsAddedWithTheWindowIdCallbackAndTooltip) {
+    ASSERT_TRUE(create());
+    ASSERT_EQ(shell.calls.size(), 1u);
+    const NOTIFYICONDATAA& added = shell.calls[0].data;
+    EXPECT_EQ(shell.calls[0].message, static_cast<DWORD>(NIM_ADD));
+    EXPECT_EQ(added.cbSize, static_cast<DWORD>(NOTIFYICONDATAA_V3_SIZE));
+    EXPECT_EQ(added.hWnd, target.handle);
+    EXPECT_EQ(added.uID, trayIconId);
+    EXPECT_EQ(added.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+    EXPECT_EQ(added.uCallbackMessage, trayNotify);
+    EXPECT_NE(added.hIcon, nullptr);
+    EXPECT_STREQ(added.szTip, "Open Portal - Double click here");
+    EXPECT_TRUE(tray.visible());
+}
+
+TEST_F(SystemTrayTest, TheShellIsToldTheFaultIconAndTheTooltipCutAtItsLimit) {
+    ASSERT_TRUE(create());
+    setStatus(false, false, true, std::string(200, '7'));
+    tray.refreshStatus();
+
+    ASSERT_GE(shell.calls.size(), 3u);
+    const auto& icon = shell.calls[shell.calls.size() - 2];
+    EXPECT_EQ(icon.message, static_cast<DWORD>(NIM_MODIFY));
+    EXPECT_EQ(icon.data.uFlags, static_cast<UINT>(NIF_ICON));
+    const auto& tip = last();
+    EXPECT_EQ(tip.data.uFlags, static_cast<UINT>(NIF_TIP));
+    const std::string expected =
+        ("No internet\r\nNo stick\r\nNext: " + std::string(200, '7')).substr(0, 127);
+    EXPECT_EQ(std::string(tip.data.szTip, 127), expected);
+    EXPECT_EQ(tip.data.szTip[127], '\0');
+
+    // Back to good: another image than the fault one.
+    setStatus(true, true, true, "");
+    tray.refreshStatus();
+    EXPECT_STREQ(last().data.szTip, "Open the portal\r\n");
+    EXPECT_NE(shell.calls[shell.calls.size() - 2].data.hIcon, icon.data.hIcon);
+}
+
+TEST_F(SystemTrayTest, ADongleNoticeShowsItsStateAtOnce) {
+    ASSERT_TRUE(create());
+    setStatus(true, true, true, "");
+    EXPECT_EQ(tray.deviceChanged(0x8004), 0);  // removal
+    EXPECT_FALSE(displayStatus().usbState);
+    EXPECT_STREQ(last().data.szTip, "No stick\r\n");
+    tray.deviceChanged(0x8000);  // arrival
+    EXPECT_TRUE(displayStatus().usbState);
+    EXPECT_STREQ(last().data.szTip, "Open the portal\r\n");
+}
+
+TEST_F(SystemTrayTest, ADoubleClickPostsOpenPortalAndOtherIconsAreIgnored) {
+    ASSERT_TRUE(create());
+    EXPECT_EQ(tray.handleNotification(131, WM_LBUTTONDBLCLK), 0);
+    EXPECT_EQ(tray.handleNotification(trayIconId, WM_MOUSEMOVE), 1);
+    pump();
+    EXPECT_TRUE(CommandWindow::commands().empty());
+
+    EXPECT_EQ(tray.handleNotification(trayIconId, WM_LBUTTONDBLCLK), 1);
+    // Posted, not sent: nothing has arrived before the loop runs.
+    EXPECT_TRUE(CommandWindow::commands().empty());
+    pump();
+    ASSERT_EQ(CommandWindow::commands().size(), 1u);
+    EXPECT_EQ(CommandWindow::commands()[0].first, static_cast<WPARAM>(ID_OPEN_PORTAL));
+    EXPECT_EQ(CommandWindow::commands()[0].second, 0);
+}
+
+// At logon the taskbar may not be ready: the agent must not vanish.
+TEST_F(SystemTrayTest, ARefusedIconIsAddedLaterByRetryOrWhenTheTaskbarComes) {
+    shell.refuseAdds = 2;
+    EXPECT_FALSE(create());
+    EXPECT_FALSE(tray.visible());
+    const auto deadline = GetTickCount() + 5000;
+    while (!tray.visible() && GetTickCount() < deadline) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+        pump();
+    }
+    EXPECT_TRUE(tray.visible());
+    EXPECT_EQ(shell.calls[0].message, static_cast<DWORD>(NIM_ADD));
+
+    // The taskbar re-created forgets the icon; it is added again.
+    const std::size_t before = shell.calls.size();
+    SendMessageA(tray.hiddenWindow(), RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    ASSERT_GT(shell.calls.size(), before);
+    EXPECT_EQ(shell.calls[before].message, static_cast<DWORD>(NIM_ADD));
+    EXPECT_EQ(shell.calls[before].data.uID, trayIconId);
+    EXPECT_TRUE(tray.visible());
+}
+
+TEST_F(SystemTrayTest, ARemovedIconStaysRemovedWhenTheTaskbarComesBack) {
+    ASSERT_TRUE(create());
+    EXPECT_TRUE(tray.removeIcon());
+    EXPECT_EQ(last().message, static_cast<DWORD>(NIM_DELETE));
+    EXPECT_EQ(last().data.uID, trayIconId);
+    const std::size_t before = shell.calls.size();
+    SendMessageA(tray.hiddenWindow(), RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    EXPECT_EQ(shell.calls.size(), before);
+}
+
+}  // namespace
