@@ -2,13 +2,11 @@
 
 #include <dbt.h>
 
-#include <cstring>
 #include <string>
 
 #include "core/CycleGate.h"
 #include "core/Log.h"
 #include "core/win32/Win32MainWindow.h"
-#include "dongle/DongleDevice.h"
 #include "resources/resource.h"
 #include "ui/DisplayStatus.h"
 #include "ui/LogText.h"
@@ -16,6 +14,7 @@
 #include "ui/TrayStatus.h"
 #include "ui/UserInterfaceResource.h"
 #include "ui/WindowCommand.h"
+#include "ui/win32/DeviceNotice.h"
 #include "ui/win32/SystemTray.h"
 
 namespace {
@@ -224,24 +223,8 @@ LRESULT handleCommand(HWND window, WPARAM wParam, LPARAM lParam) {
     }
 }
 
-// The interface name of a device-interface notice, read no further than
-// the record the system says it sent.
-bool isDongleNotice(LPARAM lParam) {
-    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
-    if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) {
-        return false;
-    }
-    const auto* notice = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_A*>(header);
-    const std::size_t nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name);
-    if (header->dbch_size <= nameOffset) {
-        return false;
-    }
-    const std::size_t room = header->dbch_size - nameOffset;
-    return isDonglePath(std::string(notice->dbcc_name, strnlen(notice->dbcc_name, room)));
-}
-
 LRESULT deviceChanged(HWND window, WPARAM wParam, LPARAM lParam) {
-    if (!isDongleNotice(lParam)) {
+    if (!isDongleNotice(reinterpret_cast<const void*>(lParam))) {
         return DefWindowProcA(window, WM_DEVICECHANGE, wParam, lParam);
     }
     const UINT event = LOWORD(wParam);

@@ -1,0 +1,122 @@
+// The real logger window procedure in this process: its log view and the
+// dongle's device-change records.
+
+#include <windows.h>
+
+#include <dbt.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "dongle/DongleDevice.h"
+#include "resources/resource.h"
+#include "ui/win32/DeviceNotice.h"
+#include "ui/win32/LoggerWindow.h"
+
+namespace {
+
+class LogViewTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        static const bool registered = registerLoggerWindowClass(GetModuleHandleA(nullptr));
+        ASSERT_TRUE(registered);
+        window = createLoggerWindow(GetModuleHandleA(nullptr));
+        ASSERT_NE(window, nullptr);
+        // A small view, so a few lines already scroll.
+        SetWindowPos(window, nullptr, 0, 0, 300, 150, SWP_NOZORDER);
+        view = GetDlgItem(window, IDC_LOG_VIEW);
+        ASSERT_NE(view, nullptr);
+    }
+    void TearDown() override {
+        DestroyWindow(window);
+        // Its destruction asks the thread's loop to end; this thread has
+        // more tests to run.
+        MSG quit{};
+        PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+    }
+
+    void logLine(const std::string& line) {
+        SendMessageA(window, WM_COMMAND, ID_LOG_LINE, reinterpret_cast<LPARAM>(line.c_str()));
+    }
+    std::string viewText() const {
+        std::string text(static_cast<std::size_t>(GetWindowTextLengthA(view)) + 1, '\0');
+        text.resize(static_cast<std::size_t>(
+            GetWindowTextA(view, text.data(), static_cast<int>(text.size()))));
+        return text;
+    }
+    int firstVisibleLine() const {
+        return static_cast<int>(SendMessageA(view, EM_GETFIRSTVISIBLELINE, 0, 0));
+    }
+
+    HWND window = nullptr;
+    HWND view = nullptr;
+};
+
+// Lines are appended, not the whole log set again for each: a reader who
+// scrolled up keeps their place, one at the bottom sees each new line.
+TEST_F(LogViewTest, LinesGoOnTheEndAndTheViewFollowsOnlyAReaderAtTheBottom) {
+    const std::size_t before = viewText().size();
+    for (int i = 0; i < 40; ++i) {
+        logLine("line " + std::to_string(i));
+    }
+    const std::string text = viewText();
+    EXPECT_EQ(text.substr(0, 7), "Logger:");
+    EXPECT_EQ(text.substr(text.size() - 9), "\r\nline 39");
+    EXPECT_GT(text.size(), before);
+    const int atBottom = firstVisibleLine();
+    EXPECT_GT(atBottom, 20);
+
+    SendMessageA(view, WM_VSCROLL, SB_TOP, 0);
+    ASSERT_EQ(firstVisibleLine(), 0);
+    logLine("while reading the top");
+    EXPECT_EQ(firstVisibleLine(), 0);
+
+    SendMessageA(view, WM_VSCROLL, SB_BOTTOM, 0);
+    const int bottom = firstVisibleLine();
+    logLine("followed");
+    logLine("followed too");
+    EXPECT_EQ(firstVisibleLine(), bottom + 2);
+}
+
+// A device-interface record as the system sends it: the header, the class
+// and the interface name at byte 28, zero-terminated within dbch_size.
+std::vector<char> notice(const std::string& name, DWORD type = DBT_DEVTYP_DEVICEINTERFACE) {
+    const std::size_t nameOffset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name);
+    std::vector<char> record(nameOffset + name.size() + 1, '\0');
+    auto* header = reinterpret_cast<DEV_BROADCAST_HDR*>(record.data());
+    header->dbch_size = static_cast<DWORD>(record.size());
+    header->dbch_devicetype = type;
+    std::memcpy(record.data() + nameOffset, name.c_str(), name.size() + 1);
+    return record;
+}
+
+TEST(DeviceNotice, NamesTheDongleWhateverTheLetterCaseAndNothingElse) {
+    const std::string path = "\\\\?\\hid#vid_5e91&pid_2d4a#7&1a2b3c&0&0000#{4d1e55b2}";
+    HidDeviceInfo dongle;
+    dongle.path = path;
+    setDongleDevice(dongle);
+
+    EXPECT_EQ(offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name), 28u);
+    EXPECT_TRUE(isDongleNotice(notice(path).data()));
+    EXPECT_TRUE(
+        isDongleNotice(notice("\\\\?\\HID#VID_5E91&PID_2D4A#7&1A2B3C&0&0000#{4D1E55B2}").data()));
+    EXPECT_FALSE(isDongleNotice(notice(path + "x").data()));
+    EXPECT_FALSE(isDongleNotice(notice(path, DBT_DEVTYP_VOLUME).data()));
+    EXPECT_FALSE(isDongleNotice(nullptr));
+
+    // A record cut short ends the name where the record ends: the path
+    // missing its last character is not the dongle, and nothing past the
+    // record is read.
+    std::vector<char> cut = notice(path);
+    reinterpret_cast<DEV_BROADCAST_HDR*>(cut.data())->dbch_size -= 2;
+    EXPECT_FALSE(isDongleNotice(cut.data()));
+    reinterpret_cast<DEV_BROADCAST_HDR*>(cut.data())->dbch_size = 12;
+    EXPECT_FALSE(isDongleNotice(cut.data()));
+
+    setDongleDevice({});
+    EXPECT_FALSE(isDongleNotice(notice(path).data()));
+}
+
+}  // namespace
