@@ -6,8 +6,8 @@
 //   start COUNTER REPEAT MAXREADS MAXDUTY TIMEOUT FRAME...
 //   bench FRAMES TIMEOUT                   frames per second through transmit
 // Prints key=value lines: results, "event=" for each event fired, "log=" for
-// each log line, and what the HID stand-ins still hold. --absent clears the
-// tray's usbState, which the user interface would otherwise have set.
+// each log line, and what the HID stand-ins still hold. --absent makes the
+// dongle count as gone, as the user interface's usbState would.
 
 #include <windows.h>
 
@@ -27,7 +27,6 @@
 #include "dongle/ReportProtocol.h"
 #include "dongle/USBResource.h"
 #include "dongle/win32/Win32HidPort.h"
-#include "ui/DisplayStatus.h"
 
 namespace {
 
@@ -139,9 +138,9 @@ int run(USBResource& usb, const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    displayStatus().usbState = true;
+    bool donglePresent = true;
     if (!args.empty() && args[0] == "--absent") {
-        displayStatus().usbState = false;
+        donglePresent = false;
         args.erase(args.begin());
     }
     if (args.empty()) {
@@ -157,8 +156,7 @@ int main(int argc, char** argv) {
     static PrintingActivity printer;
     int code = 0;
     {
-        // No tray here: a failed transfer counts as the dongle gone.
-        USBResource usb(port, [] { return false; });
+        USBResource usb(port, [donglePresent] { return donglePresent; });
         for (const char* name :
              {NotifyUSBStateEvent::className(), ContinueHelloEvent::className(),
               NotifyDutyCycleStateEvent::className(), ContinueTransmitEvent::className()}) {
