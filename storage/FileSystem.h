@@ -5,6 +5,23 @@
 #include <string>
 #include <vector>
 
+// What a path is, as seen by this user, found without changing anything.
+struct FileState {
+    bool exists = false;
+    bool folder = false;
+    // A file this user may open for writing, or a folder this user may
+    // create files in.
+    bool writable = false;
+};
+
+// Who may do what in the data folder, as SDDL: the system and
+// administrators everything, every local user modify rights, inherited by
+// the files and folders created in it. The run-time file is replaced by a
+// new one at every write, so the rights must come from the folder: one
+// user's agent writes the file that the next user's agent replaces.
+inline constexpr const char* dataFolderSecurity =
+    "D:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)";
+
 // The few file operations the agent's state needs. Each either completes or
 // reports failure; a failure's details are logged by the adapter.
 class FileSystem {
@@ -19,8 +36,11 @@ class FileSystem {
     virtual bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes) = 0;
     // Puts `from` in the place of `to` in one step, replacing it.
     virtual bool replaceFile(const std::string& from, const std::string& to) = 0;
-    // True when the folder exists afterwards.
+    // True when the folder exists afterwards. A folder it creates gets the
+    // data folder's rights (dataFolderSecurity): it is only ever used for
+    // the data folder shared by all users' agents.
     virtual bool createFolder(const std::string& path) = 0;
+    virtual FileState probe(const std::string& path) = 0;
 };
 
 // Replaces the file's contents so that a crash or power loss at any moment

@@ -27,6 +27,14 @@ std::string bounded(const std::string& text, std::size_t width) {
 
 }  // namespace
 
+std::string configurationFilePath(const SystemPaths& paths) {
+    return folderOf(paths.programPath()) + "quorvel.ini";
+}
+
+std::string runTimeFilePath(const SystemPaths& paths) {
+    return appendPath(paths.commonAppDataFolder(), "quorvel\\quorvel.dat");
+}
+
 FilesystemResource::FilesystemResource(const SystemPaths& paths, const SystemLanguage& language,
                                        FileSystem& files)
     : paths_(paths),
@@ -52,7 +60,7 @@ int FilesystemResource::start() {
 int FilesystemResource::init() {
     try {
         log("reading init data: ...");
-        const std::string configurationPath = folderOf(paths_.programPath()) + "quorvel.ini";
+        const std::string configurationPath = configurationFilePath(paths_);
         log("configuration file path: ", configurationPath);
 
         auto configuration = std::make_unique<InitialConfiguration>();
@@ -71,7 +79,7 @@ int FilesystemResource::init() {
         }
         configuration_ = std::move(configuration);
 
-        runTimeFilePath_ = appendPath(paths_.commonAppDataFolder(), "quorvel\\quorvel.dat");
+        runTimeFilePath_ = runTimeFilePath(paths_);
         log("run time file path: ", runTimeFilePath_);
         // A fresh machine has no folder of ours yet; without it nothing would
         // ever be kept across restarts.

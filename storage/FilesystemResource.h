@@ -17,6 +17,11 @@ class FileSystem;
 class SystemLanguage;
 class SystemPaths;
 
+// Where the agent keeps its files: quorvel.ini beside the program and the
+// run-time data in the all-users application-data folder.
+std::string configurationFilePath(const SystemPaths& paths);
+std::string runTimeFilePath(const SystemPaths& paths);
+
 // Owns everything the agent keeps on disk: the initial configuration beside
 // the program and the run-time data in the all-users application-data
 // folder. Every change of the run-time data is written at once; changes that

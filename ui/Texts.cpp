@@ -58,6 +58,10 @@ void insertIfAbsent(std::string name, std::string value) {
 
 }  // namespace
 
+std::string Texts::filePath(const std::string& configurationPath, const SystemLanguage& language) {
+    return languageFolder(configurationPath) + languageCode(language.englishName()) + ".txt";
+}
+
 void Texts::init(const std::string& configurationPath, const SystemLanguage& language) {
     const std::string code = languageCode(language.englishName());
     log("Texts::init:");

@@ -21,6 +21,10 @@ class Texts {
     // file cannot be opened.
     static void init(const std::string& configurationPath, const SystemLanguage& language);
 
+    // The language file init reads for this system language.
+    static std::string filePath(const std::string& configurationPath,
+                                const SystemLanguage& language);
+
     // The text for a key; a key the file did not give gets an empty text,
     // which is kept from then on. The reference stays valid and unchanged
     // for the life of the process, so callers may hold on to it.

@@ -2,6 +2,10 @@
 
 #include <windows.h>
 
+#include <sddl.h>
+
+#include <memory>
+
 #include "core/win32/ScopedHandle.h"
 
 #include "core/Log.h"
@@ -86,10 +90,47 @@ bool Win32FileSystem::replaceFile(const std::string& from, const std::string& to
     return true;
 }
 
+bool Win32FileSystem::createDirectory(const std::string& path, SECURITY_ATTRIBUTES* security) {
+    return CreateDirectoryA(path.c_str(), security) != FALSE;
+}
+
 bool Win32FileSystem::createFolder(const std::string& path) {
-    if (CreateDirectoryA(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(dataFolderSecurity, SDDL_REVISION_1,
+                                                              &descriptor, nullptr)) {
+        logFailure("ConvertStringSecurityDescriptorToSecurityDescriptorA", path);
+        return false;
+    }
+    // One owner for the descriptor, released on every path.
+    const std::unique_ptr<void, decltype(&LocalFree)> owner(descriptor, &LocalFree);
+    SECURITY_ATTRIBUTES security{};
+    security.nLength = sizeof(security);
+    security.lpSecurityDescriptor = descriptor;
+    security.bInheritHandle = FALSE;
+    if (createDirectory(path, &security) || GetLastError() == ERROR_ALREADY_EXISTS) {
         return true;
     }
     logFailure("CreateDirectoryA", path);
     return false;
+}
+
+FileState Win32FileSystem::probe(const std::string& path) {
+    FileState state;
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return state;
+    }
+    state.exists = true;
+    state.folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    // Opening for writing changes nothing as long as nothing is written;
+    // a folder is opened for adding files, which needs backup semantics.
+    const HANDLE handle =
+        CreateFileA(path.c_str(), state.folder ? FILE_ADD_FILE : GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    state.folder ? FILE_FLAG_BACKUP_SEMANTICS : FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        state.writable = true;
+        CloseHandle(handle);
+    }
+    return state;
 }

@@ -2,12 +2,20 @@
 
 #include "storage/FileSystem.h"
 
+#include <windows.h>
+
 // Plain Win32 file calls; paths are in the system's 8-bit code page.
-class Win32FileSystem final : public FileSystem {
+class Win32FileSystem : public FileSystem {
   public:
     bool readFile(const std::string& path, std::size_t maxBytes,
                   std::vector<uint8_t>& bytes) override;
     bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes) override;
     bool replaceFile(const std::string& from, const std::string& to) override;
     bool createFolder(const std::string& path) override;
+    FileState probe(const std::string& path) override;
+
+  protected:
+    // The system call that creates a folder with the given security; a
+    // test can watch what is handed to it.
+    virtual bool createDirectory(const std::string& path, SECURITY_ATTRIBUTES* security);
 };

@@ -56,3 +56,15 @@ bool FakeFileSystem::createFolder(const std::string& path) {
     folders.insert(path);
     return true;
 }
+
+FileState FakeFileSystem::probe(const std::string& path) {
+    FileState state;
+    if (files.count(path) > 0) {
+        state.exists = true;
+    } else if (folders.count(path) > 0 || folders.count(path + "\\") > 0) {
+        state.exists = true;
+        state.folder = true;
+    }
+    state.writable = state.exists && !refuseWrites;
+    return state;
+}

@@ -24,6 +24,7 @@ class FakeFileSystem final : public FileSystem {
     bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes) override;
     bool replaceFile(const std::string& from, const std::string& to) override;
     bool createFolder(const std::string& path) override;
+    FileState probe(const std::string& path) override;
 
     std::map<std::string, std::vector<uint8_t>> files;
     std::set<std::string> folders;

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -68,6 +70,51 @@ TEST_F(Win32FileSystemTest, FoldersAreCreatedOnceAndAMissingParentFails) {
     EXPECT_NE(GetFileAttributesA(quorvel.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
     EXPECT_FALSE(files.createFolder(folder.file("a\\b\\c")));
     EXPECT_EQ(window.logLines().size(), 1u);
+}
+
+// Wine keeps no access list on folders (reading one back gives one made
+// from the Unix mode), so what is checked is the descriptor handed to the
+// folder's creation.
+class WatchedFileSystem final : public Win32FileSystem {
+  public:
+    std::vector<std::string> handedOver;
+
+  protected:
+    bool createDirectory(const std::string& path, SECURITY_ATTRIBUTES* security) override {
+        LPSTR text = nullptr;
+        if (security != nullptr && security->lpSecurityDescriptor != nullptr &&
+            ConvertSecurityDescriptorToStringSecurityDescriptorA(
+                security->lpSecurityDescriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
+                nullptr)) {
+            handedOver.emplace_back(text);
+            LocalFree(text);
+        } else {
+            handedOver.emplace_back("none");
+        }
+        return Win32FileSystem::createDirectory(path, security);
+    }
+};
+
+TEST_F(Win32FileSystemTest, TheDataFolderLetsEveryLocalUserChangeWhatIsInIt) {
+    WatchedFileSystem watched;
+    const std::string quorvel = folder.file("quorvel");
+    ASSERT_TRUE(watched.createFolder(quorvel));
+    ASSERT_EQ(watched.handedOver.size(), 1u);
+    // Modify rights (0x1301bf) for the local users' group, inherited by
+    // files (OI) and folders (CI); full rights for system and administrators.
+    EXPECT_EQ(watched.handedOver[0], "D:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)");
+    EXPECT_EQ(watched.handedOver[0], dataFolderSecurity);
+
+    const FileState created = watched.probe(quorvel);
+    EXPECT_TRUE(created.exists && created.folder && created.writable);
+    const FileState absent = watched.probe(folder.file("absent"));
+    EXPECT_FALSE(absent.exists || absent.writable);
+    ASSERT_TRUE(watched.writeFile(folder.file("quorvel\\quorvel.dat"), record()));
+    const FileState file = watched.probe(folder.file("quorvel\\quorvel.dat"));
+    EXPECT_TRUE(file.exists && file.writable);
+    EXPECT_FALSE(file.folder);
+    // (Whether a read-only file shows as not writable cannot be seen here:
+    // the tests run as root, whom Wine's files never refuse.)
 }
 
 TEST_F(Win32FileSystemTest, AtomicWriteReplacesTheFileAndLeavesNoTemporaryBehind) {
