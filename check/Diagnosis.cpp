@@ -1,0 +1,307 @@
+#include "check/Diagnosis.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "check/NetworkProbe.h"
+#include "core/Clock.h"
+#include "core/InitialConfiguration.h"
+#include "core/RetryInterval.h"
+#include "core/SystemPaths.h"
+#include "core/Text.h"
+#include "core/TextFile.h"
+#include "dongle/ReportProtocol.h"
+#include "dongle/USBResource.h"
+#include "storage/FileSystem.h"
+#include "storage/FilesystemResource.h"
+#include "storage/RunTimeData.h"
+#include "ui/Texts.h"
+
+namespace {
+
+using Verdict = Finding::Verdict;
+
+// A dongle or portal that does not answer within this is reported as such.
+constexpr int32_t fallbackUsbTimeout = 1000;
+constexpr uint32_t connectTimeout = 5000;
+
+Finding finding(Verdict verdict, const std::string& subject, const std::string& detail) {
+    return Finding{verdict, subject, detail};
+}
+
+std::string localTimeText(const TimeStamp& time) {
+    const LocalTime t = processClock().localTime(time.seconds);
+    return decimalText(t.year) + "-" + twoDigitText(t.month) + "-" + twoDigitText(t.day) + " " +
+           twoDigitText(t.hour) + ":" + twoDigitText(t.minute) + ":" + twoDigitText(t.second);
+}
+
+std::string joined(const std::vector<std::string>& parts) {
+    std::string text;
+    for (const std::string& part : parts) {
+        text += (text.empty() ? "" : ", ") + part;
+    }
+    return text;
+}
+
+// Values the agent would take but that make it fail or misbehave.
+std::vector<std::string> invalidValues(const InitialConfiguration& c) {
+    std::vector<std::string> invalid;
+    if (c.getPortalServerHost().empty()) {
+        invalid.push_back("PORTAL_SERVER_HOST is empty");
+    }
+    if (c.getPortalServerPort() < 1 || c.getPortalServerPort() > 65535) {
+        invalid.push_back("PORTAL_SERVER_PORT " + decimalText(c.getPortalServerPort()) +
+                          " is no TCP port");
+    }
+    if (c.getPortalServerUri().empty() || c.getPortalServerUri()[0] != '/') {
+        invalid.push_back("PORTAL_SERVER_URI does not start with /");
+    }
+    const std::optional<std::string> proxy = c.getProxy();
+    if (proxy) {
+        const int32_t proxyPort = readInteger(proxy->substr(proxy->rfind(':') + 1));
+        if (proxyPort < 1 || proxyPort > 65535) {
+            invalid.push_back("PROXY_SERVER_PORT " + decimalText(proxyPort) + " is no TCP port");
+        }
+    }
+    if (c.getSendFramesRepeat() < 1) {
+        invalid.push_back("SEND_FRAMES_REPEAT " + decimalText(c.getSendFramesRepeat()) +
+                          " sends no frame");
+    }
+    if (c.getMaxDutyCycleUtilisation() < 0 || c.getMaxDutyCycleUtilisation() > 100) {
+        invalid.push_back("MAX_DUTYCYCLE_UTILISATION " +
+                          decimalText(c.getMaxDutyCycleUtilisation()) + " is no percentage");
+    }
+    if (c.getUsbWaitTimeout() <= 0) {
+        invalid.push_back("USB_WAIT_TIMEOUT " + decimalText(c.getUsbWaitTimeout()) +
+                          " waits for no answer");
+    }
+    return invalid;
+}
+
+// Retry intervals the agent replaces with a safer one.
+std::vector<std::string> replacedIntervals(const InitialConfiguration& c) {
+    const std::pair<RetryInterval, int32_t> intervals[] = {
+        {RetryInterval::HelloOnError, c.getCyclicHelloIntervalOnError()},
+        {RetryInterval::UsbOnError, c.getCyclicUsbIntervalOnError()},
+        {RetryInterval::HelloOnDutyCycle, c.getCyclicHelloIntervalOnDutyCycle()},
+    };
+    std::vector<std::string> replaced;
+    for (const auto& [which, configured] : intervals) {
+        if (usableRetryInterval(configured) != configured) {
+            replaced.push_back(std::string(retryIntervalKey(which)) + " " +
+                               decimalText(configured) + " is taken as " +
+                               decimalText(usableRetryInterval(configured)) + " ms");
+        }
+    }
+    return replaced;
+}
+
+}  // namespace
+
+Diagnosis::Diagnosis(const SystemPaths& paths, const SystemLanguage& language, FileSystem& files,
+                     HidPort& hid, NetworkProbe& network)
+    : paths_(paths), language_(language), files_(files), hid_(hid), network_(network) {}
+
+std::vector<Finding> Diagnosis::run() {
+    std::vector<Finding> findings;
+    InitialConfiguration configuration;
+    const bool configured = checkConfiguration(configuration, findings);
+    checkLanguage(findings);
+    checkDataFolder(findings);
+    checkRunTimeFile(findings);
+    if (configured) {
+        checkDongle(configuration, findings);
+        checkPortal(configuration, findings);
+    }
+    return findings;
+}
+
+bool Diagnosis::checkConfiguration(InitialConfiguration& configuration,
+                                   std::vector<Finding>& findings) {
+    const std::string path = configurationFilePath(paths_);
+    configuration.setFilePath(path);
+    try {
+        if (!configuration.exists()) {
+            throw FatalError("not found");
+        }
+        configuration.read();
+    } catch (const std::exception& error) {
+        findings.push_back(finding(Verdict::Failed, "configuration",
+                                   path + ": " + error.what() + "; the agent stops at start"));
+        return false;
+    }
+    const std::vector<std::string> missing = configuration.missingKeys();
+    const std::vector<std::string> invalid = invalidValues(configuration);
+    if (!missing.empty()) {
+        findings.push_back(
+            finding(Verdict::Failed, "configuration", path + ": missing " + joined(missing)));
+    }
+    if (!invalid.empty()) {
+        findings.push_back(
+            finding(Verdict::Failed, "configuration", path + ": " + joined(invalid)));
+    }
+    const std::vector<std::string> replaced = replacedIntervals(configuration);
+    if (!replaced.empty()) {
+        findings.push_back(
+            finding(Verdict::Warning, "configuration", path + ": " + joined(replaced)));
+    }
+    if (missing.empty() && invalid.empty() && replaced.empty()) {
+        findings.push_back(finding(Verdict::Ok, "configuration", path + ": every key set"));
+    }
+    return true;
+}
+
+void Diagnosis::checkLanguage(std::vector<Finding>& findings) {
+    const std::string path = Texts::filePath(configurationFilePath(paths_), language_);
+    const std::string detail = path + " (system language " + language_.englishName() + ")";
+    // Opened the way the agent's texts are read.
+    const bool readable = canOpenForReading(path);
+    if (readable) {
+        findings.push_back(finding(Verdict::Ok, "language", detail));
+    } else {
+        findings.push_back(
+            finding(Verdict::Failed, "language", detail + " not found; the agent stops at start"));
+    }
+}
+
+void Diagnosis::checkDataFolder(std::vector<Finding>& findings) {
+    const std::string folder = folderOf(runTimeFilePath(paths_));
+    const FileState state = files_.probe(folder);
+    if (!state.exists) {
+        findings.push_back(finding(Verdict::Warning, "data folder",
+                                   folder + " not there yet; the agent creates it at start"));
+    } else if (!state.folder || !state.writable) {
+        findings.push_back(
+            finding(Verdict::Failed, "data folder", folder + " cannot take files from this user"));
+    } else {
+        findings.push_back(finding(Verdict::Ok, "data folder", folder + " writable"));
+    }
+}
+
+void Diagnosis::checkRunTimeFile(std::vector<Finding>& findings) {
+    const std::string path = runTimeFilePath(paths_);
+    const FileState state = files_.probe(path);
+    if (!state.exists) {
+        findings.push_back(finding(Verdict::Warning, "run-time file",
+                                   path + " not there yet; the agent creates it at start"));
+        return;
+    }
+    std::vector<uint8_t> bytes;
+    // One byte more than the record tells a longer file from an exact one.
+    if (!files_.readFile(path, RunTimeData::fileSize + 1, bytes)) {
+        findings.push_back(finding(Verdict::Failed, "run-time file", path + " cannot be read"));
+        return;
+    }
+    if (!state.writable) {
+        findings.push_back(
+            finding(Verdict::Failed, "run-time file", path + " cannot be written by this user"));
+        return;
+    }
+    const RunTimeData data = decodeRunTimeData(bytes);
+    const std::size_t frames = framesOf(data.frames).size();
+    const std::string detail =
+        path + ": " + decimalText(static_cast<int64_t>(bytes.size())) + " bytes, writable; " +
+        "next hello " + localTimeText(data.nextHelloTime) + " (reason " +
+        decimalText(data.helloReason) + "), next transmission " +
+        localTimeText(data.nextTransmitTime) + ", " + decimalText(static_cast<int64_t>(frames)) +
+        " frame" + (frames == 1 ? "" : "s") + " pending";
+    if (bytes.size() != RunTimeData::fileSize) {
+        findings.push_back(finding(
+            Verdict::Warning, "run-time file",
+            detail + "; expected " + decimalText(static_cast<int64_t>(RunTimeData::fileSize)) +
+                " bytes, the agent writes a whole record at its next change"));
+    } else {
+        findings.push_back(finding(Verdict::Ok, "run-time file", detail));
+    }
+}
+
+void Diagnosis::checkDongle(const InitialConfiguration& configuration,
+                            std::vector<Finding>& findings) {
+    const int32_t timeout = configuration.getUsbWaitTimeout() > 0
+                                ? configuration.getUsbWaitTimeout()
+                                : fallbackUsbTimeout;
+    // A transfer that fails here is a dongle that is not usable.
+    USBResource usb(hid_, [] { return false; });
+    if (!usb.openDevice()) {
+        findings.push_back(finding(Verdict::Failed, "dongle",
+                                   "not found (USB vendor 5E91, product 2D4A); plug it in"));
+        return;
+    }
+    std::string serialNumber;
+    std::string firmwareVersion;
+    std::string radioAddress;
+    if (usb.getDeviceInfos(serialNumber, firmwareVersion, radioAddress, timeout) != 0) {
+        findings.push_back(
+            finding(Verdict::Failed, "dongle", "found, but it does not answer with its identity"));
+        return;
+    }
+    const std::string identity = "serial number " + serialNumber + ", radio address " +
+                                 radioAddress + ", firmware " + firmwareVersion;
+    int utilisation = 0;
+    try {
+        utilisation = usb.getDutyCycleUtilisation(timeout);
+    } catch (const std::exception&) {
+        findings.push_back(finding(Verdict::Failed, "dongle",
+                                   identity + "; it does not answer the duty-cycle query"));
+        return;
+    }
+    const std::string duty = "duty cycle " + decimalText(utilisation) + "% of " +
+                             decimalText(configuration.getMaxDutyCycleUtilisation()) + "% allowed";
+    if (utilisation > configuration.getMaxDutyCycleUtilisation()) {
+        findings.push_back(finding(Verdict::Warning, "dongle",
+                                   identity + "; " + duty + ": frames are dropped until it falls"));
+    } else {
+        findings.push_back(finding(Verdict::Ok, "dongle", identity + "; " + duty));
+    }
+}
+
+void Diagnosis::checkPortal(const InitialConfiguration& configuration,
+                            std::vector<Finding>& findings) {
+    std::string host = configuration.getPortalServerHost();
+    int32_t port = configuration.getPortalServerPort();
+    std::string route = "directly";
+    if (const std::optional<std::string> proxy = configuration.getProxy()) {
+        const std::size_t colon = proxy->rfind(':');
+        host = proxy->substr(0, colon);
+        port = readInteger(proxy->substr(colon + 1));
+        route = "through the proxy " + *proxy;
+    }
+    if (host.empty() || port < 1 || port > 65535) {
+        findings.push_back(finding(Verdict::Failed, "portal", "no address to try"));
+        return;
+    }
+    const ProbeOutcome resolved = network_.resolve(host);
+    if (!resolved.ok) {
+        findings.push_back(
+            finding(Verdict::Failed, "portal", "cannot resolve " + host + ": " + resolved.detail));
+        return;
+    }
+    const std::string target = host + ":" + decimalText(port);
+    const ProbeOutcome connected =
+        network_.connect(host, static_cast<uint16_t>(port), connectTimeout);
+    if (!connected.ok) {
+        findings.push_back(
+            finding(Verdict::Failed, "portal",
+                    "no TCP connection to " + target + " " + route + ": " + connected.detail));
+        return;
+    }
+    findings.push_back(finding(Verdict::Ok, "portal",
+                               host + " is " + resolved.detail + "; TCP connection to " + target +
+                                   " opened " + route + " (no hello sent)"));
+}
+
+std::string formatFinding(const Finding& finding) {
+    const char* verdict = finding.verdict == Finding::Verdict::Ok        ? "ok    "
+                          : finding.verdict == Finding::Verdict::Warning ? "warn  "
+                                                                         : "FAIL  ";
+    std::string subject = finding.subject;
+    subject.resize(std::max<std::size_t>(subject.size(), 15), ' ');
+    return verdict + subject + finding.detail;
+}
+
+int exitCodeFor(const std::vector<Finding>& findings) {
+    return std::any_of(findings.begin(), findings.end(),
+                       [](const Finding& f) { return f.verdict == Finding::Verdict::Failed; })
+               ? 1
+               : 0;
+}

@@ -1,0 +1,153 @@
+// The diagnostics command's checks against the same fakes the agent's tests
+// use: what it reports for a usable machine and for each kind of trouble.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "check/Diagnosis.h"
+#include "check/NetworkProbe.h"
+#include "dongle/ReportProtocol.h"
+#include "storage/RunTimeData.h"
+#include "tests/unit/support/WiredAgent.h"
+
+namespace {
+
+class FakeNetwork final : public NetworkProbe {
+  public:
+    ProbeOutcome resolve(const std::string& host) override {
+        resolved.push_back(host);
+        return resolves ? ProbeOutcome{true, "192.0.2.7"} : ProbeOutcome{false, "WSA error 11001"};
+    }
+    ProbeOutcome connect(const std::string& host, uint16_t port, uint32_t) override {
+        connected.push_back(host + ":" + std::to_string(port));
+        return connects ? ProbeOutcome{true, "192.0.2.7"} : ProbeOutcome{false, "WSA error 10061"};
+    }
+    bool resolves = true;
+    bool connects = true;
+    std::vector<std::string> resolved;
+    std::vector<std::string> connected;
+};
+
+class DiagnosisTest : public ::testing::Test {
+  protected:
+    DiagnosisTest() {
+        // The data folder and a record with two frames, as a running agent
+        // leaves them.
+        RunTimeData data;
+        data.frames = "S1122334455,S2233445566,";
+        data.helloReason = 3;
+        data.nextHelloTime = timeStampIn(60000);
+        agent.storeRunTimeData(data);
+        agent.folder.write("resources/en.txt", "SYS_EXIT=Exit\r\n");
+    }
+
+    std::vector<Finding> diagnose(const std::string& ini = WiredAgent::configuration()) {
+        agent.folder.write("quorvel.ini", ini);
+        Diagnosis diagnosis(agent.paths, agent.language, agent.files, agent.hid, network);
+        return diagnosis.run();
+    }
+    static std::string lineFor(const std::vector<Finding>& findings, const std::string& subject) {
+        for (const Finding& f : findings) {
+            if (f.subject == subject) {
+                return formatFinding(f);
+            }
+        }
+        return "";
+    }
+
+    WiredAgent agent;
+    FakeNetwork network;
+};
+
+TEST_F(DiagnosisTest, AUsableMachineGivesOneOkLinePerPartAndExitCodeZero) {
+    const std::vector<Finding> findings = diagnose();
+
+    ASSERT_EQ(findings.size(), 6u);
+    for (const Finding& f : findings) {
+        EXPECT_EQ(f.verdict, Finding::Verdict::Ok) << formatFinding(f);
+    }
+    EXPECT_EQ(exitCodeFor(findings), 0);
+    EXPECT_NE(lineFor(findings, "configuration").find("every key set"), std::string::npos);
+    EXPECT_NE(lineFor(findings, "language").find("en.txt (system language English)"),
+              std::string::npos);
+    EXPECT_NE(lineFor(findings, "run-time file").find("10304 bytes, writable"), std::string::npos);
+    EXPECT_NE(lineFor(findings, "run-time file").find("2 frames pending"), std::string::npos);
+    EXPECT_EQ(lineFor(findings, "dongle"),
+              "ok    dongle         serial number QV12345678, radio address 0aff, firmware 258; "
+              "duty cycle 0% of 40% allowed");
+    EXPECT_EQ(network.connected, std::vector<std::string>{"portal.example:8080"});
+    // Nothing was written: the record is still the one stored above.
+    EXPECT_EQ(agent.files.writeCalls, 0);
+}
+
+TEST_F(DiagnosisTest, EachThingThatWouldStopTheAgentIsNamedAndFails) {
+    std::string ini = WiredAgent::configuration();
+    ini.replace(ini.find("PARTNER=acme\r\n"), 14, "");
+    ini.replace(ini.find("PORTAL_SERVER_PORT=8080"), 23, "PORTAL_SERVER_PORT=80800");
+    agent.dongle.unplug();
+    network.connects = false;
+    const std::vector<Finding> findings = diagnose(ini);
+
+    EXPECT_EQ(exitCodeFor(findings), 1);
+    const std::string all = [&] {
+        std::string text;
+        for (const Finding& f : findings) {
+            text += formatFinding(f) + "\n";
+        }
+        return text;
+    }();
+    EXPECT_NE(all.find("FAIL  configuration"), std::string::npos) << all;
+    EXPECT_NE(all.find("missing PARTNER"), std::string::npos) << all;
+    EXPECT_NE(all.find("PORTAL_SERVER_PORT 80800 is no TCP port"), std::string::npos) << all;
+    EXPECT_NE(all.find("FAIL  dongle         not found"), std::string::npos) << all;
+    // With a port that is no port there is nothing to connect to.
+    EXPECT_NE(all.find("FAIL  portal         no address to try"), std::string::npos) << all;
+}
+
+TEST_F(DiagnosisTest, ThePortalIsTriedThroughTheProxyAndARefusalIsNamed) {
+    network.connects = false;
+    const std::vector<Finding> findings =
+        diagnose(WiredAgent::configuration() +
+                 "PROXY_SERVER_HOST=proxy.example\r\nPROXY_SERVER_PORT=3128\r\n");
+    EXPECT_EQ(network.connected, std::vector<std::string>{"proxy.example:3128"});
+    EXPECT_EQ(lineFor(findings, "portal"),
+              "FAIL  portal         no TCP connection to proxy.example:3128 through the proxy "
+              "proxy.example:3128: WSA error 10061");
+    EXPECT_EQ(exitCodeFor(findings), 1);
+}
+
+TEST_F(DiagnosisTest, WhatTheAgentCreatesOrReplacesItselfIsOnlyAWarning) {
+    agent.files.files.clear();
+    agent.files.folders.clear();
+    std::string ini = WiredAgent::configuration();
+    ini.replace(ini.find("CYCLIC_USB_INTERVAL_ON_ERROR=20000"), 34,
+                "CYCLIC_USB_INTERVAL_ON_ERROR=0");
+    agent.dongle.setBaseUtilisation(55);
+    agent.dongle.setAirtimePerByte(0);
+    const std::vector<Finding> findings = diagnose(ini);
+
+    EXPECT_EQ(exitCodeFor(findings), 0);
+    EXPECT_EQ(lineFor(findings, "data folder").substr(0, 6), "warn  ");
+    EXPECT_EQ(lineFor(findings, "run-time file").substr(0, 6), "warn  ");
+    EXPECT_NE(lineFor(findings, "configuration")
+                  .find("CYCLIC_USB_INTERVAL_ON_ERROR 0 is taken as 60000 ms"),
+              std::string::npos);
+    EXPECT_NE(lineFor(findings, "dongle").find("duty cycle 55% of 40% allowed"), std::string::npos);
+    EXPECT_EQ(lineFor(findings, "dongle").substr(0, 6), "warn  ");
+}
+
+TEST_F(DiagnosisTest, AMissingConfigurationOrLanguageFileFails) {
+    std::filesystem::remove(agent.folder.path() / "resources" / "en.txt");
+    Diagnosis diagnosis(agent.paths, agent.language, agent.files, agent.hid, network);
+    const std::vector<Finding> findings = diagnosis.run();  // no quorvel.ini written
+    EXPECT_EQ(exitCodeFor(findings), 1);
+    EXPECT_NE(lineFor(findings, "configuration").find("not found; the agent stops at start"),
+              std::string::npos);
+    EXPECT_EQ(lineFor(findings, "language").substr(0, 6), "FAIL  ");
+    // Without a configuration there is no dongle timeout or portal to try.
+    EXPECT_EQ(lineFor(findings, "portal"), "");
+}
+
+}  // namespace
