@@ -9,6 +9,7 @@
 
 #include "core/Log.h"
 #include "dongle/ReportProtocol.h"
+#include "portal/HttpTransport.h"
 #include "storage/FilesystemResource.h"
 #include "tests/unit/support/WiredAgent.h"
 #include "timer/TimerResource.h"
@@ -102,8 +103,13 @@ TEST_F(CyclesTest, WithoutADongleThePortalIsNotCalledAndTheHelloIsRetriedLater) 
 
 TEST_F(CyclesTest, AnUnreachablePortalIsShownAndCalledAgainAfterTheErrorInterval) {
     agent.portal.outcome.failedStep = HttpStep::send;
+    agent.portal.outcome.systemError = internetCannotConnect;
     agent.start();
     ASSERT_TRUE(agent.expireHello());
+
+    EXPECT_TRUE(
+        logged("Exception! http connection error: The attempt to connect to the server "
+               "failed."));
 
     EXPECT_FALSE(displayStatus().internetState);
     EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 30000);
@@ -325,6 +331,30 @@ TEST_F(CyclesTest, ATransmissionThatFailsUnexpectedlyKeepsTheFramesAndTriesAgain
         logged("[CyclicTransmitActivity::execute] stopped by an error: device list changed"));
     EXPECT_EQ(agent.stored().frames, "S1122334455,");
     EXPECT_EQ(agent.lastDelay(transmit), 20000);
+}
+
+// The record keeps at most 10,239 characters of frames; whole frames only,
+// and the rest of the record (the counter after the field) intact.
+TEST_F(CyclesTest, FramesBeyondTheRecordsFieldAreLeftOutWhole) {
+    const std::string frame = "S" + std::string(62, 'A');  // 63 characters and a comma
+    std::string answer;
+    for (int i = 0; i < 200; ++i) {
+        answer += frame + "\r\n";
+    }
+    agent.portal.chunks = {answer + "I60000"};
+    RunTimeData earlier;
+    earlier.transmitCounter = 41;
+    earlier.serialNumber = "QV12345678";
+    agent.storeRunTimeData(earlier);
+    agent.start();
+    ASSERT_TRUE(agent.expireHello());
+
+    const std::string stored = agent.stored().frames;
+    EXPECT_EQ(stored.size(), 159u * 64u);  // 10,176; one more would pass 10,239
+    EXPECT_EQ(stored.substr(stored.size() - 65), "," + frame + ",");
+    EXPECT_TRUE(logged("frames do not fit the run time data, left out: 41"));
+    EXPECT_EQ(agent.stored().transmitCounter, 41);
+    EXPECT_EQ(agent.files.files.at(wiredAgentDataFile).size(), 10304u);
 }
 
 // ---- the browser and Open Portal ---------------------------------------------

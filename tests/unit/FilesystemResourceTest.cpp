@@ -283,4 +283,43 @@ TEST_F(FilesystemResourceTest, AWriteKilledAtAnyPointLeavesTheLastCompleteRecord
     EXPECT_GT(sawNew, 0);
 }
 
+// A disk that fills up part-way, or a flush that fails, leaves a torn
+// temporary file; it must never take the good record's place.
+TEST_F(FilesystemResourceTest, AWriteThatFailsPartWayKeepsTheRecordAndALaterWriteSucceeds) {
+    const std::string temporary = temporaryPathFor(dataFile);
+    for (const bool atFlush : {false, true}) {
+        for (const long after : {0L, 1L, 5000L, 10303L}) {
+            if (atFlush && after != 0) {
+                continue;
+            }
+            SCOPED_TRACE(atFlush ? "at the flush" : "after " + std::to_string(after) + " bytes");
+            window.commands.clear();
+            setLoggingEnabled(true);
+            auto resource = startAgent();
+            resource->setFrames({"S0102030405"});
+            const std::vector<uint8_t> good = files.files.at(dataFile);
+
+            files.failFlush = atFlush;
+            files.failWriteAfterBytes = atFlush ? -1 : after;
+            resource->clearFrames();
+            EXPECT_EQ(files.files.at(dataFile), good);
+            EXPECT_TRUE(
+                logged("fatal error in [FilesystemResource::writeRunTimeData]! can't "
+                       "write RunTimeData in file system"));
+            EXPECT_FALSE(writeFileAtomically(files, dataFile, std::vector<uint8_t>(10304, 9)));
+            EXPECT_EQ(files.files.at(dataFile), good);
+
+            // The torn temporary file is still there, as after a crash; the
+            // next good write goes over it.
+            ASSERT_EQ(files.files.count(temporary), 1u);
+            files.failFlush = false;
+            files.failWriteAfterBytes = -1;
+            resource->clearFrames();
+            EXPECT_EQ(stored().frames, "");
+            EXPECT_EQ(files.files.count(temporary), 0u);
+            files.files.clear();
+        }
+    }
+}
+
 }  // namespace

@@ -80,4 +80,33 @@ TEST(LogTextTest, ALineLargerThanTheCapKeepsItsBeginning) {
     EXPECT_EQ(text.text(), "Logger:\r\n" + std::string(11, 'x'));
 }
 
+// Around the cap (one under, exactly, one over) for many small caps: the
+// text stays within the cap, never carries a zero byte, starts with the
+// header and ends with the newest line whole whenever that line fits.
+TEST(LogTextTest, AtEveryCapAndLineLengthTheTextStaysWholeAndWithin) {
+    const std::string header = "Logger:";
+    for (std::size_t cap = header.size() + 2; cap <= 48; ++cap) {
+        for (std::size_t length = 1; length <= cap; ++length) {
+            for (const char* before : {"", "a", "older line", "two\r\nlines"}) {
+                LogText text(cap);
+                if (*before != '\0') {
+                    text.append(before);
+                }
+                const std::string line(length, 'x');
+                text.append(line);
+                const std::string& t = text.text();
+                SCOPED_TRACE("cap " + std::to_string(cap) + ", line " + std::to_string(length) +
+                             ", before \"" + before + "\"");
+                ASSERT_LE(t.size(), cap);
+                ASSERT_EQ(t.find('\0'), std::string::npos);
+                ASSERT_EQ(t.compare(0, header.size(), header), 0);
+                if (header.size() + 2 + length <= cap) {
+                    ASSERT_GE(t.size(), length + 2);
+                    ASSERT_EQ(t.substr(t.size() - length - 2), "\r\n" + line);
+                }
+            }
+        }
+    }
+}
+
 }  // namespace

@@ -31,11 +31,14 @@ bool FakeFileSystem::writeFile(const std::string& path, const std::vector<uint8_
     std::vector<uint8_t>& file = files[path];
     file.clear();
     for (uint8_t byte : bytes) {
+        if (failWriteAfterBytes >= 0 && static_cast<long>(file.size()) >= failWriteAfterBytes) {
+            return false;
+        }
         step();
         file.push_back(byte);
     }
     step();  // the flush
-    return true;
+    return !failFlush;
 }
 
 bool FakeFileSystem::replaceFile(const std::string& from, const std::string& to) {

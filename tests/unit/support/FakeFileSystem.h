@@ -29,6 +29,10 @@ class FakeFileSystem final : public FileSystem {
     std::map<std::string, std::vector<uint8_t>> files;
     std::set<std::string> folders;
     long crashAfterSteps = -1;  // -1: never
+    // A write that fails part-way, as a full disk does: the file keeps the
+    // bytes written so far and the call reports failure. -1: never.
+    long failWriteAfterBytes = -1;
+    bool failFlush = false;  // every byte written, then the flush fails
     bool refuseWrites = false;
     bool refuseFolders = false;
     int writeCalls = 0;
