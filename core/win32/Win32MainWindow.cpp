@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "core/SentTexts.h"
 #include "resources/resource.h"
 
 namespace {
@@ -51,6 +52,7 @@ void Win32MainWindowCommands::send(WPARAM wParam, LPARAM lParam) {
 }
 
 void Win32MainWindowCommands::appendLogLine(const std::string& line) {
+    const SentTexts::Loan loan(sentTexts(), line.c_str());
     send(ID_LOG_LINE, reinterpret_cast<LPARAM>(line.c_str()));
 }
 
@@ -67,5 +69,6 @@ void Win32MainWindowCommands::statusChanged() {
 }
 
 void Win32MainWindowCommands::fatalError(const char* text) {
+    const SentTexts::Loan loan(sentTexts(), text);
     send(reinterpret_cast<WPARAM>(text), ID_FATAL_ERROR);
 }

@@ -6,6 +6,7 @@
 
 #include "core/CycleGate.h"
 #include "core/Log.h"
+#include "core/SentTexts.h"
 #include "core/win32/Win32MainWindow.h"
 #include "resources/resource.h"
 #include "ui/DisplayStatus.h"
@@ -207,13 +208,20 @@ LRESULT handleCommand(HWND window, WPARAM wParam, LPARAM lParam) {
     }
     switch (command) {
         case WindowCommand::LogLine:
-            appendLogLine(reinterpret_cast<const char*>(lParam));
+            // Only a text this process is sending right now is read.
+            if (sentTexts().contains(reinterpret_cast<const void*>(lParam))) {
+                appendLogLine(reinterpret_cast<const char*>(lParam));
+            }
             return 0;
         case WindowCommand::ShowLogger:
             ShowWindow(window, SW_SHOW);
             return 0;
         case WindowCommand::FatalError:
-            showFatalError(window, reinterpret_cast<const char*>(wParam));
+            // Another program may not end the agent, nor make it read an
+            // address of its choosing.
+            if (sentTexts().contains(reinterpret_cast<const void*>(wParam))) {
+                showFatalError(window, reinterpret_cast<const char*>(wParam));
+            }
             return 0;
         case WindowCommand::Exit:
             DestroyWindow(window);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/SentTexts.h"
 #include "dongle/DongleDevice.h"
 #include "resources/resource.h"
 #include "ui/win32/DeviceNotice.h"
@@ -37,7 +38,9 @@ class LogViewTest : public ::testing::Test {
         PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
     }
 
+    // As the agent's own logger sends a line: lent for the send.
     void logLine(const std::string& line) {
+        const SentTexts::Loan loan(sentTexts(), line.c_str());
         SendMessageA(window, WM_COMMAND, ID_LOG_LINE, reinterpret_cast<LPARAM>(line.c_str()));
     }
     std::string viewText() const {
@@ -78,6 +81,21 @@ TEST_F(LogViewTest, LinesGoOnTheEndAndTheViewFollowsOnlyAReaderAtTheBottom) {
     logLine("followed");
     logLine("followed too");
     EXPECT_EQ(firstVisibleLine(), bottom + 2);
+}
+
+// Any program can find the window by its class and send it commands; an
+// address it puts in one must not be read, and it must not end the agent.
+TEST_F(LogViewTest, AddressesThisProcessIsNotSendingAreNeitherReadNorObeyed) {
+    logLine("lent");
+    const std::string before = viewText();
+    static const char foreign[] = "not lent by the sender";
+    SendMessageA(window, WM_COMMAND, ID_LOG_LINE, reinterpret_cast<LPARAM>(foreign));
+    SendMessageA(window, WM_COMMAND, ID_LOG_LINE, 0x12345678);
+    EXPECT_EQ(viewText(), before);
+
+    SendMessageA(window, WM_COMMAND, reinterpret_cast<WPARAM>(foreign), ID_FATAL_ERROR);
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_NE(before.find("\r\nlent"), std::string::npos);
 }
 
 // A device-interface record as the system sends it: the header, the class
