@@ -15,6 +15,9 @@ extern "C" {
 // clang-format on
 }
 
+#include <algorithm>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -24,10 +27,35 @@ extern "C" {
 
 namespace {
 
-void logFailure(const char* operation) {
-    const DWORD error = GetLastError();
+void logFailure(const char* operation, DWORD error) {
     log(std::string("[Win32HidPort] ") + operation + " failed, GetLastError=",
         static_cast<int64_t>(error));
+}
+
+void logFailure(const char* operation) {
+    logFailure(operation, GetLastError());
+}
+
+// How long a cancelled transfer may take to finish. A driver that has not
+// finished by then still owns the transfer's buffer, OVERLAPPED and event.
+constexpr DWORD cancelGrace = 1000;
+
+// Everything a started transfer lends the driver, on the heap, so that a
+// transfer that never finishes can be given up without freeing what the
+// driver may still write to.
+struct Transfer {
+    OVERLAPPED overlapped{};
+    ScopedHandle event{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    std::vector<uint8_t> buffer;
+};
+
+// Transfers given up on. Never freed: the driver may complete them at any
+// time while the process runs.
+void abandon(std::unique_ptr<Transfer> transfer) {
+    static std::mutex lock;
+    static std::vector<std::unique_ptr<Transfer>> abandoned;
+    const std::lock_guard<std::mutex> hold(lock);
+    abandoned.push_back(std::move(transfer));
 }
 
 // The device-information set of one enumeration.
@@ -86,35 +114,42 @@ class Win32HidDevice final : public HidDevice {
 
 // One overlapped transfer, whole: started, waited for at most the time-out,
 // and on a time-out cancelled and waited for again, so that no completion
-// can reach the buffer, the OVERLAPPED or the event after this returns.
+// can reach the caller's buffer after this returns. The driver works on a
+// copy; if even the cancelled transfer does not finish within its grace,
+// the copy, the OVERLAPPED and the event are left to the driver for good.
 TransferResult Win32HidDevice::transfer(bool reading, uint8_t* report, std::size_t length,
                                         uint32_t timeout) {
     const char* operation = reading ? "ReadFile" : "WriteFile";
+    auto transfer = std::make_unique<Transfer>();
     // Manual reset: GetOverlappedResult relies on the event staying
     // signalled once the transfer is done.
-    const ScopedHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    if (!event.valid()) {
+    if (!transfer->event.valid()) {
         logFailure("CreateEventA");
         return TransferResult::Failed;
     }
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = event.get();
+    transfer->overlapped.hEvent = transfer->event.get();
+    transfer->buffer.assign(report, report + length);
     const DWORD bytes = static_cast<DWORD>(length);
-    const BOOL started = reading ? ReadFile(file_.get(), report, bytes, nullptr, &overlapped)
-                                 : WriteFile(file_.get(), report, bytes, nullptr, &overlapped);
+    const BOOL started = reading ? ReadFile(file_.get(), transfer->buffer.data(), bytes, nullptr,
+                                            &transfer->overlapped)
+                                 : WriteFile(file_.get(), transfer->buffer.data(), bytes, nullptr,
+                                             &transfer->overlapped);
     // FALSE with ERROR_IO_PENDING is the normal start of an overlapped
     // transfer; any other error means nothing was started.
     if (!started && GetLastError() != ERROR_IO_PENDING) {
         logFailure(operation);
         return TransferResult::Failed;
     }
-    const DWORD waited = WaitForSingleObject(event.get(), timeout);
+    const DWORD waited = WaitForSingleObject(transfer->event.get(), timeout);
     DWORD transferred = 0;
     if (waited == WAIT_OBJECT_0) {
-        if (!GetOverlappedResult(file_.get(), &overlapped, &transferred, FALSE)) {
+        if (!GetOverlappedResult(file_.get(), &transfer->overlapped, &transferred, FALSE)) {
             // A device unplugged mid-transfer completes it with an error.
             logFailure(operation);
             return TransferResult::Failed;
+        }
+        if (reading) {
+            std::copy(transfer->buffer.begin(), transfer->buffer.end(), report);
         }
         return TransferResult::Completed;
     }
@@ -122,11 +157,20 @@ TransferResult Win32HidDevice::transfer(bool reading, uint8_t* report, std::size
         logFailure("WaitForSingleObject");
     }
     // Cancelling only asks; the transfer may still be running afterwards.
-    if (!CancelIoEx(file_.get(), &overlapped) && GetLastError() != ERROR_NOT_FOUND) {
+    if (!CancelIoEx(file_.get(), &transfer->overlapped) && GetLastError() != ERROR_NOT_FOUND) {
         logFailure("CancelIoEx");
     }
-    if (GetOverlappedResult(file_.get(), &overlapped, &transferred, TRUE)) {
+    if (WaitForSingleObject(transfer->event.get(), cancelGrace) != WAIT_OBJECT_0) {
+        log("[Win32HidPort] a cancelled transfer did not finish; its buffer stays with the "
+            "driver");
+        abandon(std::move(transfer));
+        return TransferResult::Failed;
+    }
+    if (GetOverlappedResult(file_.get(), &transfer->overlapped, &transferred, FALSE)) {
         // It finished just before the cancel took hold: the report is here.
+        if (reading) {
+            std::copy(transfer->buffer.begin(), transfer->buffer.end(), report);
+        }
         return TransferResult::Completed;
     }
     return waited == WAIT_TIMEOUT ? TransferResult::TimedOut : TransferResult::Failed;
@@ -157,22 +201,32 @@ void Win32HidPort::registerForNotices(const GUID& hidGuid) {
     if (window == nullptr) {
         return;
     }
-    const std::lock_guard<std::mutex> hold(notificationLock_);
-    if (notification_ && notification_->window == window) {
-        return;  // one registration serves every later discovery
+    // A log line is a synchronous send to the GUI thread, which may be
+    // waiting for this lock: nothing is logged while it is held, and the
+    // earlier registration, whose release may log, goes after it.
+    std::unique_ptr<Notification> previous;
+    DWORD failure = ERROR_SUCCESS;
+    {
+        const std::lock_guard<std::mutex> hold(notificationLock_);
+        if (notification_ && notification_->window == window) {
+            return;  // one registration serves every later discovery
+        }
+        DEV_BROADCAST_DEVICEINTERFACE_A filter{};
+        filter.dbcc_size = sizeof filter;
+        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+        filter.dbcc_classguid = hidGuid;
+        const HDEVNOTIFY registration =
+            RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+        if (registration == nullptr) {
+            failure = GetLastError();
+        } else {
+            previous = std::move(notification_);
+            notification_ = std::make_unique<Notification>(window, registration);
+        }
     }
-    DEV_BROADCAST_DEVICEINTERFACE_A filter{};
-    filter.dbcc_size = sizeof filter;
-    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    filter.dbcc_classguid = hidGuid;
-    const HDEVNOTIFY registration =
-        RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
-    if (registration == nullptr) {
-        logFailure("RegisterDeviceNotificationA");
-        return;
+    if (failure != ERROR_SUCCESS) {
+        logFailure("RegisterDeviceNotificationA", failure);
     }
-    // Releases the registration for an earlier window, if there was one.
-    notification_ = std::make_unique<Notification>(window, registration);
 }
 
 Win32HidPort::~Win32HidPort() = default;
