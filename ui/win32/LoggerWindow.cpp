@@ -284,17 +284,23 @@ LRESULT CALLBACK loggerWindowProcedure(HWND window, UINT message, WPARAM wParam,
 }  // namespace
 
 bool registerLoggerWindowClass(HINSTANCE instance) {
-    WNDCLASSA windowClass{};
+    WNDCLASSEXA windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
     windowClass.lpfnWndProc = loggerWindowProcedure;
     windowClass.hInstance = instance;
     windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_QUORVEL));
+    // The caption and taskbar want the small size; without it they shrink
+    // the large image.
+    windowClass.hIconSm = static_cast<HICON>(
+        LoadImageA(instance, MAKEINTRESOURCEA(IDI_QUORVEL), IMAGE_ICON,
+                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
     windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
     windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
     windowClass.lpszMenuName = MAKEINTRESOURCEA(IDR_MAIN_MENU);
     windowClass.lpszClassName = loggerWindowClassName;
-    if (RegisterClassA(&windowClass) == 0) {
-        log("[LoggerWindow::register] RegisterClassA failed, GetLastError=",
+    if (RegisterClassExA(&windowClass) == 0) {
+        log("[LoggerWindow::register] RegisterClassExA failed, GetLastError=",
             static_cast<int64_t>(GetLastError()));
         return false;
     }
