@@ -96,6 +96,12 @@ int buildFrameReport(const std::string& frame, ReportBuffer& report, uint8_t cou
     }
     ReportBuffer telegramBuffer{};
     hexToBytes(digits, telegramBuffer.data(), telegramBuffer.size());
+    // A two-byte telegram starting 0x00 or 0x01 gives the very head of the
+    // device-information or duty-cycle request (01 03 00|01 FF): the dongle
+    // would answer that query and never broadcast the frame.
+    if (n == 2 && telegramBuffer[0] <= 0x01) {
+        return -1;
+    }
 
     report[0] = 0x01;
     report[1] = static_cast<uint8_t>(n + 1);

@@ -39,8 +39,10 @@ int hexToBytes(const std::string& text, uint8_t* bytes, std::size_t capacity);
 
 // Builds the frame report for one frame text. Returns -1, leaving `report`
 // all zero, for a frame that cannot be a report: more than maxFrameDigits
-// digits, or fewer than two telegram bytes (the report's fixed bytes 2 and 3
-// would be overwritten). Undecodable digits give an all-zero telegram.
+// digits, fewer than two telegram bytes (the report's fixed bytes 2 and 3
+// would be overwritten), or a two-byte telegram whose first byte is 0x00 or
+// 0x01 (the dongle would take its report for a request). Undecodable digits
+// give an all-zero telegram.
 int buildFrameReport(const std::string& frame, ReportBuffer& report, uint8_t counterBits,
                      uint8_t flagBits);
 

@@ -10,6 +10,7 @@
 
 #include "dongle/ReportProtocol.h"
 #include "dongle/USBResource.h"
+#include "tools/donglesim/DongleModel.h"
 
 namespace {
 
@@ -113,6 +114,32 @@ TEST(FrameReport, TooLongOrTooShortFramesAreRefusedAndLeaveTheReportZero) {
         EXPECT_EQ(buildFrameReport(frame, report, 0, 0x80), -1) << frame;
         EXPECT_EQ(report, ReportBuffer{}) << frame;
     }
+}
+
+// Found by fuzzing: a two-byte telegram with D0 0x00 or 0x01 (also one whose
+// four digits do not decode, which becomes all zero) gave 01 03 00|01 FF,
+// the head of the dongle's own requests. The simulated dongle answered it as
+// a device-information or duty-cycle query and broadcast nothing.
+TEST(FrameReport, TwoByteTelegramsThatReadAsARequestAreRefused) {
+    for (const std::string& frame : {std::string("S0012"), std::string("S01FF"),
+                                     std::string("S1\x11" "22"), std::string("S0G12")}) {
+        ReportBuffer report;
+        report.fill(0xAA);
+        EXPECT_EQ(buildFrameReport(frame, report, 0, 0x80), -1) << frame;
+        EXPECT_EQ(report, ReportBuffer{}) << frame;
+    }
+    // What those frames used to become: the dongle takes them for its queries.
+    EXPECT_EQ(DongleModel::classify(reportOf({0x01, 0x03, 0x00, 0xFF, 0x44})),
+              DongleModel::Request::DeviceInformation);
+    EXPECT_EQ(DongleModel::classify(reportOf({0x01, 0x03, 0x01, 0xFF, 0x44})),
+              DongleModel::Request::DutyCycle);
+    // From D0 0x02 on the dongle reads it as a frame, and broadcasts it.
+    ReportBuffer report{};
+    ASSERT_EQ(buildFrameReport("S0212", report, 0, 0), 0);
+    DongleModel model;
+    EXPECT_EQ(model.receive(report), DongleModel::Request::Frame);
+    ASSERT_EQ(model.broadcast().size(), 1u);
+    EXPECT_EQ(model.broadcast()[0], std::vector<uint8_t>{0x02});
 }
 
 TEST(Answers, AcknowledgementForms) {
