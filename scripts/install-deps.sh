@@ -9,6 +9,7 @@ packages=(
     g++-mingw-w64-x86-64-posix mingw-w64-tools  # the Windows cross-build
     wine wine64 xvfb                        # the Wine test tier
     tinyproxy python3                       # proxy and portal stand-ins for tests
+    clang libclang-rt-dev                   # the fuzz targets (libFuzzer, sanitizers)
 )
 
 missing=()

@@ -5,6 +5,8 @@
 #   3. native-asan         the same under AddressSanitizer and UBSan
 #   4. windows             mingw-w64 cross-build of the agent and its tools
 #   5. e2e                 the Windows build under Wine: unit tests and agent
+#   6. fuzz                clang build of the fuzz targets, each run briefly
+#                          (the long run is scripts/fuzz.sh)
 # Every tier runs even when an earlier one failed (e2e needs windows); the
 # exit code is non-zero when anything failed.
 set -uo pipefail
@@ -65,6 +67,31 @@ tier() {
         if [[ $with_tests == yes ]]; then run_ctest "$preset"; fi
 }
 
+# Each fuzz target from its seeds for a few seconds; a target counts as one
+# test. New inputs go to a scratch folder, never into the seeds.
+fuzz_tier() {
+    cmake --preset fuzz </dev/null >/dev/null &&
+        cmake --build --preset fuzz --parallel "$jobs" </dev/null || return 1
+    local t rc=0 scratch=$root/build/fuzz/short
+    for t in portal_answer configuration language_file runtime_data frame_report dongle_reports; do
+        rm -rf "${scratch:?}/$t" && mkdir -p "$scratch/$t"
+        local dict=()
+        [[ -f tests/fuzz/$t.dict ]] && dict=(-dict="tests/fuzz/$t.dict")
+        if nice -n 19 "build/fuzz/tests/fuzz/fuzz_$t" "${dict[@]}" -max_total_time=8 \
+            -runs=200000 -timeout=10 -artifact_prefix="$scratch/$t/" \
+            "$scratch/$t" "tests/fuzz/corpus/$t" >"$logs/fuzz-$t.log" 2>&1; then
+            echo "fuzz_$t: $(grep -E '^Done [0-9]+ runs' "$logs/fuzz-$t.log")"
+            tests_passed=$((tests_passed + 1))
+        else
+            echo "fuzz_$t: FAILED, see $logs/fuzz-$t.log"
+            grep -m3 -E 'ERROR|invariant broken|SUMMARY' "$logs/fuzz-$t.log"
+            tests_failed=$((tests_failed + 1))
+            rc=1
+        fi
+    done
+    return "$rc"
+}
+
 if [[ $(id -u) -eq 0 ]]; then
     step "dependencies" scripts/install-deps.sh
 else
@@ -79,6 +106,7 @@ else
     summary+=("$(printf '%-28s skipped (needs the windows build)' 'e2e: build + Wine tests')")
     failed_steps=$((failed_steps + 1))
 fi
+step "fuzz: build + short runs" fuzz_tier
 
 echo
 echo "=== summary ($((SECONDS - started)) s)"
