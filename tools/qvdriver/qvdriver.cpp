@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,10 +18,18 @@
 #include <string>
 #include <vector>
 
+#include "qvhook.h"
+
 namespace {
 
 constexpr wchar_t kLoggerClass[] = L"Quorvel Logger Window";
 constexpr wchar_t kDialogClass[] = L"#32770";
+constexpr wchar_t kMenuClass[] = L"#32768";
+constexpr wchar_t kTooltipClass[] = L"tooltips_class32";
+constexpr wchar_t kTaskbarClass[] = L"Shell_TrayWnd";
+// The agent's tray icon: its id and the callback message it asked for.
+constexpr UINT kTrayIconId = 130;
+constexpr UINT kTrayNotify = 0x800A;
 constexpr int kLogViewId = 1;
 constexpr UINT kDefaultTimeoutMs = 5000;
 constexpr DWORD kPollMs = 10;
@@ -423,6 +432,339 @@ int cmdKillAll() {
     return kOk;
 }
 
+std::string rectText(const RECT& rect) {
+    return std::to_string(rect.left) + "," + std::to_string(rect.top) + "," +
+           std::to_string(rect.right) + "," + std::to_string(rect.bottom);
+}
+
+int cmdWindowsOfClass(const std::string& cls) {
+    const std::wstring wanted = fromUtf8(cls);
+    const auto windows = topLevelWindows(wanted.c_str(), false);
+    print("count=" + std::to_string(windows.size()));
+    for (HWND hwnd : windows) {
+        RECT rect{};
+        GetWindowRect(hwnd, &rect);
+        std::wstring text;
+        readText(hwnd, text);
+        print("window hwnd=" + hex(hwnd) + " pid=" + std::to_string(ownerPid(hwnd)) +
+              " visible=" + (IsWindowVisible(hwnd) ? "1" : "0") + " rect=" + rectText(rect) +
+              " text=" + escaped(text));
+    }
+    return kOk;
+}
+
+// A tooltip counts once it is shown with a text: the control stays shown,
+// empty, when it has nothing to say.
+bool shownTooltip(std::wstring& text, HWND& found) {
+    for (HWND tip : topLevelWindows(kTooltipClass, true)) {
+        std::wstring candidate;
+        if (readText(tip, candidate) && !candidate.empty()) {
+            text = candidate;
+            found = tip;
+            return true;
+        }
+    }
+    return false;
+}
+
+int cmdWaitTooltip(DWORD timeoutMs) {
+    std::wstring text;
+    HWND tip = nullptr;
+    if (!pollUntil(timeoutMs, [&] { return shownTooltip(text, tip); })) {
+        print("error=timeout");
+        return kNotFound;
+    }
+    RECT rect{};
+    GetWindowRect(tip, &rect);
+    print("hwnd=" + hex(tip) + " pid=" + std::to_string(ownerPid(tip)));
+    print("rect=" + rectText(rect));
+    print("text=" + escaped(text));
+    return kOk;
+}
+
+int cmdWaitNoTooltip(DWORD timeoutMs) {
+    std::wstring text;
+    HWND tip = nullptr;
+    if (!pollUntil(timeoutMs, [&] { return !shownTooltip(text, tip); })) {
+        print("error=timeout");
+        print("text=" + escaped(text));
+        return kNotFound;
+    }
+    print("gone=1");
+    return kOk;
+}
+
+// The window the tray commands name: the one given, else the logger window.
+// A window that is gone still names its icon, as far as the shell knows.
+bool trayOwner(const char* given, HWND& owner) {
+    if (given != nullptr) {
+        long long value = 0;
+        if (!parseNumber(given, value)) {
+            return false;
+        }
+        owner = reinterpret_cast<HWND>(static_cast<INT_PTR>(value));
+        return true;
+    }
+    owner = loggerWindow();
+    return owner != nullptr;
+}
+
+NOTIFYICONDATAW iconRecord(HWND owner) {
+    NOTIFYICONDATAW data{};
+    data.cbSize = sizeof(data);
+    data.hWnd = owner;
+    data.uID = kTrayIconId;
+    return data;
+}
+
+// Asks the shell whether it holds the agent's icon: a modify that changes
+// nothing succeeds only for an icon that is there.
+int cmdTrayProbe(const char* given) {
+    HWND owner = nullptr;
+    if (!trayOwner(given, owner)) {
+        print("error=no-window");
+        return kNotFound;
+    }
+    NOTIFYICONDATAW data = iconRecord(owner);
+    data.uFlags = 0;
+    const BOOL present = Shell_NotifyIconW(NIM_MODIFY, &data);
+    print("owner=" + hex(owner));
+    print(std::string("present=") + (present ? "1" : "0"));
+    return kOk;
+}
+
+// Deletes the agent's icon as a crashed or restarted taskbar would lose it.
+int cmdTrayRemove() {
+    HWND owner = nullptr;
+    if (!trayOwner(nullptr, owner)) {
+        print("error=no-window");
+        return kNotFound;
+    }
+    NOTIFYICONDATAW data = iconRecord(owner);
+    const BOOL removed = Shell_NotifyIconW(NIM_DELETE, &data);
+    print(std::string("removed=") + (removed ? "1" : "0"));
+    return removed ? kOk : kFailed;
+}
+
+// Replaces the agent's tooltip behind its back.
+int cmdTrayTip(const std::string& text) {
+    HWND owner = nullptr;
+    if (!trayOwner(nullptr, owner)) {
+        print("error=no-window");
+        return kNotFound;
+    }
+    NOTIFYICONDATAW data = iconRecord(owner);
+    data.uFlags = NIF_TIP;
+    const std::wstring wide = fromUtf8(text);
+    lstrcpynW(data.szTip, wide.c_str(), ARRAYSIZE(data.szTip));
+    const BOOL modified = Shell_NotifyIconW(NIM_MODIFY, &data);
+    print(std::string("modified=") + (modified ? "1" : "0"));
+    return modified ? kOk : kFailed;
+}
+
+// What a new taskbar tells every top-level window.
+int cmdBroadcastTaskbarCreated() {
+    const UINT message = RegisterWindowMessageW(L"TaskbarCreated");
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(HWND_BROADCAST, message, 0, 0, SMTO_ABORTIFHUNG, kDefaultTimeoutMs,
+                             &result)) {
+        print("error=timeout");
+        return kFailed;
+    }
+    print("message=" + std::to_string(message));
+    return kOk;
+}
+
+int cmdTaskbar() {
+    const HWND taskbar = FindWindowW(kTaskbarClass, nullptr);
+    if (taskbar == nullptr) {
+        print("error=no-taskbar");
+        return kNotFound;
+    }
+    RECT rect{};
+    GetWindowRect(taskbar, &rect);
+    print("hwnd=" + hex(taskbar));
+    print("rect=" + rectText(rect));
+    return kOk;
+}
+
+int cmdTrayNotify(WPARAM iconId, LPARAM mouseMessage, UINT timeoutMs) {
+    return cmdSend(kTrayNotify, iconId, mouseMessage, timeoutMs);
+}
+
+// Runs `message` through a thread hook in the thread that owns `menuWindow`,
+// where qvhook.dll can read or end the menu.
+bool sendThroughHook(HWND menuWindow, const wchar_t* message, WPARAM wParam) {
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return false;
+    }
+    std::wstring dll(path, length);
+    dll = dll.substr(0, dll.find_last_of(L"\\/") + 1) + L"qvhook.dll";
+    const HMODULE module = LoadLibraryW(dll.c_str());
+    if (module == nullptr) {
+        print("error=no-qvhook.dll");
+        return false;
+    }
+    const auto proc = reinterpret_cast<HOOKPROC>(
+        reinterpret_cast<void*>(GetProcAddress(module, qvhook::kHookProcName)));
+    const DWORD thread = GetWindowThreadProcessId(menuWindow, nullptr);
+    const HHOOK hook =
+        proc != nullptr ? SetWindowsHookExW(WH_CALLWNDPROC, proc, module, thread) : nullptr;
+    bool sent = false;
+    if (hook != nullptr) {
+        DWORD_PTR result = 0;
+        sent = SendMessageTimeoutW(menuWindow, RegisterWindowMessageW(message), wParam, 0,
+                                   SMTO_ABORTIFHUNG, kDefaultTimeoutMs, &result) != 0;
+        UnhookWindowsHookEx(hook);
+    } else {
+        print("error=no-hook");
+    }
+    FreeLibrary(module);
+    return sent;
+}
+
+HWND shownMenu() {
+    const auto menus = topLevelWindows(kMenuClass, true);
+    return menus.empty() ? nullptr : menus.front();
+}
+
+int cmdWaitMenu(DWORD timeoutMs) {
+    HWND menuWindow = nullptr;
+    if (!pollUntil(timeoutMs, [&] { return (menuWindow = shownMenu()) != nullptr; })) {
+        print("error=timeout");
+        return kNotFound;
+    }
+    wchar_t name[64];
+    qvhook::sectionName(GetCurrentProcessId(), name, 64);
+    const HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                              sizeof(qvhook::MenuDescription), name);
+    if (section == nullptr) {
+        print("error=no-section");
+        return kFailed;
+    }
+    auto* menu = static_cast<qvhook::MenuDescription*>(
+        MapViewOfFile(section, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(qvhook::MenuDescription)));
+    int rc = kFailed;
+    if (menu == nullptr) {
+        print("error=no-view");
+    } else if (!sendThroughHook(menuWindow, qvhook::kDescribeMenuMessage, GetCurrentProcessId()) ||
+               menu->filled == 0) {
+        print("error=menu-not-read");
+    } else if (menu->found == 0) {
+        print("error=no-menu");
+        rc = kNotFound;
+    } else {
+        RECT rect{};
+        GetWindowRect(menuWindow, &rect);
+        print("hwnd=" + hex(menuWindow) + " pid=" + std::to_string(ownerPid(menuWindow)));
+        print("rect=" + rectText(rect));
+        print("count=" + std::to_string(menu->count));
+        print("default=" + std::to_string(static_cast<int>(menu->defaultItem)));
+        for (int i = 0; i < menu->count && i < qvhook::kMaxItems; ++i) {
+            const qvhook::MenuItem& item = menu->items[i];
+            print("item pos=" + std::to_string(i) + " id=" + std::to_string(item.id) +
+                  " bold=" + ((item.state & MFS_DEFAULT) != 0 ? "1" : "0") +
+                  " grayed=" + ((item.state & MFS_GRAYED) != 0 ? "1" : "0") +
+                  " rect=" + rectText(item.rect) + " text=" + escaped(item.text));
+        }
+        rc = kOk;
+    }
+    if (menu != nullptr) {
+        UnmapViewOfFile(menu);
+    }
+    CloseHandle(section);
+    return rc;
+}
+
+int cmdMenuEnd() {
+    const HWND menuWindow = shownMenu();
+    if (menuWindow == nullptr) {
+        print("error=no-menu");
+        return kNotFound;
+    }
+    if (!sendThroughHook(menuWindow, qvhook::kEndMenuMessage, 0)) {
+        return kFailed;
+    }
+    print("ended=1");
+    return kOk;
+}
+
+int cmdWaitMenuGone(DWORD timeoutMs) {
+    if (!pollUntil(timeoutMs, [] { return shownMenu() == nullptr; })) {
+        print("error=timeout");
+        return kNotFound;
+    }
+    print("gone=1");
+    return kOk;
+}
+
+// Every shown dialog with each control's id, class and text: the About
+// dialog's values are told apart only by their ids.
+int listDialogs(const std::vector<HWND>& dialogs) {
+    print("count=" + std::to_string(dialogs.size()));
+    for (HWND dialog : dialogs) {
+        std::wstring title;
+        readText(dialog, title);
+        print("dialog hwnd=" + hex(dialog) + " pid=" + std::to_string(ownerPid(dialog)) +
+              " title=" + escaped(title));
+        for (HWND child : childWindows(dialog)) {
+            std::wstring text;
+            readText(child, text);
+            // An icon control's text is the icon's resource number, marked
+            // by a leading 0xFFFF.
+            if (text.size() == 2 && text[0] == 0xFFFF) {
+                text = L"#" + std::to_wstring(static_cast<unsigned>(text[1]));
+            }
+            print("control id=" + std::to_string(GetDlgCtrlID(child)) +
+                  " class=" + escaped(className(child)) + " text=" + escaped(text));
+        }
+    }
+    return kOk;
+}
+
+int cmdWaitDialog(DWORD timeoutMs) {
+    std::vector<HWND> dialogs;
+    if (!pollUntil(timeoutMs, [&] {
+            dialogs = topLevelWindows(kDialogClass, true);
+            return !dialogs.empty();
+        })) {
+        print("error=timeout");
+        return kNotFound;
+    }
+    return listDialogs(dialogs);
+}
+
+int cmdWaitNoDialog(DWORD timeoutMs) {
+    if (!pollUntil(timeoutMs, [] { return topLevelWindows(kDialogClass, true).empty(); })) {
+        print("error=timeout");
+        return kNotFound;
+    }
+    print("gone=1");
+    return kOk;
+}
+
+// Presses a dialog's button by its id, as a click would.
+int cmdDialogPress(int id) {
+    for (HWND dialog : topLevelWindows(kDialogClass, true)) {
+        const HWND button = GetDlgItem(dialog, id);
+        if (button == nullptr) {
+            continue;
+        }
+        // Posted: the dialog's process may end once it closes.
+        if (!PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                          reinterpret_cast<LPARAM>(button))) {
+            print("error=post-failed");
+            return kFailed;
+        }
+        print("pressed=" + std::to_string(id));
+        return kOk;
+    }
+    print("error=no-such-button");
+    return kNotFound;
+}
+
 int usage() {
     std::fputs(
         "usage: qvdriver COMMAND [ARGS]\n"
@@ -440,7 +782,22 @@ int usage() {
         "  wait-msgbox MS               until a message box is shown, then list it\n"
         "  wait-text MS TEXT            until the log view contains TEXT\n"
         "  watch MS                     observe the logger window for MS milliseconds\n"
-        "  kill-all                     terminate every process owning a logger window\n",
+        "  kill-all                     terminate every process owning a logger window\n"
+        "  windows-of-class CLASS       top-level windows of a class: pid, visibility, rect, text\n"
+        "  wait-tooltip MS              until a tooltip is shown with a text, then its text\n"
+        "  wait-no-tooltip MS           until no tooltip with a text is shown\n"
+        "  taskbar                      the taskbar window's screen rectangle\n"
+        "  tray-notify ID MESSAGE [MS]  the tray callback message sent to the logger window\n"
+        "  tray-probe [HWND]            whether the shell holds icon 130 of HWND (logger window)\n"
+        "  tray-remove                  delete the logger window's icon 130 from the shell\n"
+        "  tray-tip TEXT                replace the tooltip of the logger window's icon 130\n"
+        "  broadcast-taskbar-created    send \"TaskbarCreated\" to every top-level window\n"
+        "  wait-menu MS                 until a popup menu is shown, then its items\n"
+        "  menu-end                     close the shown popup menu as Escape would\n"
+        "  wait-menu-gone MS            until no popup menu is shown\n"
+        "  wait-dialog MS               until a dialog is shown, then its controls by id\n"
+        "  wait-no-dialog MS            until no dialog is shown\n"
+        "  dialog-press ID              press the button ID of a shown dialog\n",
         stderr);
     return kUsage;
 }
@@ -512,6 +869,52 @@ int main(int argc, char** argv) {
     }
     if (command == "kill-all" && argc == 2) {
         return cmdKillAll();
+    }
+    if (command == "windows-of-class" && argc == 3) {
+        return cmdWindowsOfClass(argv[2]);
+    }
+    if (command == "wait-tooltip" && argc == 3 && argNumber(argc, argv, 2, ms)) {
+        return cmdWaitTooltip(static_cast<DWORD>(ms));
+    }
+    if (command == "wait-no-tooltip" && argc == 3 && argNumber(argc, argv, 2, ms)) {
+        return cmdWaitNoTooltip(static_cast<DWORD>(ms));
+    }
+    if (command == "taskbar" && argc == 2) {
+        return cmdTaskbar();
+    }
+    if (command == "tray-notify" && (argc == 4 || argc == 5) && argNumber(argc, argv, 2, a) &&
+        argNumber(argc, argv, 3, b) && (argc == 4 || argNumber(argc, argv, 4, ms))) {
+        return cmdTrayNotify(static_cast<WPARAM>(a), static_cast<LPARAM>(b), static_cast<UINT>(ms));
+    }
+    if (command == "tray-probe" && (argc == 2 || argc == 3)) {
+        return cmdTrayProbe(argc == 3 ? argv[2] : nullptr);
+    }
+    if (command == "tray-remove" && argc == 2) {
+        return cmdTrayRemove();
+    }
+    if (command == "tray-tip" && argc == 3) {
+        return cmdTrayTip(argv[2]);
+    }
+    if (command == "broadcast-taskbar-created" && argc == 2) {
+        return cmdBroadcastTaskbarCreated();
+    }
+    if (command == "wait-menu" && argc == 3 && argNumber(argc, argv, 2, ms)) {
+        return cmdWaitMenu(static_cast<DWORD>(ms));
+    }
+    if (command == "menu-end" && argc == 2) {
+        return cmdMenuEnd();
+    }
+    if (command == "wait-menu-gone" && argc == 3 && argNumber(argc, argv, 2, ms)) {
+        return cmdWaitMenuGone(static_cast<DWORD>(ms));
+    }
+    if (command == "wait-dialog" && argc == 3 && argNumber(argc, argv, 2, ms)) {
+        return cmdWaitDialog(static_cast<DWORD>(ms));
+    }
+    if (command == "wait-no-dialog" && argc == 3 && argNumber(argc, argv, 2, ms)) {
+        return cmdWaitNoDialog(static_cast<DWORD>(ms));
+    }
+    if (command == "dialog-press" && argc == 3 && argNumber(argc, argv, 2, a)) {
+        return cmdDialogPress(static_cast<int>(a));
     }
     return usage();
 }
