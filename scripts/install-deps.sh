@@ -8,6 +8,7 @@ packages=(
     cmake ninja-build g++ googletest        # native builds and unit tests
     g++-mingw-w64-x86-64-posix mingw-w64-tools  # the Windows cross-build
     wine wine64 xvfb                        # the Wine test tier
+    xdotool imagemagick                     # pointing at and photographing the tray
     tinyproxy python3                       # proxy and portal stand-ins for tests
     clang libclang-rt-dev                   # the fuzz targets (libFuzzer, sanitizers)
 )
