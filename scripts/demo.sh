@@ -7,12 +7,18 @@
 #   3. the second hello; the portal answers with a page to open, and the
 #      browser is asked to open it,
 # then prints what the portal received, what the dongle broadcast, what the
-# browser was asked to open and the agent's log view, ends the agent with
-# its Exit command and cleans up. Exits non-zero, saying what is missing,
-# when a step does not happen in time.
+# browser was asked to open and the agent's log view, photographs the agent's
+# face (its log window, the tray icon with its tooltip when all is well, the
+# tray menu, the About dialog, then with the dongle unplugged the tray icon
+# with its tooltip and Open Portal's message box), ends the agent with its
+# Exit command and cleans up. Exits non-zero, saying what is missing, when a
+# step does not happen in time; a picture that cannot be taken is reported
+# and skipped.
 #
 # QUORVEL_DEMO_BUILD (default build/) is the folder that holds the builds;
 # only what the demo runs is built, and nothing when it is up to date.
+# QUORVEL_DEMO_SCREENSHOTS (default demo-screenshots/ in that folder) is where
+# the pictures go; docs/screenshots refreshes the ones the README shows.
 
 # The helper functions below run through wait_for and the traps.
 # shellcheck disable=SC2317
@@ -25,6 +31,11 @@ build_root=${QUORVEL_DEMO_BUILD:-build}
 win=$build_root/windows
 tools=$build_root/demo-tools
 envscript=$root/tests/e2e/wine-env.sh
+shots_dir=${QUORVEL_DEMO_SCREENSHOTS:-$build_root/demo-screenshots}
+[[ $shots_dir == /* ]] || shots_dir=$root/$shots_dir
+# Big enough for the tray, the log window and the dialogs, small enough for
+# the pictures to stay small.
+desktop_size=1024x768
 
 # What the simulated portal answers: first three frames and the next hello
 # in four seconds, then a portal page to open and a next hello far beyond
@@ -177,13 +188,35 @@ cat >"$work/browser" <<EOF
 printf '%s\n' "\$1" >>'$work/browser.log'
 EOF
 chmod +x "$work/browser"
-wine reg add 'HKCU\Software\Wine\WineBrowser' /v Browsers /t REG_SZ /d "$work/browser" /f \
-    </dev/null >"$work/reg.log" 2>&1 || {
-    cat "$work/reg.log" >&2
-    echo "demo: cannot set Wine's browser" >&2
-    exit 1
+
+# set_registry WHAT KEY NAME DATA: one string value of the prefix's registry.
+set_registry() {
+    wine reg add "$2" /v "$3" /t REG_SZ /d "$4" /f </dev/null >"$work/reg.log" 2>&1 || {
+        cat "$work/reg.log" >&2
+        echo "demo: cannot set $1" >&2
+        exit 1
+    }
 }
+set_registry "Wine's browser" 'HKCU\Software\Wine\WineBrowser' Browsers "$work/browser"
 echo "demo: Wine's browser is $work/browser, which records each address it is given"
+
+# Every Wine program of this run opens its windows on one virtual desktop with
+# a taskbar and a notification area, the one that
+# `wine explorer /desktop=shell,1024x768 PROGRAM` opens. Made the prefix's
+# default desktop, it takes the agent, the driver and the simulator as they
+# are started, and the agent's exit code and the driver's output stay theirs
+# instead of the explorer's.
+set_registry "the virtual desktop" 'HKCU\Software\Wine\Explorer' Desktop shell
+set_registry "the virtual desktop's size" 'HKCU\Software\Wine\Explorer\Desktops' shell \
+    "$desktop_size"
+# Debian's Wine 8 does not load the fonts it ships; without Marlett the
+# caption buttons of every window show as the letters 0, 1 and r.
+marlett=/usr/share/wine/fonts/marlett.ttf
+if [[ -f $marlett ]]; then
+    mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+    cp "$marlett" "$WINEPREFIX/drive_c/windows/Fonts/"
+fi
+echo "demo: Wine programs open their windows on a virtual desktop of $desktop_size"
 
 # --- Portal simulator -----------------------------------------------------------
 
@@ -288,6 +321,260 @@ section "The agent's log view"
 driver text | tr -d '\r'
 echo
 
+# --- Screenshots ---------------------------------------------------------------
+
+# xdotool moves the pointer, clicks, presses keys and finds windows by title
+# on the X side; ImageMagick photographs and compares. Nothing here ends the
+# demo: a picture that cannot be taken is named at the end and skipped.
+shots_taken=()
+shots_missing=()
+desktop=''
+desktop_w=0
+desktop_h=0
+icon=()
+rest=()
+corner=''
+
+missed() {
+    shots_missing+=("$1 ($2)")
+    echo "demo: no $1: $2"
+}
+
+# grab FILE WINDOW [GEOMETRY]: a picture of the window or of a part of it,
+# without the creation times that would make every run's file differ.
+grab() {
+    local crop=()
+    [[ -n ${3:-} ]] && crop=(-crop "$3" +repage)
+    import -window "$2" "${crop[@]}" -strip -define png:exclude-chunks=date,time "$1" \
+        2>>"$work/shots.log"
+}
+
+keep() {
+    if ! { mkdir -p "$shots_dir" && cp "$1" "$shots_dir/$2"; }; then
+        missed "$2" "cannot write $shots_dir/$2"
+        return 1
+    fi
+    shots_taken+=("$2")
+    echo "demo: $2 ($(identify -format '%wx%h' "$1" 2>/dev/null), $(stat -c %s "$1") bytes)"
+}
+
+# differ A B: whether two pictures of one region differ in more than a few
+# pixels (a blinking caret is not a change).
+differ() {
+    local count
+    count=$(compare -metric AE "$1" "$2" null: 2>&1) || true
+    count=${count%% *}
+    [[ $count =~ ^[0-9]+$ ]] || return 0
+    ((count > 100))
+}
+
+# settle FILE BASE SECONDS WINDOW [GEOMETRY]: photographs until the picture
+# differs from BASE (unless that is empty) and has stopped changing, so that
+# a window or tooltip is caught whole, not half drawn.
+settle() {
+    local out=$1 base=$2 deadline=$((SECONDS + $3)) window=$4 geometry=${5:-}
+    local last=$work/last.png
+    rm -f "$last"
+    while ((SECONDS < deadline)) && agent_running; do
+        if grab "$out" "$window" "$geometry"; then
+            if [[ -f $last ]] && ! differ "$out" "$last" &&
+                { [[ -z $base ]] || differ "$out" "$base"; }; then
+                return 0
+            fi
+            cp "$out" "$last"
+        fi
+        sleep 0.25
+    done
+    return 1
+}
+
+# The X windows with a title: the desktop and each window shown on it.
+titled_windows() {
+    { xdotool search --onlyvisible --name . 2>/dev/null || true; } | sort
+}
+
+# new_window BEFORE SECONDS: the first titled window missing from the list
+# in the file BEFORE.
+new_window() {
+    local deadline=$((SECONDS + $2)) list id
+    while ((SECONDS < deadline)) && agent_running; do
+        list=$(titled_windows)
+        id=$(comm -13 "$1" <(printf '%s\n' "$list") | sed -n 1p)
+        if [[ -n $id ]]; then
+            echo "$id"
+            return 0
+        fi
+        sleep 0.2
+    done
+    return 1
+}
+
+window_gone() {
+    local deadline=$((SECONDS + $2)) list
+    while ((SECONDS < deadline)); do
+        list=$(titled_windows)
+        grep -qx "$1" <<<"$list" || return 0
+        sleep 0.2
+    done
+    return 1
+}
+
+# A dialog is closed through its OK button, as a user would.
+close_dialog() {
+    driver msgbox-ok >/dev/null 2>&1
+    window_gone "$1" 5 || echo "demo: the $2 did not close"
+}
+
+# The icon is the only one in the notification area, at the right end of
+# the taskbar along the desktop's lower edge; the pointer rests on the
+# empty taskbar left of it, where nothing shows a tooltip.
+find_desktop() {
+    local geometry
+    desktop=$({ xdotool search --onlyvisible --name '^shell - Wine desktop$' 2>/dev/null ||
+        true; } | sed -n 1p)
+    [[ -n $desktop ]] || return 1
+    geometry=$(xdotool getwindowgeometry --shell "$desktop" 2>/dev/null) || return 1
+    desktop_w=$(sed -n 's/^WIDTH=//p' <<<"$geometry")
+    desktop_h=$(sed -n 's/^HEIGHT=//p' <<<"$geometry")
+    [[ $desktop_w =~ ^[0-9]+$ && $desktop_h =~ ^[0-9]+$ ]] || return 1
+    icon=("$((desktop_w - 10))" "$((desktop_h - 10))")
+    rest=("$((desktop_w - 150))" "$((desktop_h - 10))")
+    # Room for a tooltip of four lines and for the tray menu.
+    corner="360x140+$((desktop_w - 360))+$((desktop_h - 140))"
+}
+
+# shoot_tray NAME [XDOTOOL...]: the lower right corner once the pointer on
+# the icon (and the xdotool commands given, such as a click) have changed it:
+# a tooltip, the menu.
+shoot_tray() {
+    local name=$1
+    shift
+    xdotool mousemove "${rest[@]}"
+    # Long enough for a tooltip shown before to go away.
+    sleep 0.6
+    grab "$work/base.png" "$desktop" "$corner" || {
+        missed "$name" "the desktop cannot be photographed"
+        return 1
+    }
+    xdotool mousemove "${icon[@]}" "$@"
+    if settle "$work/$name" "$work/base.png" 8 "$desktop" "$corner"; then
+        keep "$work/$name" "$name"
+    else
+        missed "$name" "nothing showed at the icon within 8 s"
+        return 1
+    fi
+}
+
+# open_dialog OPEN...: runs OPEN and leaves the X window of the dialog it
+# shows in $dialog.
+dialog=''
+open_dialog() {
+    dialog=''
+    titled_windows >"$work/before.txt"
+    "$@" >/dev/null 2>&1
+    dialog=$(new_window "$work/before.txt" 10) || dialog=''
+    [[ -n $dialog ]]
+}
+
+photograph_dialog() {
+    # After a click on the taskbar Wine shows the next dialog inactive; given
+    # the focus it looks as it does to the user who asked for it.
+    xdotool windowfocus "$dialog" 2>/dev/null
+    if settle "$work/$1" '' 5 "$dialog"; then
+        keep "$work/$1" "$1"
+    else
+        missed "$1" "the $2 did not settle"
+    fi
+}
+
+logger_window() {
+    { xdotool search --onlyvisible --name '^Quorvel Logger Window$' 2>/dev/null || true; } |
+        sed -n 1p
+}
+
+take_screenshots() {
+    local tools_missing='' tool name
+    for tool in xdotool import compare identify; do
+        command -v "$tool" >/dev/null || tools_missing+=" $tool"
+    done
+    local all=(logger-window.png tray-good.png tray-menu.png about.png tray-fault.png
+        open-portal-box.png)
+    local why=''
+    if [[ -n $tools_missing ]]; then
+        why="missing:$tools_missing (scripts/install-deps.sh installs them)"
+    elif ! find_desktop; then
+        why="no virtual desktop found on $DISPLAY"
+    fi
+    if [[ -n $why ]]; then
+        for name in "${all[@]}"; do missed "$name" "$why"; done
+        return
+    fi
+
+    local logger
+    logger=$(logger_window)
+    if [[ -z $logger ]]; then
+        # demo/quorvel.ini asks for the log window, so its absence is the
+        # agent's fault and worth telling; the picture is still taken.
+        echo "demo: the log window is not shown although ENABLE_LOGGING=true;" \
+            "asking the agent to show it (window command 37125)"
+        driver send 37125 0 >/dev/null 2>&1
+        driver wait-window 5000 visible >/dev/null 2>&1
+        logger=$(logger_window)
+    fi
+    if [[ -z $logger ]]; then
+        missed logger-window.png "the log window is not shown"
+    elif grab "$work/logger.png" "$logger"; then
+        keep "$work/logger.png" logger-window.png
+    else
+        missed logger-window.png "the log window cannot be photographed"
+    fi
+
+    shoot_tray tray-good.png
+    local opened=''
+    # The pointer leaves the icon once the menu is up, or the icon's tooltip
+    # would come up over the menu.
+    if shoot_tray tray-menu.png click 3 sleep 0.3 mousemove "${rest[@]}"; then
+        # The menu's second item.
+        open_dialog xdotool key Down Down Return && opened=yes
+    fi
+    if [[ -z $opened ]]; then
+        # Without the menu the About dialog is still asked for, by its
+        # command.
+        xdotool key Escape
+        open_dialog driver post 32772 0 && opened=yes
+    fi
+    if [[ -n $opened ]]; then
+        photograph_dialog about.png "About dialog"
+        close_dialog "$dialog" "About dialog"
+    else
+        missed about.png "no About dialog within 10 s"
+    fi
+
+    # A hello that fails for want of the dongle shows the fault: Open Portal
+    # says hello at once, and the first time no fault is known yet, so no
+    # message box comes before it.
+    if dongle 'unplug dongle' && [[ $reply == ok* ]] &&
+        driver post 32771 0 >/dev/null &&
+        driver wait-text 15000 'cannot read serial number from device' >/dev/null; then
+        echo "demo: dongle unplugged, and the hello Open Portal asked for failed"
+        shoot_tray tray-fault.png
+        if open_dialog driver post 32771 0; then
+            photograph_dialog open-portal-box.png "message box"
+            close_dialog "$dialog" "message box"
+        else
+            missed open-portal-box.png "no message box within 10 s of Open Portal"
+        fi
+    else
+        missed tray-fault.png "no failed hello after unplugging the dongle"
+        missed open-portal-box.png "no failed hello after unplugging the dongle"
+    fi
+    xdotool mousemove "${rest[@]}"
+}
+
+section "Screenshots"
+take_screenshots || true
+agent_running || fail "the agent ended while the screenshots were taken"
+
 section "Ending the agent"
 echo "demo: sending Exit (32773) to the agent"
 driver send 32773 0 >/dev/null
@@ -300,5 +587,9 @@ rc=0
 wait "$agent_pid" || rc=$?
 agent_pid=''
 echo "demo: the agent ended with exit code $rc"
+echo "demo: ${#shots_taken[@]} screenshots in $shots_dir: ${shots_taken[*]}"
+for missing in "${shots_missing[@]}"; do
+    echo "demo: not taken: $missing"
+done
 echo "demo: done in $((SECONDS - t0)) s"
 exit "$rc"
