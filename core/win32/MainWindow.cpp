@@ -46,13 +46,16 @@ int MainWindow::run(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         PostMessageA(window, WM_STARTUP_FINISHED, 0, 0);
     }
 
+    // Hidden before the tray is created: adding the icon is a cross-process
+    // call during which start-up's "show the log" can already arrive, and a
+    // hide after it would undo that.
+    ShowWindow(window, SW_HIDE);
+    UpdateWindow(window);
+
     // A refused icon is not the end: at logon the taskbar is often not
     // ready yet, and the tray keeps trying.
     systemTray().create(instance, window, WM_TRAY_NOTIFY, "Open Portal - Double click here",
                         IDI_TRAY_GOOD, TRAY_ICON_ID);
-
-    ShowWindow(window, SW_HIDE);
-    UpdateWindow(window);
 
     MSG message{};
     for (;;) {

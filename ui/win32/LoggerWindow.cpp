@@ -91,8 +91,11 @@ void appendLogLine(const char* line) {
     const std::string added = std::string("\r\n") + line;
     SendMessageA(view, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(added.c_str()));
     if (follow) {
-        const int newEnd = GetWindowTextLengthA(view);
-        SendMessageA(view, EM_SETSEL, newEnd, newEnd);
+        // The caret at the start of the newest line: the view shows it
+        // without scrolling sideways to the end of a long line.
+        const LRESULT lastLine = SendMessageA(view, EM_GETLINECOUNT, 0, 0) - 1;
+        const LRESULT lineStart = SendMessageA(view, EM_LINEINDEX, lastLine, 0);
+        SendMessageA(view, EM_SETSEL, lineStart, lineStart);
         SendMessageA(view, EM_SCROLLCARET, 0, 0);
     } else {
         SendMessageA(view, EM_SETSEL, selectionStart, selectionEnd);
