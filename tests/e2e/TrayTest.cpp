@@ -1,0 +1,858 @@
+// The tray icon as a user meets it. Every Wine process of a test runs on one
+// virtual desktop with a taskbar; the test points at the agent's icon,
+// clicks it and reads what appears (tooltip, menu, message box, dialog)
+// through qvdriver, and tells the good image from the fault image by the
+// pixels of a screenshot. What the agent did shows at the portal simulator,
+// the simulated dongle and in quorvel.dat.
+
+#include <gtest/gtest.h>
+
+#include <time.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <initializer_list>
+#include <iostream>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/AgentWithSimulators.h"
+
+namespace quorvel::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+using portalsim::Reply;
+using Strings = std::vector<std::string>;
+
+// Wine draws a taskbar with a notification area only on a virtual desktop
+// of this name.
+constexpr char kDesktop[] = "shell";
+constexpr char kDesktopSize[] = "1024x768";
+constexpr char kExplorerKey[] = "HKCU\\Software\\Wine\\Explorer";
+constexpr char kDesktopsKey[] = "HKCU\\Software\\Wine\\Explorer\\Desktops";
+
+constexpr char kEnglish[] = "en_US.UTF-8";
+constexpr char kGerman[] = "de_DE.UTF-8";
+
+// Mouse messages as the shell passes them to the agent.
+constexpr int kLeftDoubleClick = 0x203;
+
+constexpr int kStatusChanged = 37122;
+constexpr int kOpenPortal = 32771;
+constexpr int kAbout = 32772;
+constexpr int kExit = 32773;
+constexpr int kSoftwareVersionField = 106;
+constexpr int kFirmwareVersionField = 1001;
+constexpr int kSerialNumberField = 1002;
+
+// Long enough for Wine to show a tooltip or a window on two busy cores; a
+// deadline that passes is a fault.
+constexpr milliseconds kShowTimeout{8000};
+// How long something that must not appear is given to appear anyway.
+constexpr milliseconds kAbsentFor{2000};
+
+const std::string S1 = "S0A0B1122056677";
+
+// Undoes qvdriver's escaping of values on key=value lines.
+std::string unescape(const std::string& value) {
+    std::string out;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] != '\\' || i + 1 == value.size()) {
+            out += value[i];
+            continue;
+        }
+        const char next = value[++i];
+        out += next == 'r' ? '\r' : next == 'n' ? '\n' : next == 't' ? '\t' : next;
+    }
+    return out;
+}
+
+// The text after " text=" (always the last field of a driver line).
+std::string textField(const std::string& line) {
+    const auto at = line.find(" text=");
+    return at == std::string::npos ? std::string() : unescape(line.substr(at + 6));
+}
+
+// The key=value fields of a driver line before its text.
+std::map<std::string, std::string> fields(const std::string& line) {
+    std::map<std::string, std::string> values;
+    std::istringstream words(line.substr(0, line.find(" text=")));
+    for (std::string word; words >> word;) {
+        const auto eq = word.find('=');
+        if (eq != std::string::npos) {
+            values[word.substr(0, eq)] = word.substr(eq + 1);
+        }
+    }
+    return values;
+}
+
+Strings linesOf(const std::string& text) {
+    Strings lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+struct Rect {
+    int left = 0;
+    int top = 0;
+    int right = 0;
+    int bottom = 0;
+    int centerX() const { return (left + right) / 2; }
+    int centerY() const { return (top + bottom) / 2; }
+    bool empty() const { return right <= left || bottom <= top; }
+};
+
+std::optional<Rect> parseRect(const std::string& text) {
+    Rect r;
+    char c1 = 0;
+    char c2 = 0;
+    char c3 = 0;
+    std::istringstream in(text);
+    if (!(in >> r.left >> c1 >> r.top >> c2 >> r.right >> c3 >> r.bottom) || c1 != ',' ||
+        c2 != ',' || c3 != ',') {
+        return std::nullopt;
+    }
+    return r;
+}
+
+struct MenuItem {
+    int id = 0;
+    bool bold = false;
+    Rect rect;
+    std::string text;
+};
+
+struct Menu {
+    int count = -1;
+    int defaultItem = -1;
+    std::vector<MenuItem> items;
+};
+
+Menu parseMenu(const std::string& out) {
+    Menu menu;
+    for (const std::string& line : linesOf(out)) {
+        if (line.rfind("count=", 0) == 0) {
+            menu.count = std::stoi(line.substr(6));
+        } else if (line.rfind("default=", 0) == 0) {
+            menu.defaultItem = std::stoi(line.substr(8));
+        } else if (line.rfind("item ", 0) == 0) {
+            auto values = fields(line);
+            MenuItem item;
+            item.id = std::stoi(values["id"]);
+            item.bold = values["bold"] == "1";
+            item.rect = parseRect(values["rect"]).value_or(Rect{});
+            item.text = textField(line);
+            menu.items.push_back(item);
+        }
+    }
+    return menu;
+}
+
+struct Dialog {
+    std::string title;
+    std::map<int, std::string> controls;  // by id; unnamed statics left out
+};
+
+std::vector<Dialog> parseDialogs(const std::string& out) {
+    std::vector<Dialog> dialogs;
+    for (const std::string& line : linesOf(out)) {
+        if (line.rfind("dialog ", 0) == 0) {
+            Dialog dialog;
+            const auto at = line.find(" title=");
+            dialog.title = at == std::string::npos ? "" : unescape(line.substr(at + 7));
+            dialogs.push_back(dialog);
+        } else if (line.rfind("control ", 0) == 0 && !dialogs.empty()) {
+            const int id = std::stoi(fields(line)["id"]);
+            if (id > 0) {
+                dialogs.back().controls[id] = textField(line);
+            }
+        }
+    }
+    return dialogs;
+}
+
+// A language file as the agent reads it: the first value of each name. The
+// files are in the Windows code page, the driver speaks UTF-8.
+std::map<std::string, std::string> languageTexts(const fs::path& file) {
+    std::map<std::string, std::string> texts;
+    std::istringstream in(readFile(file));
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        std::string utf8;
+        for (const char c : line) {
+            const auto byte = static_cast<unsigned char>(c);
+            // Latin-1 and Windows-1252 agree except on 0x80-0x9F.
+            EXPECT_FALSE(byte >= 0x80 && byte < 0xA0) << file << ": " << line;
+            if (byte < 0x80) {
+                utf8 += c;
+            } else {
+                utf8 += static_cast<char>(0xC0 | (byte >> 6));
+                utf8 += static_cast<char>(0x80 | (byte & 0x3F));
+            }
+        }
+        const auto eq = utf8.find('=');
+        if (utf8.size() >= 2 && eq != std::string::npos) {
+            texts.emplace(utf8.substr(0, eq), utf8.substr(eq + 1));
+        }
+    }
+    return texts;
+}
+
+// The local clock time of a point in time as the tooltip gives it: HH:MM.
+std::string clockText(int64_t ms) {
+    const time_t seconds = static_cast<time_t>(ms / 1000);
+    tm local{};
+    localtime_r(&seconds, &local);
+    char text[8];
+    std::snprintf(text, sizeof text, "%02d:%02d", local.tm_hour, local.tm_min);
+    return text;
+}
+
+bool minuteAhead(const RunTimeData& d) {
+    return msOf(d.nextHelloTime) - wallClockMs() > 50000;
+}
+
+Reply answer(std::initializer_list<std::string> lines) {
+    std::string body;
+    for (const std::string& line : lines) {
+        body += line + "\r\n";
+    }
+    return Reply::text(body);
+}
+
+// What a screenshot shows at the right end of the taskbar.
+enum class Look { none, good, fault, unclear };
+
+const char* nameOf(Look look) {
+    switch (look) {
+        case Look::none:
+            return "no icon";
+        case Look::good:
+            return "the good icon";
+        case Look::fault:
+            return "the fault icon";
+        default:
+            return "something unclear";
+    }
+}
+
+struct IconShot {
+    Look look = Look::unclear;
+    Rect box;  // the icon's pixels, in desktop coordinates
+    fs::path file;
+    std::string detail;
+};
+
+class TrayTest : public AgentWithSimulators {
+  protected:
+    void SetUp() override {
+        // Leftovers of other tests live on the default desktop: the base
+        // class sees to them before the desktop changes.
+        AgentWithSimulators::SetUp();
+        if (HasFatalFailure()) {
+            return;
+        }
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        shots_ = harness().setup().runsDir /
+                 (std::string(info->test_suite_name()) + "." + info->name() + ".shots");
+        fs::remove_all(shots_);
+        fs::create_directories(shots_);
+        ASSERT_TRUE(reg({"add", kDesktopsKey, "/v", kDesktop, "/d", kDesktopSize, "/f"}));
+        ASSERT_TRUE(reg({"add", kExplorerKey, "/v", "Desktop", "/d", kDesktop, "/f"}));
+        desktopSet_ = true;
+        // An agent that a crashed run left on the virtual desktop would hold
+        // the single-instance mutex.
+        harness().driver({"kill-all"});
+        ASSERT_EQ(harness().driver({"wait-gone", "10000"}).exitCode, 0);
+    }
+
+    void TearDown() override {
+        if (HasFailure() && desktopSet_) {
+            const fs::path last = shots_ / "at-failure.png";
+            const std::string window = desktop_.empty() ? findDesktop() : desktop_;
+            if (!window.empty() &&
+                runCaptured({"import", "-window", window, last.string()}, display(), kExitTimeout)
+                        .exitCode == 0) {
+                std::cerr << "--- screenshot at failure: " << last << "\n";
+            }
+        }
+        AgentWithSimulators::TearDown();
+        if (desktopSet_) {
+            // The tests after this one expect Wine's default desktop.
+            reg({"delete", kExplorerKey, "/v", "Desktop", "/f"});
+            reg({"delete", kDesktopsKey, "/v", kDesktop, "/f"});
+        }
+    }
+
+    std::map<std::string, std::string> display() {
+        return {{"DISPLAY", harness().setup().display}};
+    }
+
+    // Starts the agent from a folder with `settings` on the virtual desktop,
+    // with Wine reporting the system language of `locale`, and waits until
+    // its first hello has reached the portal: by then start-up has read the
+    // language file, and the icon shows what the hello found.
+    WineProcess* startAgentSpeaking(const Config& settings, const std::string& locale) {
+        const fs::path folder = agentFolder(settings);
+        WineProcess& agent = startAgent(
+            folder, {{"WINEDLLOVERRIDES", "mscoree,mshtml=;setupapi,hid=n,b"}, {"LC_ALL", locale}});
+        if (!waitForLoggerWindow(agent)) {
+            return nullptr;
+        }
+        if (!waitForHellos(1)) {
+            ADD_FAILURE() << "no first hello";
+            return nullptr;
+        }
+        return &agent;
+    }
+
+    // The language file the agent reads for `code`.
+    std::map<std::string, std::string> texts(const std::string& code) {
+        const fs::path dir = harness().setup().resourcesDir;
+        EXPECT_FALSE(dir.empty()) << "the build has no language files";
+        return languageTexts(dir / (code + ".txt"));
+    }
+
+    // --- the screen ---------------------------------------------------------
+
+    // The X window of the virtual desktop, whose coordinates are the
+    // desktop's own.
+    std::string findDesktop() {
+        const CommandResult r = runCaptured(
+            {"xdotool", "search", "--name", std::string("^") + kDesktop + " - Wine desktop$"},
+            display(), kExitTimeout);
+        const Strings found = linesOf(r.out);
+        return found.empty() ? "" : found.front();
+    }
+
+    const std::string& desktop() {
+        if (desktop_.empty()) {
+            waitUntil([&] { return !(desktop_ = findDesktop()).empty(); }, kStartTimeout,
+                      milliseconds(200));
+            EXPECT_FALSE(desktop_.empty()) << "no virtual desktop window (is xdotool installed?)";
+        }
+        return desktop_;
+    }
+
+    const Rect& taskbar() {
+        if (taskbar_.empty()) {
+            waitUntil(
+                [&] {
+                    const CommandResult r = harness().driver({"taskbar"});
+                    taskbar_ = parseRect(parseKeyValues(r.out)["rect"]).value_or(Rect{});
+                    return !taskbar_.empty();
+                },
+                kStartTimeout, milliseconds(200));
+            EXPECT_FALSE(taskbar_.empty()) << "no taskbar";
+        }
+        return taskbar_;
+    }
+
+    void xdotool(const Strings& args) {
+        Strings argv{"xdotool"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const CommandResult r = runCaptured(argv, display(), kExitTimeout);
+        EXPECT_EQ(r.exitCode, 0) << "xdotool failed (is it installed?): " << r.err;
+    }
+
+    void mouseTo(int x, int y) {
+        xdotool({"mousemove", "--window", desktop(), std::to_string(x), std::to_string(y)});
+    }
+
+    // Somewhere on the desktop where nothing reacts to the mouse.
+    void mouseAway() { mouseTo(taskbar().right / 2, taskbar().top / 2); }
+
+    void click(int x, int y, const std::string& button, int times = 1) {
+        mouseTo(x, y);
+        xdotool({"click", "--repeat", std::to_string(times), "--delay", "120", button});
+    }
+
+    // Photographs the desktop and looks at the right end of the taskbar,
+    // where the notification area shows the agent's icon, the only one.
+    IconShot shootIcon() {
+        IconShot shot;
+        shot.file = shots_ / ("shot-" + std::to_string(++shots_taken_) + ".png");
+        mouseAway();  // the pointer must not cover the icon
+        const Rect bar = taskbar();
+        const int width = 48;
+        const int height = bar.bottom - bar.top;
+        const CommandResult grab = runCaptured({"import", "-window", desktop(), shot.file.string()},
+                                               display(), kExitTimeout);
+        if (grab.exitCode != 0) {
+            shot.detail = "import failed (is imagemagick installed?): " + grab.err;
+            return shot;
+        }
+        const std::string area = std::to_string(width) + "x" + std::to_string(height) + "+" +
+                                 std::to_string(bar.right - width) + "+" + std::to_string(bar.top);
+        const CommandResult pixels = runCaptured({"stream", "-map", "rgb", "-storage-type", "char",
+                                                  "-extract", area, shot.file.string(), "-"},
+                                                 {}, kExitTimeout);
+        if (pixels.exitCode != 0 ||
+            pixels.out.size() != static_cast<std::size_t>(width * height * 3)) {
+            shot.detail = "cannot read the pixels of " + shot.file.string() + ": " + pixels.err;
+            return shot;
+        }
+        classify(pixels.out, width, height, bar.right - width, bar.top, shot);
+        return shot;
+    }
+
+    // The icons are a blue disc; the fault icon adds a red badge in its
+    // lower right quarter. The taskbar around them is grey or white.
+    static void classify(const std::string& rgb, int width, int height, int originX, int originY,
+                         IconShot& shot) {
+        auto at = [&](int x, int y, int channel) {
+            return static_cast<int>(static_cast<unsigned char>(rgb[(y * width + x) * 3 + channel]));
+        };
+        Rect box{width, height, -1, -1};
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const int r = at(x, y, 0);
+                const int g = at(x, y, 1);
+                const int b = at(x, y, 2);
+                if (std::max({r, g, b}) - std::min({r, g, b}) > 60) {
+                    box = Rect{std::min(box.left, x), std::min(box.top, y),
+                               std::max(box.right, x + 1), std::max(box.bottom, y + 1)};
+                }
+            }
+        }
+        if (box.empty()) {
+            shot.look = Look::none;
+            shot.detail = "no coloured pixels";
+            return;
+        }
+        int blue = 0;
+        int redInCorner = 0;
+        int redElsewhere = 0;
+        for (int y = box.top; y < box.bottom; ++y) {
+            for (int x = box.left; x < box.right; ++x) {
+                const int r = at(x, y, 0);
+                const int g = at(x, y, 1);
+                const int b = at(x, y, 2);
+                if (b > 150 && b > r + 60) {
+                    ++blue;
+                }
+                if (r > 170 && g < 110 && b < 110) {
+                    const bool corner = x >= box.centerX() && y >= box.centerY();
+                    ++(corner ? redInCorner : redElsewhere);
+                }
+            }
+        }
+        shot.box =
+            Rect{box.left + originX, box.top + originY, box.right + originX, box.bottom + originY};
+        std::ostringstream detail;
+        detail << (box.right - box.left) << "x" << (box.bottom - box.top) << " icon, blue pixels "
+               << blue << ", red in the lower right quarter " << redInCorner << ", red elsewhere "
+               << redElsewhere;
+        shot.detail = detail.str();
+        if (blue >= 30 && redInCorner == 0 && redElsewhere == 0) {
+            shot.look = Look::good;
+        } else if (blue >= 30 && redInCorner >= 10 && redElsewhere <= redInCorner / 4) {
+            shot.look = Look::fault;
+        } else {
+            shot.look = Look::unclear;
+        }
+    }
+
+    // Waits until the screen shows `expected` at the icon's place.
+    ::testing::AssertionResult showsIcon(Look expected, milliseconds timeout = kShowTimeout) {
+        IconShot shot;
+        const bool seen = waitUntil(
+            [&] {
+                shot = shootIcon();
+                return shot.look == expected;
+            },
+            timeout, milliseconds(250));
+        if (seen) {
+            lastIcon_ = shot.box;
+            return ::testing::AssertionSuccess();
+        }
+        return ::testing::AssertionFailure()
+               << "expected " << nameOf(expected) << " in the notification area, the last of the "
+               << "screenshots shows " << nameOf(shot.look) << " (" << shot.detail
+               << "): " << shot.file;
+    }
+
+    // Where the icon was last seen; photographs it when it was not yet.
+    Rect icon() {
+        if (lastIcon_.empty()) {
+            const IconShot shot = shootIcon();
+            EXPECT_NE(shot.look, Look::none) << "no icon to point at: " << shot.file;
+            lastIcon_ = shot.box;
+        }
+        return lastIcon_;
+    }
+
+    // Rests the pointer on the icon, as a user who wants to know what it
+    // says; returns the tooltip's text, or nothing when none appears.
+    std::optional<std::string> hover(milliseconds timeout = kShowTimeout) {
+        mouseAway();
+        // A tooltip still shown from before would be taken for the new one.
+        drive({"wait-no-tooltip", "8000"});
+        const Rect at = icon();
+        mouseTo(at.centerX(), at.centerY());
+        const CommandResult r = harness().driver({"wait-tooltip", std::to_string(timeout.count())});
+        mouseAway();
+        if (r.exitCode != 0) {
+            return std::nullopt;
+        }
+        return unescape(parseKeyValues(r.out)["text"]);
+    }
+
+    // Right-clicks the icon and reads the menu that opens.
+    Menu rightClick() {
+        const Rect at = icon();
+        click(at.centerX(), at.centerY(), "3");
+        const CommandResult r = drive({"wait-menu", std::to_string(kShowTimeout.count())});
+        return parseMenu(r.out);
+    }
+
+    void choose(const Menu& menu, int id) {
+        for (const MenuItem& item : menu.items) {
+            if (item.id == id) {
+                ASSERT_FALSE(item.rect.empty())
+                    << "the menu does not say where item " << id << " is";
+                click(item.rect.centerX(), item.rect.centerY(), "1");
+                drive({"wait-menu-gone", std::to_string(kShowTimeout.count())});
+                return;
+            }
+        }
+        FAIL() << "the menu has no item " << id;
+    }
+
+    void doubleClick() {
+        const Rect at = icon();
+        click(at.centerX(), at.centerY(), "1", 2);
+    }
+
+    std::optional<Dialog> waitForDialog() {
+        const CommandResult r = drive({"wait-dialog", std::to_string(kShowTimeout.count())});
+        const auto dialogs = parseDialogs(r.out);
+        if (dialogs.size() != 1) {
+            ADD_FAILURE() << "expected one dialog:\n" << r.out;
+            return std::nullopt;
+        }
+        return dialogs.front();
+    }
+
+    void pressOk() {
+        drive({"dialog-press", "1"});
+        drive({"wait-no-dialog", std::to_string(kShowTimeout.count())});
+    }
+
+    bool iconPresent(const std::string& owner = "") {
+        Strings args{"tray-probe"};
+        if (!owner.empty()) {
+            args.push_back(owner);
+        }
+        return parseKeyValues(drive(args).out)["present"] == "1";
+    }
+
+    int linesContaining(const std::string& needle) {
+        const auto text = harness().logText();
+        EXPECT_TRUE(text) << "no log view";
+        int count = 0;
+        for (auto at = text->find(needle); text && at != std::string::npos;
+             at = text->find(needle, at + needle.size())) {
+            ++count;
+        }
+        return count;
+    }
+
+    // Waits until the stored next hello lies between `low` and `high`
+    // milliseconds from now: the mark a failed or a successful hello leaves.
+    std::optional<RunTimeData> waitForPlan(int64_t low, int64_t high) {
+        return waitForStored([&](const RunTimeData& d) {
+            const int64_t left = msOf(d.nextHelloTime) - wallClockMs();
+            return left >= low && left <= high;
+        });
+    }
+
+  private:
+    bool reg(const Strings& args) {
+        Strings argv{harness().setup().wine.string(), "reg"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const CommandResult r = runCaptured(argv, harness().setup().environment(), kExitTimeout);
+        EXPECT_EQ(r.exitCode, 0) << "wine reg " << args.front() << ": " << r.out << r.err;
+        return r.exitCode == 0;
+    }
+
+    fs::path shots_;
+    int shots_taken_ = 0;
+    bool desktopSet_ = false;
+    std::string desktop_;
+    Rect taskbar_;
+    Rect lastIcon_;
+};
+
+class TrayIcon : public TrayTest {};
+class TrayMenu : public TrayTest {};
+class OpenPortalWarning : public TrayTest {};
+
+TEST_F(TrayIcon, HoverNamesTheStateAndTheImageFollowsTheDongle) {
+    plugDongle();
+    ASSERT_TRUE(startAgentSpeaking(config(), kEnglish));
+    const auto en = texts("en");
+    const auto planned = waitForStored(minuteAhead);
+    ASSERT_TRUE(planned) << "the first answer's minute was not planned";
+
+    ASSERT_TRUE(showsIcon(Look::good));
+    const auto tip = hover();
+    ASSERT_TRUE(tip) << "no tooltip over the icon";
+    EXPECT_EQ(*tip, en.at("OPEN_PORTAL") + "\r\n" + en.at("NEXT_TRANSMIT") + ": " +
+                        clockText(msOf(planned->nextHelloTime)));
+
+    // A hello without the dongle: the agent plans the retry after the error
+    // interval, 1.5 s, instead of the answer's minute. Open Portal's own plan
+    // is due at once, so it does not count.
+    ASSERT_EQ(dongle().command("unplug dongle"), "ok");
+    const int64_t before = wallClockMs();
+    openPortal();
+    ASSERT_TRUE(waitForPlan(500, 3000)) << "no failed hello after the dongle was unplugged";
+    EXPECT_TRUE(showsIcon(Look::fault));
+    const auto faultTip = hover();
+    ASSERT_TRUE(faultTip) << "no tooltip over the fault icon";
+    // The retries move the next contact on every 1.5 s.
+    const std::string lead = en.at("NO_USB") + "\r\n" + en.at("NEXT_TRANSMIT") + ": ";
+    EXPECT_TRUE(*faultTip == lead + clockText(before) ||
+                *faultTip == lead + clockText(wallClockMs() + 3000))
+        << *faultTip;
+    EXPECT_EQ(portal().requests().size(), 1u) << "a hello went out without the dongle";
+
+    ASSERT_EQ(dongle().command("plug dongle"), "ok");
+    ASSERT_TRUE(waitForHellos(2)) << "no hello after the dongle came back";
+    EXPECT_TRUE(showsIcon(Look::good));
+}
+
+TEST_F(TrayIcon, DoubleClickSaysHelloAtOnceAndOtherIconIdsAreIgnored) {
+    plugDongle();
+    ASSERT_TRUE(startAgentSpeaking(config(), kEnglish));
+    ASSERT_TRUE(waitForStored(minuteAhead));
+
+    // The shell's double-click for an icon the agent does not own.
+    const CommandResult other = drive({"tray-notify", "131", std::to_string(kLeftDoubleClick)});
+    EXPECT_EQ(parseKeyValues(other.out)["result"], "0");
+    EXPECT_FALSE(waitForHellos(2, kAbsentFor)) << "a notification for icon 131 said hello";
+
+    ASSERT_TRUE(showsIcon(Look::good));
+    doubleClick();
+    ASSERT_TRUE(waitForHellos(2, milliseconds(5000))) << "the double-click did not say hello";
+    EXPECT_EQ(helloBodies(), (Strings{hello(7), hello(2)}));
+    const auto data = waitForStored(minuteAhead);
+    ASSERT_TRUE(data);
+    EXPECT_EQ(data->helloReason, 7);
+}
+
+TEST_F(TrayIcon, StatusChangedInLParamRestoresTheTooltipAndInWParamDoesNothing) {
+    plugDongle();
+    ASSERT_TRUE(startAgentSpeaking(config(), kEnglish));
+    ASSERT_TRUE(waitForStored(minuteAhead));
+    ASSERT_TRUE(showsIcon(Look::good));
+    const auto shown = hover();
+    ASSERT_TRUE(shown) << "no tooltip over the icon";
+    ASSERT_EQ(shown->rfind(texts("en").at("OPEN_PORTAL") + "\r\n", 0), 0u) << *shown;
+
+    // Someone else empties the icon's tooltip; an empty one is not shown.
+    drive({"tray-tip", ""});
+    EXPECT_FALSE(hover(kAbsentFor)) << "the tooltip was not emptied";
+
+    drive({"send", std::to_string(kStatusChanged), "0"});
+    EXPECT_FALSE(hover(kAbsentFor)) << "the code in wParam refreshed the tray";
+
+    drive({"send", "0", std::to_string(kStatusChanged)});
+    const auto restored = hover();
+    ASSERT_TRUE(restored) << "the code in lParam did not refresh the tooltip";
+    EXPECT_EQ(*restored, *shown);
+}
+
+TEST_F(TrayIcon, ComesBackWhenTheTaskbarIsCreatedAgain) {
+    plugDongle();
+    ASSERT_TRUE(startAgentSpeaking(config(), kEnglish));
+    ASSERT_TRUE(waitForStored(minuteAhead));
+    // A fault, so that an icon put back as it was first created would show.
+    ASSERT_EQ(dongle().command("unplug dongle"), "ok");
+    openPortal();
+    ASSERT_TRUE(waitForPlan(500, 3000)) << "no failed hello after the dongle was unplugged";
+    ASSERT_TRUE(showsIcon(Look::fault));
+    ASSERT_TRUE(iconPresent());
+
+    // What a taskbar that restarts does to every icon.
+    drive({"tray-remove"});
+    EXPECT_FALSE(iconPresent());
+    EXPECT_TRUE(showsIcon(Look::none));
+
+    drive({"broadcast-taskbar-created"});
+    EXPECT_TRUE(waitUntil([&] { return iconPresent(); }, kShowTimeout))
+        << "the icon did not come back";
+    EXPECT_TRUE(showsIcon(Look::fault));
+    const auto tip = hover();
+    ASSERT_TRUE(tip) << "the icon came back without a tooltip";
+    EXPECT_EQ(tip->rfind(texts("en").at("NO_USB") + "\r\n", 0), 0u) << *tip;
+}
+
+TEST_F(TrayMenu, OffersTheEnglishItemsAboutNamesTheDongleAndExitEndsTheAgent) {
+    plugDongle();
+    WineProcess* agent = startAgentSpeaking(config(), kEnglish);
+    ASSERT_TRUE(agent);
+    const auto en = texts("en");
+    ASSERT_TRUE(showsIcon(Look::good));
+
+    const Menu menu = rightClick();
+    ASSERT_EQ(menu.count, 3);
+    ASSERT_EQ(menu.items.size(), 3u);
+    EXPECT_EQ(menu.items[0].id, kOpenPortal);
+    EXPECT_EQ(menu.items[1].id, kAbout);
+    EXPECT_EQ(menu.items[2].id, kExit);
+    EXPECT_EQ(menu.items[0].text, en.at("SYS_OPEN_PORTAL"));
+    EXPECT_EQ(menu.items[1].text, en.at("SYS_ABOUT_US"));
+    EXPECT_EQ(menu.items[2].text, en.at("SYS_EXIT"));
+    EXPECT_TRUE(menu.items[0].bold);
+    EXPECT_FALSE(menu.items[1].bold);
+    EXPECT_FALSE(menu.items[2].bold);
+    EXPECT_EQ(menu.defaultItem, kOpenPortal);
+
+    choose(menu, kAbout);
+    auto about = waitForDialog();
+    ASSERT_TRUE(about);
+    EXPECT_EQ(about->title, en.at("SYS_ABOUT_US"));
+    EXPECT_EQ(about->controls[kSoftwareVersionField], "2.7.1");
+    EXPECT_EQ(about->controls[kFirmwareVersionField], kFirmware);
+    EXPECT_EQ(about->controls[kSerialNumberField], kSerial);
+    pressOk();
+
+    const auto windows = harness().loggerWindows();
+    ASSERT_TRUE(windows);
+    ASSERT_EQ(windows->size(), 1u);
+    const std::string owner = windows->front().hwnd;
+    choose(rightClick(), kExit);
+    const auto code = agent->waitForExit(kExitTimeout);
+    ASSERT_TRUE(code) << "Exit did not end the agent";
+    EXPECT_EQ(*code, 0);
+    EXPECT_FALSE(iconPresent(owner)) << "the icon outlived the agent";
+    EXPECT_TRUE(showsIcon(Look::none));
+    EXPECT_EQ(portal().requests().size(), 1u);
+}
+
+TEST_F(TrayMenu, GermanSystemGivesGermanItemsAndAboutTitle) {
+    plugDongle();
+    ASSERT_TRUE(startAgentSpeaking(config(), kGerman));
+    const auto de = texts("de");
+    ASSERT_TRUE(showsIcon(Look::good));
+
+    const Menu menu = rightClick();
+    ASSERT_EQ(menu.items.size(), 3u);
+    EXPECT_EQ(menu.items[0].text, de.at("SYS_OPEN_PORTAL"));
+    EXPECT_EQ(menu.items[1].text, de.at("SYS_ABOUT_US"));
+    EXPECT_EQ(menu.items[2].text, de.at("SYS_EXIT"));
+    EXPECT_TRUE(menu.items[0].bold);
+    EXPECT_EQ(menu.defaultItem, kOpenPortal);
+
+    choose(menu, kAbout);
+    auto about = waitForDialog();
+    ASSERT_TRUE(about);
+    EXPECT_EQ(about->title, de.at("SYS_ABOUT_US"));
+    pressOk();
+}
+
+TEST_F(TrayMenu, AboutWithoutTheDongleShowsTheLastValuesReadAndLogsOnce) {
+    plugDongle();
+    Config settings = config();
+    // The About's failed read plans a hello after this; none may run meanwhile.
+    settings["CYCLIC_HELLO_INTERVAL_ON_ERROR"] = "45000";
+    ASSERT_TRUE(startAgentSpeaking(settings, kEnglish));
+    ASSERT_TRUE(waitForStored(minuteAhead));
+    ASSERT_TRUE(showsIcon(Look::good));
+
+    choose(rightClick(), kAbout);
+    auto first = waitForDialog();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->controls[kSerialNumberField], kSerial);
+    pressOk();
+
+    ASSERT_EQ(dongle().command("unplug dongle"), "ok");
+    const std::string line = "cannot read serial number from device: Your dongle is not available";
+    const int before = linesContaining(line);
+    choose(rightClick(), kAbout);
+    auto second = waitForDialog();
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->controls[kSoftwareVersionField], "2.7.1");
+    EXPECT_EQ(second->controls[kFirmwareVersionField], kFirmware);
+    EXPECT_EQ(second->controls[kSerialNumberField], kSerial);
+    // The dialog shows once its values are in, so the line is there now.
+    EXPECT_EQ(linesContaining(line), before + 1);
+    pressOk();
+    EXPECT_EQ(linesContaining(line), before + 1);
+    EXPECT_EQ(portal().requests().size(), 1u);
+}
+
+TEST_F(OpenPortalWarning, ListsTheMissingDongleThenTheDutyCycleAndStillSaysHello) {
+    plugDongle();
+    ASSERT_EQ(dongle().command("duty dongle 51"), "ok");  // the limit is 50
+    portal().addReplies({answer({S1, "I60000"}), Reply::text("I60000")});
+    Config settings = config();
+    settings["CYCLIC_HELLO_INTERVAL_ON_ERROR"] = "45000";
+    ASSERT_TRUE(startAgentSpeaking(settings, kEnglish));
+    const auto en = texts("en");
+
+    // The frame is dropped over the limit and a hello planned 3 s later,
+    // which is to find the dongle gone.
+    ASSERT_TRUE(waitForStored([](const RunTimeData& d) {
+        return d.transmitCounter == 1 && d.frames.empty() &&
+               msOf(d.nextHelloTime) - wallClockMs() < 30000;
+    })) << "the duty cycle did not stop the transmission";
+    ASSERT_EQ(dongle().command("unplug dongle"), "ok");
+    ASSERT_TRUE(waitForPlan(30000, 46000)) << "no failed hello after the dongle was unplugged";
+    EXPECT_TRUE(broadcast().empty());
+    ASSERT_EQ(portal().requests().size(), 1u);
+
+    ASSERT_TRUE(showsIcon(Look::fault));
+    const auto tip = hover();
+    ASSERT_TRUE(tip) << "no tooltip over the fault icon";
+    EXPECT_EQ(tip->rfind(en.at("NO_USB") + "\r\n" + en.at("MAX_DUTY_CYCLE") + "\r\n" +
+                             en.at("NEXT_TRANSMIT") + ": ",
+                         0),
+              0u)
+        << *tip;
+
+    doubleClick();
+    const CommandResult box = drive({"wait-msgbox", std::to_string(kShowTimeout.count())});
+    auto values = parseKeyValues(box.out);
+    EXPECT_EQ(values["count"], "1") << box.out;
+    bool titled = false;
+    for (const std::string& l : linesOf(box.out)) {
+        if (l.rfind("box ", 0) == 0) {
+            titled = unescape(l.substr(l.find(" title=") + 7)) == en.at("ERROR_MESSAGE_TITLE");
+        }
+    }
+    EXPECT_TRUE(titled) << box.out;
+    EXPECT_EQ(unescape(values["static"]),
+              en.at("MSG_BOX_NO_USB") + "\r\n" + en.at("MSG_BOX_DUTY_CYCLE") + "\r\n");
+
+    // Back in while the box waits, so that the hello after it can be read.
+    ASSERT_EQ(dongle().command("plug dongle"), "ok");
+    EXPECT_FALSE(waitForHellos(2, milliseconds(1000))) << "a hello went out before OK";
+    const auto pressed = std::chrono::steady_clock::now();
+    drive({"msgbox-ok"});
+    ASSERT_TRUE(waitForHellos(2, milliseconds(5000))) << "no hello after OK";
+    const auto requests = portal().requests();
+    EXPECT_EQ(requests[1].body, hello(2));
+    EXPECT_GE(requests[1].connectedAt, pressed);
+    const auto data = waitForStored(minuteAhead);
+    ASSERT_TRUE(data);
+    EXPECT_EQ(data->helloReason, 7);
+}
+
+}  // namespace
+}  // namespace quorvel::e2e
