@@ -10,6 +10,7 @@ packages=(
     wine wine64 xvfb                        # the Wine test tier
     xdotool imagemagick                     # pointing at and photographing the tray
     tinyproxy python3                       # proxy and portal stand-ins for tests
+    libbenchmark-dev                        # scripts/bench.sh: agent CPU per frame
     clang libclang-rt-dev                   # the fuzz targets (libFuzzer, sanitizers)
 )
 

@@ -1,0 +1,100 @@
+#!/usr/bin/env python3
+"""Writes docs/performance.md from the output of scripts/bench.sh's runs."""
+import re
+import sys
+
+native, wine, exe_bytes = open(sys.argv[1]).read(), open(sys.argv[2]).read(), int(sys.argv[3])
+v = {k: float(x) for k, x in re.findall(r"^bench\.([\w.]+)=([-\d.e+]+)", wine, re.M)}
+ns = re.search(r"BM_TransmitOneFrame\s+\S+ \w+\s+([\d.]+) (\w+)", native)
+us = float(ns.group(1)) / (1000.0 if ns.group(2) == "ns" else 1.0) if ns else float("nan")
+
+HEAD = """# Performance
+
+Written by `bash scripts/bench.sh`, which builds `build/bench-native`,
+`build/bench-windows` and `build/bench-e2e`, starts its own Xvfb and Wine
+prefix and runs `build/bench-native/tests/bench/quorvel_frame_bench` and
+`build/bench-e2e/tests/e2e/quorvel_agent_benchmark` (one case per figure:
+`--gtest_filter=AgentBenchmark.<Case>` reproduces one; the prefix comes from
+`tests/e2e/wine-env.sh start build/bench-e2e/tests/e2e/wine`). Every figure is
+a ratio of two things measured in the same run on a shared two-core machine;
+nothing in the test command depends on one.
+
+## Figures of the last run
+
+"""
+
+NOTES = """
+## How each figure is taken
+
+- **Hello overhead** (`AgentBenchmark.HelloOverheadAndMemoryOverAThousandCycles`):
+  the real agent with logging on, the portal simulator answering `I0` and
+  `I100` alternately after 100 ms, donglesim answering after 2 ms. The agent's
+  time is from the log line `## ---...startHelloThreadIn is already started ##`
+  to the next `startHelloThreadIn starts in[ms]` (log stamps, ms); the
+  outside time is the simulator's own exchange (connection taken to last byte
+  sent) plus the dongle delay times the reports it received per hello. The
+  start-up hello is left out. Sum over sum; the median per hello is beside it.
+- **Frame throughput** (`...FrameThroughputAgainstTheTransportFloor`):
+  `dongleprobe bench N 1000` (the agent's `USBResource::transmit` with the
+  Win32 HID adapter) against `tools/hidfloor` (one handle on the same device
+  path, one event, overlapped `WriteFile` then `ReadFile` of the same 36-byte
+  reports), alternated three times at each answer time, medians. Both reach
+  donglesim over the same pipe; the stand-in DLLs only serve discovery, which
+  is outside both timings.
+- **Agent CPU per frame** (`quorvel_frame_bench`, Google Benchmark, Release):
+  `USBResource::transmit` of one frame on `FakeHidPort` with `DongleModel`
+  behind it, logging off; it includes the model's own work.
+- **Idle** (`...IdleBetweenDeadlines`): the agent with logging off, its next
+  hello ten minutes away, left alone for 60 s after its first cycle settled
+  (5 s). CPU is the sum of `/proc/PID/task/*/schedstat` run time of the Wine
+  process (nanoseconds; `utime` ticks only every 10 ms). Wake-ups: the agent
+  runs with `WINEDEBUG=+message`, whose trace logs every message Wine
+  dispatches to its windows; the lines written during the 60 s are counted,
+  `WM_TIMER` among them. The agent arms only its hello and transmit timers,
+  so any dispatch in that window would be a wake-up between deadlines.
+- **Start-up** (`...StartUpAgainstATrivialProgram`): spawn of `wine
+  quorvel.exe` (fresh folder, no `quorvel.dat`) to the first hello's
+  connection at the portal simulator, against spawn-to-exit of `hidfloor.exe
+  exit` (a console program that returns at once), alternated five times,
+  medians.
+- **Log view** (`...LogViewCostPerLine`, `tools/hidfloor/logviewbench.exe`):
+  the agent's own logger window code, lines through `log()`, timed with a
+  short log and after filling the log to its 256 KiB cap.
+- **Size and memory**: `quorvel.exe`'s bytes; private memory
+  (`Private_Clean + Private_Dirty` of `/proc/PID/smaps_rollup`) of an agent
+  with logging off after 20 and after 1,000 hello cycles (`I0`, no delay).
+"""
+
+
+def g(key, fmt="{:.2f}"):
+    return fmt.format(v[key]) if key in v else "not measured"
+
+
+def verdict(ok):
+    return "meets" if ok else "misses"
+
+
+rows = [("Hello overhead", g("hello.ratio", "{:.2f}"), "≤ 1.05",
+         verdict(v.get("hello.ratio", 9) <= 1.05))]
+for ms in (0, 2, 10):
+    key = f"frames.at_{ms}ms.ratio"
+    rows.append((f"Frames/s under Wine, answer {ms} ms", g(key), "≥ 0.95",
+                 verdict(v.get(key, 0) >= 0.95)))
+rows.append(("Agent CPU per frame (native)", f"{us:.2f} µs", "≤ 10 µs", verdict(us <= 10)))
+rows.append(("Idle CPU over 60 s", g("idle.cpu_ms", "{:.1f} ms"), "< 10 ms",
+             verdict(v.get("idle.cpu_ms", 99) < 10)))
+rows.append(("Idle timer wake-ups", g("idle.wm_timer_dispatched", "{:.0f}"), "none",
+             verdict(v.get("idle.wm_timer_dispatched", 1) == 0)))
+rows.append(("Start-up over a trivial program", g("startup.ratio"), "≤ 1.3",
+             verdict(v.get("startup.ratio", 9) <= 1.3)))
+print(HEAD)
+print("| Figure | Measured | Goal | |\n|---|---|---|---|")
+for r in rows:
+    print("| " + " | ".join(r) + " |")
+print(f"\nquorvel.exe: {exe_bytes:,} bytes. Raw values of this run:\n")
+print("```")
+for k in sorted(v):
+    print(f"{k}={v[k]:.6g}")
+print("```")
+print(NOTES)
+print(open(sys.argv[4]).read() if len(sys.argv) > 4 else "")
