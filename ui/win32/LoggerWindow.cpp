@@ -273,6 +273,12 @@ LRESULT CALLBACK loggerWindowProcedure(HWND window, UINT message, WPARAM wParam,
         case WM_COMMAND:
             return handleCommand(window, wParam, lParam);
         case WM_TRAY_NOTIFY:
+            // Before start-up has read the language file the menu would
+            // have no texts, and the empty ones would stick; the user's
+            // right-click waits for the next one.
+            if (LOWORD(lParam) == WM_RBUTTONUP && cycleGate().held()) {
+                return 0;
+            }
             return systemTray().handleNotification(wParam, lParam);
         case WM_DEVICECHANGE:
             return deviceChanged(window, wParam, lParam);
