@@ -1,5 +1,6 @@
 #include "ui/LogText.h"
 
+#include <algorithm>
 #include <cstring>
 
 LogText::LogText(std::size_t capacity) : capacity_(capacity), text_(header) {
@@ -15,14 +16,20 @@ bool LogText::append(const std::string& line) {
     if (text_.size() <= capacity_) {
         return false;
     }
-    // Drop whole lines after the header, oldest first, until the rest fits.
+    // Drop whole lines after the header, oldest first, until the rest fills
+    // at most three quarters of the cap: the view then takes the whole text
+    // again once per quarter of the cap, not for every line.
     const std::size_t keepFrom = std::strlen(header);
-    const std::size_t excess = text_.size() - capacity_;
+    const std::size_t target = std::max(capacity_ - capacity_ / 4, keepFrom + 2);
+    const std::size_t excess = text_.size() - std::min(target, text_.size());
     std::size_t cut = text_.find("\r\n", keepFrom + excess);
     if (cut == std::string::npos || cut <= keepFrom) {
-        // A single line larger than the cap: keep its beginning.
+        // Only the newest line is left to keep; one larger than the cap
+        // keeps its beginning.
         text_.erase(keepFrom, text_.rfind("\r\n") - keepFrom);
-        text_.resize(capacity_);
+        if (text_.size() > capacity_) {
+            text_.resize(capacity_);
+        }
         return true;
     }
     text_.erase(keepFrom, cut - keepFrom);

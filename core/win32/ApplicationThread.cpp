@@ -20,7 +20,7 @@ namespace {
 DWORD WINAPI initialisationThread(LPVOID parameter) {
     Main* main = static_cast<Main*>(parameter);
     waitForMainWindow([] { return mainWindowHandle() != nullptr || startupAbandoned(); },
-                      [] { Sleep(500); });
+                      [] { waitForStartupDecision(500); });
     if (startupAbandoned()) {
         // This copy only handed Open Portal to the one already running;
         // reading the configuration, opening the dongle or writing the

@@ -10,7 +10,24 @@ std::atomic<HWND> windowHandle{nullptr};
 std::atomic<HINSTANCE> instance{nullptr};
 std::atomic<bool> initialised{false};
 std::atomic<bool> abandoned{false};
+
+// Set once the window exists or start-up is given up, so that the
+// initialisation thread need not sleep out a whole half second.
+HANDLE decided() {
+    // Never closed: both threads use it until the process ends.
+    static const HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    return event;
+}
 }  // namespace
+
+void waitForStartupDecision(DWORD milliseconds) {
+    const HANDLE event = decided();
+    if (event == nullptr) {
+        Sleep(milliseconds);
+        return;
+    }
+    WaitForSingleObject(event, milliseconds);
+}
 
 HWND mainWindowHandle() {
     return windowHandle.load();
@@ -23,6 +40,9 @@ HINSTANCE moduleInstance() {
 void setMainWindow(HWND window, HINSTANCE module) {
     instance.store(module);
     windowHandle.store(window);
+    if (window != nullptr) {
+        SetEvent(decided());
+    }
 }
 
 bool initialisationFinished() {
@@ -39,6 +59,7 @@ bool startupAbandoned() {
 
 void setStartupAbandoned() {
     abandoned.store(true);
+    SetEvent(decided());
 }
 
 void Win32MainWindowCommands::send(WPARAM wParam, LPARAM lParam) {

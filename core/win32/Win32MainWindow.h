@@ -20,6 +20,9 @@ void setInitialisationFinished();
 // data alone.
 bool startupAbandoned();
 void setStartupAbandoned();
+// Waits at most this long, and no longer than until the window exists or
+// start-up is given up.
+void waitForStartupDecision(DWORD milliseconds);
 
 // Packs each request into its window command and sends it with SendMessage.
 class Win32MainWindowCommands final : public MainWindowCommands {
