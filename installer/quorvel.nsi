@@ -1,0 +1,566 @@
+; The Quorvel setup program. The windows build runs makensis on this script
+; (target quorvel_setup) and passes, with -D:
+;   VERSION        the project version, three numbers
+;   AGENT_EXE      the built quorvel.exe
+;   CHECK_EXE      the built quorvel-check.exe (optional)
+;   RESOURCES_DIR  the folder with the five language files
+;   INI_FILE       the documented quorvel.ini with its default values
+;   ICON_FILE      the application icon
+;   OUTFILE        the setup program to write
+;
+; Command line (besides NSIS's own /S for silent and /D=folder, which must
+; come last):
+;   /PORTAL_HOST=name /PORTAL_PORT=n /PORTAL_PATH=/path /PROXY=host:port
+;   /PARTNER=id /LOGGING=true|false   values for a new quorvel.ini
+;   /NOSTART                          leave the agent stopped afterwards
+; A silent first install needs at least /PORTAL_HOST. Exit codes: 0 done,
+; 1 cancelled, 2 refused (bad or missing values, another setup running),
+; 3 installed, but the data folder could not be prepared.
+;
+; The uninstaller takes /S and /PURGE (also remove the agent's data).
+
+Unicode true
+Target amd64-unicode
+ManifestDPIAware true
+RequestExecutionLevel admin
+SetCompressor /SOLID lzma
+
+!macro REQUIRE_DEFINE NAME
+    !ifndef ${NAME}
+        !error "${NAME} must be given with -D${NAME}=..."
+    !endif
+!macroend
+!insertmacro REQUIRE_DEFINE VERSION
+!insertmacro REQUIRE_DEFINE AGENT_EXE
+!insertmacro REQUIRE_DEFINE RESOURCES_DIR
+!insertmacro REQUIRE_DEFINE INI_FILE
+!insertmacro REQUIRE_DEFINE ICON_FILE
+!insertmacro REQUIRE_DEFINE OUTFILE
+
+!define PRODUCT "Quorvel"
+!define PUBLISHER "Quorvel"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Quorvel"
+!define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
+; What the agent answers to: its window class, its Exit command and the
+; mutex it holds while it runs.
+!define AGENT_WINDOW_CLASS "Quorvel Logger Window"
+!define AGENT_MUTEX "quorvel_exe"
+!define ID_EXIT 32773
+; A running agent gets 30 s (150 steps of 200 ms) to end: a hello or a
+; transmission under way finishes first, bounded by its own time-outs.
+!define AGENT_END_STEPS 150
+
+!include MUI2.nsh
+!include nsDialogs.nsh
+!include LogicLib.nsh
+!include Sections.nsh
+!include FileFunc.nsh
+!include TextFunc.nsh
+!include WinMessages.nsh
+
+Name "${PRODUCT}"
+OutFile "${OUTFILE}"
+InstallDir "$PROGRAMFILES64\Quorvel"
+; An upgrade goes where the last install went.
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+BrandingText "${PRODUCT} ${VERSION}"
+ShowInstDetails show
+ShowUninstDetails show
+
+Var PortalHost
+Var PortalPort
+Var PortalPath
+Var Proxy
+Var ProxyHost
+Var ProxyPort
+Var Partner
+Var Logging
+Var NoStart
+Var Problem
+Var Purge
+Var WordFound
+Var WordRest
+
+; Fields of the portal page.
+Var HostField
+Var PortField
+Var PathField
+Var ProxyField
+Var PartnerField
+Var LoggingBox
+
+!define MUI_ICON "${ICON_FILE}"
+!define MUI_UNICON "${ICON_FILE}"
+!define MUI_ABORTWARNING
+
+!insertmacro MUI_PAGE_DIRECTORY
+Page custom PortalPageCreate PortalPageLeave
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_PAGE_FINISH
+
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_COMPONENTS
+!insertmacro MUI_UNPAGE_INSTFILES
+
+!insertmacro MUI_LANGUAGE "English"
+
+VIProductVersion "${VERSION}.0"
+VIFileVersion "${VERSION}.0"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductName" "${PRODUCT}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "CompanyName" "${PUBLISHER}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "FileDescription" "${PRODUCT} setup"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "FileVersion" "${VERSION}.0"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${VERSION}.0"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "(c) 2026 ${PUBLISHER}"
+
+; ---- Shared by setup and uninstaller -------------------------------------
+
+; Finds the command-line word that starts with the given text (in any
+; case), as NSIS's own options do: sets $WordFound to 1 and $WordRest to the
+; rest of that word, or $WordFound to 0. Words are separated by spaces;
+; double quotes group and are dropped, so /PARTNER="acme home" works. Unlike
+; FileFunc's GetOptions, a value may hold slashes: /PORTAL_PATH=/a/b.php.
+!macro COMMAND_LINE_WORD un
+Function ${un}CommandLineWord
+    Exch $0  ; the start to look for
+    Push $1  ; the parameters
+    Push $2  ; position
+    Push $3  ; character
+    Push $4  ; word so far
+    Push $5  ; inside quotes
+    Push $6  ; length of the start
+    Push $7  ; length of the parameters
+    ${GetParameters} $1
+    StrLen $6 $0
+    StrLen $7 $1
+    StrCpy $2 0
+    StrCpy $4 ""
+    StrCpy $5 0
+    StrCpy $WordFound 0
+    StrCpy $WordRest ""
+    ${DoWhile} $2 <= $7
+        StrCpy $3 $1 1 $2
+        IntOp $2 $2 + 1
+        ${If} $3 == '"'
+            IntOp $5 1 - $5
+        ${ElseIf} $3 != ""
+        ${AndIf} $3 != " "
+            StrCpy $4 "$4$3"
+        ${ElseIf} $3 == " "
+        ${AndIf} $5 = 1
+            StrCpy $4 "$4$3"
+        ${Else}
+            ; A word ends here.
+            StrCpy $3 $4 $6
+            ${If} $WordFound = 0
+            ${AndIf} $4 != ""
+            ${AndIf} $3 == $0
+                StrCpy $WordRest $4 "" $6
+                StrCpy $WordFound 1
+            ${EndIf}
+            StrCpy $4 ""
+        ${EndIf}
+    ${Loop}
+    Pop $7
+    Pop $6
+    Pop $5
+    Pop $4
+    Pop $3
+    Pop $2
+    Pop $1
+    Pop $0
+FunctionEnd
+!macroend
+!insertmacro COMMAND_LINE_WORD ""
+!insertmacro COMMAND_LINE_WORD "un."
+
+; Sets VAR to the value of /NAME=value when it is given; leaves it alone
+; otherwise.
+!macro OPTION_VALUE un NAME VAR
+    Push "/${NAME}="
+    Call ${un}CommandLineWord
+    ${If} $WordFound = 1
+        StrCpy ${VAR} $WordRest
+    ${EndIf}
+!macroend
+
+; Sets VAR to 1 when the word /NAME is given, to 0 otherwise.
+!macro OPTION_FLAG un NAME VAR
+    Push "/${NAME}"
+    Call ${un}CommandLineWord
+    ${If} $WordFound = 1
+    ${AndIf} $WordRest == ""
+        StrCpy ${VAR} 1
+    ${Else}
+        StrCpy ${VAR} 0
+    ${EndIf}
+!macroend
+
+; Asks a running agent to end with its own Exit command, so that it leaves
+; as it does for the user (tray icon removed, exit code 0), and waits until
+; its window and its mutex are gone: only then is quorvel.exe free to be
+; replaced. Bounded: an agent that does not end is left to the caller.
+!macro END_RUNNING_AGENT un
+Function ${un}EndRunningAgent
+    Push $0
+    Push $1
+    Push $2
+    StrCpy $1 0
+    ${Do}
+        FindWindow $0 "${AGENT_WINDOW_CLASS}"
+        System::Call 'kernel32::OpenMutexW(i 0x00100000, i 0, w "${AGENT_MUTEX}") p .r2'
+        ${If} $2 P<> 0
+            System::Call 'kernel32::CloseHandle(p r2)'
+        ${EndIf}
+        ${If} $0 P= 0
+        ${AndIf} $2 P= 0
+            ${ExitDo}
+        ${EndIf}
+        ${If} $1 >= ${AGENT_END_STEPS}
+            DetailPrint "The running Quorvel agent did not end in time."
+            ${ExitDo}
+        ${EndIf}
+        ; Once at first and again every 5 s: an agent busy in a cycle takes
+        ; the command when the cycle is over.
+        IntOp $2 $1 % 25
+        ${If} $0 P<> 0
+        ${AndIf} $2 = 0
+            DetailPrint "Ending the running Quorvel agent"
+            SendMessage $0 ${WM_COMMAND} ${ID_EXIT} 0 /TIMEOUT=2000
+        ${EndIf}
+        Sleep 200
+        IntOp $1 $1 + 1
+    ${Loop}
+    Pop $2
+    Pop $1
+    Pop $0
+FunctionEnd
+!macroend
+!insertmacro END_RUNNING_AGENT ""
+!insertmacro END_RUNNING_AGENT "un."
+
+; ---- Setup ---------------------------------------------------------------
+
+; Sets $Problem to a sentence when the portal values cannot make a working
+; quorvel.ini, and splits the proxy into $ProxyHost and $ProxyPort.
+Function CheckPortalValues
+    Push $0
+    Push $1
+    StrCpy $Problem ""
+    StrCpy $ProxyHost ""
+    StrCpy $ProxyPort ""
+    ${If} $PortalHost == ""
+        StrCpy $Problem "The portal host is missing."
+    ${EndIf}
+    Push $PortalPort
+    Call CheckPort
+    Pop $0
+    ${If} $0 != 1
+    ${AndIf} $Problem == ""
+        StrCpy $Problem "The portal port must be a number from 1 to 65535."
+    ${EndIf}
+    StrCpy $0 $PortalPath 1
+    ${If} $0 != "/"
+    ${AndIf} $Problem == ""
+        StrCpy $Problem "The portal path must start with a slash."
+    ${EndIf}
+    ${If} $Proxy != ""
+        ; host:port, split at the last colon.
+        StrLen $0 $Proxy
+        ${Do}
+            IntOp $0 $0 - 1
+            ${IfThen} $0 < 0 ${|} ${ExitDo} ${|}
+            StrCpy $1 $Proxy 1 $0
+        ${LoopUntil} $1 == ":"
+        ${If} $0 > 0
+            StrCpy $ProxyHost $Proxy $0
+            IntOp $0 $0 + 1
+            StrCpy $ProxyPort $Proxy "" $0
+        ${EndIf}
+        Push $ProxyPort
+        Call CheckPort
+        Pop $0
+        ${If} $ProxyHost == ""
+        ${OrIf} $0 != 1
+            ${If} $Problem == ""
+                StrCpy $Problem "The proxy must be given as host:port, the port a number from 1 to 65535."
+            ${EndIf}
+        ${EndIf}
+    ${EndIf}
+    Pop $1
+    Pop $0
+FunctionEnd
+
+; Leaves 1 on the stack when the text on the stack is a port number.
+Function CheckPort
+    Exch $0
+    Push $1
+    IntOp $1 $0 + 0
+    ${If} "$1" == "$0"
+    ${AndIf} $1 >= 1
+    ${AndIf} $1 <= 65535
+        StrCpy $0 1
+    ${Else}
+        StrCpy $0 0
+    ${EndIf}
+    Pop $1
+    Exch $0
+FunctionEnd
+
+Function .onInit
+    ; One setup at a time: two would fight over the same files.
+    System::Call 'kernel32::CreateMutexW(p 0, i 0, w "QuorvelSetup") p .r0 ?e'
+    Pop $1
+    ${If} $1 = 183
+        MessageBox MB_ICONSTOP "Another Quorvel setup is running." /SD IDOK
+        SetErrorLevel 2
+        Abort
+    ${EndIf}
+
+    StrCpy $PortalPort "80"
+    StrCpy $PortalPath "/"
+    StrCpy $Logging "false"
+    !insertmacro OPTION_VALUE "" PORTAL_HOST $PortalHost
+    !insertmacro OPTION_VALUE "" PORTAL_PORT $PortalPort
+    !insertmacro OPTION_VALUE "" PORTAL_PATH $PortalPath
+    !insertmacro OPTION_VALUE "" PROXY $Proxy
+    !insertmacro OPTION_VALUE "" PARTNER $Partner
+    !insertmacro OPTION_VALUE "" LOGGING $Logging
+    !insertmacro OPTION_FLAG "" NOSTART $NoStart
+    ; The agent takes only the exact lower-case word.
+    ${If} $Logging == "true"
+        StrCpy $Logging "true"
+    ${ElseIf} $Logging == "false"
+        StrCpy $Logging "false"
+    ${Else}
+        MessageBox MB_ICONSTOP "/LOGGING takes true or false." /SD IDOK
+        SetErrorLevel 2
+        Abort
+    ${EndIf}
+
+    ; An upgrade keeps the configuration it finds, so it needs no values.
+    ${If} ${Silent}
+    ${AndIfNot} ${FileExists} "$INSTDIR\quorvel.ini"
+        Call CheckPortalValues
+        ${If} $Problem != ""
+            SetErrorLevel 2
+            Abort
+        ${EndIf}
+    ${EndIf}
+FunctionEnd
+
+Function PortalPageCreate
+    ${If} ${FileExists} "$INSTDIR\quorvel.ini"
+        Abort  ; an upgrade: the existing configuration stays
+    ${EndIf}
+    !insertmacro MUI_HEADER_TEXT "Portal" "Where the agent reaches its portal. The values go into quorvel.ini."
+    nsDialogs::Create 1018
+    Pop $0
+    ${If} $0 == error
+        Abort
+    ${EndIf}
+    ${NSD_CreateLabel} 0 2u 34% 12u "Portal host:"
+    Pop $0
+    ${NSD_CreateText} 36% 0 64% 12u $PortalHost
+    Pop $HostField
+    ${NSD_CreateLabel} 0 20u 34% 12u "Port:"
+    Pop $0
+    ${NSD_CreateNumber} 36% 18u 20% 12u $PortalPort
+    Pop $PortField
+    ${NSD_CreateLabel} 0 38u 34% 12u "Path:"
+    Pop $0
+    ${NSD_CreateText} 36% 36u 64% 12u $PortalPath
+    Pop $PathField
+    ${NSD_CreateLabel} 0 56u 34% 12u "Proxy (host:port):"
+    Pop $0
+    ${NSD_CreateText} 36% 54u 64% 12u $Proxy
+    Pop $ProxyField
+    ${NSD_CreateLabel} 36% 68u 64% 10u "Empty for a direct connection."
+    Pop $0
+    ${NSD_CreateLabel} 0 84u 34% 12u "Partner:"
+    Pop $0
+    ${NSD_CreateText} 36% 82u 64% 12u $Partner
+    Pop $PartnerField
+    ${NSD_CreateCheckbox} 36% 102u 64% 12u "Show the log window"
+    Pop $LoggingBox
+    ${If} $Logging == "true"
+        ${NSD_Check} $LoggingBox
+    ${EndIf}
+    ${NSD_SetFocus} $HostField
+    nsDialogs::Show
+FunctionEnd
+
+Function PortalPageLeave
+    ${NSD_GetText} $HostField $PortalHost
+    ${NSD_GetText} $PortField $PortalPort
+    ${NSD_GetText} $PathField $PortalPath
+    ${NSD_GetText} $ProxyField $Proxy
+    ${NSD_GetText} $PartnerField $Partner
+    ${NSD_GetState} $LoggingBox $0
+    ${If} $0 == ${BST_CHECKED}
+        StrCpy $Logging "true"
+    ${Else}
+        StrCpy $Logging "false"
+    ${EndIf}
+    Call CheckPortalValues
+    ${If} $Problem != ""
+        MessageBox MB_ICONEXCLAMATION $Problem
+        Abort  ; stay on the page
+    ${EndIf}
+FunctionEnd
+
+; Puts one value into the new quorvel.ini. Empty values keep the file's
+; line: the agent wants every key present, even with nothing after it.
+!macro SET_INI_VALUE KEY VALUE
+    ${If} "${VALUE}" != ""
+        ${ConfigWriteS} "$INSTDIR\quorvel.ini" "${KEY}=" "${VALUE}" $0
+    ${EndIf}
+!macroend
+
+; A file still locked after the agent was asked to end (a copy in another
+; user's session, say) cannot be overwritten, but it can be renamed; the
+; old copy goes at the next restart.
+!macro MOVE_ASIDE_IF_LOCKED FILE
+    Delete "$INSTDIR\${FILE}.old"
+    ${If} ${FileExists} "$INSTDIR\${FILE}"
+        ClearErrors
+        Delete "$INSTDIR\${FILE}"
+        ${If} ${Errors}
+            DetailPrint "${FILE} is in use; replacing it at the next restart"
+            Rename "$INSTDIR\${FILE}" "$INSTDIR\${FILE}.old"
+            Delete /REBOOTOK "$INSTDIR\${FILE}.old"
+        ${EndIf}
+    ${EndIf}
+!macroend
+
+Section "Quorvel" SecProgram
+    SectionIn RO
+    ; The Start menu, the data folder and the autostart are for every user.
+    SetShellVarContext all
+
+    Call EndRunningAgent
+    SetOutPath "$INSTDIR"
+    !insertmacro MOVE_ASIDE_IF_LOCKED "quorvel.exe"
+    File "/oname=quorvel.exe" "${AGENT_EXE}"
+!ifdef CHECK_EXE
+    !insertmacro MOVE_ASIDE_IF_LOCKED "quorvel-check.exe"
+    File "/oname=quorvel-check.exe" "${CHECK_EXE}"
+!endif
+    SetOutPath "$INSTDIR\resources"
+    File "${RESOURCES_DIR}/de.txt"
+    File "${RESOURCES_DIR}/en.txt"
+    File "${RESOURCES_DIR}/es.txt"
+    File "${RESOURCES_DIR}/fr.txt"
+    File "${RESOURCES_DIR}/it.txt"
+    SetOutPath "$INSTDIR"
+
+    ${If} ${FileExists} "$INSTDIR\quorvel.ini"
+        DetailPrint "Keeping the configuration in $INSTDIR\quorvel.ini"
+        ; The version is the program's, not a setting: it follows the files.
+        ${ConfigWriteS} "$INSTDIR\quorvel.ini" "SOFTWARE_VERSION=" "${VERSION}" $0
+    ${Else}
+        File "/oname=quorvel.ini" "${INI_FILE}"
+        !insertmacro SET_INI_VALUE "PORTAL_SERVER_HOST" $PortalHost
+        !insertmacro SET_INI_VALUE "PORTAL_SERVER_PORT" $PortalPort
+        !insertmacro SET_INI_VALUE "PORTAL_SERVER_URI" $PortalPath
+        !insertmacro SET_INI_VALUE "PROXY_SERVER_HOST" $ProxyHost
+        !insertmacro SET_INI_VALUE "PROXY_SERVER_PORT" $ProxyPort
+        !insertmacro SET_INI_VALUE "PARTNER" $Partner
+        !insertmacro SET_INI_VALUE "ENABLE_LOGGING" $Logging
+    ${EndIf}
+
+    WriteUninstaller "$INSTDIR\uninstall.exe"
+
+    ; C:\ProgramData\quorvel, where every user's agent writes quorvel.dat.
+!ifdef CHECK_EXE
+    ; quorvel-check sets it up as the agent does, with modify rights for
+    ; local users that new files inherit.
+    DetailPrint "Preparing the data folder"
+    nsExec::ExecToLog '"$INSTDIR\quorvel-check.exe" --create-data-folder'
+    Pop $0
+    ${If} $0 != 0
+        DetailPrint "quorvel-check --create-data-folder failed ($0)"
+        MessageBox MB_ICONEXCLAMATION "The data folder $APPDATA\quorvel could not be prepared ($0). Run quorvel-check from the Start menu for the reason." /SD IDOK
+        SetErrorLevel 3
+    ${EndIf}
+!else
+    CreateDirectory "$APPDATA\quorvel"
+!endif
+
+    WriteRegStr HKLM "${RUN_KEY}" "Quorvel" '"$INSTDIR\quorvel.exe"'
+
+    CreateDirectory "$SMPROGRAMS\Quorvel"
+    CreateShortcut "$SMPROGRAMS\Quorvel\Quorvel.lnk" "$INSTDIR\quorvel.exe" "" \
+        "$INSTDIR\quorvel.exe" 0 SW_SHOWNORMAL "" "The Quorvel portal agent"
+!ifdef CHECK_EXE
+    ; Through cmd, so that the window stays open for the lines to be read.
+    CreateShortcut "$SMPROGRAMS\Quorvel\Quorvel check.lnk" "$SYSDIR\cmd.exe" \
+        '/c ""$INSTDIR\quorvel-check.exe" & pause"' "$INSTDIR\quorvel.exe" 0 SW_SHOWNORMAL "" \
+        "Checks the Quorvel configuration, portal and dongle"
+!endif
+
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\quorvel.exe,0"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+    ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
+
+    ${If} $NoStart != 1
+        DetailPrint "Starting Quorvel"
+        Exec '"$INSTDIR\quorvel.exe"'
+    ${EndIf}
+SectionEnd
+
+; ---- Uninstaller ---------------------------------------------------------
+
+Section "-un.Program"
+    SetShellVarContext all
+    Call un.EndRunningAgent
+    DeleteRegValue HKLM "${RUN_KEY}" "Quorvel"
+    Delete "$SMPROGRAMS\Quorvel\Quorvel.lnk"
+    Delete "$SMPROGRAMS\Quorvel\Quorvel check.lnk"
+    RMDir "$SMPROGRAMS\Quorvel"
+    ; Only what setup put there: the folder may hold the user's own files.
+    Delete /REBOOTOK "$INSTDIR\quorvel.exe"
+    Delete /REBOOTOK "$INSTDIR\quorvel.exe.old"
+    Delete /REBOOTOK "$INSTDIR\quorvel-check.exe"
+    Delete /REBOOTOK "$INSTDIR\quorvel-check.exe.old"
+    Delete "$INSTDIR\quorvel.ini"
+    Delete "$INSTDIR\resources\de.txt"
+    Delete "$INSTDIR\resources\en.txt"
+    Delete "$INSTDIR\resources\es.txt"
+    Delete "$INSTDIR\resources\fr.txt"
+    Delete "$INSTDIR\resources\it.txt"
+    RMDir "$INSTDIR\resources"
+SectionEnd
+
+Section /o "un.Agent data" SecUnData
+    SetShellVarContext all
+    ; The agent's own folder: nothing else lives there.
+    RMDir /r "$APPDATA\quorvel"
+SectionEnd
+
+; The entry last, so that once it is gone everything else is done.
+Section "-un.Entry"
+    Delete "$INSTDIR\uninstall.exe"
+    RMDir "$INSTDIR"
+    DeleteRegKey HKLM "${UNINSTALL_KEY}"
+SectionEnd
+
+LangString DESC_SecUnData ${LANG_ENGLISH} "Also remove C:\ProgramData\quorvel with the agent's state: the next install starts as on a new machine."
+!insertmacro MUI_UNFUNCTION_DESCRIPTION_BEGIN
+    !insertmacro MUI_DESCRIPTION_TEXT ${SecUnData} $(DESC_SecUnData)
+!insertmacro MUI_UNFUNCTION_DESCRIPTION_END
+
+Function un.onInit
+    !insertmacro OPTION_FLAG "un." PURGE $Purge
+    ${If} $Purge = 1
+        !insertmacro SelectSection ${SecUnData}
+    ${EndIf}
+FunctionEnd
