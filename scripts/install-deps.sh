@@ -7,6 +7,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ googletest        # native builds and unit tests
     g++-mingw-w64-x86-64-posix mingw-w64-tools  # the Windows cross-build
+    nsis                                    # the setup program (makensis)
     wine wine64 xvfb                        # the Wine test tier
     xdotool imagemagick                     # pointing at and photographing the tray
     tinyproxy python3                       # proxy and portal stand-ins for tests
