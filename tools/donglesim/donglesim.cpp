@@ -20,6 +20,7 @@
 #include <ws2tcpip.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -140,31 +141,87 @@ void serveConnection(std::shared_ptr<Device> device, HANDLE pipe, HANDLE stop) {
     CloseHandle(pipe);
 }
 
-// Keeps one instance listening at all times, so that a host reopening the
-// device at once never finds it busy.
-void listenForHost(std::shared_ptr<Device> device, HANDLE stop) {
-    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HANDLE pipe = newDevicePipe(device->path);
-    while (pipe != INVALID_HANDLE_VALUE) {
-        OVERLAPPED overlapped{};
-        overlapped.hEvent = event;
-        ResetEvent(event);
-        DWORD ignored = 0;
-        bool connected = ConnectNamedPipe(pipe, &overlapped) != FALSE;
-        if (!connected) {
-            const DWORD error = GetLastError();
-            connected = error == ERROR_PIPE_CONNECTED ||
-                        (error == ERROR_IO_PENDING && await(pipe, overlapped, stop, ignored));
-        }
-        if (!connected) {
-            CloseHandle(pipe);
-            break;
-        }
-        HANDLE next = newDevicePipe(device->path);
-        std::thread(serveConnection, device, pipe, stop).detach();
-        pipe = next;
+// One instance of the device's pipe waiting for a host.
+struct Listening {
+    HANDLE pipe = INVALID_HANDLE_VALUE;
+    HANDLE event = nullptr;  // set when a host has connected
+    OVERLAPPED overlapped{};
+};
+
+// Puts a new instance up for a host; false when none can be made.
+bool listenAnew(Listening& slot, const std::string& path) {
+    slot.pipe = newDevicePipe(path);
+    if (slot.pipe == INVALID_HANDLE_VALUE) {
+        return false;
     }
-    CloseHandle(event);
+    for (;;) {
+        slot.overlapped = OVERLAPPED{};
+        slot.overlapped.hEvent = slot.event;
+        ResetEvent(slot.event);
+        if (ConnectNamedPipe(slot.pipe, &slot.overlapped)) {
+            SetEvent(slot.event);
+            return true;
+        }
+        const DWORD error = GetLastError();
+        if (error == ERROR_IO_PENDING) {
+            return true;
+        }
+        if (error == ERROR_PIPE_CONNECTED) {
+            SetEvent(slot.event);
+            return true;
+        }
+        if (error != ERROR_NO_DATA) {
+            CloseHandle(slot.pipe);
+            slot.pipe = INVALID_HANDLE_VALUE;
+            return false;
+        }
+        // A host that opened and closed the device before the instance was
+        // put up (reading its attributes, say): free it and wait again.
+        DisconnectNamedPipe(slot.pipe);
+    }
+}
+
+// Keeps several instances waiting, so that a host never finds the device
+// busy while the instances it just used are handed to their connections:
+// the agent and quorvel-check open a handle for the search and another for
+// each conversation, in quick succession, and a real HID device takes any
+// number of handles.
+constexpr std::size_t kWaitingInstances = 4;
+
+void listenForHost(std::shared_ptr<Device> device, HANDLE stop) {
+    std::array<Listening, kWaitingInstances> slots;
+    std::array<HANDLE, kWaitingInstances + 1> handles{};
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+        slots[i].event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        listenAnew(slots[i], device->path);
+        handles[i] = slots[i].event;
+    }
+    handles[kWaitingInstances] = stop;
+    for (;;) {
+        const DWORD which = WaitForMultipleObjects(static_cast<DWORD>(handles.size()),
+                                                   handles.data(), FALSE, INFINITE);
+        if (which >= WAIT_OBJECT_0 + kWaitingInstances) {
+            break;  // unplugged
+        }
+        Listening& slot = slots[which - WAIT_OBJECT_0];
+        if (slot.pipe == INVALID_HANDLE_VALUE) {
+            ResetEvent(slot.event);
+            continue;
+        }
+        std::thread(serveConnection, device, slot.pipe, stop).detach();
+        if (!listenAnew(slot, device->path)) {
+            ResetEvent(slot.event);
+        }
+    }
+    for (Listening& slot : slots) {
+        if (slot.pipe != INVALID_HANDLE_VALUE) {
+            DWORD ignored = 0;
+            CancelIoEx(slot.pipe, &slot.overlapped);
+            GetOverlappedResult(slot.pipe, &slot.overlapped, &ignored, TRUE);
+            CloseHandle(slot.pipe);
+        }
+        CloseHandle(slot.event);
+    }
 }
 
 void plug(const std::shared_ptr<Device>& device) {
