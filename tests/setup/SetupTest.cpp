@@ -1,0 +1,535 @@
+// The setup program and its uninstaller under Wine, as an administrator or a
+// software-distribution tool would run them: silently, with the portal
+// values on the command line. What they leave behind is looked at from
+// outside: the files under C:\Program Files\Quorvel, the registry, the
+// Start menu, the data folder, and the installed agent talking to the
+// portal simulator and the simulated dongle.
+//
+// The prefix is this suite's own (fixture wine_setup): the setup writes
+// HKLM's autostart, which a restarted prefix would act on. Each case still
+// begins and ends with no installation left.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/InitialConfiguration.h"
+#include "tests/e2e/AgentWithSimulators.h"
+
+namespace quorvel::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+using portalsim::PortalSimulator;
+using Strings = std::vector<std::string>;
+using Values = std::map<std::string, std::string>;
+
+constexpr char kVersion[] = QUORVEL_E2E_VERSION;
+constexpr char kInstallDir[] = "C:\\Program Files\\Quorvel";
+constexpr char kRunKey[] = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr char kUninstallKey[] =
+    "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quorvel";
+constexpr milliseconds kSetupTimeout{90000};
+constexpr int kIdExit = 32773;
+
+// The sixteen keys the agent reads.
+const Strings kKeys = {
+    "PORTAL_SERVER_HOST",
+    "PORTAL_SERVER_PORT",
+    "PROXY_SERVER_HOST",
+    "PROXY_SERVER_PORT",
+    "PORTAL_SERVER_URI",
+    "SOFTWARE_VERSION",
+    "REASON",
+    "CYCLIC_HELLO_INTERVAL_ON_ERROR",
+    "CYCLIC_USB_INTERVAL_ON_ERROR",
+    "MAX_DUTYCYCLE_UTILISATION",
+    "CYCLIC_HELLO_INTERVAL_ON_DUTY_CYCLE",
+    "SEND_FRAMES_REPEAT",
+    "MAX_USB_WRITE_BUFFER_RETRY",
+    "USB_WAIT_TIMEOUT",
+    "PARTNER",
+    "ENABLE_LOGGING",
+};
+
+Strings lines(const std::string& text) {
+    Strings out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        out.push_back(line);
+    }
+    return out;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Shell links keep some strings in the code page and some in UTF-16.
+bool mentions(const std::string& blob, const std::string& ascii) {
+    std::string wide;
+    for (char c : ascii) {
+        wide += c;
+        wide += '\0';
+    }
+    return contains(blob, ascii) || contains(blob, wide);
+}
+
+// Equal bytes; otherwise where they part, not the whole of two binaries.
+::testing::AssertionResult sameBytes(const std::string& actual, const std::string& expected) {
+    if (actual == expected) {
+        return ::testing::AssertionSuccess();
+    }
+    std::size_t at = 0;
+    while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) {
+        ++at;
+    }
+    return ::testing::AssertionFailure()
+           << actual.size() << " bytes instead of " << expected.size() << ", first difference at "
+           << at << ": \"" << actual.substr(at, 60) << "\" instead of \"" << expected.substr(at, 60)
+           << "\"";
+}
+
+// The line of quorvel-check's output about `subject`, or "".
+std::string findingAbout(const std::string& output, const std::string& subject) {
+    for (const std::string& line : lines(output)) {
+        if (line.size() > 6 && line.compare(6, subject.size(), subject) == 0) {
+            return line;
+        }
+    }
+    return "";
+}
+
+class Setup : public AgentWithSimulators {
+  protected:
+    void SetUp() override {
+        AgentWithSimulators::SetUp();
+        if (!HasFatalFailure()) {
+            removeInstallation();
+        }
+    }
+
+    void TearDown() override {
+        if (HasFailure()) {
+            for (const char* log : {"setup.log", "uninstall.log"}) {
+                std::cerr << "--- " << log << "\n" << readFile(workDir() / log) << "\n";
+            }
+        }
+        AgentWithSimulators::TearDown();
+        removeInstallation();
+    }
+
+    // The environment of the setup and of everything it starts: the dongle
+    // stand-ins where they lie beside a program, and no Linux menu entries
+    // for the Start-menu shortcuts.
+    std::map<std::string, std::string> environment() {
+        auto env = harness().setup().environment();
+        env["WINEDLLOVERRIDES"] = "mscoree,mshtml=;winemenubuilder.exe=d;setupapi,hid=n,b";
+        return env;
+    }
+
+    fs::path driveC() { return harness().setup().prefix / "drive_c"; }
+    fs::path installDir() { return driveC() / "Program Files" / "Quorvel"; }
+    fs::path startMenuDir() {
+        return driveC() / "ProgramData" / "Microsoft" / "Windows" / "Start Menu" / "Programs" /
+               "Quorvel";
+    }
+    fs::path dataDir() { return harness().runTimeFile().parent_path(); }
+    fs::path workDir() {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        const fs::path dir =
+            harness().setup().runsDir / (std::string(info->test_suite_name()) + "." + info->name());
+        fs::create_directories(dir);
+        return dir;
+    }
+
+    // Runs a program under Wine to its end with its output in `log`.
+    std::optional<int> run(const fs::path& exe, const Strings& args, const std::string& log) {
+        WineProcess process(harness().setup(), exe, args, workDir(), workDir() / log,
+                            {{"WINEDLLOVERRIDES", environment()["WINEDLLOVERRIDES"]}});
+        return process.waitForExit(kSetupTimeout);
+    }
+
+    std::optional<int> runSetup(const Strings& args) {
+        return run(QUORVEL_E2E_SETUP_EXE, args, "setup.log");
+    }
+
+    // The uninstaller copies itself away and returns at once; the copy does
+    // the work. Waits until it is done: the uninstall entry goes last.
+    void uninstall(const Strings& args) {
+        ASSERT_EQ(run(installDir() / "uninstall.exe", args, "uninstall.log"), 0);
+        ASSERT_TRUE(
+            waitUntil([&] { return !registry(kUninstallKey); }, kSetupTimeout, milliseconds(250)))
+            << "the uninstaller did not finish; left: " << listing(installDir());
+    }
+
+    // The values under a registry key, or nullopt when it does not exist.
+    std::optional<Values> registry(const std::string& key) {
+        const CommandResult r = runCaptured({harness().setup().wine.string(), "reg", "query", key},
+                                            environment(), kExitTimeout);
+        if (r.exitCode != 0) {
+            return std::nullopt;
+        }
+        static const std::regex line(R"(^ +(\S.*?) {4}(REG_\w+) {4}(.*)$)");
+        Values values;
+        for (const std::string& text : lines(r.out)) {
+            std::smatch m;
+            if (std::regex_match(text, m, line)) {
+                values[m[1]] = m[3];
+            }
+        }
+        return values;
+    }
+
+    void deleteRegistry(const Strings& args) {
+        Strings argv{harness().setup().wine.string(), "reg", "delete"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        runCaptured(argv, environment(), kExitTimeout);
+    }
+
+    // Whatever a case or a failed setup left: the prefix is shared by the
+    // cases of this suite.
+    void removeInstallation() {
+        auto windows = harness().loggerWindows();
+        if (windows && !windows->empty()) {
+            harness().driver({"kill-all"});
+            harness().driver({"wait-gone", "10000"});
+        }
+        std::error_code ignored;
+        fs::remove_all(installDir(), ignored);
+        fs::remove_all(startMenuDir(), ignored);
+        fs::remove_all(dataDir(), ignored);
+        if (registry(kUninstallKey)) {
+            deleteRegistry({kUninstallKey, "/f"});
+        }
+        if (registry(kRunKey).value_or(Values{}).count("Quorvel") != 0) {
+            deleteRegistry({kRunKey, "/v", "Quorvel", "/f"});
+        }
+    }
+
+    static std::string listing(const fs::path& dir) {
+        std::string names;
+        std::error_code ec;
+        for (const auto& entry : fs::recursive_directory_iterator(dir, ec)) {
+            names += entry.path().lexically_relative(dir).string() + " ";
+        }
+        return names;
+    }
+
+    // The dongle stand-ins beside the programs that are about to be
+    // installed, as the other tests put them beside quorvel.exe.
+    void placeStandIns() {
+        fs::create_directories(installDir());
+        const fs::path simDir = QUORVEL_E2E_DONGLESIM_DIR;
+        for (const char* dll : {"setupapi.dll", "hid.dll"}) {
+            fs::copy_file(simDir / dll, installDir() / dll, fs::copy_options::overwrite_existing);
+        }
+    }
+    void removeStandIns() {
+        for (const char* dll : {"setupapi.dll", "hid.dll"}) {
+            fs::remove(installDir() / dll);
+        }
+    }
+
+    // The installed quorvel-check.exe, run with the stand-ins beside it.
+    CommandResult check(const Strings& args = {}) {
+        Strings argv{harness().setup().wine.string(),
+                     (installDir() / "quorvel-check.exe").string()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return runCaptured(argv, environment(), kSetupTimeout);
+    }
+
+    // Waits until an agent's logger window exists (and is shown, if asked)
+    // without a process of our own to watch: the setup started it.
+    bool waitForAgentWindow(bool visible) {
+        Strings args{"wait-window", "1000"};
+        if (visible) {
+            args.push_back("visible");
+        }
+        return waitUntil([&] { return harness().driver(args).exitCode == 0; }, kStartTimeout,
+                         milliseconds(0));
+    }
+
+    // Windows process id of the running agent's logger window, or "".
+    std::string agentPid() {
+        const CommandResult r = harness().driver({"windows"});
+        for (const std::string& line : lines(r.out)) {
+            const auto at = line.find(" pid=");
+            if (line.rfind("window ", 0) == 0 && at != std::string::npos) {
+                return line.substr(at + 5, line.find(' ', at + 1) - at - 5);
+            }
+        }
+        return "";
+    }
+
+    // A silent first install straight at the portal simulator.
+    void installDirect(const Strings& extra = {}) {
+        Strings args{"/S", "/PORTAL_HOST=127.0.0.1",
+                     "/PORTAL_PORT=" + std::to_string(portal().port()),
+                     "/PORTAL_PATH=/agent/hello.php", "/PARTNER=acme-home"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        ASSERT_EQ(runSetup(args), 0);
+    }
+
+    std::string helloOf(int reason, const std::string& version, const std::string& partner) {
+        return "H" + std::to_string(reason) + "," + kSerial + "," + kRadio + "," + version + "," +
+               kFirmware + "," + partner;
+    }
+};
+
+TEST_F(Setup, SilentSetupRefusesValuesThatCannotWorkAndInstallsNothing) {
+    const std::string host = "/PORTAL_HOST=portal.example.com";
+    const std::vector<Strings> refused = {
+        {"/S"},                                    // a first install needs a portal
+        {"/S", host, "/PORTAL_PORT=0"},            // no TCP port
+        {"/S", host, "/PORTAL_PORT=8o"},           // not a number
+        {"/S", host, "/PORTAL_PATH=agent.php"},    // not a path
+        {"/S", host, "/PROXY=proxy.example.com"},  // no port
+        {"/S", host, "/PROXY=:3128"},              // no host
+        {"/S", host, "/LOGGING=yes"},              // the agent knows true only
+    };
+    for (const Strings& args : refused) {
+        std::string line;
+        for (const auto& a : args) {
+            line += a + " ";
+        }
+        EXPECT_EQ(runSetup(args), 2) << line;
+        EXPECT_FALSE(fs::exists(installDir())) << line;
+    }
+    EXPECT_FALSE(registry(kUninstallKey));
+}
+
+TEST_F(Setup, SilentInstallConfiguresRegistersAndStartsTheAgent) {
+    PortalSimulator proxy;
+    placeStandIns();
+    plugDongle();
+    ASSERT_EQ(
+        runSetup({"/S", "/PORTAL_HOST=127.0.0.1", "/PORTAL_PORT=" + std::to_string(portal().port()),
+                  "/PORTAL_PATH=/agent/hello.php",
+                  "/PROXY=127.0.0.1:" + std::to_string(proxy.port()), "/PARTNER=acme home",
+                  "/LOGGING=true"}),
+        0);
+
+    // The files, as built.
+    EXPECT_TRUE(sameBytes(readFile(installDir() / "quorvel.exe"), readFile(QUORVEL_E2E_AGENT_EXE)));
+    EXPECT_TRUE(
+        sameBytes(readFile(installDir() / "quorvel-check.exe"), readFile(QUORVEL_E2E_CHECK_EXE)));
+    for (const char* language : {"de", "en", "es", "fr", "it"}) {
+        const std::string name = std::string(language) + ".txt";
+        EXPECT_TRUE(sameBytes(readFile(installDir() / "resources" / name),
+                              readFile(fs::path(QUORVEL_E2E_SOURCE_RESOURCES) / name)))
+            << name;
+    }
+    EXPECT_TRUE(fs::is_regular_file(installDir() / "uninstall.exe"));
+
+    // The configuration, read by the agent's own reader: the values given
+    // and every other key present, the comments passed over.
+    const fs::path iniPath = installDir() / "quorvel.ini";
+    InitialConfiguration ini;
+    ini.setFilePath(iniPath.string());
+    ini.read();
+    EXPECT_EQ(ini.missingKeys(), Strings{});
+    EXPECT_EQ(ini.getPortalServerHost(), "127.0.0.1");
+    EXPECT_EQ(ini.getPortalServerPort(), portal().port());
+    EXPECT_EQ(ini.getPortalServerUri(), "/agent/hello.php");
+    EXPECT_EQ(ini.getProxy(), "127.0.0.1:" + std::to_string(proxy.port()));
+    EXPECT_EQ(ini.getPartner(), "acme home");
+    EXPECT_EQ(ini.getSoftwareVersion(), kVersion);
+    EXPECT_GT(ini.getCyclicHelloIntervalOnError(), 0);
+    EXPECT_GT(ini.getSendFramesRepeat(), 0);
+
+    // Documented: each key once, under a comment (or beside a key of its
+    // group), Windows line ends, comments in a form the reader passes over.
+    const std::string text = readFile(iniPath);
+    std::size_t lineEnds = 0;
+    for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1)) {
+        ++lineEnds;
+        EXPECT_TRUE(at > 0 && text[at - 1] == '\r') << "a line without CR at byte " << at;
+    }
+    EXPECT_GT(lineEnds, 16u);
+    const Strings fileLines = lines(text);
+    std::map<std::string, int> seen;
+    for (std::size_t i = 0; i < fileLines.size(); ++i) {
+        const std::string& line = fileLines[i];
+        if (line.empty() || line[0] == ';') {
+            continue;
+        }
+        const std::string key = line.substr(0, line.find('='));
+        ++seen[key];
+        std::size_t above = i;
+        while (above > 0 && !fileLines[above - 1].empty() && fileLines[above - 1][0] != ';') {
+            --above;  // a key of the same group
+        }
+        EXPECT_TRUE(above > 0 && fileLines[above - 1].rfind(";", 0) == 0)
+            << key << " has no comment above it";
+        if (key == "ENABLE_LOGGING") {
+            EXPECT_EQ(line, "ENABLE_LOGGING=true");
+        }
+    }
+    for (const std::string& key : kKeys) {
+        EXPECT_EQ(seen[key], 1) << key;
+        seen.erase(key);
+    }
+    EXPECT_TRUE(seen.empty()) << "a setting the agent does not know: " << seen.begin()->first;
+
+    // Autostart for every user, and the entry of Apps & Features.
+    const std::string exe = std::string(kInstallDir) + "\\quorvel.exe";
+    const std::string uninstaller = std::string(kInstallDir) + "\\uninstall.exe";
+    EXPECT_EQ(registry(kRunKey).value_or(Values{})["Quorvel"], "\"" + exe + "\"");
+    const auto entry = registry(kUninstallKey);
+    ASSERT_TRUE(entry) << "no uninstall entry";
+    Values values = *entry;
+    EXPECT_EQ(values["DisplayName"], "Quorvel");
+    EXPECT_EQ(values["DisplayVersion"], kVersion);
+    EXPECT_EQ(values["Publisher"], "Quorvel");
+    EXPECT_EQ(values["DisplayIcon"], exe + ",0");
+    EXPECT_EQ(values["InstallLocation"], kInstallDir);
+    EXPECT_EQ(values["UninstallString"], "\"" + uninstaller + "\"");
+    EXPECT_EQ(values["QuietUninstallString"], "\"" + uninstaller + "\" /S");
+    // Kilobytes: the agent alone is more than half a megabyte.
+    EXPECT_GT(std::stoul(values["EstimatedSize"], nullptr, 16), 500u) << values["EstimatedSize"];
+
+    // The Start menu, for every user.
+    const std::string agentLink = readFile(startMenuDir() / "Quorvel.lnk");
+    EXPECT_TRUE(mentions(agentLink, exe)) << "no shortcut to the agent";
+    // Through cmd, whose window stays open for the lines to be read.
+    const std::string checkLink = readFile(startMenuDir() / "Quorvel check.lnk");
+    EXPECT_TRUE(mentions(checkLink, "cmd.exe") &&
+                mentions(checkLink, std::string(kInstallDir) + "\\quorvel-check.exe\" & pause"))
+        << "no shortcut to quorvel-check";
+
+    // The agent, started from the install folder, with its log window shown,
+    // says hello through the proxy with the values given.
+    EXPECT_TRUE(waitForAgentWindow(true)) << "no visible logger window";
+    ASSERT_TRUE(waitForHellos(1));
+    const auto request = portal().requests().front();
+    EXPECT_EQ(request.target, "/agent/hello.php");
+    EXPECT_EQ(request.body, helloOf(3, kVersion, "acme home"));
+    ASSERT_FALSE(proxy.requests().empty()) << "the hello did not go through the proxy";
+    EXPECT_TRUE(proxy.requests().front().proxied);
+    EXPECT_TRUE(fs::is_regular_file(harness().runTimeFile()));
+}
+
+TEST_F(Setup, QuorvelCheckNamesWhatStopsTheInstalledAgent) {
+    placeStandIns();
+    plugDongle();
+    installDirect({"/NOSTART"});
+    // The installer made the data folder through quorvel-check; no agent ran.
+    EXPECT_TRUE(fs::is_directory(dataDir()));
+    const auto windows = harness().loggerWindows();
+    ASSERT_TRUE(windows);
+    EXPECT_TRUE(windows->empty()) << "/NOSTART started the agent";
+
+    const CommandResult fine = check();
+    EXPECT_EQ(fine.exitCode, 0) << fine.out << fine.err;
+    EXPECT_EQ(findingAbout(fine.out, "configuration").rfind("ok", 0), 0u) << fine.out;
+    EXPECT_EQ(findingAbout(fine.out, "data folder").rfind("ok", 0), 0u) << fine.out;
+    EXPECT_EQ(findingAbout(fine.out, "dongle").rfind("ok", 0), 0u) << fine.out;
+    EXPECT_EQ(findingAbout(fine.out, "portal").rfind("ok", 0), 0u) << fine.out;
+    EXPECT_TRUE(portal().requests().empty()) << "quorvel-check said hello";
+
+    ASSERT_EQ(dongle().command("unplug dongle"), "ok");
+    const CommandResult noDongle = check();
+    EXPECT_NE(noDongle.exitCode, 0) << noDongle.out;
+    EXPECT_EQ(findingAbout(noDongle.out, "dongle").rfind("FAIL", 0), 0u) << noDongle.out;
+    EXPECT_EQ(findingAbout(noDongle.out, "portal").rfind("ok", 0), 0u) << noDongle.out;
+
+    ASSERT_EQ(dongle().command("plug dongle"), "ok");
+    portal().stop();
+    const CommandResult noPortal = check();
+    EXPECT_NE(noPortal.exitCode, 0) << noPortal.out;
+    EXPECT_EQ(findingAbout(noPortal.out, "portal").rfind("FAIL", 0), 0u) << noPortal.out;
+    EXPECT_EQ(findingAbout(noPortal.out, "dongle").rfind("ok", 0), 0u) << noPortal.out;
+}
+
+TEST_F(Setup, UpgradeEndsTheRunningAgentKeepsItsFilesAndStartsTheNewOne) {
+    placeStandIns();
+    plugDongle();
+    installDirect({"/NOSTART"});
+    // As an older release and its administrator left them: another version
+    // in the configuration, one value changed by hand, and a program file
+    // that differs from this build's.
+    const fs::path iniPath = installDir() / "quorvel.ini";
+    std::string ini = readFile(iniPath);
+    const std::string built = std::string("SOFTWARE_VERSION=") + kVersion + "\r\n";
+    const std::string older = "SOFTWARE_VERSION=0.0.9\r\n";
+    ASSERT_NE(ini.find(built), std::string::npos);
+    ini.replace(ini.find(built), built.size(), older);
+    ini += "; tuned by the administrator\r\nUSB_WAIT_TIMEOUT=1500\r\n";
+    std::ofstream(iniPath, std::ios::binary) << ini;
+    std::ofstream(installDir() / "quorvel.exe", std::ios::binary | std::ios::app) << "old";
+
+    WineProcess& old = launch(installDir());
+    ASSERT_TRUE(waitForLoggerWindow(old));
+    ASSERT_TRUE(waitForHellos(1));
+    EXPECT_EQ(portal().requests().front().body, helloOf(3, "0.0.9", "acme-home"));
+    // The answer's minute is stored: nothing is due while setup runs.
+    const auto before = waitForStored(
+        [](const RunTimeData& d) { return msOf(d.nextHelloTime) - wallClockMs() > 40000; });
+    ASSERT_TRUE(before);
+    const std::string data = readFile(harness().runTimeFile());
+    const std::string oldPid = agentPid();
+
+    ASSERT_EQ(runSetup({"/S"}), 0);
+    EXPECT_EQ(old.waitForExit(kExitTimeout), 0) << "the old agent did not end with exit code 0";
+    EXPECT_TRUE(sameBytes(readFile(installDir() / "quorvel.exe"), readFile(QUORVEL_E2E_AGENT_EXE)))
+        << "quorvel.exe was not replaced";
+    std::string expected = ini;
+    expected.replace(expected.find(older), older.size(), built);
+    EXPECT_TRUE(sameBytes(readFile(iniPath), expected))
+        << "more of quorvel.ini changed than its version";
+
+    ASSERT_TRUE(waitForAgentWindow(false)) << "the setup did not start the new agent";
+    const std::string newPid = agentPid();
+    EXPECT_NE(newPid, "");
+    EXPECT_NE(newPid, oldPid);
+    EXPECT_TRUE(sameBytes(readFile(harness().runTimeFile()), data)) << "quorvel.dat changed";
+    // The new agent works from the kept configuration and the stored state.
+    openPortal();
+    ASSERT_TRUE(waitForHellos(2));
+    EXPECT_EQ(portal().requests()[1].body, helloOf(2, kVersion, "acme-home"));
+    drive(Strings{"send", std::to_string(kIdExit), "0"});
+    EXPECT_EQ(harness().driver({"wait-gone", "10000"}).exitCode, 0);
+}
+
+TEST_F(Setup, UninstallEndsTheAgentRemovesTheProgramAndKeepsItsData) {
+    installDirect({"/NOSTART"});
+    WineProcess& agent = startAgent(installDir());
+    ASSERT_TRUE(waitForLoggerWindow(agent));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            std::error_code ec;
+            return fs::file_size(harness().runTimeFile(), ec) == RunTimeData::fileSize;
+        },
+        kStartTimeout));
+    // What the user added to the program folder stays, and so does the folder.
+    std::ofstream(installDir() / "notes.txt") << "mine";
+
+    uninstall({"/S"});
+    EXPECT_EQ(agent.waitForExit(kExitTimeout), 0) << "the agent did not end with exit code 0";
+    // Only what setup did not put there: the user's file and the agent's
+    // output, as this test started it.
+    EXPECT_EQ(listing(installDir()), "agent-1.log notes.txt ");
+    EXPECT_EQ(registry(kRunKey).value_or(Values{}).count("Quorvel"), 0u) << "autostart left";
+    EXPECT_FALSE(fs::exists(startMenuDir())) << "Start menu left: " << listing(startMenuDir());
+    EXPECT_EQ(readFile(harness().runTimeFile()).size(), RunTimeData::fileSize)
+        << "quorvel.dat was not kept";
+}
+
+TEST_F(Setup, UninstallWithPurgeAlsoRemovesTheData) {
+    installDirect({"/NOSTART"});
+    store(earlierRun());
+    uninstall({"/S", "/PURGE"});
+    EXPECT_FALSE(fs::exists(installDir())) << "left: " << listing(installDir());
+    EXPECT_FALSE(fs::exists(dataDir())) << "left: " << listing(dataDir());
+}
+
+}  // namespace
+}  // namespace quorvel::e2e
