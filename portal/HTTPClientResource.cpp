@@ -100,8 +100,13 @@ std::string HTTPClientResource::postRequest(const std::string& host, int32_t por
     std::string answer;
     answer.reserve(4096);
     bool cut = false;
+    std::size_t received = 0;
     const HttpOutcome outcome =
-        transport_.post(request, [&answer, &cut](const char* data, std::size_t size) {
+        transport_.post(request, [&answer, &cut, &received](const char* data, std::size_t size) {
+            received += size;
+            if (cut) {
+                return received < maximumReadLength;
+            }
             // Each piece counts as text up to its first zero byte.
             const void* zero = std::memchr(data, 0, size);
             const std::size_t length =
@@ -112,8 +117,7 @@ std::string HTTPClientResource::postRequest(const std::string& host, int32_t por
                 cut = true;
             }
             answer.append(data, length < room ? length : room);
-            // Reading on past the limit would only hold the GUI thread.
-            return !cut;
+            return received < maximumReadLength;
         });
     if (outcome.failedStep != HttpStep::none) {
         log(std::string("[HTTPClientResource::postRequest] ") + stepName(outcome.failedStep) +
@@ -134,6 +138,15 @@ std::string HTTPClientResource::postRequest(const std::string& host, int32_t por
 void HTTPClientResource::parseAnswer(const std::string& answer, int32_t intervalWithoutAnswer) {
     std::optional<std::string> strI;
     FrameList usbMessages;
+    // An error page is hundreds of lines that are no command; logging each
+    // would bury the log and, with the log window open, hold the agent for
+    // seconds. The first few say enough.
+    int unknownLines = 0;
+    const auto unknownCommand = [&unknownLines](const std::string& line) {
+        if (++unknownLines <= maximumUnknownLinesLogged) {
+            log("unknown command: ", line);
+        }
+    };
     for (const std::string& str : splitTokens(answer, "\r\n")) {
         switch (str[0]) {
             case 'B': {
@@ -160,7 +173,7 @@ void HTTPClientResource::parseAnswer(const std::string& answer, int32_t interval
                 // An error page's "Internal Server Error" is no interval; read
                 // as 0 it would call the portal again at once, for ever.
                 if (!startsWithInteger(str.substr(1))) {
-                    log("unknown command: ", str);
+                    unknownCommand(str);
                     break;
                 }
                 strI = str;
@@ -169,9 +182,13 @@ void HTTPClientResource::parseAnswer(const std::string& answer, int32_t interval
                 usbMessages.push_back(removeWhitespace(str));
                 break;
             default:
-                log("unknown command: ", str);
+                unknownCommand(str);
                 break;
         }
+    }
+    if (unknownLines > maximumUnknownLinesLogged) {
+        log("[HTTPClientResource::parseAnswer] more unknown commands, not logged: ",
+            int64_t{unknownLines - maximumUnknownLinesLogged});
     }
     if (!usbMessages.empty()) {
         SendFramesEvent frames(std::move(usbMessages));

@@ -6,6 +6,14 @@
 // The longest answer the agent keeps; anything after it is dropped.
 constexpr std::size_t maximumAnswerLength = 64999;
 
+// How much of an answer is read at all. What follows the kept part is read
+// and thrown away up to this, because a request closed with its answer
+// half unread can keep the GUI thread waiting for the receive time-out.
+constexpr std::size_t maximumReadLength = 4 * 1024 * 1024;
+
+// How many lines that are no command one answer logs one by one.
+constexpr int maximumUnknownLinesLogged = 20;
+
 // The highest "B" port whose decimal form fits the four characters the
 // browser address has room for.
 constexpr int maximumBrowserPort = 9999;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 LogText::LogText(std::size_t capacity) : capacity_(capacity), text_(header) {
     const std::size_t minimum = std::strlen(header) + 2;
@@ -34,4 +35,12 @@ bool LogText::append(const std::string& line) {
     }
     text_.erase(keepFrom, cut - keepFrom);
     return true;
+}
+
+std::string LogText::shownPart(const std::string& line) {
+    if (line.size() <= maxShownLine) {
+        return line;
+    }
+    return line.substr(0, maxShownLine) + " ... (" + std::to_string(line.size() - maxShownLine) +
+           " more characters not shown)";
 }

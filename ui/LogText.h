@@ -17,6 +17,13 @@ class LogText {
     // lines had to go to stay within the cap (the view then needs the whole
     // text again).
     bool append(const std::string& line);
+
+    // What the view shows of one log line: at most maxShownLine characters
+    // and a note of how many more there were. A whole portal answer of 64 KB
+    // in one log call would take an edit control many seconds to lay out,
+    // with the agent unresponsive meanwhile.
+    static constexpr std::size_t maxShownLine = 8 * 1024;
+    static std::string shownPart(const std::string& line);
     const std::string& text() const { return text_; }
 
   private:

@@ -116,7 +116,8 @@ TEST_F(HTTPClientResourceTest, AnAnswerLongerThanTheLimitIsCutThereAndStillCount
     EXPECT_EQ(answer.size(), 64999u);
     EXPECT_EQ(answer.substr(0, start.size()), start);
     EXPECT_EQ(answer.back(), 'y');
-    EXPECT_EQ(transport.chunksDelivered, 2);  // nothing after the limit is read
+    // The rest is read and dropped, so the request closes at once.
+    EXPECT_EQ(transport.chunksDelivered, 3);
     EXPECT_TRUE(logged("[HTTPClientResource::postRequest] answer cut at characters: 64999"));
     send();
     EXPECT_EQ(recorder.summary(), (Strings{"NotifyHTTPStateEvent=1", "IntervalEvent=4000"}));
@@ -124,6 +125,11 @@ TEST_F(HTTPClientResourceTest, AnAnswerLongerThanTheLimitIsCutThereAndStillCount
     transport.chunks = {std::string(maximumAnswerLength, 'a')};
     EXPECT_EQ(resource.postRequest("h", 80, "/", std::nullopt, "H0").size(), maximumAnswerLength);
     EXPECT_EQ(countLogged("[HTTPClientResource::postRequest] answer cut at"), 2);
+
+    // A portal that never stops talking is not read for ever.
+    transport.chunks.assign(100, std::string(64 * 1024, 'b'));
+    EXPECT_EQ(resource.postRequest("h", 80, "/", std::nullopt, "H0").size(), maximumAnswerLength);
+    EXPECT_EQ(transport.chunksDelivered, 64);
 }
 
 TEST_F(HTTPClientResourceTest, FailuresLogTheirTextReportStateZeroAndParseNothing) {
@@ -215,6 +221,16 @@ TEST_F(HTTPClientResourceTest, SkippedLinesAreLoggedWhole) {
     EXPECT_EQ(countLogged("[HTTPClientResource::parseAnswer] browser command ignored"), 3);
     EXPECT_TRUE(logged(
         "[HTTPClientResource::parseAnswer] no interval in the answer, next hello in[ms]: 30000"));
+
+    // An error page of many lines logs the first twenty and a count.
+    std::string page;
+    for (int i = 0; i < 25; ++i) {
+        page += "<p>" + std::to_string(i) + "</p>\r\n";
+    }
+    resource.parseAnswer(page + "I700", errorInterval);
+    EXPECT_TRUE(logged("unknown command: <p>19</p>"));
+    EXPECT_FALSE(logged("unknown command: <p>20</p>"));
+    EXPECT_TRUE(logged("[HTTPClientResource::parseAnswer] more unknown commands, not logged: 5"));
 }
 
 }  // namespace

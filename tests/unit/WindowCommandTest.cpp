@@ -89,6 +89,13 @@ TEST(LogTextTest, AtTheCapAQuarterIsFreedSoTheWholeTextIsRarelySetAgain) {
     EXPECT_EQ(text.text().substr(text.text().size() - 9), "line 1999");
 }
 
+TEST(LogTextTest, AVeryLongLineIsShownInPartWithTheCountOfTheRest) {
+    const std::string fits(LogText::maxShownLine, 'a');
+    EXPECT_EQ(LogText::shownPart(fits), fits);
+    const std::string shown = LogText::shownPart(fits + "bcd");
+    EXPECT_EQ(shown, fits + " ... (3 more characters not shown)");
+}
+
 TEST(LogTextTest, ALineLargerThanTheCapKeepsItsBeginning) {
     LogText text(20);
     text.append("old");

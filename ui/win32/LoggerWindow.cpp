@@ -64,10 +64,11 @@ bool viewAtBottom(HWND view) {
     return scroll.nPos + static_cast<int>(scroll.nPage) >= scroll.nMax;
 }
 
-void appendLogLine(const char* line) {
-    if (line == nullptr) {
+void appendLogLine(const char* text) {
+    if (text == nullptr) {
         return;
     }
+    const std::string line = LogText::shownPart(text);
     const bool dropped = state().logText.append(line);
     const HWND view = state().logView;
     if (view == nullptr) {
@@ -88,7 +89,7 @@ void appendLogLine(const char* line) {
     SendMessageA(view, WM_SETREDRAW, FALSE, 0);
     const int end = GetWindowTextLengthA(view);
     SendMessageA(view, EM_SETSEL, end, end);
-    const std::string added = std::string("\r\n") + line;
+    const std::string added = "\r\n" + line;
     SendMessageA(view, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(added.c_str()));
     if (follow) {
         // The caret at the start of the newest line: the view shows it
