@@ -163,7 +163,7 @@ TEST_F(DongleWine, UnacknowledgedFramesCostTheirReadsAndAreNotResent) {
     addDongle();
     ASSERT_EQ(sim().command("mute dongle 1"), "ok");
     const std::string out =
-        probe({"start", "0", "1", "2", "50", "200", "S020B112233445566", "S0A0B0C0D0E0F"});
+        probe({"start", "0", "1", "2", "50", "500", "S020B112233445566", "S0A0B0C0D0E0F"});
     EXPECT_EQ(count(out, " WAIT_TIMEOUT in receiveReport"), 4) << out;
     EXPECT_TRUE(has(out, "event=ContinueTransmitEvent=0\n")) << out;
     EXPECT_EQ(sim().values("broadcast dongle").front(), "2");

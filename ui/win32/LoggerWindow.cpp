@@ -126,7 +126,16 @@ bool runsNow(HWND window, const char* key, WPARAM command) {
     return false;
 }
 
+// A second program start sends its Open Portal and waits for the answer;
+// it must not wait while this copy shows a message box or a dialog.
+void releaseWaitingSender() {
+    if (InSendMessage()) {
+        ReplyMessage(0);
+    }
+}
+
 void openPortal(HWND window) {
+    releaseWaitingSender();
     if (state().openPortalBoxOpen || !runsNow(window, "open portal", ID_OPEN_PORTAL)) {
         return;
     }
@@ -176,6 +185,7 @@ INT_PTR CALLBACK aboutProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM
 }
 
 void showAbout(HWND window) {
+    releaseWaitingSender();
     if (state().aboutOpen || !runsNow(window, "about", ID_ABOUT)) {
         return;
     }
