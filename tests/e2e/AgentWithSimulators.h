@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <optional>
@@ -24,6 +25,23 @@ namespace quorvel::e2e {
 inline constexpr char kSerial[] = "QV00000042";
 inline constexpr char kRadio[] = "0aff";
 inline constexpr char kFirmware[] = "258";
+
+// Frame texts of different lengths, each with low bits in D4 that the
+// counter bits must leave alone.
+inline const std::string S1 = "S0A0B1122056677";
+inline const std::string S2 = "S2C2D33440288";
+inline const std::string S3 = "S3E3F5566037799AA";
+inline const std::string S4 = "S4A4B6677048899";
+inline const std::string S5 = "S5C5D778801AB";
+
+// A portal answer of these lines.
+inline portalsim::Reply answer(std::initializer_list<std::string> lines) {
+    std::string body;
+    for (const std::string& line : lines) {
+        body += line + "\r\n";
+    }
+    return portalsim::Reply::text(body);
+}
 
 // Milliseconds since 1970 on the wall clock, which Wine shares.
 int64_t wallClockMs();

@@ -21,22 +21,6 @@ using portalsim::PortalSimulator;
 using portalsim::Reply;
 using Strings = std::vector<std::string>;
 
-// Frame texts of different lengths, each with low bits in D4 that the
-// counter bits must leave alone.
-const std::string S1 = "S0A0B1122056677";
-const std::string S2 = "S2C2D33440288";
-const std::string S3 = "S3E3F5566037799AA";
-const std::string S4 = "S4A4B6677048899";
-const std::string S5 = "S5C5D778801AB";
-
-Reply answer(std::initializer_list<std::string> lines) {
-    std::string body;
-    for (const std::string& line : lines) {
-        body += line + "\r\n";
-    }
-    return Reply::text(body);
-}
-
 // `time` lies between `low` and `high` milliseconds from now.
 ::testing::AssertionResult dueIn(const TimeStamp& time, int64_t low, int64_t high) {
     const int64_t left = msOf(time) - wallClockMs();

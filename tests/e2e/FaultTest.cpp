@@ -31,19 +31,6 @@ using portalsim::PortalSimulator;
 using portalsim::Reply;
 using Strings = std::vector<std::string>;
 
-const std::string S1 = "S0A0B1122056677";
-const std::string S2 = "S2C2D33440288";
-const std::string S3 = "S3E3F5566037799AA";
-const std::string S4 = "S4A4B6677048899";
-
-Reply answer(std::initializer_list<std::string> lines) {
-    std::string body;
-    for (const std::string& line : lines) {
-        body += line + "\r\n";
-    }
-    return Reply::text(body);
-}
-
 Strings twice(const std::string& frame, int counter) {
     return {onAir(frame, counter), onAir(frame, counter)};
 }

@@ -56,8 +56,6 @@ constexpr milliseconds kShowTimeout{8000};
 // How long something that must not appear is given to appear anyway.
 constexpr milliseconds kAbsentFor{2000};
 
-const std::string S1 = "S0A0B1122056677";
-
 // Undoes qvdriver's escaping of values on key=value lines.
 std::string unescape(const std::string& value) {
     std::string out;
@@ -223,14 +221,6 @@ std::string clockText(int64_t ms) {
 
 bool minuteAhead(const RunTimeData& d) {
     return msOf(d.nextHelloTime) - wallClockMs() > 50000;
-}
-
-Reply answer(std::initializer_list<std::string> lines) {
-    std::string body;
-    for (const std::string& line : lines) {
-        body += line + "\r\n";
-    }
-    return Reply::text(body);
 }
 
 // What a screenshot shows at the right end of the taskbar.
