@@ -86,7 +86,12 @@ void appendLogLine(const char* text) {
     SendMessageA(view, EM_GETSEL, reinterpret_cast<WPARAM>(&selectionStart),
                  reinterpret_cast<LPARAM>(&selectionEnd));
     const LRESULT firstVisible = SendMessageA(view, EM_GETFIRSTVISIBLELINE, 0, 0);
-    SendMessageA(view, WM_SETREDRAW, FALSE, 0);
+    // Only a reader who scrolled up is kept from seeing the view jump to the
+    // end and back; redrawing the whole view for every line costs more than
+    // the line.
+    if (!follow) {
+        SendMessageA(view, WM_SETREDRAW, FALSE, 0);
+    }
     const int end = GetWindowTextLengthA(view);
     SendMessageA(view, EM_SETSEL, end, end);
     const std::string added = "\r\n" + line;
@@ -98,13 +103,13 @@ void appendLogLine(const char* text) {
         const LRESULT lineStart = SendMessageA(view, EM_LINEINDEX, lastLine, 0);
         SendMessageA(view, EM_SETSEL, lineStart, lineStart);
         SendMessageA(view, EM_SCROLLCARET, 0, 0);
-    } else {
-        SendMessageA(view, EM_SETSEL, selectionStart, selectionEnd);
-        const LRESULT nowVisible = SendMessageA(view, EM_GETFIRSTVISIBLELINE, 0, 0);
-        SendMessageA(view, EM_LINESCROLL, 0, firstVisible - nowVisible);
+        return;
     }
+    SendMessageA(view, EM_SETSEL, selectionStart, selectionEnd);
+    const LRESULT nowVisible = SendMessageA(view, EM_GETFIRSTVISIBLELINE, 0, 0);
+    SendMessageA(view, EM_LINESCROLL, 0, firstVisible - nowVisible);
     SendMessageA(view, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(view, nullptr, TRUE);
+    InvalidateRect(view, nullptr, FALSE);
 }
 
 void showFatalError(HWND window, const char* text) {
