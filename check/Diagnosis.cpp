@@ -56,9 +56,8 @@ std::vector<std::string> invalidValues(const InitialConfiguration& c) {
     if (c.getPortalServerUri().empty() || c.getPortalServerUri()[0] != '/') {
         invalid.push_back("PORTAL_SERVER_URI does not start with /");
     }
-    const std::optional<std::string> proxy = c.getProxy();
-    if (proxy) {
-        const int32_t proxyPort = readInteger(proxy->substr(proxy->rfind(':') + 1));
+    if (c.getProxy()) {
+        const int32_t proxyPort = c.getProxyServerPort();
         if (proxyPort < 1 || proxyPort > 65535) {
             invalid.push_back("PROXY_SERVER_PORT " + decimalText(proxyPort) + " is no TCP port");
         }
@@ -261,9 +260,8 @@ void Diagnosis::checkPortal(const InitialConfiguration& configuration,
     int32_t port = configuration.getPortalServerPort();
     std::string route = "directly";
     if (const std::optional<std::string> proxy = configuration.getProxy()) {
-        const std::size_t colon = proxy->rfind(':');
-        host = proxy->substr(0, colon);
-        port = readInteger(proxy->substr(colon + 1));
+        host = *configuration.getProxyServerHost();
+        port = configuration.getProxyServerPort();
         route = "through the proxy " + *proxy;
     }
     if (host.empty() || port < 1 || port > 65535) {

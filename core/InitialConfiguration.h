@@ -44,6 +44,8 @@ class InitialConfiguration {
     const std::string& getPartner() const { return partner_; }
     // "host:port" when a proxy host is set, otherwise none.
     std::optional<std::string> getProxy() const;
+    const std::optional<std::string>& getProxyServerHost() const { return proxyServerHost_; }
+    int32_t getProxyServerPort() const { return proxyServerPort_; }
 
     // Keys that every consumer needs but no line of the file gave.
     std::vector<std::string> missingKeys() const;
