@@ -56,7 +56,7 @@ void CyclicHelloActivity::handle(const CyclicHelloEvent& event) {
     }
     httpClient_.sendRequest(buffer, configuration.getPortalServerHost(),
                             configuration.getPortalServerPort(), configuration.getPortalServerUri(),
-                            configuration.getProxy(),
+                            configuration.getPortalServerSecure(), configuration.getProxy(),
                             filesystem_.getRetryInterval(RetryInterval::HelloOnError));
 }
 

@@ -86,6 +86,10 @@ void InitialConfiguration::parseLine(const std::string& line) {
     if (name == "PROXY_SERVER_HOST") {
         proxyServerHost_ = value;
         known = true;
+    } else if (name == "PORTAL_SERVER_SECURE") {
+        // Optional: not among the required keys, absent means plain HTTP.
+        portalServerSecure_ = value == "true";
+        return;
     } else if (name == "ENABLE_LOGGING") {
         const bool on = value == "true";
         setLoggingEnabled(on);

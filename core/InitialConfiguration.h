@@ -32,6 +32,9 @@ class InitialConfiguration {
     const std::string& getPortalServerHost() const { return portalServerHost_; }
     int32_t getPortalServerPort() const { return portalServerPort_; }
     const std::string& getPortalServerUri() const { return portalServerUri_; }
+    // HTTPS instead of plain HTTP; off unless the file says exactly "true",
+    // so a configuration written before the key existed keeps working.
+    bool getPortalServerSecure() const { return portalServerSecure_; }
     const std::string& getSoftwareVersion() const { return softwareVersion_; }
     int32_t getReason() const { return reason_; }
     int32_t getCyclicHelloIntervalOnError() const { return cyclicHelloIntervalOnError_; }
@@ -57,6 +60,7 @@ class InitialConfiguration {
     std::optional<std::string> proxyServerHost_;
     int32_t proxyServerPort_ = 0;
     std::string portalServerUri_;
+    bool portalServerSecure_ = false;
     std::string softwareVersion_;
     int32_t reason_ = 0;
     int32_t cyclicHelloIntervalOnError_ = 0;

@@ -60,15 +60,15 @@ std::string failureText(const HttpOutcome& outcome) {
 HTTPClientResource::HTTPClientResource(HttpTransport& transport) : transport_(transport) {}
 
 void HTTPClientResource::sendRequest(const std::string& message, const std::string& host,
-                                     int32_t port, const std::string& uri,
+                                     int32_t port, const std::string& uri, bool secure,
                                      const std::optional<std::string>& proxy,
                                      int32_t intervalWithoutAnswer) {
     log("- message to portal:\r\n" + message + " host: " + host + " port: " + decimalText(port) +
-        " uri: " + uri);
+        " uri: " + uri + (secure ? " (https)" : ""));
     log("-------- [HTTPClientResource::sendRequest] --------");
     std::string answer;
     try {
-        answer = postRequest(host, port, uri, proxy, message);
+        answer = postRequest(host, port, uri, secure, proxy, message);
     } catch (const HttpExchangeError& error) {
         log("Exception! http connection error: ", error.what());
         NotifyHTTPStateEvent unreached(false);
@@ -82,7 +82,7 @@ void HTTPClientResource::sendRequest(const std::string& message, const std::stri
 }
 
 std::string HTTPClientResource::postRequest(const std::string& host, int32_t port,
-                                            const std::string& uri,
+                                            const std::string& uri, bool secure,
                                             const std::optional<std::string>& proxy,
                                             const std::string& message) {
     // Cutting a port to 16 bits would quietly talk to some other service.
@@ -94,6 +94,7 @@ std::string HTTPClientResource::postRequest(const std::string& host, int32_t por
     request.host = host;
     request.port = static_cast<uint16_t>(port);
     request.uri = uri;
+    request.secure = secure;
     request.proxy = proxy.value_or(std::string());
     request.body = message;
 

@@ -28,14 +28,16 @@ class HTTPClientResource final : public Resource {
     // One exchange. Nothing of a failure reaches the caller: it is logged and
     // reported as state 0. `intervalWithoutAnswer` is the hello interval used
     // when an answer names none, so that the hello cycle never stalls; the
-    // caller has the configuration that holds it.
+    // caller has the configuration that holds it, as it has `secure`
+    // (PORTAL_SERVER_SECURE).
     void sendRequest(const std::string& message, const std::string& host, int32_t port,
-                     const std::string& uri, const std::optional<std::string>& proxy,
+                     const std::string& uri, bool secure, const std::optional<std::string>& proxy,
                      int32_t intervalWithoutAnswer);
 
     // The POST itself; returns the answer or throws HttpExchangeError.
     std::string postRequest(const std::string& host, int32_t port, const std::string& uri,
-                            const std::optional<std::string>& proxy, const std::string& message);
+                            bool secure, const std::optional<std::string>& proxy,
+                            const std::string& message);
 
     // Fires the answer's commands: each valid "B" line at once, then one
     // SendFramesEvent with all "S" frames, then one IntervalEvent.

@@ -14,6 +14,9 @@ struct HttpRequest {
     std::string host;
     uint16_t port = 0;
     std::string uri;
+    // HTTPS on `port`, with the system's own certificate checks; plain HTTP
+    // otherwise.
+    bool secure = false;
     // "host:port" of the proxy; empty means the system's own settings.
     std::string proxy;
     std::string body;

@@ -54,9 +54,12 @@ HttpOutcome WinInetTransport::post(const HttpRequest& request, const ChunkSink& 
     if (!connection.valid()) {
         return failed(HttpStep::connect, "InternetConnectA");
     }
+    // INTERNET_FLAG_SECURE alone: the library's certificate checks stay on, and
+    // a certificate it rejects fails HttpSendRequestA with its error number.
+    const DWORD flags =
+        INTERNET_FLAG_NO_CACHE_WRITE | (request.secure ? INTERNET_FLAG_SECURE : DWORD{0});
     const InternetHandle httpRequest(HttpOpenRequestA(connection.get(), "POST", request.uri.c_str(),
-                                                      nullptr, nullptr, nullptr,
-                                                      INTERNET_FLAG_NO_CACHE_WRITE, 0));
+                                                      nullptr, nullptr, nullptr, flags, 0));
     if (!httpRequest.valid()) {
         return failed(HttpStep::openRequest, "HttpOpenRequestA");
     }

@@ -141,8 +141,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         HTTPClientResource resource(transport);
         const std::string expected = expectedAnswer(text, size);
         try {
-            const std::string answer = resource.postRequest("portal.example", 8080, "/portal/",
-                                                            std::nullopt, "H1,A,0a1b,0.1.0,258,p");
+            const std::string answer = resource.postRequest(
+                "portal.example", 8080, "/portal/", false, std::nullopt, "H1,A,0a1b,0.1.0,258,p");
             FUZZ_CHECK(answer == expected);
         } catch (const HttpExchangeError& error) {
             FUZZ_CHECK(expected.empty());

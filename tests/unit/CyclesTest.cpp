@@ -51,7 +51,7 @@ class CyclesTest : public ::testing::Test {
 // ---- the hello ---------------------------------------------------------------
 
 TEST_F(CyclesTest, TheFirstHelloTellsThePortalWhoCallsWithTheConfiguredReason) {
-    agent.start();
+    agent.start(WiredAgent::configuration() + "PORTAL_SERVER_SECURE=true\r\n");
     ASSERT_TRUE(agent.expireHello());
 
     ASSERT_EQ(agent.portal.requests.size(), 1u);
@@ -60,6 +60,7 @@ TEST_F(CyclesTest, TheFirstHelloTellsThePortalWhoCallsWithTheConfiguredReason) {
     EXPECT_EQ(request.host, "portal.example");
     EXPECT_EQ(request.port, 8080);
     EXPECT_EQ(request.uri, "/agent/hello");
+    EXPECT_TRUE(request.secure);
     EXPECT_EQ(request.proxy, "");
     // The identity is kept for the next hello and the About dialog.
     EXPECT_EQ(agent.stored().serialNumber, "QV12345678");

@@ -28,8 +28,9 @@ class HTTPClientResourceTest : public ::testing::Test {
     }
 
     void send(const std::string& message = "H3,ABCDEFGHIJ,0a1b,0.1.0,258,demo",
-              const std::optional<std::string>& proxy = std::nullopt) {
-        resource.sendRequest(message, "portal.example", 8080, "/portal/", proxy, errorInterval);
+              const std::optional<std::string>& proxy = std::nullopt, bool secure = false) {
+        resource.sendRequest(message, "portal.example", 8080, "/portal/", secure, proxy,
+                             errorInterval);
     }
 
     // The log lines without their time prefix.
@@ -69,6 +70,7 @@ TEST_F(HTTPClientResourceTest, PostsTheMessageLogsBothSidesAndReportsStateOneFir
               "portal.example 8080 /portal/");
     EXPECT_EQ(request.body, "H3,X");
     EXPECT_EQ(request.proxy, "");
+    EXPECT_FALSE(request.secure);
     Strings messages = logMessages();
     messages.resize(3);  // the activities log their own runs after these
     EXPECT_EQ(messages,
@@ -79,10 +81,11 @@ TEST_F(HTTPClientResourceTest, PostsTheMessageLogsBothSidesAndReportsStateOneFir
               (Strings{"NotifyHTTPStateEvent=1", "StartBrowserEvent=portal.example:80/page",
                        "SendFramesEvent=S0102", "IntervalEvent=5000"}));
 
-    send("H0", std::string("proxy.example:3128"));
+    send("H0", std::string("proxy.example:3128"), true);
     send("H0", std::string());  // empty means no proxy
     ASSERT_EQ(transport.requests.size(), 3u);
     EXPECT_EQ(transport.requests[1].proxy, "proxy.example:3128");
+    EXPECT_TRUE(transport.requests[1].secure);
     EXPECT_EQ(transport.requests[2].proxy, "");
 }
 
@@ -112,7 +115,7 @@ TEST_F(HTTPClientResourceTest, AnAnswerLongerThanTheLimitIsCutThereAndStillCount
     const std::string start = "I4000\n";
     transport.chunks = {start + std::string(40000, 'x'), std::string(40000, 'y'),
                         std::string(40000, 'z')};
-    const std::string answer = resource.postRequest("h", 80, "/", std::nullopt, "H0");
+    const std::string answer = resource.postRequest("h", 80, "/", false, std::nullopt, "H0");
     EXPECT_EQ(answer.size(), 64999u);
     EXPECT_EQ(answer.substr(0, start.size()), start);
     EXPECT_EQ(answer.back(), 'y');
@@ -123,12 +126,14 @@ TEST_F(HTTPClientResourceTest, AnAnswerLongerThanTheLimitIsCutThereAndStillCount
     EXPECT_EQ(recorder.summary(), (Strings{"NotifyHTTPStateEvent=1", "IntervalEvent=4000"}));
 
     transport.chunks = {std::string(maximumAnswerLength, 'a')};
-    EXPECT_EQ(resource.postRequest("h", 80, "/", std::nullopt, "H0").size(), maximumAnswerLength);
+    EXPECT_EQ(resource.postRequest("h", 80, "/", false, std::nullopt, "H0").size(),
+              maximumAnswerLength);
     EXPECT_EQ(countLogged("[HTTPClientResource::postRequest] answer cut at"), 2);
 
     // A portal that never stops talking is not read for ever.
     transport.chunks.assign(100, std::string(64 * 1024, 'b'));
-    EXPECT_EQ(resource.postRequest("h", 80, "/", std::nullopt, "H0").size(), maximumAnswerLength);
+    EXPECT_EQ(resource.postRequest("h", 80, "/", false, std::nullopt, "H0").size(),
+              maximumAnswerLength);
     EXPECT_EQ(transport.chunksDelivered, 64);
 }
 
@@ -158,7 +163,7 @@ TEST_F(HTTPClientResourceTest, FailuresLogTheirTextReportStateZeroAndParseNothin
         recorder.records.clear();
         transport.outcome = c.outcome;
         transport.chunks = c.chunks;
-        resource.sendRequest("H0", "h", c.port, "/", std::nullopt, errorInterval);
+        resource.sendRequest("H0", "h", c.port, "/", false, std::nullopt, errorInterval);
         EXPECT_TRUE(logged("Exception! http connection error: " + c.text)) << c.text;
         EXPECT_EQ(countLogged("message from portal"), 0) << c.text;
         EXPECT_EQ(recorder.summary(), Strings{"NotifyHTTPStateEvent=0"}) << c.text;

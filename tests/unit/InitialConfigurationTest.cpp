@@ -104,20 +104,24 @@ TEST_F(InitialConfigurationTest, AnEmptyProxyHostMeansNoProxyWhateverThePort) {
     EXPECT_EQ(readFile("PROXY_SERVER_HOST=p\n").getProxy(), std::optional<std::string>("p:0"));
 }
 
-TEST_F(InitialConfigurationTest, LoggingNeedsExactlyTrue) {
-    readFile("ENABLE_LOGGING=True\n");
-    EXPECT_FALSE(loggingEnabled());
-    readFile("ENABLE_LOGGING=true \n");
-    EXPECT_FALSE(loggingEnabled());
-    EXPECT_TRUE(window.commandsWithCode(ID_SHOW_LOGGER).empty());
-
-    readFile("ENABLE_LOGGING=true\r\n");
-    EXPECT_TRUE(loggingEnabled());
-    EXPECT_EQ(window.commandsWithCode(ID_SHOW_LOGGER).size(), 1u);
+TEST_F(InitialConfigurationTest, SwitchesAreOnOnlyForExactlyTrue) {
+    // The on row last: the logger is asked to show once, for it alone.
+    const struct {
+        const char* value;
+        bool on;
+    } cases[] = {{"True", false}, {"true ", false}, {"1", false}, {"true\r", true}};
+    for (const auto& c : cases) {
+        const std::string v = c.value;
+        const InitialConfiguration read =
+            readFile("ENABLE_LOGGING=" + v + "\nPORTAL_SERVER_SECURE=" + v + "\n");
+        EXPECT_EQ(loggingEnabled(), c.on) << v;
+        EXPECT_EQ(read.getPortalServerSecure(), c.on) << v;
+        EXPECT_EQ(window.commandsWithCode(ID_SHOW_LOGGER).size(), c.on ? 1u : 0u) << v;
+    }
 }
 
-TEST_F(InitialConfigurationTest, WithoutTheSwitchLoggingStaysOffAndTheWindowHidden) {
-    readFile(completeFile);
+TEST_F(InitialConfigurationTest, WithoutTheSwitchesLoggingAndHttpsStayOffAndTheWindowHidden) {
+    EXPECT_FALSE(readFile(completeFile).getPortalServerSecure());
     EXPECT_FALSE(loggingEnabled());
     EXPECT_TRUE(window.commands.empty());
 }

@@ -4,7 +4,7 @@
 //   event <name> <payload>  every event, in firing order
 //   elapsed_ms=<n>          how long the exchange took
 //
-//   httpprobe --host H --port P --uri U --body TEXT
+//   httpprobe --host H --port P --uri U --body TEXT [--secure true]
 //             [--proxy HOST:PORT] [--timeout MS] [--interval-on-error MS]
 
 #include <fcntl.h>
@@ -86,8 +86,8 @@ class PrintingActivity final : public Activity {
 
 int usage() {
     std::fputs(
-        "usage: httpprobe --host H --port P --uri U --body TEXT [--proxy HOST:PORT] "
-        "[--timeout MS] [--interval-on-error MS]\n",
+        "usage: httpprobe --host H --port P --uri U --body TEXT [--secure true] "
+        "[--proxy HOST:PORT] [--timeout MS] [--interval-on-error MS]\n",
         stderr);
     return 2;
 }
@@ -101,6 +101,7 @@ int main(int argc, char** argv) {
     std::string uri = "/";
     std::string body;
     int port = 80;
+    bool secure = false;
     std::optional<std::string> proxy;
     std::optional<uint32_t> timeout;
     int intervalOnError = 30000;
@@ -115,6 +116,8 @@ int main(int argc, char** argv) {
             uri = value;
         } else if (option == "--body") {
             body = value;
+        } else if (option == "--secure") {
+            secure = value == "true";
         } else if (option == "--proxy") {
             proxy = value;
         } else if (option == "--timeout") {
@@ -145,7 +148,7 @@ int main(int argc, char** argv) {
     }
 
     const auto begin = std::chrono::steady_clock::now();
-    resource.sendRequest(body, host, port, uri, proxy, intervalOnError);
+    resource.sendRequest(body, host, port, uri, secure, proxy, intervalOnError);
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - begin);
     printLine("elapsed_ms=" + std::to_string(elapsed.count()));
