@@ -95,6 +95,27 @@ std::vector<std::string> replacedIntervals(const InitialConfiguration& c) {
     return replaced;
 }
 
+// Where the hellos go, as a web address: shows at a glance whether they go
+// over HTTPS.
+std::string portalAddress(const InitialConfiguration& c) {
+    return std::string(c.getPortalServerSecure() ? "https://" : "http://") +
+           c.getPortalServerHost() + ":" + decimalText(c.getPortalServerPort()) +
+           c.getPortalServerUri();
+}
+
+// A port that usually serves the other scheme: a likely slip when
+// PORTAL_SERVER_SECURE was set or left out. Only the two well-known ports
+// are told apart; any other port may serve either.
+std::string schemeMismatch(const InitialConfiguration& c) {
+    if (c.getPortalServerSecure() && c.getPortalServerPort() == 80) {
+        return "port 80 usually serves plain HTTP, not HTTPS";
+    }
+    if (!c.getPortalServerSecure() && c.getPortalServerPort() == 443) {
+        return "port 443 usually serves HTTPS, but PORTAL_SERVER_SECURE is not true";
+    }
+    return "";
+}
+
 }  // namespace
 
 Diagnosis::Diagnosis(const SystemPaths& paths, const SystemLanguage& language, FileSystem& files,
@@ -256,6 +277,7 @@ void Diagnosis::checkDongle(const InitialConfiguration& configuration,
 
 void Diagnosis::checkPortal(const InitialConfiguration& configuration,
                             std::vector<Finding>& findings) {
+    const std::string address = portalAddress(configuration) + ": ";
     std::string host = configuration.getPortalServerHost();
     int32_t port = configuration.getPortalServerPort();
     std::string route = "directly";
@@ -265,27 +287,35 @@ void Diagnosis::checkPortal(const InitialConfiguration& configuration,
         route = "through the proxy " + *proxy;
     }
     if (host.empty() || port < 1 || port > 65535) {
-        findings.push_back(finding(Verdict::Failed, "portal", "no address to try"));
+        findings.push_back(finding(Verdict::Failed, "portal", address + "no address to try"));
         return;
     }
     const ProbeOutcome resolved = network_.resolve(host);
     if (!resolved.ok) {
-        findings.push_back(
-            finding(Verdict::Failed, "portal", "cannot resolve " + host + ": " + resolved.detail));
+        findings.push_back(finding(Verdict::Failed, "portal",
+                                   address + "cannot resolve " + host + ": " + resolved.detail));
         return;
     }
     const std::string target = host + ":" + decimalText(port);
     const ProbeOutcome connected =
         network_.connect(host, static_cast<uint16_t>(port), connectTimeout);
     if (!connected.ok) {
-        findings.push_back(
-            finding(Verdict::Failed, "portal",
-                    "no TCP connection to " + target + " " + route + ": " + connected.detail));
+        findings.push_back(finding(
+            Verdict::Failed, "portal",
+            address + "no TCP connection to " + target + " " + route + ": " + connected.detail));
         return;
     }
-    findings.push_back(finding(Verdict::Ok, "portal",
-                               host + " is " + resolved.detail + "; TCP connection to " + target +
-                                   " opened " + route + " (no hello sent)"));
+    const std::string detail =
+        address + host + " is " + resolved.detail + "; TCP connection to " + target + " opened " +
+        route +
+        (configuration.getPortalServerSecure() ? " (no hello sent, certificate not checked)"
+                                               : " (no hello sent)");
+    const std::string mismatch = schemeMismatch(configuration);
+    if (!mismatch.empty()) {
+        findings.push_back(finding(Verdict::Warning, "portal", detail + "; " + mismatch));
+    } else {
+        findings.push_back(finding(Verdict::Ok, "portal", detail));
+    }
 }
 
 std::string formatFinding(const Finding& finding) {

@@ -103,7 +103,10 @@ TEST_F(DiagnosisTest, EachThingThatWouldStopTheAgentIsNamedAndFails) {
     EXPECT_NE(all.find("PORTAL_SERVER_PORT 80800 is no TCP port"), std::string::npos) << all;
     EXPECT_NE(all.find("FAIL  dongle         not found"), std::string::npos) << all;
     // With a port that is no port there is nothing to connect to.
-    EXPECT_NE(all.find("FAIL  portal         no address to try"), std::string::npos) << all;
+    EXPECT_NE(all.find("FAIL  portal         http://portal.example:80800/agent/hello: no "
+                       "address to try"),
+              std::string::npos)
+        << all;
 }
 
 TEST_F(DiagnosisTest, ThePortalIsTriedThroughTheProxyAndARefusalIsNamed) {
@@ -113,9 +116,42 @@ TEST_F(DiagnosisTest, ThePortalIsTriedThroughTheProxyAndARefusalIsNamed) {
                  "PROXY_SERVER_HOST=proxy.example\r\nPROXY_SERVER_PORT=3128\r\n");
     EXPECT_EQ(network.connected, std::vector<std::string>{"proxy.example:3128"});
     EXPECT_EQ(lineFor(findings, "portal"),
-              "FAIL  portal         no TCP connection to proxy.example:3128 through the proxy "
-              "proxy.example:3128: WSA error 10061");
+              "FAIL  portal         http://portal.example:8080/agent/hello: no TCP connection "
+              "to proxy.example:3128 through the proxy proxy.example:3128: WSA error 10061");
     EXPECT_EQ(exitCodeFor(findings), 1);
+}
+
+TEST_F(DiagnosisTest, ThePortalLineSaysWhetherHellosGoOverHttpsAndWarnsOfTheOtherSchemesPort) {
+    const struct {
+        const char* secure;
+        int port;
+        std::string line;
+    } cases[] = {
+        {"", 8080,
+         "ok    portal         http://portal.example:8080/agent/hello: portal.example is "
+         "192.0.2.7; TCP connection to portal.example:8080 opened directly (no hello sent)"},
+        {"true", 443,
+         "ok    portal         https://portal.example:443/agent/hello: portal.example is "
+         "192.0.2.7; TCP connection to portal.example:443 opened directly (no hello sent, "
+         "certificate not checked)"},
+        {"true", 80,
+         "warn  portal         https://portal.example:80/agent/hello: portal.example is "
+         "192.0.2.7; TCP connection to portal.example:80 opened directly (no hello sent, "
+         "certificate not checked); port 80 usually serves plain HTTP, not HTTPS"},
+        {"TRUE", 443,
+         "warn  portal         http://portal.example:443/agent/hello: portal.example is "
+         "192.0.2.7; TCP connection to portal.example:443 opened directly (no hello sent); "
+         "port 443 usually serves HTTPS, but PORTAL_SERVER_SECURE is not true"},
+    };
+    for (const auto& c : cases) {
+        std::string ini = WiredAgent::configuration();
+        ini.replace(ini.find("PORTAL_SERVER_PORT=8080"), 23,
+                    "PORTAL_SERVER_PORT=" + std::to_string(c.port));
+        const std::vector<Finding> findings =
+            diagnose(ini + "PORTAL_SERVER_SECURE=" + c.secure + "\r\n");
+        EXPECT_EQ(lineFor(findings, "portal"), c.line);
+        EXPECT_EQ(exitCodeFor(findings), 0) << c.line;
+    }
 }
 
 TEST_F(DiagnosisTest, WhatTheAgentCreatesOrReplacesItselfIsOnlyAWarning) {
