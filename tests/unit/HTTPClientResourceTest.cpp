@@ -86,6 +86,8 @@ TEST_F(HTTPClientResourceTest, PostsTheMessageLogsBothSidesAndReportsStateOneFir
     ASSERT_EQ(transport.requests.size(), 3u);
     EXPECT_EQ(transport.requests[1].proxy, "proxy.example:3128");
     EXPECT_TRUE(transport.requests[1].secure);
+    EXPECT_TRUE(
+        logged("- message to portal:\r\nH0 host: portal.example port: 8080 uri: /portal/ (https)"));
     EXPECT_EQ(transport.requests[2].proxy, "");
 }
 
