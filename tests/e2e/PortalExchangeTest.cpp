@@ -18,6 +18,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/e2e/WineHarness.h"
@@ -91,24 +92,20 @@ bool acceptsConnections(uint16_t port) {
     return ok;
 }
 
-// tinyproxy in the foreground with a config of its own, ended by its id.
-class Tinyproxy {
+// A Linux program in the foreground serving a loopback port, its output in
+// a log file; ended by its id.
+class LoopbackServer {
   public:
-    explicit Tinyproxy(const std::filesystem::path& folder)
-        : port_(PortalSimulator::refusedPort()), log_(folder / "tinyproxy.log") {
-        std::filesystem::create_directories(folder);
-        const auto config = (folder / "tinyproxy.conf").string();
-        std::ofstream(config) << "Port " << port_ << "\nListen 127.0.0.1\nTimeout 30\n"
-                              << "MaxClients 5\nAllow 127.0.0.1\nLogLevel Info\n";
-        std::string command =
-            "exec tinyproxy -d -c '" + config + "' </dev/null >'" + log_.string() + "' 2>&1";
+    LoopbackServer(uint16_t port, std::filesystem::path log, const std::string& command)
+        : port_(port), log_(std::move(log)) {
+        std::string line = "exec " + command + " </dev/null >'" + log_.string() + "' 2>&1";
         char sh[] = "sh", dashC[] = "-c";
-        char* argv[] = {sh, dashC, command.data(), nullptr};
+        char* argv[] = {sh, dashC, line.data(), nullptr};
         if (posix_spawnp(&pid_, "sh", nullptr, nullptr, argv, environ) != 0) {
             pid_ = -1;
         }
     }
-    ~Tinyproxy() {
+    ~LoopbackServer() {
         if (pid_ > 0) {
             kill(pid_, SIGTERM);
             if (!waitUntil([&] { return waitpid(pid_, nullptr, WNOHANG) == pid_; },
@@ -118,8 +115,8 @@ class Tinyproxy {
             }
         }
     }
-    Tinyproxy(const Tinyproxy&) = delete;
-    Tinyproxy& operator=(const Tinyproxy&) = delete;
+    LoopbackServer(const LoopbackServer&) = delete;
+    LoopbackServer& operator=(const LoopbackServer&) = delete;
 
     bool ready() const {
         return pid_ > 0 &&
@@ -134,6 +131,31 @@ class Tinyproxy {
     pid_t pid_ = -1;
 };
 
+// tinyproxy with a config of its own.
+LoopbackServer tinyproxy(const std::filesystem::path& folder) {
+    const uint16_t port = PortalSimulator::refusedPort();
+    std::filesystem::create_directories(folder);
+    const auto config = (folder / "tinyproxy.conf").string();
+    std::ofstream(config) << "Port " << port << "\nListen 127.0.0.1\nTimeout 30\n"
+                          << "MaxClients 5\nAllow 127.0.0.1\nLogLevel Info\n";
+    return LoopbackServer(port, folder / "tinyproxy.log", "tinyproxy -d -c '" + config + "'");
+}
+
+// socat's TLS listener in front of the plain `backend` port, showing
+// `certificate`.pem of `folder` (made by test-certs.sh). It speaks nothing
+// but TLS: a request reaches the backend only through a TLS session.
+LoopbackServer tlsFront(const std::filesystem::path& folder, const std::string& certificate,
+                        uint16_t backend) {
+    const uint16_t port = PortalSimulator::refusedPort();
+    const std::string p = std::to_string(port);
+    return LoopbackServer(port, folder / (certificate + ".socat.log"),
+                          "socat -d -d OPENSSL-LISTEN:" + p +
+                              ",bind=127.0.0.1,reuseaddr,fork,cert='" +
+                              (folder / (certificate + ".pem")).string() + "',key='" +
+                              (folder / "server.key").string() +
+                              "',verify=0 TCP:127.0.0.1:" + std::to_string(backend));
+}
+
 class PortalExchange : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -146,11 +168,12 @@ class PortalExchange : public ::testing::Test {
             << QUORVEL_E2E_HTTPPROBE_EXE << " missing: build the windows preset first";
     }
 
-    ProbeOutput probe(uint16_t port, const Strings& extra = {}) {
+    ProbeOutput probe(uint16_t port, const Strings& extra = {},
+                      const std::string& host = "127.0.0.1") {
         Strings argv{setup_.wine.string(),
                      QUORVEL_E2E_HTTPPROBE_EXE,
                      "--host",
-                     "127.0.0.1",
+                     host,
                      "--port",
                      std::to_string(port),
                      "--uri",
@@ -278,13 +301,116 @@ TEST_F(PortalExchange, TinyproxyCarriesTheExchange) {
     const auto folder =
         std::filesystem::temp_directory_path() / ("quorvel-tinyproxy-" + std::to_string(getpid()));
     {
-        Tinyproxy tinyproxy(folder);
-        ASSERT_TRUE(tinyproxy.ready()) << tinyproxy.log();
-        expectProxied(tinyproxy.port(), tinyproxy.log());
+        const LoopbackServer proxy = tinyproxy(folder);
+        ASSERT_TRUE(proxy.ready()) << proxy.log();
+        expectProxied(proxy.port(), proxy.log());
         // tinyproxy names itself on what it forwards.
         EXPECT_NE(portal.requests().at(0).header("Via").find("tinyproxy"), std::string::npos);
     }
     std::filesystem::remove_all(folder);
+}
+
+// The exchange over TLS (PORTAL_SERVER_SECURE=true): the simulator behind
+// socat's TLS listener, with certificates made for the test. The prefix
+// serves the whole run, so the test's authority is trusted in it only while
+// the test runs; no other test depends on its absence (the untrusted case
+// uses an authority of its own).
+class PortalOverTls : public PortalExchange {
+  protected:
+    void SetUp() override {
+        PortalExchange::SetUp();
+        if (HasFatalFailure()) {
+            return;
+        }
+        ASSERT_TRUE(std::filesystem::is_regular_file(QUORVEL_E2E_TRUSTROOT_EXE))
+            << QUORVEL_E2E_TRUSTROOT_EXE << " missing: build the windows preset first";
+        certificates_ =
+            setup_.runsDir /
+            ("tls." + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        const CommandResult made =
+            runCaptured({"bash", QUORVEL_E2E_TEST_CERTS_SCRIPT, certificates_.string()}, {},
+                        milliseconds(30000));
+        ASSERT_EQ(made.exitCode, 0) << made.out << made.err;
+    }
+    void TearDown() override {
+        if (trusted_) {
+            EXPECT_EQ(trustRoot("remove"), 0);
+        }
+    }
+
+    void trustTestAuthority() {
+        trusted_ = true;
+        ASSERT_EQ(trustRoot("add"), 0);
+    }
+
+    // One secure exchange with localhost through a TLS listener showing
+    // `certificate`.
+    ProbeOutput secureProbe(const std::string& certificate) {
+        const LoopbackServer front = tlsFront(certificates_, certificate, portal.port());
+        EXPECT_TRUE(front.ready()) << front.log();
+        return probe(front.port(), {"--secure", "true", "--timeout", "5000"}, "localhost");
+    }
+
+  private:
+    int trustRoot(const std::string& action) {
+        std::string der = "Z:" + (certificates_ / "ca.der").string();
+        std::replace(der.begin(), der.end(), '/', '\\');
+        const CommandResult result =
+            runCaptured({setup_.wine.string(), QUORVEL_E2E_TRUSTROOT_EXE, action, der},
+                        setup_.environment(), milliseconds(30000));
+        EXPECT_EQ(result.err.find("failed"), std::string::npos) << result.err;
+        return result.exitCode;
+    }
+
+    std::filesystem::path certificates_;
+    bool trusted_ = false;
+};
+
+TEST_F(PortalOverTls, WithTheAuthorityTrustedTheHelloGoesOverTlsAndTheAnswerIsCarriedOut) {
+    trustTestAuthority();
+    portal.addReply(Reply::text("S0A0B\r\nI4321\r\n"));
+    const ProbeOutput out = secureProbe("localhost");
+
+    const auto requests = portal.requests();
+    ASSERT_EQ(requests.size(), 1u) << out.raw;
+    EXPECT_EQ(requests[0].target, "/portal/");
+    EXPECT_EQ(requests[0].body, helloBody);
+    EXPECT_EQ(out.events, (Strings{"NotifyHTTPStateEvent state=1", "SendFramesEvent frames=S0A0B",
+                                   "IntervalEvent interval=4321"}))
+        << out.raw;
+}
+
+TEST_F(PortalOverTls, ACertificateTheSystemRejectsFailsTheHelloWithItsErrorNumber) {
+    trustTestAuthority();
+    const struct {
+        const char* certificate;
+        std::vector<long> errors;
+    } cases[] = {
+        // ERROR_INTERNET_SEC_CERT_CN_INVALID: the trusted authority's
+        // certificate for another host.
+        {"other-host", {12038}},
+        // ERROR_INTERNET_INVALID_CA, or SEC_CERT_REV_FAILED as Wine says
+        // when the chain ends at a root it does not know.
+        {"stranger", {12045, 12057}},
+    };
+    const std::string failedLine =
+        "[WinInetTransport::post] HttpSendRequestA failed, GetLastError=";
+    for (const auto& c : cases) {
+        portal.addReply(Reply::text("S0A0B\r\nI4321\r\n"));
+        const ProbeOutput out = secureProbe(c.certificate);
+        EXPECT_EQ(out.events, Strings{"NotifyHTTPStateEvent state=0"}) << out.raw;
+        EXPECT_TRUE(out.logged("Exception! http connection error: HttpSendRequest")) << out.raw;
+        long error = 0;
+        for (const std::string& m : out.logMessages) {
+            if (m.compare(0, failedLine.size(), failedLine) == 0) {
+                error = std::stol(m.substr(failedLine.size()));
+            }
+        }
+        EXPECT_TRUE(std::find(c.errors.begin(), c.errors.end(), error) != c.errors.end())
+            << c.certificate << ": GetLastError=" << error << "\n"
+            << out.raw;
+    }
+    EXPECT_TRUE(portal.requests().empty());
 }
 
 }  // namespace
