@@ -540,10 +540,78 @@ Section "-un.Program"
     RMDir "$INSTDIR\resources"
 SectionEnd
 
+; Every local user may add to the data folder, so whatever is found there
+; may have been planted: RMDir /r would follow a link into any folder on the
+; machine with the administrator's rights. Only the agent's two files go,
+; by name; a link under either name stays as it is, neither followed nor
+; removed; the folder goes only when nothing else is left in it.
+
+; Removes the data file whose path is on the stack unless it is a link or
+; is reached through one. Checked and removed through one handle, so that
+; it cannot be swapped for a link in between.
+Function un.DeleteDataFile
+    Exch $0  ; the path
+    Push $1  ; its handle
+    Push $2  ; attributes, then the path the handle reached
+    Push $3  ; result
+    ; 0x10080: DELETE and FILE_READ_ATTRIBUTES; 7: shared for all; 3:
+    ; OPEN_EXISTING; 0x200000: FILE_FLAG_OPEN_REPARSE_POINT, the link itself.
+    System::Call 'kernel32::CreateFileW(w r0, i 0x10080, i 7, p 0, i 3, i 0x200000, p 0) p .r1'
+    ${If} $1 P= -1
+        ${If} ${FileExists} $0
+            DetailPrint "Left $0: it cannot be opened"
+        ${EndIf}
+    ${Else}
+        ; 9: FileAttributeTagInfo, the attributes in its low half; 0x400:
+        ; FILE_ATTRIBUTE_REPARSE_POINT (symbolic link, junction, mount point).
+        System::Call 'kernel32::GetFileInformationByHandleEx(p r1, i 9, *l .r2, i 8) i .r3'
+        IntPtrOp $2 $2 & 0x400
+        ${If} $3 = 0
+            DetailPrint "Left $0: its attributes cannot be read"
+        ${ElseIf} $2 <> 0
+            DetailPrint "Left $0: it is a link"
+        ${Else}
+            ; Wine opens the target of a file link whatever the flag and
+            ; shows it as a plain file; where the handle led tells, and also
+            ; catches a folder on the way that was swapped for a junction.
+            System::Call 'kernel32::GetFinalPathNameByHandleW(p r1, w .r2, i ${NSIS_MAX_STRLEN}, i 0) i .r3'
+            ${If} $2 != "\\?\$0"
+                DetailPrint "Left $0: it leads to $2"
+            ${Else}
+                ; 4: FileDispositionInfo, removed as the handle closes.
+                System::Call 'kernel32::SetFileInformationByHandle(p r1, i 4, *i 1, i 1) i .r3'
+                ${If} $3 = 0
+                    DetailPrint "Could not remove $0"
+                ${EndIf}
+            ${EndIf}
+        ${EndIf}
+        System::Call 'kernel32::CloseHandle(p r1)'
+    ${EndIf}
+    Pop $3
+    Pop $2
+    Pop $1
+    Pop $0
+FunctionEnd
+
 Section /o "un.Agent data" SecUnData
     SetShellVarContext all
-    ; The agent's own folder: nothing else lives there.
-    RMDir /r "$APPDATA\quorvel"
+    System::Call 'kernel32::GetFileAttributesW(w "$APPDATA\quorvel") i .r0'
+    ${If} $0 = -1  ; INVALID_FILE_ATTRIBUTES: no folder
+        Return
+    ${EndIf}
+    IntOp $0 $0 & 0x400
+    ${If} $0 <> 0
+        DetailPrint "Left $APPDATA\quorvel: it is a link"
+        Return
+    ${EndIf}
+    Push "$APPDATA\quorvel\quorvel.dat"
+    Call un.DeleteDataFile
+    Push "$APPDATA\quorvel\quorvel.dat.new"
+    Call un.DeleteDataFile
+    RMDir "$APPDATA\quorvel"
+    ${If} ${FileExists} "$APPDATA\quorvel\*.*"
+        DetailPrint "Left $APPDATA\quorvel: it holds files the agent did not write"
+    ${EndIf}
 SectionEnd
 
 ; The entry last, so that once it is gone everything else is done.

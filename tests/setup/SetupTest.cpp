@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -523,12 +524,42 @@ TEST_F(Setup, UninstallEndsTheAgentRemovesTheProgramAndKeepsItsData) {
         << "quorvel.dat was not kept";
 }
 
-TEST_F(Setup, UninstallWithPurgeAlsoRemovesTheData) {
+TEST_F(Setup, UninstallWithPurgeAlsoRemovesTheDataButNothingALinkLeadsTo) {
     installDirect({"/NOSTART"});
     store(earlierRun());
+    std::ofstream(dataDir() / "quorvel.dat.new") << "half written";
     uninstall({"/S", "/PURGE"});
     EXPECT_FALSE(fs::exists(installDir())) << "left: " << listing(installDir());
     EXPECT_FALSE(fs::exists(dataDir())) << "left: " << listing(dataDir());
+
+    // Every local user may add to the data folder: links planted there lead
+    // to files the administrator's uninstaller must not touch.
+    const fs::path elsewhere = workDir() / "elsewhere";
+    fs::create_directories(elsewhere / "folder");
+    const Strings targets = {"file", "folder/quorvel.dat"};
+    for (const std::string& target : targets) {
+        std::ofstream(elsewhere / target) << "not the agent's";
+    }
+    const auto untouched = [&] {
+        return std::all_of(targets.begin(), targets.end(), [&](const std::string& target) {
+            return readFile(elsewhere / target) == "not the agent's";
+        });
+    };
+    installDirect({"/NOSTART"});
+    store(earlierRun());
+    fs::create_directory_symlink(elsewhere / "folder", dataDir() / "planted");
+    fs::create_symlink(elsewhere / "file", dataDir() / "quorvel.dat.new");
+    uninstall({"/S", "/PURGE"});
+    EXPECT_TRUE(untouched()) << "deleted through a link in the data folder";
+    EXPECT_FALSE(fs::exists(harness().runTimeFile()));
+    EXPECT_TRUE(fs::is_directory(dataDir())) << "the folder went with what the user put there";
+
+    // The data folder itself a link.
+    installDirect({"/NOSTART"});
+    fs::remove_all(dataDir());
+    fs::create_directory_symlink(elsewhere / "folder", dataDir());
+    uninstall({"/S", "/PURGE"});
+    EXPECT_TRUE(untouched()) << "deleted through the data folder, a link";
 }
 
 }  // namespace
