@@ -512,10 +512,69 @@ Section "Quorvel" SecProgram
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
 
     ${If} $NoStart != 1
-        DetailPrint "Starting Quorvel"
-        Exec '"$INSTDIR\quorvel.exe"'
+        Call StartAgent
     ${EndIf}
 SectionEnd
+
+; Starts the agent as the logged-on user at normal integrity: started by the
+; setup itself it would inherit the administrator's token until the next
+; logon, and open portal pages in an elevated browser. explorer.exe given a
+; program hands it to the desktop's shell, which starts it with its own
+; token. As SYSTEM or in session 0 (a deployment tool) there is no user to
+; start it for: an agent there would have no desktop to show, and its
+; single-instance mutex, named per session, would not keep the user's own
+; agent from running beside it. The Run entry starts it at the next logon.
+Function StartAgent
+    Push $0  ; results
+    Push $1  ; session id
+    Push $2  ; token
+    Push $3  ; TOKEN_USER
+    Push $4  ; why not, or "" to start it
+    StrCpy $4 ""
+    System::Call 'kernel32::GetCurrentProcessId() i .r0'
+    System::Call 'kernel32::ProcessIdToSessionId(i r0, *i .r1) i .r0'
+    ${If} $0 = 0
+        StrCpy $4 "its session is unknown"
+    ${ElseIf} $1 = 0
+        StrCpy $4 "it runs in session 0"
+    ${Else}
+        StrCpy $4 "its user is unknown"
+        System::Call 'kernel32::GetCurrentProcess() p .r0'
+        ; 8: TOKEN_QUERY.
+        System::Call 'advapi32::OpenProcessToken(p r0, i 8, *p .r2) i .r0'
+        ${If} $0 <> 0
+            ; TOKEN_USER starts with the pointer to the user's SID, which
+            ; follows in the same buffer.
+            System::Alloc 256
+            Pop $3
+            ; 1: TokenUser.
+            System::Call 'advapi32::GetTokenInformation(p r2, i 1, p r3, i 256, *i .r0) i .r0'
+            ${If} $0 <> 0
+                System::Call '*$3(p .r0)'
+                ; 22: WinLocalSystemSid, S-1-5-18.
+                System::Call 'advapi32::IsWellKnownSid(p r0, i 22) i .r0'
+                ${If} $0 <> 0
+                    StrCpy $4 "it runs as SYSTEM"
+                ${Else}
+                    StrCpy $4 ""
+                ${EndIf}
+            ${EndIf}
+            System::Free $3
+            System::Call 'kernel32::CloseHandle(p r2)'
+        ${EndIf}
+    ${EndIf}
+    ${If} $4 == ""
+        DetailPrint "Starting Quorvel as the logged-on user (session $1)"
+        Exec '"$WINDIR\explorer.exe" "$INSTDIR\quorvel.exe"'
+    ${Else}
+        DetailPrint "Not starting Quorvel now: $4, with no desktop user to start it for; it starts at the next logon"
+    ${EndIf}
+    Pop $4
+    Pop $3
+    Pop $2
+    Pop $1
+    Pop $0
+FunctionEnd
 
 ; ---- Uninstaller ---------------------------------------------------------
 
