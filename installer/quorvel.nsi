@@ -512,10 +512,69 @@ Section "Quorvel" SecProgram
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
 
     ${If} $NoStart != 1
-        DetailPrint "Starting Quorvel"
-        Exec '"$INSTDIR\quorvel.exe"'
+        Call StartAgent
     ${EndIf}
 SectionEnd
+
+; Starts the agent as the logged-on user at normal integrity: started by the
+; setup itself it would inherit the administrator's token until the next
+; logon, and open portal pages in an elevated browser. explorer.exe given a
+; program hands it to the desktop's shell, which starts it with its own
+; token. As SYSTEM or in session 0 (a deployment tool) there is no user to
+; start it for: an agent there would have no desktop to show, and its
+; single-instance mutex, named per session, would not keep the user's own
+; agent from running beside it. The Run entry starts it at the next logon.
+Function StartAgent
+    Push $0  ; results
+    Push $1  ; session id
+    Push $2  ; token
+    Push $3  ; TOKEN_USER
+    Push $4  ; why not, or "" to start it
+    StrCpy $4 ""
+    System::Call 'kernel32::GetCurrentProcessId() i .r0'
+    System::Call 'kernel32::ProcessIdToSessionId(i r0, *i .r1) i .r0'
+    ${If} $0 = 0
+        StrCpy $4 "its session is unknown"
+    ${ElseIf} $1 = 0
+        StrCpy $4 "it runs in session 0"
+    ${Else}
+        StrCpy $4 "its user is unknown"
+        System::Call 'kernel32::GetCurrentProcess() p .r0'
+        ; 8: TOKEN_QUERY.
+        System::Call 'advapi32::OpenProcessToken(p r0, i 8, *p .r2) i .r0'
+        ${If} $0 <> 0
+            ; TOKEN_USER starts with the pointer to the user's SID, which
+            ; follows in the same buffer.
+            System::Alloc 256
+            Pop $3
+            ; 1: TokenUser.
+            System::Call 'advapi32::GetTokenInformation(p r2, i 1, p r3, i 256, *i .r0) i .r0'
+            ${If} $0 <> 0
+                System::Call '*$3(p .r0)'
+                ; 22: WinLocalSystemSid, S-1-5-18.
+                System::Call 'advapi32::IsWellKnownSid(p r0, i 22) i .r0'
+                ${If} $0 <> 0
+                    StrCpy $4 "it runs as SYSTEM"
+                ${Else}
+                    StrCpy $4 ""
+                ${EndIf}
+            ${EndIf}
+            System::Free $3
+            System::Call 'kernel32::CloseHandle(p r2)'
+        ${EndIf}
+    ${EndIf}
+    ${If} $4 == ""
+        DetailPrint "Starting Quorvel as the logged-on user (session $1)"
+        Exec '"$WINDIR\explorer.exe" "$INSTDIR\quorvel.exe"'
+    ${Else}
+        DetailPrint "Not starting Quorvel now: $4, with no desktop user to start it for; it starts at the next logon"
+    ${EndIf}
+    Pop $4
+    Pop $3
+    Pop $2
+    Pop $1
+    Pop $0
+FunctionEnd
 
 ; ---- Uninstaller ---------------------------------------------------------
 
@@ -540,10 +599,78 @@ Section "-un.Program"
     RMDir "$INSTDIR\resources"
 SectionEnd
 
+; Every local user may add to the data folder, so whatever is found there
+; may have been planted: RMDir /r would follow a link into any folder on the
+; machine with the administrator's rights. Only the agent's two files go,
+; by name; a link under either name stays as it is, neither followed nor
+; removed; the folder goes only when nothing else is left in it.
+
+; Removes the data file whose path is on the stack unless it is a link or
+; is reached through one. Checked and removed through one handle, so that
+; it cannot be swapped for a link in between.
+Function un.DeleteDataFile
+    Exch $0  ; the path
+    Push $1  ; its handle
+    Push $2  ; attributes, then the path the handle reached
+    Push $3  ; result
+    ; 0x10080: DELETE and FILE_READ_ATTRIBUTES; 7: shared for all; 3:
+    ; OPEN_EXISTING; 0x200000: FILE_FLAG_OPEN_REPARSE_POINT, the link itself.
+    System::Call 'kernel32::CreateFileW(w r0, i 0x10080, i 7, p 0, i 3, i 0x200000, p 0) p .r1'
+    ${If} $1 P= -1
+        ${If} ${FileExists} $0
+            DetailPrint "Left $0: it cannot be opened"
+        ${EndIf}
+    ${Else}
+        ; 9: FileAttributeTagInfo, the attributes in its low half; 0x400:
+        ; FILE_ATTRIBUTE_REPARSE_POINT (symbolic link, junction, mount point).
+        System::Call 'kernel32::GetFileInformationByHandleEx(p r1, i 9, *l .r2, i 8) i .r3'
+        IntPtrOp $2 $2 & 0x400
+        ${If} $3 = 0
+            DetailPrint "Left $0: its attributes cannot be read"
+        ${ElseIf} $2 <> 0
+            DetailPrint "Left $0: it is a link"
+        ${Else}
+            ; Wine opens the target of a file link whatever the flag and
+            ; shows it as a plain file; where the handle led tells, and also
+            ; catches a folder on the way that was swapped for a junction.
+            System::Call 'kernel32::GetFinalPathNameByHandleW(p r1, w .r2, i ${NSIS_MAX_STRLEN}, i 0) i .r3'
+            ${If} $2 != "\\?\$0"
+                DetailPrint "Left $0: it leads to $2"
+            ${Else}
+                ; 4: FileDispositionInfo, removed as the handle closes.
+                System::Call 'kernel32::SetFileInformationByHandle(p r1, i 4, *i 1, i 1) i .r3'
+                ${If} $3 = 0
+                    DetailPrint "Could not remove $0"
+                ${EndIf}
+            ${EndIf}
+        ${EndIf}
+        System::Call 'kernel32::CloseHandle(p r1)'
+    ${EndIf}
+    Pop $3
+    Pop $2
+    Pop $1
+    Pop $0
+FunctionEnd
+
 Section /o "un.Agent data" SecUnData
     SetShellVarContext all
-    ; The agent's own folder: nothing else lives there.
-    RMDir /r "$APPDATA\quorvel"
+    System::Call 'kernel32::GetFileAttributesW(w "$APPDATA\quorvel") i .r0'
+    ${If} $0 = -1  ; INVALID_FILE_ATTRIBUTES: no folder
+        Return
+    ${EndIf}
+    IntOp $0 $0 & 0x400
+    ${If} $0 <> 0
+        DetailPrint "Left $APPDATA\quorvel: it is a link"
+        Return
+    ${EndIf}
+    Push "$APPDATA\quorvel\quorvel.dat"
+    Call un.DeleteDataFile
+    Push "$APPDATA\quorvel\quorvel.dat.new"
+    Call un.DeleteDataFile
+    RMDir "$APPDATA\quorvel"
+    ${If} ${FileExists} "$APPDATA\quorvel\*.*"
+        DetailPrint "Left $APPDATA\quorvel: it holds files the agent did not write"
+    ${EndIf}
 SectionEnd
 
 ; The entry last, so that once it is gone everything else is done.

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -157,9 +158,14 @@ class Setup : public AgentWithSimulators {
         return process.waitForExit(kSetupTimeout);
     }
 
+    // Started by qvdriver, which writes the setup's Windows process id into
+    // setup.log (setupPid) before the setup's own output.
     std::optional<int> runSetup(const Strings& args) {
-        return run(QUORVEL_E2E_SETUP_EXE, args, "setup.log");
+        Strings driverArgs{"run", "Z:" + std::string(QUORVEL_E2E_SETUP_EXE)};
+        driverArgs.insert(driverArgs.end(), args.begin(), args.end());
+        return run(harness().setup().driverExe, driverArgs, "setup.log");
     }
+    std::string setupPid() { return parseKeyValues(readFile(workDir() / "setup.log"))["pid"]; }
 
     // The uninstaller copies itself away and returns at once; the copy does
     // the work. Waits until it is done: the uninstall entry goes last.
@@ -257,16 +263,21 @@ class Setup : public AgentWithSimulators {
                          milliseconds(0));
     }
 
-    // Windows process id of the running agent's logger window, or "".
-    std::string agentPid() {
+    // The running agent's Windows process id and its parent's, or "".
+    struct AgentProcess {
+        std::string pid;
+        std::string parent;
+    };
+    AgentProcess agentProcess() {
         const CommandResult r = harness().driver({"windows"});
-        for (const std::string& line : lines(r.out)) {
-            const auto at = line.find(" pid=");
-            if (line.rfind("window ", 0) == 0 && at != std::string::npos) {
-                return line.substr(at + 5, line.find(' ', at + 1) - at - 5);
+        for (std::string line : lines(r.out)) {
+            if (line.rfind("window ", 0) == 0) {
+                std::replace(line.begin(), line.end(), ' ', '\n');
+                Values values = parseKeyValues(line);
+                return {values["pid"], values["parent"]};
             }
         }
-        return "";
+        return {};
     }
 
     // A silent first install straight at the portal simulator.
@@ -475,7 +486,7 @@ TEST_F(Setup, UpgradeEndsTheRunningAgentKeepsItsFilesAndStartsTheNewOne) {
         [](const RunTimeData& d) { return msOf(d.nextHelloTime) - wallClockMs() > 40000; });
     ASSERT_TRUE(before);
     const std::string data = readFile(harness().runTimeFile());
-    const std::string oldPid = agentPid();
+    const std::string oldPid = agentProcess().pid;
 
     ASSERT_EQ(runSetup({"/S"}), 0);
     EXPECT_EQ(old.waitForExit(kExitTimeout), 0) << "the old agent did not end with exit code 0";
@@ -487,9 +498,13 @@ TEST_F(Setup, UpgradeEndsTheRunningAgentKeepsItsFilesAndStartsTheNewOne) {
         << "more of quorvel.ini changed than its version";
 
     ASSERT_TRUE(waitForAgentWindow(false)) << "the setup did not start the new agent";
-    const std::string newPid = agentPid();
-    EXPECT_NE(newPid, "");
-    EXPECT_NE(newPid, oldPid);
+    const AgentProcess started = agentProcess();
+    EXPECT_NE(started.pid, "");
+    EXPECT_NE(started.pid, oldPid);
+    // Handed to the desktop's shell, not started by the setup with its
+    // administrator token.
+    EXPECT_NE(setupPid(), "");
+    EXPECT_NE(started.parent, setupPid()) << "the setup started the agent itself";
     EXPECT_TRUE(sameBytes(readFile(harness().runTimeFile()), data)) << "quorvel.dat changed";
     // The new agent works from the kept configuration and the stored state.
     openPortal();
@@ -523,12 +538,42 @@ TEST_F(Setup, UninstallEndsTheAgentRemovesTheProgramAndKeepsItsData) {
         << "quorvel.dat was not kept";
 }
 
-TEST_F(Setup, UninstallWithPurgeAlsoRemovesTheData) {
+TEST_F(Setup, UninstallWithPurgeAlsoRemovesTheDataButNothingALinkLeadsTo) {
     installDirect({"/NOSTART"});
     store(earlierRun());
+    std::ofstream(dataDir() / "quorvel.dat.new") << "half written";
     uninstall({"/S", "/PURGE"});
     EXPECT_FALSE(fs::exists(installDir())) << "left: " << listing(installDir());
     EXPECT_FALSE(fs::exists(dataDir())) << "left: " << listing(dataDir());
+
+    // Every local user may add to the data folder: links planted there lead
+    // to files the administrator's uninstaller must not touch.
+    const fs::path elsewhere = workDir() / "elsewhere";
+    fs::create_directories(elsewhere / "folder");
+    const Strings targets = {"file", "folder/quorvel.dat"};
+    for (const std::string& target : targets) {
+        std::ofstream(elsewhere / target) << "not the agent's";
+    }
+    const auto untouched = [&] {
+        return std::all_of(targets.begin(), targets.end(), [&](const std::string& target) {
+            return readFile(elsewhere / target) == "not the agent's";
+        });
+    };
+    installDirect({"/NOSTART"});
+    store(earlierRun());
+    fs::create_directory_symlink(elsewhere / "folder", dataDir() / "planted");
+    fs::create_symlink(elsewhere / "file", dataDir() / "quorvel.dat.new");
+    uninstall({"/S", "/PURGE"});
+    EXPECT_TRUE(untouched()) << "deleted through a link in the data folder";
+    EXPECT_FALSE(fs::exists(harness().runTimeFile()));
+    EXPECT_TRUE(fs::is_directory(dataDir())) << "the folder went with what the user put there";
+
+    // The data folder itself a link.
+    installDirect({"/NOSTART"});
+    fs::remove_all(dataDir());
+    fs::create_directory_symlink(elsewhere / "folder", dataDir());
+    uninstall({"/S", "/PURGE"});
+    EXPECT_TRUE(untouched()) << "deleted through the data folder, a link";
 }
 
 }  // namespace

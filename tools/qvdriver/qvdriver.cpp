@@ -4,7 +4,8 @@
 // for `text`) and exits 0 on success.
 //
 // Exit codes: 0 success, 1 usage error, 2 window not found or wait timed out,
-// 3 the target did not answer in time or a call failed.
+// 3 the target did not answer in time or a call failed; `run` exits with the
+// code of the program it ran.
 
 #include <windows.h>
 
@@ -12,6 +13,7 @@
 #include <io.h>
 #include <psapi.h>
 #include <shellapi.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -115,6 +117,26 @@ DWORD ownerPid(HWND hwnd) {
     return pid;
 }
 
+// The process that started `pid`, 0 when `pid` is not running.
+DWORD parentPid(DWORD pid) {
+    DWORD parent = 0;
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
+        if (entry.th32ProcessID == pid) {
+            parent = entry.th32ParentProcessID;
+            break;
+        }
+    }
+    CloseHandle(snapshot);
+    return parent;
+}
+
 struct TopLevelQuery {
     const wchar_t* cls;
     bool visibleOnly;
@@ -205,7 +227,8 @@ int cmdWindows() {
     print("count=" + std::to_string(windows.size()));
     for (HWND hwnd : windows) {
         print("window hwnd=" + hex(hwnd) + " pid=" + std::to_string(ownerPid(hwnd)) +
-              " visible=" + (IsWindowVisible(hwnd) ? "1" : "0"));
+              " visible=" + (IsWindowVisible(hwnd) ? "1" : "0") +
+              " parent=" + std::to_string(parentPid(ownerPid(hwnd))));
     }
     return kOk;
 }
@@ -418,6 +441,32 @@ int cmdWatch(DWORD durationMs) {
 
 // Ends every process that owns a logger window: a leftover agent from a
 // crashed test run holds the single-instance mutex and would spoil the next.
+// Runs a program to its end as this process's child and reports its process
+// id first, so that a test can tell what that program started itself.
+int cmdRun(int argc, char** argv) {
+    std::wstring commandLine;
+    for (int i = 2; i < argc; ++i) {
+        const std::wstring arg = fromUtf8(argv[i]);
+        commandLine += commandLine.empty() ? L"" : L" ";
+        commandLine += arg.find(L' ') == std::wstring::npos ? arg : L'"' + arg + L'"';
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &child)) {
+        print("error=CreateProcess " + std::to_string(GetLastError()));
+        return kFailed;
+    }
+    print("pid=" + std::to_string(child.dwProcessId));
+    WaitForSingleObject(child.hProcess, INFINITE);
+    DWORD code = kFailed;
+    GetExitCodeProcess(child.hProcess, &code);
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    return static_cast<int>(code);
+}
+
 int cmdKillAll() {
     int killed = 0;
     for (HWND hwnd : topLevelWindows(kLoggerClass, false)) {
@@ -813,7 +862,7 @@ int cmdDialogPress(int id) {
 int usage() {
     std::fputs(
         "usage: qvdriver COMMAND [ARGS]\n"
-        "  windows                      logger windows: count, hwnd, pid, visibility\n"
+        "  windows                      logger windows: count, hwnd, pid, visibility, parent pid\n"
         "  text                         the log view's full text, raw\n"
         "  send WPARAM LPARAM [MS]      WM_COMMAND by SendMessageTimeout (default 5000 ms)\n"
         "  post WPARAM LPARAM           WM_COMMAND by PostMessage\n"
@@ -829,6 +878,7 @@ int usage() {
         "  watch MS                     observe the logger window for MS milliseconds\n"
         "  process-stats PID|CLASS      handles, GDI and USER objects, private bytes of a process\n"
         "  kill-all                     terminate every process owning a logger window\n"
+        "  run EXE [ARGS...]            run EXE to its end: its pid, then its exit code as ours\n"
         "  windows-of-class CLASS       top-level windows of a class: pid, visibility, rect, text\n"
         "  wait-tooltip MS              until a tooltip is shown with a text, then its text\n"
         "  wait-no-tooltip MS           until no tooltip with a text is shown\n"
@@ -915,6 +965,9 @@ int main(int argc, char** argv) {
     }
     if (command == "process-stats" && argc == 3) {
         return cmdProcessStats(argv[2]);
+    }
+    if (command == "run" && argc >= 3) {
+        return cmdRun(argc, argv);
     }
     if (command == "kill-all" && argc == 2) {
         return cmdKillAll();
