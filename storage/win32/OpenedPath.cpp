@@ -129,13 +129,9 @@ Stranger strangerAt(HANDLE handle, const std::wstring& expected, std::string& de
     return Stranger::None;
 }
 
-HeldFolder::HeldFolder(const std::wstring& folder)
-    : handle_(openHeld(withoutTrailingSeparator(fullPath(folder)))) {
-    if (!handle_.valid()) {
-        return;  // GetLastError is the open's
-    }
-    const std::wstring path = withoutTrailingSeparator(fullPath(folder));
-    std::wstring parent = folderPart(path);
+std::wstring placeOf(const std::wstring& path) {
+    const std::wstring full = withoutTrailingSeparator(fullPath(path));
+    std::wstring parent = folderPart(full);
     if (!parent.empty() && parent.back() == L':') {
         parent += L'\\';  // "C:" alone is the current folder of drive C
     }
@@ -143,13 +139,22 @@ HeldFolder::HeldFolder(const std::wstring& folder)
                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
                                          nullptr));
-    const std::wstring parentFinal = above.valid() ? finalPathOf(above.get()) : std::wstring();
-    if (parentFinal.empty()) {
+    const std::wstring aboveFinal = above.valid() ? finalPathOf(above.get()) : std::wstring();
+    return aboveFinal.empty() ? std::wstring() : aboveFinal + L"\\" + namePart(full);
+}
+
+HeldFolder::HeldFolder(const std::wstring& folder)
+    : handle_(openHeld(withoutTrailingSeparator(fullPath(folder)))) {
+    if (!handle_.valid()) {
+        return;  // GetLastError is the open's
+    }
+    const std::wstring expected = placeOf(folder);
+    if (expected.empty()) {
         stranger_ = Stranger::Elsewhere;
         detail_ = "a folder whose place cannot be checked, GetLastError=" +
                   std::to_string(GetLastError());
         return;
     }
-    stranger_ = strangerAt(handle_.get(), parentFinal + L"\\" + namePart(path), detail_);
+    stranger_ = strangerAt(handle_.get(), expected, detail_);
     final_ = finalPathOf(handle_.get());
 }

@@ -26,6 +26,12 @@ std::wstring withoutTrailingSeparator(const std::wstring& path);
 // usual drive-letter form without "\\?\"; empty when it cannot be read.
 std::wstring finalPathOf(HANDLE handle);
 
+// What a folder or file of that path must open as: the final path of the
+// folder above (links there are the system's and administrators' and taken
+// as they are), a backslash and the name; empty when that folder cannot be
+// opened.
+std::wstring placeOf(const std::wstring& path);
+
 // Whether the opened handle is the plain file or folder whose final path
 // should be `expected` (the folder's final path, a backslash and the name).
 // Checked by the handle, since a name can be replaced between looking and

@@ -126,28 +126,23 @@ RightsOutcome Win32FolderRights::impose(const std::string& folder, const std::st
         logFailure("CreateDirectoryW", folder);
         return RightsOutcome::Failed;
     }
+    const std::wstring expected = placeOf(wide);
+    // The folder itself, never what a link in its place leads to. Without
+    // delete access: the setup's (and this program's) current folder may be
+    // this one, and such a handle does not share deleting.
+    const auto openItself = [&](DWORD access) {
+        return CreateFileW(
+            wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    };
     {
-        const ScopedHandle existing(CreateFileW(
-            wide.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER | DELETE,
-            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        const ScopedHandle existing(openItself(READ_CONTROL | WRITE_DAC | WRITE_OWNER));
         if (!existing.valid()) {
             logFailure("CreateFileW(WRITE_DAC)", folder);
             return RightsOutcome::Failed;
         }
         std::string what;
-        std::wstring parent = folderPart(wide);
-        if (!parent.empty() && parent.back() == L':') {
-            parent += L'\\';
-        }
-        const ScopedHandle above(CreateFileW(parent.c_str(), FILE_READ_ATTRIBUTES,
-                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                             nullptr));
-        const Stranger stranger = strangerAt(
-            existing.get(),
-            (above.valid() ? finalPathOf(above.get()) : std::wstring()) + L"\\" + namePart(wide),
-            what);
+        const Stranger stranger = strangerAt(existing.get(), expected, what);
         BY_HANDLE_FILE_INFORMATION info{};
         const bool isFolder = GetFileInformationByHandle(existing.get(), &info) &&
                               (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -165,11 +160,16 @@ RightsOutcome Win32FolderRights::impose(const std::string& folder, const std::st
                 (stranger == Stranger::None ? std::string("not a folder") : what));
             return stranger == Stranger::None ? RightsOutcome::Failed : RightsOutcome::Link;
         }
-        // The handle is the link itself (opened with the reparse flag), so
+    }
+    {
+        // Opened with the reparse flag, the handle is the link itself, so
         // deleting through it removes the link, never what it leads to.
+        const ScopedHandle itself(openItself(DELETE | FILE_READ_ATTRIBUTES));
+        std::string what;
         FILE_DISPOSITION_INFO disposition{};
         disposition.DeleteFile = TRUE;
-        if (!SetFileInformationByHandle(existing.get(), FileDispositionInfo, &disposition,
+        if (!itself.valid() || strangerAt(itself.get(), expected, what) != Stranger::Link ||
+            !SetFileInformationByHandle(itself.get(), FileDispositionInfo, &disposition,
                                         sizeof(disposition))) {
             logFailure("SetFileInformationByHandle(delete link)", folder);
             return RightsOutcome::Link;
