@@ -14,6 +14,7 @@
 #include "dongle/USBResource.h"
 #include "storage/FileSystem.h"
 #include "storage/FilesystemResource.h"
+#include "storage/FolderRights.h"
 #include "storage/RunTimeData.h"
 #include "ui/Texts.h"
 
@@ -24,6 +25,10 @@ using Verdict = Finding::Verdict;
 // A dongle or portal that does not answer within this is reported as such.
 constexpr int32_t fallbackUsbTimeout = 1000;
 constexpr uint32_t connectTimeout = 5000;
+
+// What puts the data folder right: made or taken over by the setup's own
+// step, which needs an administrator.
+const char repairDataFolder[] = "; repair: run quorvel-check --create-data-folder as administrator";
 
 Finding finding(Verdict verdict, const std::string& subject, const std::string& detail) {
     return Finding{verdict, subject, detail};
@@ -119,8 +124,13 @@ std::string schemeMismatch(const InitialConfiguration& c) {
 }  // namespace
 
 Diagnosis::Diagnosis(const SystemPaths& paths, const SystemLanguage& language, FileSystem& files,
-                     HidPort& hid, NetworkProbe& network)
-    : paths_(paths), language_(language), files_(files), hid_(hid), network_(network) {}
+                     FolderRights& rights, HidPort& hid, NetworkProbe& network)
+    : paths_(paths),
+      language_(language),
+      files_(files),
+      rights_(rights),
+      hid_(hid),
+      network_(network) {}
 
 std::vector<Finding> Diagnosis::run() {
     std::vector<Finding> findings;
@@ -190,17 +200,59 @@ void Diagnosis::checkDataFolder(std::vector<Finding>& findings) {
     if (!state.exists) {
         findings.push_back(finding(Verdict::Warning, "data folder",
                                    folder + " not there yet; the agent creates it at start"));
-    } else if (!state.folder || !state.writable) {
+        return;
+    }
+    if (state.link) {
+        findings.push_back(finding(
+            Verdict::Failed, "data folder",
+            folder + " is a link to elsewhere; the agent neither reads nor writes through it" +
+                repairDataFolder));
+        return;
+    }
+    if (!state.folder || !state.writable) {
         findings.push_back(
             finding(Verdict::Failed, "data folder", folder + " cannot take files from this user"));
-    } else {
-        findings.push_back(finding(Verdict::Ok, "data folder", folder + " writable"));
+        return;
     }
+    // Rights that let a user change the folder itself let that user send
+    // every other user's agent elsewhere.
+    std::vector<std::string> differences =
+        rightsDifferences(rights_.descriptorOf(folder), dataFolderSecurity);
+    if (!differences.empty()) {
+        const std::size_t shown = 3;
+        if (differences.size() > shown) {
+            const std::size_t more = differences.size() - shown;
+            differences.resize(shown);
+            differences.push_back(decimalText(static_cast<int64_t>(more)) + " more");
+        }
+        std::string named;
+        for (const std::string& difference : differences) {
+            named += (named.empty() ? "" : "; ") + difference;
+        }
+        findings.push_back(finding(Verdict::Failed, "data folder",
+                                   folder + " writable, but not as the setup makes it (" + named +
+                                       ")" + repairDataFolder));
+        return;
+    }
+    findings.push_back(finding(Verdict::Ok, "data folder",
+                               folder + " writable; owner and rights as the setup makes them"));
 }
 
 void Diagnosis::checkRunTimeFile(std::vector<Finding>& findings) {
     const std::string path = runTimeFilePath(paths_);
+    const std::string temporary = temporaryPathFor(path);
+    if (files_.probe(temporary).link) {
+        findings.push_back(finding(
+            Verdict::Failed, "run-time file",
+            temporary + " is a link; the agent writes nothing while it is there: delete it"));
+    }
     const FileState state = files_.probe(path);
+    if (state.link) {
+        findings.push_back(finding(Verdict::Warning, "run-time file",
+                                   path + " is a link; the agent does not read it and puts its own "
+                                          "file in its place at the next change"));
+        return;
+    }
     if (!state.exists) {
         findings.push_back(finding(Verdict::Warning, "run-time file",
                                    path + " not there yet; the agent creates it at start"));
@@ -332,4 +384,25 @@ int exitCodeFor(const std::vector<Finding>& findings) {
                        [](const Finding& f) { return f.verdict == Finding::Verdict::Failed; })
                ? 1
                : 0;
+}
+
+Finding imposeRights(FolderRights& rights, const std::string& subject, const std::string& folder,
+                     const std::string& descriptor, LinkInPlace link) {
+    switch (rights.impose(folder, descriptor, link)) {
+        case RightsOutcome::Set:
+            return finding(Verdict::Ok, subject, folder + ": owner and rights set");
+        case RightsOutcome::Link:
+            return finding(Verdict::Failed, subject,
+                           folder + " is a link to elsewhere, left as it is" +
+                               (link == LinkInPlace::Replace
+                                    ? std::string("; it cannot be removed safely here: remove "
+                                                  "the link by hand and run this again")
+                                    : std::string()));
+        case RightsOutcome::Failed:
+            break;
+    }
+    return finding(Verdict::Failed, subject,
+                   folder +
+                       ": its owner and rights could not be set (this needs an "
+                       "administrator; --verbose says what failed)");
 }

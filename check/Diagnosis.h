@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "storage/FolderRights.h"
+
 class FileSystem;
 class HidPort;
 class InitialConfiguration;
@@ -20,12 +22,12 @@ struct Finding {
 
 // Looks at everything the agent needs, the way the agent itself reads it,
 // and says what would stop it: the configuration, the language file, the
-// data folder and run-time file, the dongle and the portal. It changes
-// nothing: no file is written and no hello is sent.
+// data folder (with its owner and rights) and run-time file, the dongle and
+// the portal. It changes nothing: no file is written and no hello is sent.
 class Diagnosis {
   public:
     Diagnosis(const SystemPaths& paths, const SystemLanguage& language, FileSystem& files,
-              HidPort& hid, NetworkProbe& network);
+              FolderRights& rights, HidPort& hid, NetworkProbe& network);
 
     std::vector<Finding> run();
 
@@ -42,6 +44,7 @@ class Diagnosis {
     const SystemPaths& paths_;
     const SystemLanguage& language_;
     FileSystem& files_;
+    FolderRights& rights_;
     HidPort& hid_;
     NetworkProbe& network_;
 };
@@ -50,3 +53,8 @@ class Diagnosis {
 std::string formatFinding(const Finding& finding);
 // 0 when nothing failed, 1 otherwise.
 int exitCodeFor(const std::vector<Finding>& findings);
+
+// What the setup's step that gives `folder` its owner and rights
+// (--create-data-folder, --secure-install-folder) found and did.
+Finding imposeRights(FolderRights& rights, const std::string& subject, const std::string& folder,
+                     const std::string& descriptor, LinkInPlace link);

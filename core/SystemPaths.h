@@ -6,8 +6,9 @@
 class SystemPaths {
   public:
     virtual ~SystemPaths() = default;
-    // The program's own path as the first command-line element gives it, in
-    // the system's 8-bit code page.
+    // The path of the program file itself, as the system loaded it (not what
+    // the first word of the command line claims, which the caller chooses),
+    // in the system's 8-bit code page.
     virtual std::string programPath() const = 0;
     // The all-users application-data folder (C:\ProgramData on current
     // Windows), in the system's 8-bit code page; empty when unknown.

@@ -15,7 +15,8 @@
 ;   /NOSTART                          leave the agent stopped afterwards
 ; A silent first install needs at least /PORTAL_HOST. Exit codes: 0 done,
 ; 1 cancelled, 2 refused (bad or missing values, another setup running),
-; 3 installed, but the data folder could not be prepared.
+; 3 installed, but the data folder or the install folder's rights could not
+; be set.
 ;
 ; The uninstaller takes /S and /PURGE (also remove the agent's data).
 
@@ -471,10 +472,25 @@ Section "Quorvel" SecProgram
 
     WriteUninstaller "$INSTDIR\uninstall.exe"
 
+!ifdef CHECK_EXE
+    ; Outside Program Files the folder inherits its parent's rights, which
+    ; may let any user replace quorvel.exe (started at every user's logon),
+    ; the elevated uninstaller, or put a DLL beside them: owner
+    ; Administrators, users read and execute only, wherever it is.
+    DetailPrint "Securing the install folder"
+    nsExec::ExecToLog '"$INSTDIR\quorvel-check.exe" --secure-install-folder "$INSTDIR"'
+    Pop $0
+    ${If} $0 != 0
+        DetailPrint "quorvel-check --secure-install-folder failed ($0)"
+        MessageBox MB_ICONEXCLAMATION "The rights of $INSTDIR could not be set ($0): other users may be able to change the program." /SD IDOK
+        SetErrorLevel 3
+    ${EndIf}
+!endif
+
     ; C:\ProgramData\quorvel, where every user's agent writes quorvel.dat.
 !ifdef CHECK_EXE
-    ; quorvel-check sets it up as the agent does, with modify rights for
-    ; local users that new files inherit.
+    ; quorvel-check makes it, or takes it over: owner Administrators, users
+    ; may add and replace files but not change the folder.
     DetailPrint "Preparing the data folder"
     nsExec::ExecToLog '"$INSTDIR\quorvel-check.exe" --create-data-folder'
     Pop $0

@@ -12,33 +12,40 @@ struct FileState {
     // A file this user may open for writing, or a folder this user may
     // create files in.
     bool writable = false;
+    // Not the plain file or folder its name says: a link (reparse point),
+    // a file with other names (hard link), or a name the system follows to
+    // somewhere else. The agent neither reads nor writes through it.
+    bool link = false;
 };
-
-// Who may do what in the data folder, as SDDL: the system and
-// administrators everything, every local user modify rights, inherited by
-// the files and folders created in it. The run-time file is replaced by a
-// new one at every write, so the rights must come from the folder: one
-// user's agent writes the file that the next user's agent replaces.
-inline constexpr const char* dataFolderSecurity =
-    "D:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)";
 
 // The few file operations the agent's state needs. Each either completes or
 // reports failure; a failure's details are logged by the adapter.
+//
+// The data folder is shared by every user's agent, so a name in it may have
+// been put there by someone else to send this agent's reads and writes
+// elsewhere. No operation goes through a link: one whose folder or file is
+// a link is refused (logged, reported as failure).
 class FileSystem {
   public:
     virtual ~FileSystem() = default;
     // Reads at most maxBytes from the start of the file; false when it cannot
-    // be opened or read.
+    // be opened or read, or is refused.
     virtual bool readFile(const std::string& path, std::size_t maxBytes,
                           std::vector<uint8_t>& bytes) = 0;
-    // Creates or truncates the file, writes all bytes and forces them to the
-    // disk before returning true.
+    // Creates a new file under the name, writes all bytes and forces them to
+    // the disk before returning true. Never opens what already has the name:
+    // false when the name is taken.
     virtual bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes) = 0;
-    // Puts `from` in the place of `to` in one step, replacing it.
+    // Frees the name: removes the file that has it (one of several names of
+    // a file removes only that name). True when nothing has the name
+    // afterwards; a link is refused and stays.
+    virtual bool removeFile(const std::string& path) = 0;
+    // Puts `from` in the place of `to` in one step, replacing whatever has
+    // that name (a link itself, never what it leads to).
     virtual bool replaceFile(const std::string& from, const std::string& to) = 0;
     // True when the folder exists afterwards. A folder it creates gets the
-    // data folder's rights (dataFolderSecurity): it is only ever used for
-    // the data folder shared by all users' agents.
+    // data folder's access list (dataFolderAccess in FolderRights.h): it is
+    // only ever used for the data folder shared by all users' agents.
     virtual bool createFolder(const std::string& path) = 0;
     virtual FileState probe(const std::string& path) = 0;
 };

@@ -1,6 +1,10 @@
 // quorvel-check: says, one line each, whether everything the agent needs on
 // this machine is usable. Exit code 0 when it is, 1 when something would
 // stop the agent, 2 for a wrong command line.
+//
+// The setup runs two steps of it as administrator: --create-data-folder
+// makes the data folder (or takes over the one there) with its owner and
+// rights, --secure-install-folder FOLDER gives the install folder its own.
 
 #include <windows.h>
 
@@ -17,6 +21,7 @@
 #include "dongle/win32/Win32HidPort.h"
 #include "storage/FilesystemResource.h"
 #include "storage/win32/Win32FileSystem.h"
+#include "storage/win32/Win32FolderRights.h"
 #include "ui/win32/Win32SystemLanguage.h"
 
 namespace {
@@ -32,15 +37,10 @@ class PrintingWindow final : public MainWindowCommands {
     void fatalError(const char* text) override { std::printf("      fatal: %s\n", text); }
 };
 
-int createDataFolder(const SystemPaths& paths) {
-    Win32FileSystem files;
-    const std::string folder = folderOf(runTimeFilePath(paths));
-    if (!files.createFolder(folder)) {
-        std::printf("FAIL  data folder    %s could not be created\n", folder.c_str());
-        return 1;
-    }
-    std::printf("ok    data folder    %s\n", folder.c_str());
-    return 0;
+// Prints the step's line; exit code 0 when it was done.
+int report(const Finding& finding) {
+    std::printf("%s\n", formatFinding(finding).c_str());
+    return finding.verdict == Finding::Verdict::Failed ? 1 : 0;
 }
 
 }  // namespace
@@ -49,29 +49,47 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     bool verbose = false;
     bool create = false;
-    for (const std::string& arg : args) {
-        if (arg == "--verbose") {
+    std::string installFolder;
+    bool usage = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--verbose") {
             verbose = true;
-        } else if (arg == "--create-data-folder") {
+        } else if (args[i] == "--create-data-folder") {
             create = true;
+        } else if (args[i] == "--secure-install-folder" && i + 1 < args.size() &&
+                   installFolder.empty()) {
+            installFolder = args[++i];
         } else {
-            std::fprintf(stderr, "usage: quorvel-check [--verbose] [--create-data-folder]\n");
-            return 2;
+            usage = true;
         }
+    }
+    if (usage || (create && !installFolder.empty())) {
+        std::fprintf(stderr,
+                     "usage: quorvel-check [--verbose] "
+                     "[--create-data-folder | --secure-install-folder FOLDER]\n");
+        return 2;
     }
     static PrintingWindow window;
     if (verbose) {
         setMainWindowCommands(&window);
     }
     const Win32SystemPaths paths;
+    Win32FolderRights rights;
+    // The steps read no configuration; --verbose shows their adapter's lines.
+    setLoggingEnabled(verbose);
     if (create) {
-        return createDataFolder(paths);
+        return report(imposeRights(rights, "data folder", folderOf(runTimeFilePath(paths)),
+                                   dataFolderSecurity, LinkInPlace::Replace));
+    }
+    if (!installFolder.empty()) {
+        return report(imposeRights(rights, "install folder", installFolder, installFolderSecurity,
+                                   LinkInPlace::Refuse));
     }
     const Win32SystemLanguage language;
     Win32FileSystem files;
     Win32HidPort hid;
     WinsockProbe network;
-    Diagnosis diagnosis(paths, language, files, hid, network);
+    Diagnosis diagnosis(paths, language, files, rights, hid, network);
     // The configuration's logging switch is the agent's; here only
     // --verbose decides.
     const std::vector<Finding> findings = diagnosis.run();

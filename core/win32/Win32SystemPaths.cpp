@@ -3,18 +3,16 @@
 // windows.h first: the other Windows headers rely on its definitions.
 #include <windows.h>
 
-#include <shellapi.h>
 #include <shlobj.h>
 
-#include <memory>
+#include <algorithm>
 
 #include "core/Log.h"
 
 namespace {
 
-struct LocalFreeDeleter {
-    void operator()(LPWSTR* block) const { LocalFree(block); }
-};
+// The longest path Windows knows, in characters.
+constexpr std::size_t longestPath = 32768;
 
 std::string toCodePage(const wchar_t* text) {
     const int size = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
@@ -29,17 +27,36 @@ std::string toCodePage(const wchar_t* text) {
 
 }  // namespace
 
-std::string Win32SystemPaths::programPath() const {
-    int count = 0;
-    // The wide command line keeps quoting rules straight for paths with spaces.
-    std::unique_ptr<LPWSTR, LocalFreeDeleter> arguments(
-        CommandLineToArgvW(GetCommandLineW(), &count));
-    if (!arguments || count < 1) {
-        log("[Win32SystemPaths::programPath] CommandLineToArgvW failed, GetLastError=",
-            static_cast<int64_t>(GetLastError()));
-        return std::string();
+std::wstring modulePath(std::size_t firstSize) {
+    std::wstring path(firstSize > 0 ? firstSize : 1, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) {
+            log("[Win32SystemPaths::programPath] GetModuleFileNameW failed, GetLastError=",
+                static_cast<int64_t>(GetLastError()));
+            return std::wstring();
+        }
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        // A path cut to the buffer comes back as long as the buffer (without
+        // its terminator on Windows XP), never as an error on its own.
+        if (path.size() >= longestPath) {
+            log("[Win32SystemPaths::programPath] GetModuleFileNameW: path longer than "
+                "the longest, characters: ",
+                static_cast<int64_t>(path.size()));
+            return std::wstring();
+        }
+        path.resize(std::min(path.size() * 2, longestPath));
     }
-    return toCodePage(arguments.get()[0]);
+}
+
+std::string Win32SystemPaths::programPath() const {
+    // The wide call, converted, keeps paths right that the 8-bit call would
+    // cut at MAX_PATH.
+    return toCodePage(modulePath(MAX_PATH).c_str());
 }
 
 std::string Win32SystemPaths::commonAppDataFolder() const {

@@ -6,9 +6,10 @@
 
 #include <memory>
 
-#include "core/win32/ScopedHandle.h"
-
 #include "core/Log.h"
+#include "core/win32/ScopedHandle.h"
+#include "storage/FolderRights.h"
+#include "storage/win32/OpenedPath.h"
 
 namespace {
 
@@ -18,21 +19,56 @@ void logFailure(const char* operation, const std::string& path) {
         static_cast<int64_t>(error));
 }
 
+void logRefusal(const char* operation, const std::string& path, const std::string& what) {
+    log(std::string("[Win32FileSystem] ") + operation + " refused for " + path + ": it is " + what);
+}
+
+bool missing(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// The folder of `path`, held for one operation; false (logged) when it
+// cannot be held. A missing folder is left to the caller to report.
+bool holdFolderOf(const std::string& path, const char* operation, const HeldFolder& folder,
+                  bool quietWhenMissing) {
+    if (folder.held()) {
+        return true;
+    }
+    if (folder.stranger() != Stranger::None) {
+        logRefusal(operation, path, "in " + folder.detail());
+    } else if (!(quietWhenMissing && missing(GetLastError()))) {
+        logFailure(operation, path);
+    }
+    return false;
+}
+
 }  // namespace
 
 bool Win32FileSystem::readFile(const std::string& path, std::size_t maxBytes,
                                std::vector<uint8_t>& bytes) {
     bytes.clear();
+    const std::wstring wide = widePath(path);
+    const HeldFolder folder(folderPart(wide));
+    // A missing file or folder is the normal first start; only other causes
+    // are news.
+    if (!holdFolderOf(path, "CreateFileW(read)", folder, true)) {
+        return false;
+    }
     // Shared for writing and deleting too, so that a writer replacing the
     // file at the same moment is never refused.
-    const ScopedHandle file(CreateFileA(path.c_str(), GENERIC_READ,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const ScopedHandle file(CreateFileW(
+        wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.valid()) {
-        // A missing file is the normal first start; only other causes are news.
-        if (GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND) {
-            logFailure("CreateFileA(read)", path);
+        if (!missing(GetLastError())) {
+            logFailure("CreateFileW(read)", path);
         }
+        return false;
+    }
+    // Another name of a file could be one that this user may not read.
+    std::string what;
+    if (strangerAt(file.get(), folder.expectedPathOf(namePart(wide)), what) != Stranger::None) {
+        logRefusal("ReadFile", path, what);
         return false;
     }
     bytes.resize(maxBytes);
@@ -55,10 +91,23 @@ bool Win32FileSystem::readFile(const std::string& path, std::size_t maxBytes,
 }
 
 bool Win32FileSystem::writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-    const ScopedHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    const std::wstring wide = widePath(path);
+    const HeldFolder folder(folderPart(wide));
+    if (!holdFolderOf(path, "CreateFileW(write)", folder, false)) {
+        return false;
+    }
+    // A new file only: whatever has the name already, a link above all, is
+    // never opened, let alone written into.
+    const ScopedHandle file(CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                        nullptr));
     if (!file.valid()) {
-        logFailure("CreateFileA(write)", path);
+        logFailure("CreateFileW(write)", path);
+        return false;
+    }
+    std::string what;
+    if (strangerAt(file.get(), folder.expectedPathOf(namePart(wide)), what) != Stranger::None) {
+        logRefusal("WriteFile", path, what);
         return false;
     }
     std::size_t total = 0;
@@ -81,10 +130,56 @@ bool Win32FileSystem::writeFile(const std::string& path, const std::vector<uint8
     return true;
 }
 
+bool Win32FileSystem::removeFile(const std::string& path) {
+    const std::wstring wide = widePath(path);
+    const HeldFolder folder(folderPart(wide));
+    if (!holdFolderOf(path, "CreateFileW(delete)", folder, false)) {
+        return false;
+    }
+    const ScopedHandle file(
+        CreateFileW(wide.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file.valid()) {
+        if (missing(GetLastError())) {
+            return true;
+        }
+        logFailure("CreateFileW(delete)", path);
+        return false;
+    }
+    // Deleting by the name Wine followed would delete what the link leads
+    // to; one name of a hard-linked file goes alone.
+    std::string what;
+    const Stranger stranger = strangerAt(file.get(), folder.expectedPathOf(namePart(wide)), what);
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool isFolder = GetFileInformationByHandle(file.get(), &info) &&
+                          (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if ((stranger != Stranger::None && stranger != Stranger::HardLink) || isFolder) {
+        logRefusal("DeleteFile", path, isFolder ? std::string("a folder") : what);
+        return false;
+    }
+    // Deleted through the handle that was checked, not by name again.
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    if (!SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition,
+                                    sizeof(disposition))) {
+        logFailure("SetFileInformationByHandle(delete)", path);
+        return false;
+    }
+    return true;
+}
+
 bool Win32FileSystem::replaceFile(const std::string& from, const std::string& to) {
-    if (!MoveFileExA(from.c_str(), to.c_str(),
+    const std::wstring wideTo = widePath(to);
+    // Held, the folder cannot become a link between the names' lookups.
+    const HeldFolder folder(folderPart(wideTo));
+    if (!holdFolderOf(to, "MoveFileExW", folder, false)) {
+        return false;
+    }
+    // A link that has the target name is replaced itself, never followed.
+    if (!MoveFileExW(widePath(from).c_str(), wideTo.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        logFailure("MoveFileExA", to);
+        logFailure("MoveFileExW", to);
         return false;
     }
     return true;
@@ -96,7 +191,7 @@ bool Win32FileSystem::createDirectory(const std::string& path, SECURITY_ATTRIBUT
 
 bool Win32FileSystem::createFolder(const std::string& path) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(dataFolderSecurity, SDDL_REVISION_1,
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(dataFolderAccess, SDDL_REVISION_1,
                                                               &descriptor, nullptr)) {
         logFailure("ConvertStringSecurityDescriptorToSecurityDescriptorA", path);
         return false;
@@ -107,6 +202,8 @@ bool Win32FileSystem::createFolder(const std::string& path) {
     security.nLength = sizeof(security);
     security.lpSecurityDescriptor = descriptor;
     security.bInheritHandle = FALSE;
+    // An existing folder is taken as it is: its rights are the setup's
+    // business, and a link in its place is refused by every operation.
     if (createDirectory(path, &security) || GetLastError() == ERROR_ALREADY_EXISTS) {
         return true;
     }
@@ -116,21 +213,37 @@ bool Win32FileSystem::createFolder(const std::string& path) {
 
 FileState Win32FileSystem::probe(const std::string& path) {
     FileState state;
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const std::wstring wide = withoutTrailingSeparator(widePath(path));
+    // Without the trailing separator, so that a link at the end of the path
+    // is looked at itself rather than followed.
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return state;
     }
     state.exists = true;
     state.folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (state.folder) {
+        state.link = HeldFolder(wide).stranger() != Stranger::None;
+    } else {
+        const HeldFolder folder(folderPart(wide));
+        const ScopedHandle file(CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                                            nullptr));
+        std::string what;
+        state.link =
+            folder.stranger() != Stranger::None ||
+            (folder.held() && file.valid() &&
+             strangerAt(file.get(), folder.expectedPathOf(namePart(wide)), what) != Stranger::None);
+    }
+    // Wine marks a Unix link to a folder so, though it opens what it leads to.
+    state.link = state.link || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     // Opening for writing changes nothing as long as nothing is written;
     // a folder is opened for adding files, which needs backup semantics.
-    const HANDLE handle =
-        CreateFileA(path.c_str(), state.folder ? FILE_ADD_FILE : GENERIC_WRITE,
+    const ScopedHandle writable(
+        CreateFileW(wide.c_str(), state.folder ? FILE_ADD_FILE : GENERIC_WRITE,
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    state.folder ? FILE_FLAG_BACKUP_SEMANTICS : FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle != INVALID_HANDLE_VALUE) {
-        state.writable = true;
-        CloseHandle(handle);
-    }
+                    state.folder ? FILE_FLAG_BACKUP_SEMANTICS : FILE_ATTRIBUTE_NORMAL, nullptr));
+    state.writable = writable.valid();
     return state;
 }

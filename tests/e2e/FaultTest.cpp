@@ -381,27 +381,77 @@ TEST_F(RunTimeFileFault, FolderDeletedWhileRunningIsMadeAgain) {
     EXPECT_TRUE(data) << "the record was not written again";
 }
 
-// The temporary file points at /dev/full: every write of the record fails
-// with "disk full" until the link is gone.
-TEST_F(RunTimeFileFault, DiskFullLeavesTheOldRecordAndCatchesUpAfterwards) {
+// Links another user put in the data folder, as Unix links: Wine shows a
+// link to a file as a plain file, so only the path the opened handle really
+// has gives it away. The agent neither reads nor writes through any of
+// them, runs on from memory meanwhile and catches up once they are gone.
+TEST_F(RunTimeFileFault, LinksInTheDataFolderAreNeverFollowed) {
     plugDongle();
-    portal().addReplies({answer({S1, "I60000"}), answer({S2, "I60000"}), answer({S3, "I60000"})});
-    startAgentWith(config());
+    portal().addReplies({answer({S1, "I60000"}), answer({S2, "I60000"}), answer({S3, "I60000"}),
+                         answer({"I60000"}), answer({S4, "I60000"}), answer({S5, "I60000"})});
+    const fs::path folder = agentFolder(config());
+    WineProcess& first = startAgentIn(folder);
     ASSERT_TRUE(waitForBroadcast(2));
     ASSERT_TRUE(waitForStored(sent(1)));
 
+    // The temporary name leads to another user's file.
+    const fs::path theirs = folder / "theirs.txt";
+    std::ofstream(theirs) << "theirs";
     const fs::path temporary = file().string() + ".new";
     fs::remove(temporary);
-    fs::create_symlink("/dev/full", temporary);
+    fs::create_symlink(theirs, temporary);
     roundTrip(S2, 2);
-    drive({"wait-text", "5000", "can't write RunTimeData in file system"});
+    drive(
+        {"wait-text", "5000", "DeleteFile refused for C:\\ProgramData\\quorvel\\quorvel.dat.new"});
+    EXPECT_EQ(readFile(theirs), "theirs");
     const auto during = stored();
-    ASSERT_TRUE(during) << "a failed write damaged the record";
-    EXPECT_EQ(during->transmitCounter, 1) << "a write went through the full disk";
-
+    ASSERT_TRUE(during);
+    EXPECT_EQ(during->transmitCounter, 1) << "a write went through the link";
     fs::remove(temporary);
     roundTrip(S3, 3);
-    EXPECT_TRUE(waitForStored(sent(3))) << "the record did not catch up";
+    ASSERT_TRUE(waitForStored(sent(3))) << "the record did not catch up";
+    exitAgent(first);
+
+    // The record leads to another one with a frame pending: not read at
+    // start, so that frame never goes on air; the first write puts the
+    // agent's own file in the link's place.
+    RunTimeData other = earlierRun();
+    other.nextTransmitTime = timeStampAt(wallClockMs() - 60000);
+    other.frames = S1 + ",";
+    other.transmitCounter = 40;
+    const RunTimeDataBytes otherBytes = encodeRunTimeData(other);
+    const fs::path otherRecord = folder / "other.dat";
+    std::ofstream(otherRecord, std::ios::binary)
+        .write(reinterpret_cast<const char*>(otherBytes.data()),
+               static_cast<std::streamsize>(otherBytes.size()));
+    const std::string otherRecordBytes = readFile(otherRecord);
+    fs::remove(file());
+    fs::create_symlink(otherRecord, file());
+    startAgentIn(folder);
+    ASSERT_TRUE(waitUntil([&] { return !fs::is_symlink(file()) && stored(); }, kStartTimeout))
+        << "the link is still in the record's place";
+    drive({"wait-text", "5000", "ReadFile refused for C:\\ProgramData\\quorvel\\quorvel.dat"});
+    EXPECT_EQ(readFile(otherRecord), otherRecordBytes);
+    const auto fresh = waitForStored(minuteAhead);
+    ASSERT_TRUE(fresh) << "the start's hello was not answered";
+    EXPECT_EQ(fresh->transmitCounter, 0) << "the other record was read";
+    EXPECT_EQ(broadcast().size(), 6u) << "the other record's frame went on air";
+
+    // The folder itself leads elsewhere.
+    const fs::path dataFolder = file().parent_path();
+    const fs::path moved = dataFolder.string() + "-moved";
+    fs::rename(dataFolder, moved);
+    fs::create_symlink(moved, dataFolder);
+    const std::string before = readFile(moved / "quorvel.dat");
+    roundTrip(S4, 1);
+    drive({"wait-text", "5000",
+           "refused for C:\\ProgramData\\quorvel\\quorvel.dat.new: it is in a link"});
+    EXPECT_EQ(readFile(moved / "quorvel.dat"), before);
+    EXPECT_FALSE(fs::exists(moved / "quorvel.dat.new"));
+    fs::remove(dataFolder);
+    fs::remove_all(moved);
+    roundTrip(S5, 2);
+    EXPECT_TRUE(waitForStored(sent(2))) << "the folder was not made again";
 }
 
 // ---------------------------------------------------------------- killed

@@ -9,6 +9,8 @@
 #include "check/Diagnosis.h"
 #include "check/NetworkProbe.h"
 #include "dongle/ReportProtocol.h"
+#include "storage/FileSystem.h"
+#include "storage/FolderRights.h"
 #include "storage/RunTimeData.h"
 #include "tests/unit/support/WiredAgent.h"
 
@@ -40,12 +42,14 @@ class DiagnosisTest : public ::testing::Test {
         data.helloReason = 3;
         data.nextHelloTime = timeStampIn(60000);
         agent.storeRunTimeData(data);
+        agent.files.descriptors[dataFolder] = dataFolderSecurity;  // as the setup left it
         agent.folder.write("resources/en.txt", "SYS_EXIT=Exit\r\n");
     }
 
     std::vector<Finding> diagnose(const std::string& ini = WiredAgent::configuration()) {
         agent.folder.write("quorvel.ini", ini);
-        Diagnosis diagnosis(agent.paths, agent.language, agent.files, agent.hid, network);
+        Diagnosis diagnosis(agent.paths, agent.language, agent.files, agent.files, agent.hid,
+                            network);
         return diagnosis.run();
     }
     static std::string lineFor(const std::vector<Finding>& findings, const std::string& subject) {
@@ -56,6 +60,10 @@ class DiagnosisTest : public ::testing::Test {
         }
         return "";
     }
+
+    static constexpr char dataFolder[] = "C:\\ProgramData\\quorvel\\";
+    static constexpr char repair[] =
+        "; repair: run quorvel-check --create-data-folder as administrator";
 
     WiredAgent agent;
     FakeNetwork network;
@@ -176,7 +184,7 @@ TEST_F(DiagnosisTest, WhatTheAgentCreatesOrReplacesItselfIsOnlyAWarning) {
 
 TEST_F(DiagnosisTest, AMissingConfigurationOrLanguageFileFails) {
     std::filesystem::remove(agent.folder.path() / "resources" / "en.txt");
-    Diagnosis diagnosis(agent.paths, agent.language, agent.files, agent.hid, network);
+    Diagnosis diagnosis(agent.paths, agent.language, agent.files, agent.files, agent.hid, network);
     const std::vector<Finding> findings = diagnosis.run();  // no quorvel.ini written
     EXPECT_EQ(exitCodeFor(findings), 1);
     EXPECT_NE(lineFor(findings, "configuration").find("not found; the agent stops at start"),
@@ -184,6 +192,81 @@ TEST_F(DiagnosisTest, AMissingConfigurationOrLanguageFileFails) {
     EXPECT_EQ(lineFor(findings, "language").substr(0, 6), "FAIL  ");
     // Without a configuration there is no dongle timeout or portal to try.
     EXPECT_EQ(lineFor(findings, "portal"), "");
+}
+
+// The data folder is ok only with the owner and rights the setup gives it,
+// however Windows writes them back; anything else fails, naming what
+// differs and the step that repairs it, and that step does repair it.
+TEST_F(DiagnosisTest, TheDataFolderIsOkOnlyWithTheOwnerAndRightsTheSetupGivesIt) {
+    const struct {
+        const char* what;
+        std::string descriptor;
+        const char* named;  // in the FAIL line; nullptr: ok
+    } cases[] = {
+        {"as the setup sets it", dataFolderSecurity, nullptr},
+        {"as Windows writes it back",
+         "O:BAD:PAI(A;OIIO;0x13019f;;;S-1-5-32-545)(A;;0x1200ab;;;BU)(A;OICI;0x1f01ff;;;S-1-5-18)"
+         "(A;OICI;FA;;;BA)(A;OIIO;0x13019f;;;OW)(A;;0x1200ab;;;S-1-3-4)",
+         nullptr},
+        {"made by a user's agent", std::string("O:S-1-5-21-1-2-3-1001") + dataFolderAccess,
+         "owner S-1-5-21-1-2-3-1001, not Administrators"},
+        {"with the rights of earlier releases",
+         "O:BAD:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)",
+         "the access list takes entries from the folder above; Users has 0x1301bf on the "
+         "folder itself, not 0x1200ab"},
+        {"as Wine reports every folder",
+         "O:S-1-5-21-0-0-0-1000D:(A;OICI;FA;;;SY)(A;OICI;FA;;;S-1-5-21-0-0-0-1000)"
+         "(A;OICI;0x1200a9;;;WD)",
+         "owner S-1-5-21-0-0-0-1000, not Administrators"},
+        {"without the owner rights entries",
+         "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200ab;;;BU)(A;OIIO;0x13019f;;;BU)",
+         "OWNER RIGHTS has 0x0 on the folder itself, not 0x1200ab; OWNER RIGHTS has 0x0 on its "
+         "files, not 0x13019f"},
+        {"with a denial added", dataFolderSecurity + "(D;;FA;;;S-1-5-21-1-2-3-1001)",
+         "an entry the setup does not make: (D;;FA;;;S-1-5-21-1-2-3-1001)"},
+        {"unreadable", "", "its owner and access list cannot be read"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        agent.files.descriptors[dataFolder] = c.descriptor;
+        const std::string line = lineFor(diagnose(), "data folder");
+        if (c.named == nullptr) {
+            EXPECT_EQ(line.substr(0, 6), "ok    ") << line;
+            continue;
+        }
+        EXPECT_EQ(line.substr(0, 6), "FAIL  ") << line;
+        EXPECT_NE(line.find(c.named), std::string::npos) << line;
+        EXPECT_NE(line.find(repair), std::string::npos) << line;
+
+        EXPECT_EQ(formatFinding(imposeRights(agent.files, "data folder", dataFolder,
+                                             dataFolderSecurity, LinkInPlace::Replace))
+                      .substr(0, 6),
+                  "ok    ");
+        EXPECT_EQ(lineFor(diagnose(), "data folder").substr(0, 6), "ok    ");
+    }
+}
+
+TEST_F(DiagnosisTest, LinksInTheDataFolderAreNamed) {
+    const std::string temporary = temporaryPathFor(wiredAgentDataFile);
+    agent.files.links[dataFolder] = "D:\\elsewhere\\";
+    std::string line = lineFor(diagnose(), "data folder");
+    EXPECT_EQ(line,
+              "FAIL  data folder    C:\\ProgramData\\quorvel\\ is a link to elsewhere; the "
+              "agent neither reads nor writes through it" +
+                  std::string(repair));
+
+    agent.files.links = {{temporary, "D:\\theirs.dat"}};
+    std::vector<Finding> findings = diagnose();
+    EXPECT_EQ(exitCodeFor(findings), 1);
+    EXPECT_EQ(lineFor(findings, "run-time file"),
+              "FAIL  run-time file  " + temporary +
+                  " is a link; the agent writes nothing while it is there: delete it");
+
+    agent.files.links = {{wiredAgentDataFile, "D:\\theirs.dat"}};
+    findings = diagnose();
+    EXPECT_EQ(lineFor(findings, "run-time file").substr(0, 6), "warn  ");
+    EXPECT_NE(lineFor(findings, "run-time file").find("is a link; the agent does not read it"),
+              std::string::npos);
 }
 
 }  // namespace

@@ -199,22 +199,55 @@ TEST_F(FilesystemResourceTest, OverlongDeviceInfosAreCutAtTheirFields) {
     EXPECT_EQ(stored().serialNumber, std::string(20, 'N'));
 }
 
+// A disk that refuses writes, and links another user put in the data
+// folder (the port refuses to write through them): each failed write is
+// logged, the agent runs on from memory, nothing behind a link changes, and
+// the record catches up once the fault is gone.
 TEST_F(FilesystemResourceTest, AnUnwritableFileIsLoggedForEachFailureAndTheAgentRunsOn) {
-    auto resource = startAgent();
-    files.refuseWrites = true;
+    const std::string elsewhere = "C:\\Users\\other\\";
+    const std::string theirs = elsewhere + "theirs.dat";
+    const struct {
+        const char* fault;
+        std::string link;  // the name that leads to `elsewhere`, or none
+    } cases[] = {
+        {"writes refused", ""},
+        {"the temporary file a link", temporaryPathFor(dataFile)},
+        {"the folder a link", dataFolder},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        files = FakeFileSystem();
+        window.commands.clear();
+        auto resource = startAgent();
+        files.folders.insert(elsewhere);
+        files.files[theirs] = {1, 2, 3};
+        if (c.link.empty()) {
+            files.refuseWrites = true;
+        } else {
+            files.links[c.link] = c.link == dataFolder ? elsewhere : theirs;
+        }
 
-    resource->setHelloReason(3);
-    resource->setHelloReason(4);
+        resource->setHelloReason(3);
+        resource->setHelloReason(4);
 
-    const auto lines = window.logLines();
-    const auto failures = std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
-        return line.find(
-                   "fatal error in [FilesystemResource::writeRunTimeData]! can't write "
-                   "RunTimeData in file system") != std::string::npos;
-    });
-    EXPECT_EQ(failures, 2);
-    EXPECT_EQ(resource->getRunTimeData().helloReason, 4);
-    EXPECT_EQ(stored().helloReason, 7);  // the last complete record is still on disk
+        const auto lines = window.logLines();
+        const auto failures =
+            std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+                return line.find(
+                           "fatal error in [FilesystemResource::writeRunTimeData]! can't write "
+                           "RunTimeData in file system") != std::string::npos;
+            });
+        EXPECT_EQ(failures, 2);
+        EXPECT_EQ(resource->getRunTimeData().helloReason, 4);
+        EXPECT_EQ(stored().helloReason, 7);  // the last complete record is still on disk
+        EXPECT_EQ(files.files.at(theirs), (std::vector<uint8_t>{1, 2, 3}));
+        EXPECT_EQ(files.files.count(elsewhere + "quorvel.dat.new"), 0u);
+
+        files.refuseWrites = false;
+        files.links.clear();
+        resource->setHelloReason(5);
+        EXPECT_EQ(stored().helloReason, 5);
+    }
 }
 
 TEST_F(FilesystemResourceTest, AFolderRemovedWhileRunningIsCreatedAgain) {

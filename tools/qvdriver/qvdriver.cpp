@@ -859,6 +859,41 @@ int cmdDialogPress(int id) {
     return kNotFound;
 }
 
+// Starts EXE with a command line whose first word is FIRST instead of its
+// own path, as any caller of CreateProcess may, waits for it and relays its
+// exit code; its output goes where the driver's goes.
+int cmdRunAs(int argc, char** argv) {
+    const auto quoted = [](const std::string& word) { return L"\"" + fromUtf8(word) + L"\""; };
+    std::wstring commandLine = quoted(argv[3]);
+    for (int i = 4; i < argc; ++i) {
+        commandLine += L" " + quoted(argv[i]);
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process{};
+    std::fflush(stdout);
+    if (!CreateProcessW(fromUtf8(argv[2]).c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
+                        nullptr, nullptr, &startup, &process)) {
+        print("error=create-process-failed code=" + std::to_string(GetLastError()));
+        return kFailed;
+    }
+    CloseHandle(process.hThread);
+    const bool ended = WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0;
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    if (!ended) {
+        print("error=timeout");
+        return kNotFound;
+    }
+    print("exit=" + std::to_string(code));
+    return kOk;
+}
+
 int usage() {
     std::fputs(
         "usage: qvdriver COMMAND [ARGS]\n"
@@ -893,7 +928,8 @@ int usage() {
         "  wait-menu-gone MS            until no popup menu is shown\n"
         "  wait-dialog MS               until a dialog is shown, then its controls by id\n"
         "  wait-no-dialog MS            until no dialog is shown\n"
-        "  dialog-press ID              press the button ID of a shown dialog\n",
+        "  dialog-press ID              press the button ID of a shown dialog\n"
+        "  run-as EXE FIRST [ARGS...]   run EXE with FIRST as its command line's first word\n",
         stderr);
     return kUsage;
 }
@@ -1017,6 +1053,9 @@ int main(int argc, char** argv) {
     }
     if (command == "dialog-press" && argc == 3 && argNumber(argc, argv, 2, a)) {
         return cmdDialogPress(static_cast<int>(a));
+    }
+    if (command == "run-as" && argc >= 4) {
+        return cmdRunAs(argc, argv);
     }
     return usage();
 }

@@ -11,10 +11,14 @@ void FakeFileSystem::step() {
     ++steps_;
 }
 
+bool FakeFileSystem::throughLink(const std::string& path) const {
+    return links.count(path) > 0 || links.count(folderOf(path)) > 0;
+}
+
 bool FakeFileSystem::readFile(const std::string& path, std::size_t maxBytes,
                               std::vector<uint8_t>& bytes) {
     const auto found = files.find(path);
-    if (found == files.end()) {
+    if (found == files.end() || throughLink(path)) {
         return false;
     }
     bytes.assign(found->second.begin(),
@@ -25,11 +29,11 @@ bool FakeFileSystem::readFile(const std::string& path, std::size_t maxBytes,
 
 bool FakeFileSystem::writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
     ++writeCalls;
-    if (refuseWrites || folders.count(folderOf(path)) == 0) {
+    if (refuseWrites || folders.count(folderOf(path)) == 0 || throughLink(path) ||
+        files.count(path) > 0) {
         return false;
     }
     std::vector<uint8_t>& file = files[path];
-    file.clear();
     for (uint8_t byte : bytes) {
         if (failWriteAfterBytes >= 0 && static_cast<long>(file.size()) >= failWriteAfterBytes) {
             return false;
@@ -41,12 +45,21 @@ bool FakeFileSystem::writeFile(const std::string& path, const std::vector<uint8_
     return !failFlush;
 }
 
+bool FakeFileSystem::removeFile(const std::string& path) {
+    if (throughLink(path)) {
+        return false;
+    }
+    files.erase(path);
+    return true;
+}
+
 bool FakeFileSystem::replaceFile(const std::string& from, const std::string& to) {
     const auto found = files.find(from);
-    if (found == files.end()) {
+    if (found == files.end() || links.count(folderOf(to)) > 0) {
         return false;
     }
     step();
+    links.erase(to);
     files[to] = found->second;
     files.erase(from);
     return true;
@@ -56,18 +69,42 @@ bool FakeFileSystem::createFolder(const std::string& path) {
     if (refuseFolders) {
         return false;
     }
-    folders.insert(path);
+    if (links.count(path) == 0) {
+        folders.insert(path);
+    }
     return true;
 }
 
 FileState FakeFileSystem::probe(const std::string& path) {
     FileState state;
-    if (files.count(path) > 0) {
+    if (files.count(path) > 0 || links.count(path) > 0) {
         state.exists = true;
     } else if (folders.count(path) > 0 || folders.count(path + "\\") > 0) {
         state.exists = true;
         state.folder = true;
     }
     state.writable = state.exists && !refuseWrites;
+    state.link = throughLink(path);
     return state;
+}
+
+std::string FakeFileSystem::descriptorOf(const std::string& folder) {
+    const auto found = descriptors.find(folder);
+    return found == descriptors.end() ? std::string() : found->second;
+}
+
+RightsOutcome FakeFileSystem::impose(const std::string& folder, const std::string& descriptor,
+                                     LinkInPlace link) {
+    if (links.count(folder) > 0) {
+        if (link == LinkInPlace::Refuse) {
+            return RightsOutcome::Link;
+        }
+        links.erase(folder);
+    }
+    if (refuseFolders) {
+        return RightsOutcome::Failed;
+    }
+    folders.insert(folder);
+    descriptors[folder] = descriptor;
+    return RightsOutcome::Set;
 }

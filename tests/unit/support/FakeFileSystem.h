@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "storage/FileSystem.h"
+#include "storage/FolderRights.h"
 
 // Thrown by the fake when a simulated power loss or kill stops the writer.
 struct SimulatedCrash : std::runtime_error {
@@ -17,17 +18,29 @@ struct SimulatedCrash : std::runtime_error {
 // one step; with `crashAfterSteps` set, the writer is stopped at that step
 // and the disk keeps exactly what had reached it: a file being written holds
 // the bytes written so far, as a torn write would leave it.
-class FakeFileSystem final : public FileSystem {
+//
+// Links are names that lead elsewhere (`links`: name, or folder with its
+// trailing backslash, to where it leads); the fake refuses what the port
+// refuses. Folders keep the owner and access list set on them
+// (`descriptors`, SDDL).
+class FakeFileSystem final : public FileSystem, public FolderRights {
   public:
     bool readFile(const std::string& path, std::size_t maxBytes,
                   std::vector<uint8_t>& bytes) override;
     bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes) override;
+    bool removeFile(const std::string& path) override;
     bool replaceFile(const std::string& from, const std::string& to) override;
     bool createFolder(const std::string& path) override;
     FileState probe(const std::string& path) override;
 
+    std::string descriptorOf(const std::string& folder) override;
+    RightsOutcome impose(const std::string& folder, const std::string& descriptor,
+                         LinkInPlace link) override;
+
     std::map<std::string, std::vector<uint8_t>> files;
     std::set<std::string> folders;
+    std::map<std::string, std::string> links;
+    std::map<std::string, std::string> descriptors;
     long crashAfterSteps = -1;  // -1: never
     // A write that fails part-way, as a full disk does: the file keeps the
     // bytes written so far and the call reports failure. -1: never.
@@ -39,5 +52,7 @@ class FakeFileSystem final : public FileSystem {
 
   private:
     void step();
+    // Whether the name, or the folder it is in, is a link.
+    bool throughLink(const std::string& path) const;
     long steps_ = 0;
 };

@@ -209,6 +209,17 @@ TEST(Win32SystemPathsTest, CommonAppDataFolderIsAnExistingAbsoluteFolder) {
     EXPECT_NE(attributes & FILE_ATTRIBUTE_DIRECTORY, 0u) << folder;
 }
 
+// The program's own file, not the command line's first word; a buffer far
+// too small for it grows until the whole path fits.
+TEST(Win32SystemPathsTest, TheProgramPathIsTheModulesWholePath) {
+    const std::wstring full = modulePath(MAX_PATH);
+    ASSERT_GT(full.size(), 4u);
+    EXPECT_EQ(modulePath(4), full);
+    const std::string program = Win32SystemPaths().programPath();
+    EXPECT_EQ(program.substr(program.find_last_of('\\') + 1), "quorvel_unit_tests.exe");
+    EXPECT_EQ(program.size(), full.size());
+}
+
 TEST(Win32SystemLanguageTest, TheSystemLanguageIsABareEnglishName) {
     const std::string name = Win32SystemLanguage().englishName();
     ASSERT_FALSE(name.empty());

@@ -8,7 +8,9 @@
 
 #include "core/Log.h"
 #include "storage/FileSystem.h"
+#include "storage/FolderRights.h"
 #include "storage/win32/Win32FileSystem.h"
+#include "storage/win32/Win32FolderRights.h"
 #include "tests/unit/support/FakeMainWindow.h"
 #include "tests/unit/support/TempFolder.h"
 
@@ -59,8 +61,8 @@ TEST_F(Win32FileSystemTest, AMissingFileIsQuietOtherFailuresAreLoggedWithTheirCo
 
     EXPECT_FALSE(files.writeFile(folder.file("no-folder\\quorvel.dat"), record()));
     ASSERT_EQ(window.logLines().size(), 1u);
-    EXPECT_NE(window.logLines()[0].find("CreateFileA(write) failed"), std::string::npos);
-    EXPECT_NE(window.logLines()[0].find("GetLastError=3"), std::string::npos);  // path not found
+    EXPECT_NE(window.logLines()[0].find("CreateFileW(write) failed"), std::string::npos);
+    EXPECT_NE(window.logLines()[0].find("GetLastError=2"), std::string::npos);  // no such folder
 }
 
 TEST_F(Win32FileSystemTest, FoldersAreCreatedOnceAndAMissingParentFails) {
@@ -73,48 +75,117 @@ TEST_F(Win32FileSystemTest, FoldersAreCreatedOnceAndAMissingParentFails) {
 }
 
 // Wine keeps no access list on folders (reading one back gives one made
-// from the Unix mode), so what is checked is the descriptor handed to the
-// folder's creation.
+// from the Unix mode and owned by the Unix user), so what is checked is the
+// descriptor handed to the system calls that set it.
+std::string sddlOf(PSECURITY_DESCRIPTOR descriptor, SECURITY_INFORMATION parts) {
+    LPSTR text = nullptr;
+    if (descriptor == nullptr || !ConvertSecurityDescriptorToStringSecurityDescriptorA(
+                                     descriptor, SDDL_REVISION_1, parts, &text, nullptr)) {
+        return "none";
+    }
+    const std::string sddl(text);
+    LocalFree(text);
+    return sddl;
+}
+
 class WatchedFileSystem final : public Win32FileSystem {
   public:
     std::vector<std::string> handedOver;
 
   protected:
     bool createDirectory(const std::string& path, SECURITY_ATTRIBUTES* security) override {
-        LPSTR text = nullptr;
-        if (security != nullptr && security->lpSecurityDescriptor != nullptr &&
-            ConvertSecurityDescriptorToStringSecurityDescriptorA(
-                security->lpSecurityDescriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
-                nullptr)) {
-            handedOver.emplace_back(text);
-            LocalFree(text);
-        } else {
-            handedOver.emplace_back("none");
-        }
+        handedOver.push_back(sddlOf(security != nullptr ? security->lpSecurityDescriptor : nullptr,
+                                    DACL_SECURITY_INFORMATION));
         return Win32FileSystem::createDirectory(path, security);
     }
 };
 
-TEST_F(Win32FileSystemTest, TheDataFolderLetsEveryLocalUserChangeWhatIsInIt) {
+class WatchedFolderRights final : public Win32FolderRights {
+  public:
+    std::vector<std::string> handedOver;
+
+  protected:
+    bool createDirectory(const std::wstring& folder, SECURITY_ATTRIBUTES* security) override {
+        handedOver.push_back("create " + sddlOf(security->lpSecurityDescriptor, everything));
+        return Win32FolderRights::createDirectory(folder, security);
+    }
+    bool setSecurity(HANDLE folder, PSECURITY_DESCRIPTOR descriptor) override {
+        handedOver.push_back("set " + sddlOf(descriptor, everything));
+        return Win32FolderRights::setSecurity(folder, descriptor);
+    }
+
+  private:
+    static constexpr SECURITY_INFORMATION everything =
+        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+};
+
+TEST_F(Win32FileSystemTest, TheAgentsOwnDataFolderLetsUsersAddAndReplaceFilesOnly) {
     WatchedFileSystem watched;
     const std::string quorvel = folder.file("quorvel");
     ASSERT_TRUE(watched.createFolder(quorvel));
-    ASSERT_EQ(watched.handedOver.size(), 1u);
-    // Modify rights (0x1301bf) for the local users' group, inherited by
-    // files (OI) and folders (CI); full rights for system and administrators.
-    EXPECT_EQ(watched.handedOver[0], "D:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)");
-    EXPECT_EQ(watched.handedOver[0], dataFolderSecurity);
+    // The access list alone: only an administrator may name another owner.
+    EXPECT_EQ(watched.handedOver, std::vector<std::string>{dataFolderAccess});
+    EXPECT_EQ(watched.handedOver[0],
+              "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200ab;;;BU)(A;OIIO;0x13019f;;;BU)"
+              "(A;;0x1200ab;;;OW)(A;OIIO;0x13019f;;;OW)");
 
     const FileState created = watched.probe(quorvel);
     EXPECT_TRUE(created.exists && created.folder && created.writable);
+    EXPECT_FALSE(created.link);
     const FileState absent = watched.probe(folder.file("absent"));
     EXPECT_FALSE(absent.exists || absent.writable);
     ASSERT_TRUE(watched.writeFile(folder.file("quorvel\\quorvel.dat"), record()));
     const FileState file = watched.probe(folder.file("quorvel\\quorvel.dat"));
     EXPECT_TRUE(file.exists && file.writable);
-    EXPECT_FALSE(file.folder);
+    EXPECT_FALSE(file.folder || file.link);
     // (Whether a read-only file shows as not writable cannot be seen here:
     // the tests run as root, whom Wine's files never refuse.)
+}
+
+TEST_F(Win32FileSystemTest, TheSetupsStepsSetOwnerAndProtectedListOnNewAndExistingFolders) {
+    for (const std::string& descriptor : {dataFolderSecurity, std::string(installFolderSecurity)}) {
+        SCOPED_TRACE(descriptor);
+        WatchedFolderRights watched;
+        const TempFolder place;
+        const std::string made = place.file("made");
+        EXPECT_EQ(watched.impose(made, descriptor, LinkInPlace::Refuse), RightsOutcome::Set);
+        EXPECT_NE(GetFileAttributesA(made.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+        // A folder that was there before, made by anyone: taken over.
+        EXPECT_EQ(watched.impose(made, descriptor, LinkInPlace::Refuse), RightsOutcome::Set);
+        EXPECT_EQ(watched.handedOver,
+                  (std::vector<std::string>{"create " + descriptor, "create " + descriptor,
+                                            "set " + descriptor}));
+        EXPECT_EQ(watched.descriptorOf(made).substr(0, 2), "O:");
+    }
+}
+
+// Another name of a file of someone else's, given at the temporary name or
+// as the record itself: the file behind it is neither written nor read.
+TEST_F(Win32FileSystemTest, AHardLinkIsNeitherWrittenNorReadThrough) {
+    const std::string theirs = folder.write("theirs.txt", "not the agent's");
+    const auto theirBytes = [&] {
+        std::vector<uint8_t> bytes;
+        EXPECT_TRUE(files.readFile(theirs, 100, bytes));
+        return std::string(bytes.begin(), bytes.end());
+    };
+    const std::string path = folder.file("quorvel.dat");
+    ASSERT_TRUE(CreateHardLinkA(temporaryPathFor(path).c_str(), theirs.c_str(), nullptr));
+    ASSERT_TRUE(writeFileAtomically(files, path, record()));
+    std::vector<uint8_t> read;
+    ASSERT_TRUE(files.readFile(path, 10304, read));
+    EXPECT_EQ(read, record());
+
+    ASSERT_TRUE(DeleteFileA(path.c_str()));
+    ASSERT_TRUE(CreateHardLinkA(path.c_str(), theirs.c_str(), nullptr));
+    EXPECT_TRUE(files.probe(path).link);
+    EXPECT_FALSE(files.readFile(path, 10304, read));
+    const auto lines = window.logLines();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+        return line.find("ReadFile refused for " + path + ": it is a file with 2 names") !=
+               std::string::npos;
+    })) << (lines.empty() ? "" : lines.back());
+    ASSERT_TRUE(DeleteFileA(path.c_str()));
+    EXPECT_EQ(theirBytes(), "not the agent's");
 }
 
 TEST_F(Win32FileSystemTest, AtomicWriteReplacesTheFileAndLeavesNoTemporaryBehind) {
@@ -141,7 +212,7 @@ TEST_F(Win32FileSystemTest, AFailedReplacementKeepsTheOldRecord) {
     EXPECT_EQ(read, std::vector<uint8_t>(10304, 1));
     const auto lines = window.logLines();
     EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
-        return line.find("MoveFileExA failed") != std::string::npos;
+        return line.find("MoveFileExW failed") != std::string::npos;
     }));
 }
 
