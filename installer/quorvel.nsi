@@ -26,6 +26,13 @@ ManifestDPIAware true
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma
 
+; SIGN_COMMAND (optional, from the build): signs the file named after it.
+; The uninstaller is signed here, before it is packed: setup writes it out
+; as it was signed.
+!ifdef SIGN_COMMAND
+    !uninstfinalize '${SIGN_COMMAND} "%1"' = 0
+!endif
+
 !macro REQUIRE_DEFINE NAME
     !ifndef ${NAME}
         !error "${NAME} must be given with -D${NAME}=..."

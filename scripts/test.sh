@@ -3,8 +3,10 @@
 #   1. dependencies        scripts/install-deps.sh
 #   2. native              Linux build, unit tests
 #   3. native-asan         the same under AddressSanitizer and UBSan
-#   4. windows             mingw-w64 cross-build of the agent and its tools
-#   5. e2e                 the Windows build under Wine: unit tests and agent
+#   4. windows             mingw-w64 cross-build of the agent and its tools,
+#                          signed with a throw-away test certificate
+#   5. e2e                 the Windows build under Wine: unit tests and agent,
+#                          the release files' headers and signatures
 #   6. fuzz                clang build of the fuzz targets, each run briefly
 #                          (the long run is scripts/fuzz.sh)
 # Every tier runs even when an earlier one failed (e2e needs windows); the
@@ -60,11 +62,47 @@ run_ctest() {
     return "$rc"
 }
 
+# tier PRESET yes|no [CMAKE-ARGS...]
 tier() {
     local preset=$1 with_tests=$2
-    cmake --preset "$preset" </dev/null &&
+    shift 2
+    cmake --preset "$preset" "$@" </dev/null &&
         cmake --build --preset "$preset" --parallel "$jobs" </dev/null &&
         if [[ $with_tests == yes ]]; then run_ctest "$preset"; fi
+}
+
+# A throw-away code-signing certificate and the root it chains to, so that
+# the windows build is signed as a release is and e2e verifies every
+# signature. Only in build/, never in any trust store; made again when it
+# is about to run out.
+signing=$root/build/test-signing
+test_certificate() {
+    if [[ -f $signing/sign.key ]] &&
+        openssl x509 -checkend 86400 -noout -in "$signing/sign.pem" >/dev/null 2>&1; then
+        return 0
+    fi
+    rm -rf "$signing" && mkdir -p "$signing" && (
+        cd "$signing" && umask 077 &&
+            openssl req -x509 -newkey rsa:2048 -nodes -days 30 -keyout ca.key -out ca.pem \
+                -subj "/CN=Quorvel test root (throw-away)" \
+                -addext "basicConstraints=critical,CA:TRUE" \
+                -addext "keyUsage=critical,keyCertSign" &&
+            openssl req -newkey rsa:2048 -nodes -keyout sign.key -out sign.csr \
+                -subj "/CN=Quorvel test signer (throw-away)" &&
+            printf '%s\n' "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature" \
+                "extendedKeyUsage=codeSigning" >sign.ext &&
+            openssl x509 -req -in sign.csr -CA ca.pem -CAkey ca.key -CAcreateserial \
+                -days 30 -extfile sign.ext -out sign.pem &&
+            rm -f ca.key ca.srl sign.csr sign.ext
+    ) >"$logs/test-certificate.log" 2>&1 || {
+        cat "$logs/test-certificate.log"
+        return 1
+    }
+}
+
+signed_windows_tier() {
+    test_certificate &&
+        tier windows no -DQUORVEL_SIGN_CERT="$signing/sign.pem" -DQUORVEL_SIGN_KEY="$signing/sign.key"
 }
 
 # Each fuzz target from its seeds for a few seconds; a target counts as one
@@ -100,8 +138,8 @@ fi
 
 step "native: build + tests" tier native yes
 step "native-asan: build + tests" tier native-asan yes
-if step "windows: cross-build" tier windows no; then
-    step "e2e: build + Wine tests" tier e2e yes
+if step "windows: cross-build" signed_windows_tier; then
+    step "e2e: build + Wine tests" tier e2e yes -DQUORVEL_SIGN_CAFILE="$signing/ca.pem"
 else
     summary+=("$(printf '%-28s skipped (needs the windows build)' 'e2e: build + Wine tests')")
     failed_steps=$((failed_steps + 1))

@@ -339,6 +339,15 @@ TEST_F(Setup, SilentInstallConfiguresRegistersAndStartsTheAgent) {
             << name;
     }
     EXPECT_TRUE(fs::is_regular_file(installDir() / "uninstall.exe"));
+    // The uninstaller is written by the setup, not the build: its signature
+    // must survive NSIS putting it back together.
+    if (*QUORVEL_E2E_SIGN_CAFILE) {
+        const CommandResult verified =
+            runCaptured({QUORVEL_E2E_OSSLSIGNCODE, "verify", "-CAfile", QUORVEL_E2E_SIGN_CAFILE,
+                         "-in", (installDir() / "uninstall.exe").string()},
+                        {}, kExitTimeout);
+        EXPECT_EQ(verified.exitCode, 0) << verified.out << verified.err;
+    }
 
     // The configuration, read by the agent's own reader: the values given
     // and every other key present, the comments passed over.

@@ -11,6 +11,12 @@ version block and manifest identity that carry the project version.
 quorvel-check.exe: the console subsystem, system DLLs only. The setup
 program: its version block carries the project version.
 
+All three: ASLR with 64-bit entropy (DYNAMIC_BASE, HIGH_ENTROPY_VA) and DEP
+(NX_COMPAT). The two programs also keep their relocations, without which
+Windows cannot move them despite DYNAMIC_BASE, and carry the stack
+protector's canary. The setup's missing relocations are NSIS's (its stub
+comes without them) and are printed as a gap, not counted as a failure.
+
 Prints one line per finding and exits 1 when any check fails.
 """
 
@@ -52,22 +58,45 @@ def objdump(tool, path):
     return subsystem, dlls
 
 
+class Headers:
+    """The COFF and optional headers of a PE file, as far as these checks read them."""
+
+    def __init__(self, path):
+        self.data = data = open(path, "rb").read()
+        pe = struct.unpack_from("<I", data, 0x3C)[0]
+        if data[pe:pe + 4] != b"PE\0\0":
+            raise ValueError("not a PE file")
+        (sections, _, symbols_at, symbol_count, optional_size,
+         self.characteristics) = struct.unpack_from("<HIIIHH", data, pe + 6)
+        optional = pe + 24
+        magic = struct.unpack_from("<H", data, optional)[0]
+        # At the same offset in PE32 and PE32+.
+        self.dll_characteristics = struct.unpack_from("<H", data, optional + 70)[0]
+        at = optional + (112 if magic == 0x20B else 96)
+        self.directories = [struct.unpack_from("<II", data, at + 8 * i) for i in range(16)]
+        self.sections = []
+        for i in range(sections):
+            name, vsize, rva, raw_size, raw = struct.unpack_from(
+                "<8sIIII", data, optional + optional_size + 40 * i)
+            self.sections.append((name.rstrip(b"\0").decode(errors="replace"), rva, max(vsize, raw_size), raw))
+        self.symbols = set()
+        strings = symbols_at + 18 * symbol_count
+        i = 0
+        while symbols_at and i < symbol_count:
+            name, aux = struct.unpack_from("<8s9xB", data, symbols_at + 18 * i)
+            if name[:4] == b"\0\0\0\0":
+                start = strings + struct.unpack_from("<I", name, 4)[0]
+                name = data[start:data.index(b"\0", start)]
+            self.symbols.add(name.rstrip(b"\0").decode(errors="replace"))
+            i += 1 + aux
+
+
 def resources(path):
     """{(type id, name id): bytes} of the PE file's resource section."""
-    data = open(path, "rb").read()
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    if data[pe:pe + 4] != b"PE\0\0":
-        raise ValueError("not a PE file")
-    sections, optional_size = struct.unpack_from("<H12xH", data, pe + 6)
-    optional = pe + 24
-    magic = struct.unpack_from("<H", data, optional)[0]
-    directories = optional + (112 if magic == 0x20B else 96)
-    rsrc_rva, _ = struct.unpack_from("<II", data, directories + 2 * 8)
-    table = []
-    for i in range(sections):
-        _, vsize, rva, raw_size, raw = struct.unpack_from("<8sIIII", data,
-                                                          optional + optional_size + 40 * i)
-        table.append((rva, max(vsize, raw_size), raw))
+    headers = Headers(path)
+    data = headers.data
+    rsrc_rva, _ = headers.directories[2]
+    table = [(rva, size, raw) for _, rva, size, raw in headers.sections]
 
     def offset(rva):
         for start, size, raw in table:
@@ -177,6 +206,31 @@ def check_manifest(label, path, version):
            f"{label}: dpiAwareness {aware.get('dpiAwareness')!r} names PerMonitorV2")
 
 
+IMAGE_FILE_RELOCS_STRIPPED = 0x0001
+MITIGATIONS = {"HIGH_ENTROPY_VA": 0x0020, "DYNAMIC_BASE": 0x0040, "NX_COMPAT": 0x0100}
+BASE_RELOCATION_DIRECTORY = 5
+
+
+def check_hardening(label, path, ours=True, known_gap=None):
+    """ASLR, DEP and relocations, and the canary in what this build compiles.
+
+    known_gap says why a file made by another tool cannot be relocated."""
+    headers = Headers(path)
+    for flag, bit in MITIGATIONS.items():
+        report(headers.dll_characteristics & bit, f"{label}: {flag}")
+    relocations = (not headers.characteristics & IMAGE_FILE_RELOCS_STRIPPED
+                   and headers.directories[BASE_RELOCATION_DIRECTORY][1] > 0
+                   and any(name == ".reloc" for name, *_ in headers.sections))
+    if known_gap and not relocations:
+        print(f"gap   {label}: no relocations ({known_gap})")
+    else:
+        report(relocations, f"{label}: a .reloc section and a base relocation directory")
+    if ours:
+        canary = {"__stack_chk_guard", "__stack_chk_fail"} <= headers.symbols
+        report(canary, f"{label}: the stack protector's canary is linked in"
+               + ("" if headers.symbols else " (no symbol table to tell)"))
+
+
 def main(argv):
     if len(argv) not in (5, 6):
         print(__doc__, file=sys.stderr)
@@ -187,6 +241,7 @@ def main(argv):
     subsystem, dlls = objdump(tool, agent)
     report(subsystem == "Windows GUI", f"quorvel.exe: subsystem {subsystem}")
     check_imports("quorvel.exe", dlls)
+    check_hardening("quorvel.exe", agent)
     check_manifest("quorvel.exe", agent, version)
     check_version("quorvel.exe", agent, version, {
         "FileVersion": version + ".0",
@@ -200,9 +255,12 @@ def main(argv):
         subsystem, dlls = objdump(tool, check)
         report(subsystem == "Windows CUI", f"quorvel-check.exe: subsystem {subsystem}")
         check_imports("quorvel-check.exe", dlls)
+        check_hardening("quorvel-check.exe", check)
 
     subsystem, dlls = objdump(tool, setup)
     report(subsystem == "Windows GUI", f"setup: subsystem {subsystem}")
+    check_hardening("setup", setup, ours=False, known_gap="NSIS 3.08's stub is linked without them, "
+                    "so Windows loads it at its fixed base")
     check_version("setup", setup, version, {
         "ProductVersion": version + ".0",
         "ProductName": "Quorvel",
