@@ -12,7 +12,7 @@ packages=(
     wine wine64 xvfb                        # the Wine test tier
     xdotool imagemagick                     # pointing at and photographing the tray
     tinyproxy python3                       # proxy and portal stand-ins for tests
-    socat openssl                           # the portal over TLS, its test certificates
+    socat                                   # the portal over TLS (certificates: openssl above)
     libbenchmark-dev                        # scripts/bench.sh: agent CPU per frame
     clang libclang-rt-dev                   # the fuzz targets (libFuzzer, sanitizers)
 )
