@@ -14,13 +14,6 @@ void StartBrowserActivity::handle(const StartBrowserEvent& event) {
         return;
     }
     const std::string address = "http://" + portalURLText(*url);
-    if (address.size() > maxAddressLength) {
-        // A cut address would open some other page; the user is better
-        // served by none, and the portal will ask again.
-        log("[StartBrowserActivity::execute] address too long, not opened, characters: ",
-            static_cast<int64_t>(address.size()));
-        return;
-    }
     browser_.open(address);
     log("URL for browser [StartBrowserActivity::execute]: ", address);
     filesystem_.setHelloReason(0);

@@ -10,12 +10,11 @@ class UrlOpener;
 class UserInterfaceResource;
 
 // The portal asks for one of its pages: open it in the user's browser and
-// from then on say hello with reason 0.
+// from then on say hello with reason 0. The page was checked and its path
+// encoded when the answer was read (readBrowserCommand).
 class StartBrowserActivity final : public EventActivity<StartBrowserActivity, StartBrowserEvent> {
   public:
     static const char* className() { return "StartBrowserActivity"; }
-    // The address is built in a buffer of 1024 characters.
-    static constexpr std::size_t maxAddressLength = 1023;
 
     StartBrowserActivity(FilesystemResource& filesystem, UrlOpener& browser)
         : filesystem_(filesystem), browser_(browser) {}

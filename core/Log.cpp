@@ -18,7 +18,32 @@ void setLoggingEnabled(bool on) {
 }
 
 std::string logLine(const std::string& message) {
-    return " - [" + decimalText(processClock().processMilliseconds()) + "] " + message;
+    return " - [" + decimalText(processClock().processMilliseconds()) + "] " +
+           withControlsShown(message);
+}
+
+std::string withControlsShown(const std::string& text) {
+    const auto hidden = [](char c) {
+        return (static_cast<unsigned char>(c) < 0x20 && c != '\r' && c != '\n') || c == '\x7f';
+    };
+    std::string shown;
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (hidden(text[i])) {
+            static const char digits[] = "0123456789abcdef";
+            const auto byte = static_cast<unsigned char>(text[i]);
+            shown.append(text, from, i - from);
+            shown += "\\x";
+            shown += digits[byte >> 4];
+            shown += digits[byte & 0x0F];
+            from = i + 1;
+        }
+    }
+    if (from == 0) {
+        return text;
+    }
+    shown.append(text, from, std::string::npos);
+    return shown;
 }
 
 void log(const std::string& message) {

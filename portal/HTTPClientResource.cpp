@@ -142,31 +142,35 @@ void HTTPClientResource::parseAnswer(const std::string& answer, int32_t interval
     // An error page is hundreds of lines that are no command; logging each
     // would bury the log and, with the log window open, hold the agent for
     // seconds. The first few say enough.
-    int unknownLines = 0;
-    const auto unknownCommand = [&unknownLines](const std::string& line) {
-        if (++unknownLines <= maximumUnknownLinesLogged) {
-            log("unknown command: ", line);
+    int skippedLines = 0;
+    const auto skipped = [&skippedLines](const std::string& why, const std::string& line) {
+        if (++skippedLines <= maximumSkippedLinesLogged) {
+            log(why, line);
         }
     };
+    bool pageOpened = false;
     for (const std::string& str : splitTokens(answer, "\r\n")) {
         switch (str[0]) {
             case 'B': {
-                const std::vector<std::string> fields = splitTokens(str.substr(1), ",");
-                if (fields.size() != 3) {
-                    log("[HTTPClientResource::parseAnswer] browser command ignored, not three "
-                        "fields: ",
+                // Every page is a browser window; an answer of many would
+                // bury the user's desktop.
+                if (pageOpened) {
+                    skipped(
+                        "[HTTPClientResource::parseAnswer] browser command ignored, a page "
+                        "was opened already: ",
                         str);
                     break;
                 }
-                const int32_t port = readInteger(fields[1]);
-                if (port < 0 || port > maximumBrowserPort) {
-                    log("[HTTPClientResource::parseAnswer] browser command ignored, port out of "
-                        "range: ",
-                        str);
+                std::string refusal;
+                const std::optional<PortalURL> url = readBrowserCommand(str.substr(1), refusal);
+                if (!url) {
+                    skipped("[HTTPClientResource::parseAnswer] browser command refused, " +
+                                refusal + ": ",
+                            str);
                     break;
                 }
-                const PortalURL url{fields[0], port, fields[2]};
-                StartBrowserEvent browser(&url);
+                pageOpened = true;
+                StartBrowserEvent browser(&*url);
                 getActivities().fire(&browser);
                 break;
             }
@@ -174,7 +178,7 @@ void HTTPClientResource::parseAnswer(const std::string& answer, int32_t interval
                 // An error page's "Internal Server Error" is no interval; read
                 // as 0 it would call the portal again at once, for ever.
                 if (!startsWithInteger(str.substr(1))) {
-                    unknownCommand(str);
+                    skipped("unknown command: ", str);
                     break;
                 }
                 strI = str;
@@ -183,13 +187,13 @@ void HTTPClientResource::parseAnswer(const std::string& answer, int32_t interval
                 usbMessages.push_back(removeWhitespace(str));
                 break;
             default:
-                unknownCommand(str);
+                skipped("unknown command: ", str);
                 break;
         }
     }
-    if (unknownLines > maximumUnknownLinesLogged) {
-        log("[HTTPClientResource::parseAnswer] more unknown commands, not logged: ",
-            int64_t{unknownLines - maximumUnknownLinesLogged});
+    if (skippedLines > maximumSkippedLinesLogged) {
+        log("[HTTPClientResource::parseAnswer] more lines skipped, not logged: ",
+            int64_t{skippedLines - maximumSkippedLinesLogged});
     }
     if (!usbMessages.empty()) {
         SendFramesEvent frames(std::move(usbMessages));

@@ -11,12 +11,9 @@ constexpr std::size_t maximumAnswerLength = 64999;
 // half unread can keep the GUI thread waiting for the receive time-out.
 constexpr std::size_t maximumReadLength = 4 * 1024 * 1024;
 
-// How many lines that are no command one answer logs one by one.
-constexpr int maximumUnknownLinesLogged = 20;
-
-// The highest "B" port whose decimal form fits the four characters the
-// browser address has room for.
-constexpr int maximumBrowserPort = 9999;
+// How many lines one answer logs one by one as skipped: no command, or a
+// browser command refused or beyond the first page.
+constexpr int maximumSkippedLinesLogged = 20;
 
 // Removes every character whose value, read as a signed byte, is 32 or
 // less: spaces, tabs, line breaks, other control characters and all bytes

@@ -1,6 +1,6 @@
 #include "core/win32/MainWindow.h"
 
-#include "core/win32/ScopedHandle.h"
+#include "core/win32/SingleInstance.h"
 #include "core/win32/Win32MainWindow.h"
 #include "resources/resource.h"
 #include "ui/win32/LoggerWindow.h"
@@ -24,9 +24,8 @@ void handOverToRunningCopy() {
 
 int MainWindow::run(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     // Held while the message loop runs, that is for the life of the agent.
-    const ScopedHandle mutex(CreateMutexA(nullptr, FALSE, "quorvel_exe"));
-    const DWORD mutexError = GetLastError();
-    if (mutexError == ERROR_ALREADY_EXISTS) {
+    const SingleInstanceLock singleInstance("quorvel_exe");
+    if (singleInstance.anotherCopyRuns()) {
         setStartupAbandoned();
         handOverToRunningCopy();
         return 0;

@@ -37,10 +37,14 @@ class UseBrowser final : public EventActivity<UseBrowser, StartBrowserEvent> {
     void handle(const StartBrowserEvent& event) override {
         const PortalURL* url = event.getPortalURL();
         FUZZ_CHECK(url != nullptr);
-        FUZZ_CHECK(url->port >= 0 && url->port <= maximumBrowserPort);
-        FUZZ_CHECK(fired.frameLists == 0 && fired.intervals == 0);
+        FUZZ_CHECK(url->port >= 1 && url->port <= 65535);
+        FUZZ_CHECK(fired.browsers == 0 && fired.frameLists == 0 && fired.intervals == 0);
         const std::string text = "http://" + portalURLText(*url);
-        FUZZ_CHECK(text.size() >= 7 + url->host.size() + url->path.size() + 1);
+        FUZZ_CHECK(text.size() <= maximumBrowserAddressLength);
+        // Nothing that could end the address on a command line or hide in it.
+        for (const char c : text) {
+            FUZZ_CHECK(c > ' ' && c < '\x7f' && std::strchr("\"<>\\^`{|}", c) == nullptr);
+        }
         ++fired.browsers;
     }
 };

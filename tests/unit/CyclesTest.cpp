@@ -382,23 +382,6 @@ TEST_F(CyclesTest, APortalPageIsOpenedAndLaterHellosCarryReasonZeroAlsoAfterARes
     EXPECT_EQ(agent.lastHello(), "H0," + dongleFields);
 }
 
-TEST_F(CyclesTest, AnAddressTooLongForItsBufferIsNotOpenedAtAll) {
-    const std::string path = "/" + std::string(1023 - 26, 'a');  // one over
-    agent.portal.chunks = {"Bportal.example,8081," + path + "\r\nI60000"};
-    agent.start();
-    ASSERT_TRUE(agent.expireHello());
-
-    EXPECT_TRUE(agent.browser.opened.empty());
-    EXPECT_TRUE(logged("address too long, not opened, characters: 1024"));
-    EXPECT_EQ(agent.stored().helloReason, 3);
-
-    // One shorter fits exactly.
-    agent.portal.chunks = {"Bportal.example,8081," + path.substr(1) + "\r\nI60000"};
-    ASSERT_TRUE(agent.expireHello());
-    ASSERT_EQ(agent.browser.opened.size(), 1u);
-    EXPECT_EQ(agent.browser.opened[0].size(), 1023u);
-}
-
 TEST_F(CyclesTest, OpenPortalSaysHelloAtOnceWithReasonTwoAndLeavesTheStoredReason) {
     agent.start();
     ASSERT_TRUE(agent.expireHello());

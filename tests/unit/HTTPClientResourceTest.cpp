@@ -192,11 +192,8 @@ TEST_F(HTTPClientResourceTest, AnswersGiveTheirEventsInOrder) {
         {"S01\nBportal.example,8080,/welcome?id=7\nI100",
          {"StartBrowserEvent=portal.example:8080/welcome?id=7", "SendFramesEvent=S01",
           "IntervalEvent=100"}},
-        {"Ba,1,/x\nB,,b,,2,,/y,\nI5",
-         {"StartBrowserEvent=a:1/x", "StartBrowserEvent=b:2/y", "IntervalEvent=5"}},
-        {"Bhost,80\nBhost,80,/p,extra\nB\nBhost,10000,/p\nBhost,-1,/p\nBhost,9999,/p\nBhost,0,/"
-         "p\nI5",
-         {"StartBrowserEvent=host:9999/p", "StartBrowserEvent=host:0/p", "IntervalEvent=5"}},
+        // One page per answer: the first browser line that passes.
+        {"Bbad host,1,/x\nBa,1,/x\nBb,2,/y\nI5", {"StartBrowserEvent=a:1/x", "IntervalEvent=5"}},
         {"i500\n9\n hello\nX\xe9t\xe9\nI8", {"IntervalEvent=8"}},
         // An error page's "Internal ..." is no interval: at 0 the portal
         // would be called again at once, for ever.
@@ -219,25 +216,94 @@ TEST_F(HTTPClientResourceTest, AnswersGiveTheirEventsInOrder) {
     }
 }
 
+// What a "B" line may put on the browser's command line: the text after the
+// "B" and the address opened, or "" when it is refused.
+TEST_F(HTTPClientResourceTest, BrowserCommandsOpenOnlyAddressesThatCannotBreakOut) {
+    std::string spaces(337, ' ');
+    std::string encodedSpaces;
+    for (std::size_t i = 0; i < spaces.size(); ++i) {
+        encodedSpaces += "%20";
+    }
+    const std::pair<std::string, std::string> cases[] = {
+        {"portal.example,8080,/welcome?id=7#top", "http://portal.example:8080/welcome?id=7#top"},
+        {",,b,,2,,/y,", "http://b:2/y"},  // a run of commas is one
+        {"host-1.example_x,65535,/", "http://host-1.example_x:65535/"},
+        {"[2001:db8::1],1,/", "http://[2001:db8::1]:1/"},
+        {"[::ffff:10.0.0.1],00080,/", "http://[::ffff:10.0.0.1]:80/"},
+        // Bytes RFC 3986 allows nowhere after the port are encoded; escapes
+        // already made stay, and a "%" without two hex digits is one.
+        {"h,80,/a b\t\"c\"<>\\^`{|}[]",
+         "http://h:80/a%20b%09%22c%22%3C%3E%5C%5E%60%7B%7C%7D%5B%5D"},
+        {"h,80,/caf\xc3\xa9\x7f\x01\x1b", "http://h:80/caf%C3%A9%7F%01%1B"},
+        {"h,80,/a%20b%2fc%zz%4%", "http://h:80/a%20b%2fc%25zz%254%25"},
+        {"h,80,/p?q=1&r=a:b@c/d!$'()*+;=~#frag#more",
+         "http://h:80/p?q=1&r=a:b@c/d!$'()*+;=~#frag%23more"},
+        // The address as encoded must fit in 1023 characters.
+        {"h,80,/" + spaces, "http://h:80/" + encodedSpaces},
+        {"h,80,/ " + spaces, ""},
+        // Refused: fields, host, port, path.
+        {"h,80", ""},
+        {"h,80,/p,extra", ""},
+        {"", ""},
+        {"portal example,80,/p", ""},
+        {"h\"x,80,/p", ""},
+        {"h\tx,80,/p", ""},
+        {"user@h,80,/p", ""},
+        {"h:81,80,/p", ""},
+        {"caf\xe9,80,/p", ""},
+        {"[::1,80,/p", ""},
+        {"[h],80,/p", ""},
+        {"h,0,/p", ""},
+        {"h,65536,/p", ""},
+        {"h,99999999999,/p", ""},
+        {"h,-1,/p", ""},
+        {"h,+80,/p", ""},
+        {"h, 80,/p", ""},
+        {"h,80x,/p", ""},
+        {"h,80,p", ""},
+        {"h,80,@elsewhere.example/", ""},
+    };
+    for (const auto& [fields, address] : cases) {
+        window.commands.clear();
+        recorder.records.clear();
+        resource.parseAnswer("B" + fields + "\r\nI5", errorInterval);
+        Strings events{"IntervalEvent=5"};
+        if (!address.empty()) {
+            events.insert(events.begin(), "StartBrowserEvent=" + address.substr(7));
+        }
+        EXPECT_EQ(recorder.summary(), events) << fields;
+        EXPECT_EQ(countLogged("[HTTPClientResource::parseAnswer] browser command refused, "),
+                  address.empty() ? 1 : 0)
+            << fields;
+    }
+}
+
 TEST_F(HTTPClientResourceTest, SkippedLinesAreLoggedWhole) {
-    resource.parseAnswer("i500\n9\n hello\nX\xe9t\xe9\nBhost,80\nB\nBhost,10000,/p\nS01",
-                         errorInterval);
+    resource.parseAnswer(
+        "i500\n9\n hello\nX\xe9t\xe9\nBhost,80\nBhost,0,/p\nBhost,80,/p\nBhost,81,/q\nS01",
+        errorInterval);
     for (const char* line : {"i500", "9", " hello", "X\xe9t\xe9"}) {
         EXPECT_TRUE(logged(std::string("unknown command: ") + line)) << line;
     }
-    EXPECT_EQ(countLogged("[HTTPClientResource::parseAnswer] browser command ignored"), 3);
+    const std::string browser = "[HTTPClientResource::parseAnswer] browser command ";
+    EXPECT_TRUE(logged(browser + "refused, not three fields: Bhost,80"));
+    EXPECT_TRUE(logged(browser + "refused, port not a number from 1 to 65535: Bhost,0,/p"));
+    EXPECT_TRUE(logged(browser + "ignored, a page was opened already: Bhost,81,/q"));
     EXPECT_TRUE(logged(
         "[HTTPClientResource::parseAnswer] no interval in the answer, next hello in[ms]: 30000"));
 
-    // An error page of many lines logs the first twenty and a count.
-    std::string page;
+    // An error page of many lines, or thousands of browser lines, log the
+    // first twenty and a count.
+    std::string page = "Bh,1,/\r\n";
     for (int i = 0; i < 25; ++i) {
-        page += "<p>" + std::to_string(i) + "</p>\r\n";
+        page += (i % 2 == 0 ? "<p>" : "Bh,1,/") + std::to_string(i) + "\r\n";
     }
+    window.commands.clear();
     resource.parseAnswer(page + "I700", errorInterval);
-    EXPECT_TRUE(logged("unknown command: <p>19</p>"));
-    EXPECT_FALSE(logged("unknown command: <p>20</p>"));
-    EXPECT_TRUE(logged("[HTTPClientResource::parseAnswer] more unknown commands, not logged: 5"));
+    EXPECT_TRUE(logged("unknown command: <p>18"));
+    EXPECT_TRUE(logged(browser + "ignored, a page was opened already: Bh,1,/19"));
+    EXPECT_FALSE(logged("unknown command: <p>20"));
+    EXPECT_TRUE(logged("[HTTPClientResource::parseAnswer] more lines skipped, not logged: 5"));
 }
 
 }  // namespace

@@ -43,6 +43,27 @@ TEST_F(LogTest, VariantsAppendTheirValueDirectly) {
               (std::vector<std::string>{" - [1532] a: b", " - [1532] count: -5"}));
 }
 
+// Text from outside (the portal's answer above all) must not make the log
+// view, or a log copied elsewhere, show what the agent did not write.
+TEST_F(LogTest, ControlCharactersOtherThanLineBreaksAreShownEscaped) {
+    setLoggingEnabled(true);
+    const std::pair<std::string, std::string> cases[] = {
+        {"plain", "plain"},
+        {"bell\a", "bell\\x07"},
+        {std::string("zero\0byte", 9), "zero\\x00byte"},
+        {"tab\tback\bspace", "tab\\x09back\\x08space"},
+        {"\x1b[2K\x1b[1A - [9] forged\x7f", "\\x1b[2K\\x1b[1A - [9] forged\\x7f"},
+        {"lines\r\nstay\nas\rthey are", "lines\r\nstay\nas\rthey are"},
+        {"caf\xe9 \x80\xff", "caf\xe9 \x80\xff"},
+    };
+    for (const auto& [message, shown] : cases) {
+        window.commands.clear();
+        log("portal: ", message);
+        EXPECT_EQ(window.logLines(), std::vector<std::string>{" - [1532] portal: " + shown})
+            << shown;
+    }
+}
+
 TEST_F(LogTest, BufferVariantDumpsExactly36Bytes) {
     setLoggingEnabled(true);
     ReportBuffer buffer{};

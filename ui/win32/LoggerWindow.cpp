@@ -251,10 +251,14 @@ LRESULT handleCommand(HWND window, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT deviceChanged(HWND window, WPARAM wParam, LPARAM lParam) {
-    if (!isDongleNotice(reinterpret_cast<const void*>(lParam))) {
+    // Only these two events come with a record. With any other, lParam may
+    // be anything; sent by another program it is not even an address here,
+    // as the system copies the record across only for events that have one.
+    const bool withRecord = wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE;
+    if (!withRecord || !isDongleNotice(reinterpret_cast<const void*>(lParam))) {
         return DefWindowProcA(window, WM_DEVICECHANGE, wParam, lParam);
     }
-    const UINT event = LOWORD(wParam);
+    const UINT event = static_cast<UINT>(wParam);
     const LRESULT result = systemTray().deviceChanged(event);
     if (event == DBT_DEVICEARRIVAL) {
         cycleGate().run("dongle arrival", [] {

@@ -13,6 +13,7 @@
 #include "core/SentTexts.h"
 #include "dongle/DongleDevice.h"
 #include "resources/resource.h"
+#include "ui/DisplayStatus.h"
 #include "ui/win32/DeviceNotice.h"
 #include "ui/win32/LoggerWindow.h"
 
@@ -98,6 +99,8 @@ TEST_F(LogViewTest, AddressesThisProcessIsNotSendingAreNeitherReadNorObeyed) {
     EXPECT_NE(before.find("\r\nlent"), std::string::npos);
 }
 
+const char dongleInterface[] = "\\\\?\\hid#vid_5e91&pid_2d4a#7&1a2b3c&0&0000#{4d1e55b2}";
+
 // A device-interface record as the system sends it: the header, the class
 // and the interface name at byte 28, zero-terminated within dbch_size.
 std::vector<char> notice(const std::string& name, DWORD type = DBT_DEVTYP_DEVICEINTERFACE) {
@@ -111,7 +114,7 @@ std::vector<char> notice(const std::string& name, DWORD type = DBT_DEVTYP_DEVICE
 }
 
 TEST(DeviceNotice, NamesTheDongleWhateverTheLetterCaseAndNothingElse) {
-    const std::string path = "\\\\?\\hid#vid_5e91&pid_2d4a#7&1a2b3c&0&0000#{4d1e55b2}";
+    const std::string path = dongleInterface;
     HidDeviceInfo dongle;
     dongle.path = path;
     setDongleDevice(dongle);
@@ -135,6 +138,31 @@ TEST(DeviceNotice, NamesTheDongleWhateverTheLetterCaseAndNothingElse) {
 
     setDongleDevice({});
     EXPECT_FALSE(isDongleNotice(notice(path).data()));
+}
+
+// Only an arrival or a removal comes with a record; for any other event the
+// window must not read lParam, which from another program may be anything.
+TEST_F(LogViewTest, OnlyArrivalAndRemovalNoticesAreRead) {
+    HidDeviceInfo dongle;
+    dongle.path = dongleInterface;
+    setDongleDevice(dongle);
+    const std::vector<char> record = notice(dongleInterface);
+    const auto matching = reinterpret_cast<LPARAM>(record.data());
+    const bool before = displayStatus().usbState;
+    displayStatus().usbState = true;
+    const WPARAM others[] = {DBT_DEVICEQUERYREMOVE, DBT_DEVICEREMOVEPENDING, DBT_CUSTOMEVENT,
+                             DBT_DEVNODES_CHANGED, 0x10000000 | DBT_DEVICEREMOVECOMPLETE};
+    for (const WPARAM event : others) {
+        SendMessageA(window, WM_DEVICECHANGE, event, matching);
+        EXPECT_TRUE(displayStatus().usbState) << event;
+    }
+    for (const WPARAM event : others) {
+        SendMessageA(window, WM_DEVICECHANGE, event, 0x10);  // an address that crashes if read
+    }
+    SendMessageA(window, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, matching);
+    EXPECT_FALSE(displayStatus().usbState);
+    displayStatus().usbState = before;
+    setDongleDevice({});
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <cctype>
@@ -19,9 +20,10 @@
 
 #include "activities/win32/ShellUrlOpener.h"
 #include "core/Log.h"
+#include "core/win32/SingleInstance.h"
 #include "core/win32/Win32MainWindow.h"
-#include "resources/resource.h"
 #include "core/win32/Win32SystemPaths.h"
+#include "resources/resource.h"
 #include "tests/unit/support/FakeMainWindow.h"
 #include "tests/unit/support/TempFolder.h"
 #include "timer/win32/Win32WindowTimers.h"
@@ -364,6 +366,34 @@ TEST(Win32MainWindowCommands, EachRequestTravelsInTheFieldTheWindowTests) {
     EXPECT_EQ(received[2].lParam, ID_STATUS_CHANGED);
     EXPECT_EQ(received[3].lParam, ID_FATAL_ERROR);
     EXPECT_EQ(received[3].text, fatal);
+}
+
+// Only a free name lets this copy run: one another copy holds, one it may
+// not open, and one taken by another kind of object all mean it must not.
+TEST(SingleInstanceLockTest, OnlyAFreeNameLetsThisCopyRun) {
+    const std::string name = "quorvel_test_" + std::to_string(GetCurrentProcessId());
+    const SingleInstanceLock first(name.c_str());
+    EXPECT_FALSE(first.anotherCopyRuns());
+    EXPECT_TRUE(SingleInstanceLock(name.c_str()).anotherCopyRuns());
+
+    // As another user's elevated copy leaves it: nobody else may open it.
+    PSECURITY_DESCRIPTOR nobody = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:", SDDL_REVISION_1, &nobody,
+                                                                     nullptr));
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, nobody, FALSE};
+    const ScopedHandle denying(CreateMutexA(&attributes, FALSE, (name + "_denied").c_str()));
+    LocalFree(nobody);
+    ASSERT_TRUE(denying.valid());
+    {
+        const ScopedHandle opened(CreateMutexA(nullptr, FALSE, (name + "_denied").c_str()));
+        ASSERT_FALSE(opened.valid()) << "the system let the mutex be opened after all";
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    }
+    EXPECT_TRUE(SingleInstanceLock((name + "_denied").c_str()).anotherCopyRuns());
+
+    const ScopedHandle event(CreateEventA(nullptr, FALSE, FALSE, (name + "_event").c_str()));
+    ASSERT_TRUE(event.valid());
+    EXPECT_TRUE(SingleInstanceLock((name + "_event").c_str()).anotherCopyRuns());
 }
 
 }  // namespace
