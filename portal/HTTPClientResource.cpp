@@ -5,6 +5,7 @@
 
 #include "activities/StatusEvents.h"
 #include "activities/TransmitEvents.h"
+#include "core/Clock.h"
 #include "core/FrameList.h"
 #include "core/Log.h"
 #include "core/Text.h"
@@ -25,6 +26,8 @@ const char* stepName(HttpStep step) {
             return "send";
         case HttpStep::read:
             return "read";
+        case HttpStep::deadline:
+            return "deadline";
         case HttpStep::none:
             break;
     }
@@ -49,6 +52,8 @@ std::string failureText(const HttpOutcome& outcome) {
             // A broken answer is no answer: parsing its first half could
             // take a cut-off "I" value for the whole one.
             return "InternetReadFile";
+        case HttpStep::deadline:
+            return "no answer within the deadline";
         case HttpStep::none:
             break;
     }
@@ -98,6 +103,11 @@ std::string HTTPClientResource::postRequest(const std::string& host, int32_t por
     request.proxy = proxy.value_or(std::string());
     request.body = message;
 
+    // The deadline covers the whole exchange, connecting and sending too; an
+    // answer not complete by then is no answer, however much of it came.
+    const Clock& clock = processClock();
+    const uint32_t limit = transport_.exchangeDeadlineMilliseconds();
+    const int64_t deadline = clock.processMilliseconds() + limit;
     std::string answer;
     answer.reserve(4096);
     bool cut = false;
@@ -120,6 +130,14 @@ std::string HTTPClientResource::postRequest(const std::string& host, int32_t por
             answer.append(data, length < room ? length : room);
             return received < maximumReadLength;
         });
+    // Whatever the last step said: the transport ends a late exchange by
+    // closing its handles, which makes the call under way fail with an
+    // error of its own.
+    if (outcome.failedStep == HttpStep::deadline || clock.processMilliseconds() >= deadline) {
+        log("[HTTPClientResource::postRequest] exchange not finished within its deadline [ms]: ",
+            int64_t{limit});
+        throw HttpExchangeError(failureText(HttpOutcome{HttpStep::deadline, 0}));
+    }
     if (outcome.failedStep != HttpStep::none) {
         log(std::string("[HTTPClientResource::postRequest] ") + stepName(outcome.failedStep) +
                 " failed, system error ",

@@ -22,8 +22,10 @@ struct HttpRequest {
     std::string body;
 };
 
-// Where an exchange stopped. `none` means the whole answer was read.
-enum class HttpStep { none, open, connect, openRequest, send, read };
+// Where an exchange stopped. `none` means the whole answer was read;
+// `deadline` that the exchange was ended because it ran past its deadline,
+// whichever step it was in.
+enum class HttpStep { none, open, connect, openRequest, send, read, deadline };
 
 struct HttpOutcome {
     HttpStep failedStep = HttpStep::none;
@@ -41,4 +43,9 @@ class HttpTransport {
 
     virtual ~HttpTransport() = default;
     virtual HttpOutcome post(const HttpRequest& request, const ChunkSink& onChunk) = 0;
+    // How long one whole exchange may take, from opening the connection to
+    // the last byte read. The per-call time-outs bound each wait only, so a
+    // server that sends a byte now and then could otherwise hold the caller
+    // for as long as it likes.
+    virtual uint32_t exchangeDeadlineMilliseconds() const = 0;
 };

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/Log.h"
+#include "portal/win32/ExchangeWatchdog.h"
 #include "portal/win32/InternetHandle.h"
 
 namespace {
@@ -33,7 +34,30 @@ void setTimeout(HINTERNET handle, DWORD option, const char* name, uint32_t milli
 
 }  // namespace
 
+uint32_t WinInetTransport::exchangeDeadlineMilliseconds() const {
+    // INFINITE (all bits set) would make the watchdog wait for ever.
+    const uint64_t deadline = uint64_t{timeouts_.receive} * 2;
+    return deadline < INFINITE ? static_cast<uint32_t>(deadline) : INFINITE - 1;
+}
+
 HttpOutcome WinInetTransport::post(const HttpRequest& request, const ChunkSink& onChunk) {
+    ExchangeWatchdog watchdog(exchangeDeadlineMilliseconds());
+    if (!watchdog.running()) {
+        // Unbounded, the exchange could hold the agent for as long as the
+        // server likes; better no hello than that.
+        return failed(HttpStep::open, "CreateThread (exchange watchdog)");
+    }
+    const HttpOutcome outcome = exchange(request, onChunk, watchdog);
+    if (watchdog.finish()) {
+        log("[WinInetTransport::post] handles closed at the exchange's deadline [ms]: ",
+            int64_t{exchangeDeadlineMilliseconds()});
+        return HttpOutcome{HttpStep::deadline, 0};
+    }
+    return outcome;
+}
+
+HttpOutcome WinInetTransport::exchange(const HttpRequest& request, const ChunkSink& onChunk,
+                                       ExchangeWatchdog& watchdog) {
     const bool viaProxy = !request.proxy.empty();
     const InternetHandle internet(
         viaProxy
@@ -68,6 +92,8 @@ HttpOutcome WinInetTransport::post(const HttpRequest& request, const ChunkSink& 
     setTimeout(httpRequest.get(), INTERNET_OPTION_SEND_TIMEOUT, "send", timeouts_.send);
     setTimeout(httpRequest.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, "receive", timeouts_.receive);
 
+    // Only sending and reading can block; connecting happens in the send.
+    const ExchangeWatchdog::Guard guard(watchdog, {&httpRequest, &connection, &internet});
     static const char header[] = "Content-type: application/binary";
     // The body parameter is not const in the API, though it is only read.
     std::string body = request.body;

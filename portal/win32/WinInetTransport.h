@@ -4,6 +4,8 @@
 
 #include "portal/HttpTransport.h"
 
+class ExchangeWatchdog;
+
 // The portal exchange through WinINet, synchronous on the calling thread.
 class WinInetTransport final : public HttpTransport {
   public:
@@ -21,7 +23,14 @@ class WinInetTransport final : public HttpTransport {
     explicit WinInetTransport(const Timeouts& timeouts) : timeouts_(timeouts) {}
 
     HttpOutcome post(const HttpRequest& request, const ChunkSink& onChunk) override;
+    // Twice the receive time-out: a slow portal still has time for its
+    // answer, and the agent is never held much longer than by one wait.
+    uint32_t exchangeDeadlineMilliseconds() const override;
 
   private:
+    // The exchange itself; the watchdog closes its handles at the deadline.
+    HttpOutcome exchange(const HttpRequest& request, const ChunkSink& onChunk,
+                         ExchangeWatchdog& watchdog);
+
     Timeouts timeouts_;
 };

@@ -31,6 +31,7 @@ class Counter final : public Activity {
 class NoTransport final : public HttpTransport {
   public:
     HttpOutcome post(const HttpRequest&, const ChunkSink&) override { return {HttpStep::open, 0}; }
+    uint32_t exchangeDeadlineMilliseconds() const override { return 60000; }
 };
 
 std::string longestAnswer() {

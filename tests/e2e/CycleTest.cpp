@@ -254,14 +254,18 @@ class RecordingBrowser {
 TEST_F(UserCommands, APortalPageOpensTheBrowserAndLaterHellosCarryReasonZero) {
     RecordingBrowser browser(harness(), harness().setup().runsDir / "UserCommands.browser");
     plugDongle();
-    portal().addReplies({Reply::text("B127.0.0.1,8080,/portal/start\r\nI1000"),
+    // A host that is no host is refused; quotes, spaces and tabs in the
+    // path reach the browser encoded, as one argument; one page per answer.
+    portal().addReplies({Reply::text("Bportal example,8080,/other\r\n"
+                                     "B127.0.0.1,8080,/portal/st art\"<x> \t--new-window\r\n"
+                                     "B127.0.0.1,8080,/second\r\nI1000"),
                          Reply::text("I4000"), Reply::text("I60000")});
+    const std::string opened =
+        "http://127.0.0.1:8080/portal/st%20art%22%3Cx%3E%20%09--new-window\n";
     const fs::path folder = agentFolder(config());
     WineProcess& first = startAgentIn(folder);
     ASSERT_TRUE(waitForHellos(2));
-    EXPECT_TRUE(waitUntil(
-        [&] { return browser.opened() == "http://127.0.0.1:8080/portal/start\n"; },
-        milliseconds(10000)))
+    EXPECT_TRUE(waitUntil([&] { return browser.opened() == opened; }, milliseconds(10000)))
         << browser.opened();
     ASSERT_TRUE(waitForStored([](const RunTimeData& d) {
         return d.helloReason == 0 && msOf(d.nextHelloTime) - wallClockMs() > 1000;
@@ -274,7 +278,7 @@ TEST_F(UserCommands, APortalPageOpensTheBrowserAndLaterHellosCarryReasonZero) {
     startAgentIn(folder);
     ASSERT_TRUE(waitForHellos(3));
     EXPECT_EQ(helloBodies(), (Strings{hello(7), hello(0), hello(0)}));
-    EXPECT_EQ(browser.opened(), "http://127.0.0.1:8080/portal/start\n");
+    EXPECT_EQ(browser.opened(), opened);
 }
 
 TEST_F(UserCommands, OpenPortalSaysHelloAtOnceWithReasonTwoAndKeepsTheStoredReason) {

@@ -263,6 +263,29 @@ TEST_F(PortalExchange, FailedExchangesReportStateZeroWithTheirText) {
     EXPECT_EQ(portal.requests().size(), 3u);
 }
 
+// Each byte comes within the receive time-out, so no wait ever times out;
+// the exchange's deadline, twice the receive time-out, ends it all the same.
+TEST_F(PortalExchange, APortalThatTricklesIsEndedAtTheExchangesDeadline) {
+    constexpr int receiveTimeoutMs = 1000;
+    Reply reply = Reply::text(std::string(40, 'x') + "\r\nI5000");
+    reply.pieces.assign(40, 1);
+    reply.pieceGap = milliseconds(250);  // ten seconds for the whole answer
+    portal.addReply(reply);
+    const ProbeOutput out = probe(portal.port(), {"--timeout", std::to_string(receiveTimeoutMs)});
+    EXPECT_EQ(out.events, Strings{"NotifyHTTPStateEvent state=0"}) << out.raw;
+    EXPECT_TRUE(
+        out.logged("[WinInetTransport::post] handles closed at the exchange's deadline "
+                   "[ms]: " +
+                   std::to_string(2 * receiveTimeoutMs)))
+        << out.raw;
+    EXPECT_TRUE(out.logged("Exception! http connection error: no answer within the deadline"));
+    // Windows ends a blocked call when its handle is closed. Wine 8 lets it
+    // run until it returns by itself, at the latest at its time-out, and
+    // fails the next one.
+    EXPECT_GE(out.elapsedMs, 2 * receiveTimeoutMs - 50);
+    EXPECT_LT(out.elapsedMs, 3 * receiveTimeoutMs + 250);
+}
+
 TEST_F(PortalExchange, PiecesAreJoinedInArrivalOrder) {
     const std::string body = "S0102\r\nS0304\r\nS0506\r\nI9000";
     Reply reply = Reply::text(body);

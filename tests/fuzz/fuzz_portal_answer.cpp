@@ -95,6 +95,7 @@ class PieceTransport final : public HttpTransport {
         }
         return {};
     }
+    uint32_t exchangeDeadlineMilliseconds() const override { return 60000; }
 
   private:
     const char* data_;

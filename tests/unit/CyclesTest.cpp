@@ -115,7 +115,18 @@ TEST_F(CyclesTest, AnUnreachablePortalIsShownAndCalledAgainAfterTheErrorInterval
     EXPECT_FALSE(displayStatus().internetState);
     EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 30000);
 
+    // A portal that trickles its answer past the exchange's deadline is as
+    // unreachable, counted from when the agent gave up on it.
     agent.portal.outcome = HttpOutcome();
+    agent.portal.clock = &agent.clock;
+    agent.portal.chunkGap = agent.portal.deadline / 2;
+    agent.portal.chunks = {"S01\r\n", "S02\r\n", "I60000"};
+    ASSERT_TRUE(agent.expireHello());
+    EXPECT_TRUE(logged("Exception! http connection error: no answer within the deadline"));
+    EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 30000);
+    EXPECT_EQ(agent.stored().frames, "");
+
+    agent.portal.chunks = {"I60000"};
     ASSERT_TRUE(agent.expireHello());
     EXPECT_TRUE(displayStatus().internetState);
     EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 60000);

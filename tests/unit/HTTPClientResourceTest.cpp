@@ -156,6 +156,8 @@ TEST_F(HTTPClientResourceTest, FailuresLogTheirTextReportStateZeroAndParseNothin
         {{}, {}, "content is empty"},
         {{}, {std::string("\0I500", 5)}, "content is empty"},
         {{HttpStep::read, 12002}, {"S0102\nI6"}, "InternetReadFile"},
+        // The transport ended it at the deadline, whatever it had read.
+        {{HttpStep::deadline, 0}, {"I1"}, "no answer within the deadline"},
         // Ports outside sixteen bits are refused before any exchange.
         {{}, {"I1"}, "InternetConnect", 65536 + 80},
         {{}, {"I1"}, "InternetConnect", -1},
@@ -169,6 +171,40 @@ TEST_F(HTTPClientResourceTest, FailuresLogTheirTextReportStateZeroAndParseNothin
         EXPECT_TRUE(logged("Exception! http connection error: " + c.text)) << c.text;
         EXPECT_EQ(countLogged("message from portal"), 0) << c.text;
         EXPECT_EQ(recorder.summary(), Strings{"NotifyHTTPStateEvent=0"}) << c.text;
+    }
+}
+
+// The time-outs bound each wait; the deadline bounds the whole exchange,
+// connecting and sending included, so a server that trickles its answer or
+// stalls in any step holds the agent no longer than that.
+TEST_F(HTTPClientResourceTest, AnExchangeNotFinishedByItsDeadlineFailsAndIsNotParsed) {
+    const Strings failed{"NotifyHTTPStateEvent=0"};
+    const struct {
+        int64_t beforeAnswer;  // connecting and sending
+        int64_t chunkGap;
+        Strings events;
+    } cases[] = {
+        {0, 19999, {"NotifyHTTPStateEvent=1", "SendFramesEvent=S01,S02", "IntervalEvent=5000"}},
+        {0, 20000, failed},  // the last piece would come at the deadline
+        {59999, 0, {"NotifyHTTPStateEvent=1", "SendFramesEvent=S01,S02", "IntervalEvent=5000"}},
+        {60000, 0, failed},
+    };
+    transport.clock = &clock;
+    transport.deadline = 60000;
+    transport.chunks = {"S01\r\n", "S02\r\n", "I5000"};
+    for (const auto& c : cases) {
+        window.commands.clear();
+        recorder.records.clear();
+        transport.duringPost = [&] { clock.advance(c.beforeAnswer); };
+        transport.chunkGap = c.chunkGap;
+        send();
+        EXPECT_EQ(recorder.summary(), c.events) << c.beforeAnswer << " " << c.chunkGap;
+        if (c.events == failed) {
+            EXPECT_TRUE(logged("Exception! http connection error: no answer within the deadline"));
+            EXPECT_TRUE(
+                logged("[HTTPClientResource::postRequest] exchange not finished within "
+                       "its deadline [ms]: 60000"));
+        }
     }
 }
 

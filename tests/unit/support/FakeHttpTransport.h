@@ -6,10 +6,12 @@
 #include <vector>
 
 #include "portal/HttpTransport.h"
+#include "tests/unit/support/TestClock.h"
 
 // Plays a scripted exchange: records each request it is sent, delivers the
 // answer's chunks in order (stopping when the receiver wants no more) and ends with
-// the scripted outcome.
+// the scripted outcome. With a clock attached, each chunk arrives `chunkGap`
+// milliseconds after the one before, as from a server that trickles.
 class FakeHttpTransport final : public HttpTransport {
   public:
     HttpOutcome post(const HttpRequest& request, const ChunkSink& onChunk) override {
@@ -26,6 +28,9 @@ class FakeHttpTransport final : public HttpTransport {
             return outcome;
         }
         for (const std::string& chunk : chunks) {
+            if (clock != nullptr) {
+                clock->advance(chunkGap);
+            }
             ++chunksDelivered;
             if (!onChunk(chunk.data(), chunk.size())) {
                 break;
@@ -33,6 +38,7 @@ class FakeHttpTransport final : public HttpTransport {
         }
         return outcome;
     }
+    uint32_t exchangeDeadlineMilliseconds() const override { return deadline; }
 
     std::vector<HttpRequest> requests;
     // One answer per exchange while any are left, then `chunks` again.
@@ -42,4 +48,7 @@ class FakeHttpTransport final : public HttpTransport {
     std::function<void()> duringPost;
     HttpOutcome outcome;
     int chunksDelivered = 0;
+    uint32_t deadline = 60000;
+    TestClock* clock = nullptr;
+    int64_t chunkGap = 0;
 };
