@@ -37,7 +37,7 @@ constexpr char kUninstallKey[] =
 constexpr milliseconds kSetupTimeout{90000};
 constexpr int kIdExit = 32773;
 
-// The sixteen keys the agent reads.
+// The keys the agent reads: the sixteen it needs and the optional HTTPS switch.
 const Strings kKeys = {
     "PORTAL_SERVER_HOST",
     "PORTAL_SERVER_PORT",
@@ -55,6 +55,7 @@ const Strings kKeys = {
     "USB_WAIT_TIMEOUT",
     "PARTNER",
     "ENABLE_LOGGING",
+    "PORTAL_SERVER_SECURE",
 };
 
 Strings lines(const std::string& text) {
