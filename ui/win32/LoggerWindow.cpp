@@ -216,7 +216,10 @@ void runUserInterfaceCommand(HWND window, WindowCommand command) {
 }
 
 LRESULT handleCommand(HWND window, WPARAM wParam, LPARAM lParam) {
-    const WindowCommand command = classifyWindowCommand(wParam, lParam);
+    // A log line or a fatal error matches only when its text is one this
+    // process is sending right now: another program may not end the agent,
+    // nor make it read an address of its choosing.
+    const WindowCommand command = classifyWindowCommand(wParam, lParam, sentTexts());
     if (needsUserInterface(command)) {
         // Open Portal and About wait for start-up (runsNow); a status
         // change before it has published anything has nothing to show.
@@ -227,20 +230,13 @@ LRESULT handleCommand(HWND window, WPARAM wParam, LPARAM lParam) {
     }
     switch (command) {
         case WindowCommand::LogLine:
-            // Only a text this process is sending right now is read.
-            if (sentTexts().contains(reinterpret_cast<const void*>(lParam))) {
-                appendLogLine(reinterpret_cast<const char*>(lParam));
-            }
+            appendLogLine(reinterpret_cast<const char*>(lParam));
             return 0;
         case WindowCommand::ShowLogger:
             ShowWindow(window, SW_SHOW);
             return 0;
         case WindowCommand::FatalError:
-            // Another program may not end the agent, nor make it read an
-            // address of its choosing.
-            if (sentTexts().contains(reinterpret_cast<const void*>(wParam))) {
-                showFatalError(window, reinterpret_cast<const char*>(wParam));
-            }
+            showFatalError(window, reinterpret_cast<const char*>(wParam));
             return 0;
         case WindowCommand::Exit:
             DestroyWindow(window);
