@@ -22,6 +22,8 @@ void handOverToRunningCopy() {
 
 }  // namespace
 
+MainWindow::MainWindow(LoggerWindowLinks& links) : links_(links) {}
+
 int MainWindow::run(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     // Held while the message loop runs, that is for the life of the agent.
     const SingleInstanceLock singleInstance("quorvel_exe");
@@ -34,14 +36,14 @@ int MainWindow::run(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     if (!registerLoggerWindowClass(instance)) {
         return 0;
     }
-    const HWND window = createLoggerWindow(instance);
+    const HWND window = createLoggerWindow(instance, links_);
     if (window == nullptr) {
         return 0;
     }
     setMainWindow(window, instance);
     // Start-up may have given up waiting for the window and finished
     // already; then nobody else tells the window so.
-    if (initialisationFinished()) {
+    if (links_.startupFinished.load()) {
         PostMessageA(window, WM_STARTUP_FINISHED, 0, 0);
     }
 
@@ -71,7 +73,7 @@ int MainWindow::run(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         // so the two threads never touch the agent's state at once. A window
         // timer keeps firing until it is killed, so the skipped expiry comes
         // back within its interval.
-        if (message.message == WM_TIMER && !initialisationFinished()) {
+        if (message.message == WM_TIMER && !links_.startupFinished.load()) {
             continue;
         }
         TranslateMessage(&message);
