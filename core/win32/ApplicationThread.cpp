@@ -77,7 +77,7 @@ Platform windowsPlatform(WindowTimers& timers) {
 }  // namespace
 
 ApplicationThread::ApplicationThread()
-    : startup_(new Startup()), window_(new MainWindow(startup_->links)) {
+    : startup_(new Startup()), window_(new MainWindow(startup_->links, startup_->timers)) {
     static Win32MainWindowCommands commands;
     setMainWindowCommands(&commands);
 }

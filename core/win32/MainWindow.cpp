@@ -3,6 +3,7 @@
 #include "core/win32/SingleInstance.h"
 #include "core/win32/Win32MainWindow.h"
 #include "resources/resource.h"
+#include "timer/win32/Win32WindowTimers.h"
 #include "ui/win32/LoggerWindow.h"
 #include "ui/win32/SystemTray.h"
 
@@ -22,7 +23,8 @@ void handOverToRunningCopy() {
 
 }  // namespace
 
-MainWindow::MainWindow(LoggerWindowLinks& links) : links_(links) {}
+MainWindow::MainWindow(LoggerWindowLinks& links, Win32WindowTimers& timers)
+    : links_(links), timers_(timers) {}
 
 int MainWindow::run(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     // Held while the message loop runs, that is for the life of the agent.
@@ -41,8 +43,10 @@ int MainWindow::run(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         return 0;
     }
     setMainWindow(window, instance);
-    // Start-up may have given up waiting for the window and finished
-    // already; then nobody else tells the window so.
+    // Start-up may have given up waiting for the window and armed the
+    // stored hello and transmit plans already; they go on the window now.
+    timers_.attach(window);
+    // It may even have finished; then nobody else tells the window so.
     if (links_.startupFinished.load()) {
         PostMessageA(window, WM_STARTUP_FINISHED, 0, 0);
     }

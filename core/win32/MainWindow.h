@@ -2,14 +2,16 @@
 
 #include <windows.h>
 
+class Win32WindowTimers;
 struct LoggerWindowLinks;
 
 // The GUI thread's part of start-up: single-instance check, the hidden logger
 // window and the message loop.
 class MainWindow {
   public:
-    // `links` go to the logger window and must outlive the message loop.
-    explicit MainWindow(LoggerWindowLinks& links);
+    // `links` go to the logger window; `timers` are placed on it once it
+    // exists. Both must outlive the message loop.
+    MainWindow(LoggerWindowLinks& links, Win32WindowTimers& timers);
 
     // Returns the exit code: the quit message's code, or 0 when this copy
     // hands over to one already running or cannot create its window.
@@ -17,4 +19,5 @@ class MainWindow {
 
   private:
     LoggerWindowLinks& links_;
+    Win32WindowTimers& timers_;
 };
