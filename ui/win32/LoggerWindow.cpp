@@ -273,13 +273,15 @@ LRESULT deviceChanged(HWND window, CycleGate& gate, WPARAM wParam, LPARAM lParam
 }
 
 // Start-up has finished when this process's initialisation thread says so,
-// whoever posted the message. Commands held until then may run.
+// whoever posted the message. Commands held until then may run, and the
+// tray's texts are read now.
 void startupFinished(LoggerWindowLinks& links) {
     if (!links.startupFinished.load() || links.gateReleased) {
         return;
     }
     links.gateReleased = true;
     links.gate.release();
+    systemTray().languageRead();
 }
 
 LRESULT CALLBACK loggerWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -315,12 +317,6 @@ LRESULT CALLBACK loggerWindowProcedure(HWND window, UINT message, WPARAM wParam,
         case WM_COMMAND:
             return handleCommand(window, links->gate, wParam, lParam);
         case WM_TRAY_NOTIFY:
-            // Before start-up has read the language file the menu would
-            // have no texts, and the empty ones would stick; the user's
-            // right-click waits for the next one.
-            if (LOWORD(lParam) == WM_RBUTTONUP && links->gate.held()) {
-                return 0;
-            }
             return systemTray().handleNotification(wParam, lParam);
         case WM_DEVICECHANGE:
             return deviceChanged(window, links->gate, wParam, lParam);

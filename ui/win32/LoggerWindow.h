@@ -30,5 +30,5 @@ bool registerLoggerWindowClass(HINSTANCE instance);
 HWND createLoggerWindow(HINSTANCE instance, LoggerWindowLinks& links);
 
 // Posted when start-up has finished: the user commands held until then may
-// run.
+// run, and a right-click kept meanwhile shows its menu.
 inline constexpr UINT WM_STARTUP_FINISHED = WM_APP + 1;
