@@ -82,15 +82,6 @@ TEST(WindowCommandRouting, EachMessageGoesToTheFirstTestItMatchesInTheWindowsOrd
     }
 }
 
-TEST(WindowCommandRouting, UserInterfaceCommandsAreTheOnesThatRunApplicationLogic) {
-    EXPECT_TRUE(needsUserInterface(WindowCommand::OpenPortal));
-    EXPECT_TRUE(needsUserInterface(WindowCommand::About));
-    EXPECT_TRUE(needsUserInterface(WindowCommand::StatusChanged));
-    EXPECT_FALSE(needsUserInterface(WindowCommand::LogLine));
-    EXPECT_FALSE(needsUserInterface(WindowCommand::Exit));
-    EXPECT_FALSE(needsUserInterface(WindowCommand::FatalError));
-}
-
 TEST(LogTextTest, EveryLineIsPrecededByALineBreak) {
     LogText text;
     text.append("first");
