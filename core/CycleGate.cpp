@@ -59,8 +59,3 @@ void CycleGate::drain() {
         runGuarded(next.first, next.second);
     }
 }
-
-CycleGate& cycleGate() {
-    static CycleGate gate;
-    return gate;
-}

@@ -11,7 +11,8 @@
 // would run a second dongle conversation or run-time-data update inside the
 // first. Work handed in while other work runs, or while the gate is held
 // (start-up), waits and runs once that has returned, in order. GUI thread
-// only.
+// only. Start-up makes one and hands it to the timer resource and the
+// logger window.
 class CycleGate {
   public:
     using Work = std::function<void()>;
@@ -35,6 +36,3 @@ class CycleGate {
     int holds_ = 0;
     std::deque<std::pair<std::string, Work>> waiting_;
 };
-
-// The GUI thread's gate, shared by the timers and the window commands.
-CycleGate& cycleGate();

@@ -17,8 +17,28 @@
 
 namespace {
 
+Platform windowsPlatform(WindowTimers& timers);
+
+}  // namespace
+
+// What the GUI thread and the initialisation thread share.
+struct Startup {
+    Startup() : links(gate), main(windowsPlatform(timers), gate) {
+        // Open Portal and About that arrive while start-up runs wait for it.
+        gate.hold();
+    }
+
+    // Placed on the main window once the GUI thread has made it.
+    Win32WindowTimers timers;
+    CycleGate gate;
+    LoggerWindowLinks links;
+    Main main;
+};
+
+namespace {
+
 DWORD WINAPI initialisationThread(LPVOID parameter) {
-    Main* main = static_cast<Main*>(parameter);
+    Startup& startup = *static_cast<Startup*>(parameter);
     waitForMainWindow([] { return mainWindowHandle() != nullptr || startupAbandoned(); },
                       [] { waitForStartupDecision(500); });
     if (startupAbandoned()) {
@@ -27,8 +47,8 @@ DWORD WINAPI initialisationThread(LPVOID parameter) {
         // run-time data here would race that copy.
         return 0;
     }
-    main->initialise();
-    setInitialisationFinished();
+    startup.main.initialise();
+    startup.links.startupFinished.store(true);
     const HWND window = mainWindowHandle();
     if (window != nullptr) {
         PostMessageA(window, WM_STARTUP_FINISHED, 0, 0);
@@ -36,12 +56,9 @@ DWORD WINAPI initialisationThread(LPVOID parameter) {
     return 0;
 }
 
-Platform windowsPlatform() {
+Platform windowsPlatform(WindowTimers& timers) {
     static Win32SystemPaths paths;
     static Win32FileSystem files;
-    // Never deleted: the initialisation thread may still arm timers while
-    // the process ends, after static objects have been destroyed.
-    static Win32WindowTimers* timers = new Win32WindowTimers();
     static WinInetTransport http;
     static ShellUrlOpener urlOpener;
     static Win32SystemLanguage language;
@@ -49,7 +66,7 @@ Platform windowsPlatform() {
     Platform platform;
     platform.paths = &paths;
     platform.files = &files;
-    platform.timers = timers;
+    platform.timers = &timers;
     platform.http = &http;
     platform.urlOpener = &urlOpener;
     platform.language = &language;
@@ -60,15 +77,13 @@ Platform windowsPlatform() {
 }  // namespace
 
 ApplicationThread::ApplicationThread()
-    : main_(new Main(windowsPlatform(), cycleGate())), window_(new MainWindow()) {
+    : startup_(new Startup()), window_(new MainWindow(startup_->links, startup_->timers)) {
     static Win32MainWindowCommands commands;
     setMainWindowCommands(&commands);
-    // Open Portal and About that arrive while start-up runs wait for it.
-    cycleGate().hold();
 }
 
 void ApplicationThread::startThread() {
-    const HANDLE thread = CreateThread(nullptr, 0, initialisationThread, main_, 0, nullptr);
+    const HANDLE thread = CreateThread(nullptr, 0, initialisationThread, startup_, 0, nullptr);
     if (thread == nullptr) {
         // Without it nothing would ever be wired or started; an agent that
         // only shows a window is worse than none.

@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-class Main;
 class MainWindow;
+struct Startup;
 
 // The application object of the entry point: starts the initialisation
 // thread and runs the main window on the GUI thread.
@@ -16,7 +16,7 @@ class ApplicationThread {
   private:
     // Never deleted: the initialisation thread may still use them while the
     // process ends.
-    Main* main_;
+    Startup* startup_;
     MainWindow* window_;
     bool threadStarted_ = true;
 };

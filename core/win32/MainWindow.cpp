@@ -3,6 +3,7 @@
 #include "core/win32/SingleInstance.h"
 #include "core/win32/Win32MainWindow.h"
 #include "resources/resource.h"
+#include "timer/win32/Win32WindowTimers.h"
 #include "ui/win32/LoggerWindow.h"
 #include "ui/win32/SystemTray.h"
 
@@ -22,6 +23,9 @@ void handOverToRunningCopy() {
 
 }  // namespace
 
+MainWindow::MainWindow(LoggerWindowLinks& links, Win32WindowTimers& timers)
+    : links_(links), timers_(timers) {}
+
 int MainWindow::run(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     // Held while the message loop runs, that is for the life of the agent.
     const SingleInstanceLock singleInstance("quorvel_exe");
@@ -34,14 +38,16 @@ int MainWindow::run(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     if (!registerLoggerWindowClass(instance)) {
         return 0;
     }
-    const HWND window = createLoggerWindow(instance);
+    const HWND window = createLoggerWindow(instance, links_);
     if (window == nullptr) {
         return 0;
     }
     setMainWindow(window, instance);
-    // Start-up may have given up waiting for the window and finished
-    // already; then nobody else tells the window so.
-    if (initialisationFinished()) {
+    // Start-up may have given up waiting for the window and armed the
+    // stored hello and transmit plans already; they go on the window now.
+    timers_.attach(window);
+    // It may even have finished; then nobody else tells the window so.
+    if (links_.startupFinished.load()) {
         PostMessageA(window, WM_STARTUP_FINISHED, 0, 0);
     }
 
@@ -71,7 +77,7 @@ int MainWindow::run(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         // so the two threads never touch the agent's state at once. A window
         // timer keeps firing until it is killed, so the skipped expiry comes
         // back within its interval.
-        if (message.message == WM_TIMER && !initialisationFinished()) {
+        if (message.message == WM_TIMER && !links_.startupFinished.load()) {
             continue;
         }
         TranslateMessage(&message);

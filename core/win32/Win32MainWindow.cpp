@@ -8,7 +8,6 @@
 namespace {
 std::atomic<HWND> windowHandle{nullptr};
 std::atomic<HINSTANCE> instance{nullptr};
-std::atomic<bool> initialised{false};
 std::atomic<bool> abandoned{false};
 
 // Set once the window exists or start-up is given up, so that the
@@ -43,14 +42,6 @@ void setMainWindow(HWND window, HINSTANCE module) {
     if (window != nullptr) {
         SetEvent(decided());
     }
-}
-
-bool initialisationFinished() {
-    return initialised.load();
-}
-
-void setInitialisationFinished() {
-    initialised.store(true);
 }
 
 bool startupAbandoned() {

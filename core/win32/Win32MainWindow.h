@@ -10,11 +10,6 @@ HWND mainWindowHandle();
 HINSTANCE moduleInstance();
 void setMainWindow(HWND window, HINSTANCE instance);
 
-// Set when the initialisation thread has finished wiring and starting the
-// agent; until then the message loop holds back timer expiries.
-bool initialisationFinished();
-void setInitialisationFinished();
-
 // Set when this copy hands over to one already running: its initialisation
 // thread must then leave the configuration, the dongle and the run-time
 // data alone.

@@ -1,58 +1,85 @@
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <vector>
+
+#include "core/SentTexts.h"
 #include "resources/resource.h"
 #include "ui/LogText.h"
 #include "ui/WindowCommand.h"
 
 namespace {
 
-TEST(WindowCommandRouting, EachCommandIsReadFromItsOwnField) {
-    EXPECT_EQ(classifyWindowCommand(ID_LOG_LINE, 0x1234), WindowCommand::LogLine);
-    EXPECT_EQ(classifyWindowCommand(ID_SHOW_LOGGER, 0x1234), WindowCommand::ShowLogger);
-    EXPECT_EQ(classifyWindowCommand(0, ID_STATUS_CHANGED), WindowCommand::StatusChanged);
-    EXPECT_EQ(classifyWindowCommand(ID_OPEN_PORTAL, 0), WindowCommand::OpenPortal);
-    EXPECT_EQ(classifyWindowCommand(0x5000, ID_FATAL_ERROR), WindowCommand::FatalError);
-    EXPECT_EQ(classifyWindowCommand(ID_EXIT, 0), WindowCommand::Exit);
-    EXPECT_EQ(classifyWindowCommand(ID_ABOUT, 0), WindowCommand::About);
+// Addresses lent as texts while the table runs; only compared, never read.
+// The fatal errors' texts lie where their low word equals a code that is
+// tested in wParam before the fatal error is.
+constexpr uintptr_t lentLine = 0x00451230;
+constexpr uintptr_t textAt(unsigned lowWord) {
+    return 0x00460000u | lowWord;
+}
+constexpr uintptr_t lentTexts[] = {
+    lentLine,        textAt(0x5000),  textAt(ID_LOG_LINE), textAt(ID_SHOW_LOGGER),
+    textAt(ID_EXIT), textAt(ID_ABOUT)};
+
+struct Routing {
+    const char* what;
+    uintptr_t wParam;
+    intptr_t lParam;
+    WindowCommand expected;
+};
+
+constexpr intptr_t at(uintptr_t address) {
+    return static_cast<intptr_t>(address);
 }
 
-TEST(WindowCommandRouting, ACodeInTheWrongFieldDoesNothing) {
-    EXPECT_EQ(classifyWindowCommand(ID_STATUS_CHANGED, 0), WindowCommand::Ignore);
-    EXPECT_EQ(classifyWindowCommand(ID_FATAL_ERROR, 0), WindowCommand::Ignore);
-    EXPECT_EQ(classifyWindowCommand(0, ID_LOG_LINE), WindowCommand::Ignore);
-}
-
-TEST(WindowCommandRouting, AFatalErrorTextWhoseAddressEndsInACommandCodeIsStillAFatalError) {
-    // wParam is the address of the message text; its low word is arbitrary.
-    for (const uintptr_t lowWord : {ID_LOG_LINE, ID_SHOW_LOGGER, ID_EXIT, ID_ABOUT}) {
-        EXPECT_EQ(classifyWindowCommand(0x00450000u | lowWord, ID_FATAL_ERROR),
-                  WindowCommand::FatalError)
-            << lowWord;
-    }
-}
-
-TEST(WindowCommandRouting, OpenPortalNeedsAZeroLParam) {
-    EXPECT_EQ(classifyWindowCommand(ID_OPEN_PORTAL, 1), WindowCommand::Ignore);
-}
-
-TEST(WindowCommandRouting, OnlyTheLowWordOfWParamCounts) {
+const Routing routings[] = {
+    {"log line", ID_LOG_LINE, at(lentLine), WindowCommand::LogLine},
+    {"show logger", ID_SHOW_LOGGER, 0x1234, WindowCommand::ShowLogger},
+    {"status changed", 0, ID_STATUS_CHANGED, WindowCommand::StatusChanged},
+    {"open portal", ID_OPEN_PORTAL, 0, WindowCommand::OpenPortal},
+    {"fatal error", textAt(0x5000), ID_FATAL_ERROR, WindowCommand::FatalError},
+    {"exit", ID_EXIT, 0, WindowCommand::Exit},
+    {"about", ID_ABOUT, 0, WindowCommand::About},
+    // The menu bar's items act as Exit and About.
+    {"menu bar quit", IDM_QUIT, 0, WindowCommand::Exit},
+    {"menu bar info", IDM_INFO, 0, WindowCommand::About},
     // Menus and accelerators put a notification code in the high word.
-    EXPECT_EQ(classifyWindowCommand(0x00010000u | ID_EXIT, 0), WindowCommand::Exit);
-    EXPECT_EQ(classifyWindowCommand(0x00010000u | ID_LOG_LINE, 0x1234), WindowCommand::LogLine);
-}
+    {"exit, high word set", 0x00010000u | ID_EXIT, 0, WindowCommand::Exit},
+    {"log line, high word set", 0x00010000u | ID_LOG_LINE, at(lentLine), WindowCommand::LogLine},
+    // A code in the other field, or a field that must be 0 and is not.
+    {"status code in wParam", ID_STATUS_CHANGED, 0, WindowCommand::Ignore},
+    {"fatal code in wParam", ID_FATAL_ERROR, 0, WindowCommand::Ignore},
+    {"log code in lParam", 0, ID_LOG_LINE, WindowCommand::Ignore},
+    {"open portal, lParam 1", ID_OPEN_PORTAL, 1, WindowCommand::Ignore},
+    // Any program can send these; an address this process is not lending
+    // is neither read nor obeyed.
+    {"log line, foreign address", ID_LOG_LINE, 0x1234, WindowCommand::Ignore},
+    {"fatal error, foreign address", 0x00450000u, ID_FATAL_ERROR, WindowCommand::Ignore},
+    // Two codes in one message, each in its own field: the earlier test wins.
+    {"show logger, status in lParam", ID_SHOW_LOGGER, ID_STATUS_CHANGED, WindowCommand::ShowLogger},
+    {"show logger, fatal code in lParam", ID_SHOW_LOGGER, ID_FATAL_ERROR,
+     WindowCommand::ShowLogger},
+    {"exit, status in lParam", ID_EXIT, ID_STATUS_CHANGED, WindowCommand::StatusChanged},
+    // A lent address is a text, whatever its low word looks like.
+    {"fatal text ending in log line", textAt(ID_LOG_LINE), ID_FATAL_ERROR,
+     WindowCommand::FatalError},
+    {"fatal text ending in show logger", textAt(ID_SHOW_LOGGER), ID_FATAL_ERROR,
+     WindowCommand::FatalError},
+    {"fatal text ending in exit", textAt(ID_EXIT), ID_FATAL_ERROR, WindowCommand::FatalError},
+    {"fatal text ending in about", textAt(ID_ABOUT), ID_FATAL_ERROR, WindowCommand::FatalError},
+};
 
-TEST(WindowCommandRouting, MenuBarItemsActAsExitAndAbout) {
-    EXPECT_EQ(classifyWindowCommand(IDM_QUIT, 0), WindowCommand::Exit);
-    EXPECT_EQ(classifyWindowCommand(IDM_INFO, 0), WindowCommand::About);
-}
-
-TEST(WindowCommandRouting, UserInterfaceCommandsAreTheOnesThatRunApplicationLogic) {
-    EXPECT_TRUE(needsUserInterface(WindowCommand::OpenPortal));
-    EXPECT_TRUE(needsUserInterface(WindowCommand::About));
-    EXPECT_TRUE(needsUserInterface(WindowCommand::StatusChanged));
-    EXPECT_FALSE(needsUserInterface(WindowCommand::LogLine));
-    EXPECT_FALSE(needsUserInterface(WindowCommand::Exit));
-    EXPECT_FALSE(needsUserInterface(WindowCommand::FatalError));
+TEST(WindowCommandRouting, EachMessageGoesToTheFirstTestItMatchesInTheWindowsOrder) {
+    SentTexts lent;
+    std::vector<std::unique_ptr<SentTexts::Loan>> loans;
+    for (const uintptr_t text : lentTexts) {
+        loans.push_back(
+            std::make_unique<SentTexts::Loan>(lent, reinterpret_cast<const void*>(text)));
+    }
+    for (const Routing& routing : routings) {
+        EXPECT_EQ(classifyWindowCommand(routing.wParam, routing.lParam, lent), routing.expected)
+            << routing.what;
+    }
 }
 
 TEST(LogTextTest, EveryLineIsPrecededByALineBreak) {

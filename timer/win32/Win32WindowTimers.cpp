@@ -7,7 +7,6 @@
 
 #include "core/Log.h"
 #include "core/Text.h"
-#include "core/win32/Win32MainWindow.h"
 
 namespace {
 
@@ -57,6 +56,32 @@ void CALLBACK expire(HWND window, UINT, UINT_PTR id, DWORD) {
     }
 }
 
+// Sets or replaces the timer; returns the error, or ERROR_SUCCESS. Called
+// with the table's lock held, so that the table and the timers Windows holds
+// change together when two threads arm and kill the same id.
+DWORD place(const Win32WindowTimers* owner, HWND window, unsigned id, uint32_t delayMilliseconds,
+            WindowTimers::Expiry onExpiry) {
+    const UINT delay = std::min(delayMilliseconds, longestDelay);
+    // An existing timer with this window and id is replaced, not doubled.
+    if (SetTimer(window, id, delay, expire) == 0) {
+        const DWORD error = GetLastError();
+        table().timers.erase(TimerKey(window, id));
+        return error;
+    }
+    table().timers[TimerKey(window, id)] = ArmedTimer{owner, std::move(onExpiry)};
+    return ERROR_SUCCESS;
+}
+
+// Logged outside the lock: the log line is sent to the GUI thread, which
+// may be waiting for the lock in an expiry.
+void logArmFailure(unsigned id, DWORD error) {
+    if (error != ERROR_SUCCESS) {
+        log("[Win32WindowTimers::arm] SetTimer failed for timer " + decimalText(id) +
+                ", GetLastError=",
+            static_cast<int64_t>(error));
+    }
+}
+
 }  // namespace
 
 Win32WindowTimers::Win32WindowTimers() : window_(nullptr) {}
@@ -75,52 +100,50 @@ Win32WindowTimers::~Win32WindowTimers() {
     }
 }
 
-HWND Win32WindowTimers::window() const {
-    return window_ != nullptr ? window_ : mainWindowHandle();
+void Win32WindowTimers::attach(HWND window) {
+    std::map<unsigned, DWORD> failures;
+    {
+        std::lock_guard<std::mutex> lock(table().mutex);
+        window_ = window;
+        const ULONGLONG now = GetTickCount64();
+        for (auto& [id, kept] : kept_) {
+            const ULONGLONG left = kept.due > now ? kept.due - now : 0;
+            failures[id] =
+                place(this, window, id, static_cast<uint32_t>(left), std::move(kept.onExpiry));
+        }
+        kept_.clear();
+    }
+    for (const auto& [id, error] : failures) {
+        logArmFailure(id, error);
+    }
 }
 
 void Win32WindowTimers::arm(unsigned id, uint32_t delayMilliseconds, Expiry onExpiry) {
-    const HWND target = window();
-    if (target == nullptr) {
-        // SetTimer without a window would make a thread timer with an id of
-        // its own choosing, on whichever thread called.
-        log("[Win32WindowTimers::arm] no window for timer ", static_cast<int64_t>(id));
-        return;
-    }
-    const UINT delay = std::min(delayMilliseconds, longestDelay);
     DWORD error = ERROR_SUCCESS;
     {
-        // Held across SetTimer so that the table and the timers Windows
-        // holds change together when two threads arm and kill the same id.
         std::lock_guard<std::mutex> lock(table().mutex);
-        // An existing timer with this window and id is replaced, not doubled.
-        if (SetTimer(target, id, delay, expire) == 0) {
-            error = GetLastError();
-            table().timers.erase(TimerKey(target, id));
-        } else {
-            table().timers[TimerKey(target, id)] = ArmedTimer{this, std::move(onExpiry)};
+        if (window_ == nullptr) {
+            // SetTimer without a window would make a thread timer with an id
+            // of its own choosing, on whichever thread called.
+            kept_[id] = Kept{GetTickCount64() + delayMilliseconds, std::move(onExpiry)};
+            return;
         }
+        error = place(this, window_, id, delayMilliseconds, std::move(onExpiry));
     }
-    // Logged outside the lock: the log line is sent to the GUI thread, which
-    // may be waiting for the lock in an expiry.
-    if (error != ERROR_SUCCESS) {
-        log("[Win32WindowTimers::arm] SetTimer failed for timer " + decimalText(id) +
-                ", GetLastError=",
-            static_cast<int64_t>(error));
-    }
+    logArmFailure(id, error);
 }
 
 void Win32WindowTimers::kill(unsigned id) {
-    const HWND target = window();
-    if (target == nullptr) {
-        return;
-    }
     DWORD error = ERROR_SUCCESS;
     bool known = false;
     {
         std::lock_guard<std::mutex> lock(table().mutex);
-        known = table().timers.erase(TimerKey(target, id)) > 0;
-        if (KillTimer(target, id) == 0) {
+        if (window_ == nullptr) {
+            kept_.erase(id);
+            return;
+        }
+        known = table().timers.erase(TimerKey(window_, id)) > 0;
+        if (KillTimer(window_, id) == 0) {
             error = GetLastError();
         }
     }

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "core/CycleGate.h"
 #include "core/Log.h"
 #include "core/win32/Win32MainWindow.h"
 #include "ui/LogText.h"
@@ -58,7 +59,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     if (!registerLoggerWindowClass(instance)) {
         return 1;
     }
-    const HWND window = createLoggerWindow(instance);
+    static CycleGate gate;
+    static LoggerWindowLinks links(gate);
+    const HWND window = createLoggerWindow(instance, links);
     if (window == nullptr) {
         return 1;
     }

@@ -119,11 +119,14 @@ void showFatalError(HWND window, const char* text) {
     DestroyWindow(window);
 }
 
+LoggerWindowLinks* linksOf(HWND window) {
+    return reinterpret_cast<LoggerWindowLinks*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+}
+
 // Open Portal and About show windows of their own and run application
 // logic. Neither may start inside a running cycle or during start-up: then
 // the command is asked for again once that has finished.
-bool runsNow(HWND window, const char* key, WPARAM command) {
-    CycleGate& gate = cycleGate();
+bool runsNow(HWND window, CycleGate& gate, const char* key, WPARAM command) {
     if (!gate.running() && !gate.held()) {
         return true;
     }
@@ -139,9 +142,9 @@ void releaseWaitingSender() {
     }
 }
 
-void openPortal(HWND window) {
+void openPortal(HWND window, CycleGate& gate) {
     releaseWaitingSender();
-    if (state().openPortalBoxOpen || !runsNow(window, "open portal", ID_OPEN_PORTAL)) {
+    if (state().openPortalBoxOpen || !runsNow(window, gate, "open portal", ID_OPEN_PORTAL)) {
         return;
     }
     const std::string warning = openPortalWarning(snapshotOf(displayStatus()));
@@ -152,22 +155,24 @@ void openPortal(HWND window) {
         MessageBoxA(nullptr, warning.c_str(), Texts::get("ERROR_MESSAGE_TITLE").c_str(), MB_OK);
         state().openPortalBoxOpen = false;
     }
-    cycleGate().run("open portal", [] {
+    gate.run("open portal", [] {
         if (UserInterfaceResource* userInterface = publishedUserInterface()) {
             userInterface->openPortal();
         }
     });
 }
 
-INT_PTR CALLBACK aboutProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+// The dialog's creation parameter is the cycle gate.
+INT_PTR CALLBACK aboutProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG: {
+            CycleGate& gate = *reinterpret_cast<CycleGate*>(lParam);
             SetWindowTextA(dialog, Texts::get("SYS_ABOUT_US").c_str());
             std::string softwareVersion;
             std::string firmwareVersion;
             std::string usbSerialnumber;
             // The dongle is read here; no cycle may start meanwhile.
-            cycleGate().run("about", [&] {
+            gate.run("about", [&] {
                 if (UserInterfaceResource* userInterface = publishedUserInterface()) {
                     userInterface->showAboutDialog(softwareVersion, firmwareVersion,
                                                    usbSerialnumber);
@@ -189,58 +194,55 @@ INT_PTR CALLBACK aboutProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM
     }
 }
 
-void showAbout(HWND window) {
+void showAbout(HWND window, CycleGate& gate) {
     releaseWaitingSender();
-    if (state().aboutOpen || !runsNow(window, "about", ID_ABOUT)) {
+    if (state().aboutOpen || !runsNow(window, gate, "about", ID_ABOUT)) {
         return;
     }
     state().aboutOpen = true;
-    DialogBoxParamA(moduleInstance(), MAKEINTRESOURCEA(IDD_ABOUT), window, aboutProcedure, 0);
+    DialogBoxParamA(moduleInstance(), MAKEINTRESOURCEA(IDD_ABOUT), window, aboutProcedure,
+                    reinterpret_cast<LPARAM>(&gate));
     state().aboutOpen = false;
 }
 
-void runUserInterfaceCommand(HWND window, WindowCommand command) {
+void runUserInterfaceCommand(HWND window, CycleGate& gate, WindowCommand command) {
     switch (command) {
         case WindowCommand::StatusChanged:
             systemTray().refreshStatus();
             break;
         case WindowCommand::OpenPortal:
-            openPortal(window);
+            openPortal(window, gate);
             break;
         case WindowCommand::About:
-            showAbout(window);
+            showAbout(window, gate);
             break;
         default:
             break;
     }
 }
 
-LRESULT handleCommand(HWND window, WPARAM wParam, LPARAM lParam) {
-    const WindowCommand command = classifyWindowCommand(wParam, lParam);
+LRESULT handleCommand(HWND window, CycleGate& gate, WPARAM wParam, LPARAM lParam) {
+    // A log line or a fatal error matches only when its text is one this
+    // process is sending right now: another program may not end the agent,
+    // nor make it read an address of its choosing.
+    const WindowCommand command = classifyWindowCommand(wParam, lParam, sentTexts());
     if (needsUserInterface(command)) {
         // Open Portal and About wait for start-up (runsNow); a status
         // change before it has published anything has nothing to show.
         if (publishedUserInterface() != nullptr || command != WindowCommand::StatusChanged) {
-            runUserInterfaceCommand(window, command);
+            runUserInterfaceCommand(window, gate, command);
         }
         return 0;
     }
     switch (command) {
         case WindowCommand::LogLine:
-            // Only a text this process is sending right now is read.
-            if (sentTexts().contains(reinterpret_cast<const void*>(lParam))) {
-                appendLogLine(reinterpret_cast<const char*>(lParam));
-            }
+            appendLogLine(reinterpret_cast<const char*>(lParam));
             return 0;
         case WindowCommand::ShowLogger:
             ShowWindow(window, SW_SHOW);
             return 0;
         case WindowCommand::FatalError:
-            // Another program may not end the agent, nor make it read an
-            // address of its choosing.
-            if (sentTexts().contains(reinterpret_cast<const void*>(wParam))) {
-                showFatalError(window, reinterpret_cast<const char*>(wParam));
-            }
+            showFatalError(window, reinterpret_cast<const char*>(wParam));
             return 0;
         case WindowCommand::Exit:
             DestroyWindow(window);
@@ -250,7 +252,7 @@ LRESULT handleCommand(HWND window, WPARAM wParam, LPARAM lParam) {
     }
 }
 
-LRESULT deviceChanged(HWND window, WPARAM wParam, LPARAM lParam) {
+LRESULT deviceChanged(HWND window, CycleGate& gate, WPARAM wParam, LPARAM lParam) {
     // Only these two events come with a record. With any other, lParam may
     // be anything; sent by another program it is not even an address here,
     // as the system copies the record across only for events that have one.
@@ -261,7 +263,7 @@ LRESULT deviceChanged(HWND window, WPARAM wParam, LPARAM lParam) {
     const UINT event = static_cast<UINT>(wParam);
     const LRESULT result = systemTray().deviceChanged(event);
     if (event == DBT_DEVICEARRIVAL) {
-        cycleGate().run("dongle arrival", [] {
+        gate.run("dongle arrival", [] {
             if (UserInterfaceResource* userInterface = publishedUserInterface()) {
                 userInterface->dongleArrived();
             }
@@ -270,7 +272,29 @@ LRESULT deviceChanged(HWND window, WPARAM wParam, LPARAM lParam) {
     return result;
 }
 
+// Start-up has finished when this process's initialisation thread says so,
+// whoever posted the message. Commands held until then may run, and the
+// tray's texts are read now.
+void startupFinished(LoggerWindowLinks& links) {
+    if (!links.startupFinished.load() || links.gateReleased) {
+        return;
+    }
+    links.gateReleased = true;
+    links.gate.release();
+    systemTray().languageRead();
+}
+
 LRESULT CALLBACK loggerWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        const auto* creation = reinterpret_cast<const CREATESTRUCTA*>(lParam);
+        SetWindowLongPtrA(window, GWLP_USERDATA,
+                          reinterpret_cast<LONG_PTR>(creation->lpCreateParams));
+    }
+    LoggerWindowLinks* links = linksOf(window);
+    // Only the few messages that come before WM_NCCREATE find none.
+    if (links == nullptr) {
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
     switch (message) {
         case WM_CREATE:
             createLogView(window, reinterpret_cast<const CREATESTRUCTA*>(lParam));
@@ -291,19 +315,13 @@ LRESULT CALLBACK loggerWindowProcedure(HWND window, UINT message, WPARAM wParam,
             }
             return 0;
         case WM_COMMAND:
-            return handleCommand(window, wParam, lParam);
+            return handleCommand(window, links->gate, wParam, lParam);
         case WM_TRAY_NOTIFY:
-            // Before start-up has read the language file the menu would
-            // have no texts, and the empty ones would stick; the user's
-            // right-click waits for the next one.
-            if (LOWORD(lParam) == WM_RBUTTONUP && cycleGate().held()) {
-                return 0;
-            }
             return systemTray().handleNotification(wParam, lParam);
         case WM_DEVICECHANGE:
-            return deviceChanged(window, wParam, lParam);
+            return deviceChanged(window, links->gate, wParam, lParam);
         case WM_STARTUP_FINISHED:
-            cycleGate().release();
+            startupFinished(*links);
             return 0;
         default:
             return DefWindowProcA(window, message, wParam, lParam);
@@ -336,7 +354,7 @@ bool registerLoggerWindowClass(HINSTANCE instance) {
     return true;
 }
 
-HWND createLoggerWindow(HINSTANCE instance) {
+HWND createLoggerWindow(HINSTANCE instance, LoggerWindowLinks& links) {
     return CreateWindowExA(0, loggerWindowClassName, loggerWindowClassName, WS_OVERLAPPEDWINDOW,
-                           CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
+                           CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, nullptr, nullptr, instance, &links);
 }

@@ -2,13 +2,33 @@
 
 #include <windows.h>
 
+#include <atomic>
+
+class CycleGate;
+
 // The agent's main window: hidden unless logging is on, target of every
 // window command, and its destruction ends the program.
 inline constexpr const char* loggerWindowClassName = "Quorvel Logger Window";
 
-bool registerLoggerWindowClass(HINSTANCE instance);
-HWND createLoggerWindow(HINSTANCE instance);
+// What start-up hands the logger window when it creates it; it must outlive
+// the window.
+struct LoggerWindowLinks {
+    explicit LoggerWindowLinks(CycleGate& cycleGate) : gate(cycleGate) {}
 
-// Posted by the initialisation thread when start-up has finished: the user
-// commands held until then may run.
+    // The GUI thread's cycle gate, shared with the timers. Start-up holds
+    // it; the window releases it once start-up has finished.
+    CycleGate& gate;
+    // Set by this process's initialisation thread when start-up has
+    // finished, before it posts WM_STARTUP_FINISHED. Any program can post
+    // that message, so it only tells the window to look here.
+    std::atomic<bool> startupFinished{false};
+    // Whether the window has let go of start-up's hold. GUI thread only.
+    bool gateReleased = false;
+};
+
+bool registerLoggerWindowClass(HINSTANCE instance);
+HWND createLoggerWindow(HINSTANCE instance, LoggerWindowLinks& links);
+
+// Posted when start-up has finished: the user commands held until then may
+// run, and a right-click kept meanwhile shows its menu.
 inline constexpr UINT WM_STARTUP_FINISHED = WM_APP + 1;

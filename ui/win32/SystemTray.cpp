@@ -241,7 +241,7 @@ int CSystemTray::handleNotification(WPARAM iconId, LPARAM mouseMessage) {
     }
     switch (LOWORD(mouseMessage)) {
         case WM_RBUTTONUP:
-            return showMenu();
+            return languageRead_ ? showMenu(true) : rightClickBeforeLanguage();
         case WM_LBUTTONDBLCLK:
             return openDefault();
         default:
@@ -249,14 +249,35 @@ int CSystemTray::handleNotification(WPARAM iconId, LPARAM mouseMessage) {
     }
 }
 
-int CSystemTray::showMenu() {
+void CSystemTray::languageRead() {
+    languageRead_ = true;
+    if (menuKept_) {
+        menuKept_ = false;
+        showMenu(true);
+    }
+}
+
+int CSystemTray::rightClickBeforeLanguage() {
+    // Start-up is usually over within a second; a user who clicks again
+    // meanwhile wants the menu now, in whatever words there are.
+    if (!menuKept_) {
+        menuKept_ = true;
+        return 1;
+    }
+    menuKept_ = false;
+    return showMenu(false);
+}
+
+int CSystemTray::showMenu(bool languageTexts) {
     const TrayMenu menu(instance_, data_.uID);
     if (menu.popup() == nullptr) {
         return 0;
     }
-    setItemText(menu.popup(), 0, Texts::get("SYS_OPEN_PORTAL"));
-    setItemText(menu.popup(), 1, Texts::get("SYS_ABOUT_US"));
-    setItemText(menu.popup(), 2, Texts::get("SYS_EXIT"));
+    if (languageTexts) {
+        setItemText(menu.popup(), 0, Texts::get("SYS_OPEN_PORTAL"));
+        setItemText(menu.popup(), 1, Texts::get("SYS_ABOUT_US"));
+        setItemText(menu.popup(), 2, Texts::get("SYS_EXIT"));
+    }
     SetMenuDefaultItem(menu.popup(), static_cast<UINT>(defaultMenuItem_),
                        defaultByPosition_ ? TRUE : FALSE);
     customizeMenu(menu.popup());

@@ -42,6 +42,11 @@ class CSystemTray {
     int deviceChanged(UINT eventType);
     // Shows the display status.
     int refreshStatus();
+    // The menu's item texts come from the language file, which start-up
+    // reads. A right-click before that is kept, and its menu shows here; a
+    // second one shows the menu at once with the menu resource's own texts,
+    // so that Exit can be reached even when start-up never finishes.
+    void languageRead();
 
     HWND targetWindow() const;
     HWND hiddenWindow() const { return hiddenWindow_; }
@@ -58,7 +63,8 @@ class CSystemTray {
     bool add();
     void taskbarCreated();
     void retryTimerExpired();
-    int showMenu();
+    int rightClickBeforeLanguage();
+    int showMenu(bool languageTexts);
     int openDefault();
 
     NotifyIconShell& shell_;
@@ -76,6 +82,8 @@ class CSystemTray {
     UINT creationFlags_ = 0;
     int retriesLeft_ = 0;
     int iconResource_ = 0;
+    bool languageRead_ = false;
+    bool menuKept_ = false;
     // The image the shell shows; it copies the handle's pixels, but a
     // re-add after "TaskbarCreated" needs the handle again.
     ScopedIcon icon_;

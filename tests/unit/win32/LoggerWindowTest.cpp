@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/CycleGate.h"
 #include "core/SentTexts.h"
 #include "dongle/DongleDevice.h"
 #include "resources/resource.h"
@@ -24,7 +25,7 @@ class LogViewTest : public ::testing::Test {
     void SetUp() override {
         static const bool registered = registerLoggerWindowClass(GetModuleHandleA(nullptr));
         ASSERT_TRUE(registered);
-        window = createLoggerWindow(GetModuleHandleA(nullptr));
+        window = createLoggerWindow(GetModuleHandleA(nullptr), links);
         ASSERT_NE(window, nullptr);
         // A small view, so a few lines already scroll.
         SetWindowPos(window, nullptr, 0, 0, 300, 150, SWP_NOZORDER);
@@ -54,9 +55,22 @@ class LogViewTest : public ::testing::Test {
         return static_cast<int>(SendMessageA(view, EM_GETFIRSTVISIBLELINE, 0, 0));
     }
 
+    CycleGate gate;
+    LoggerWindowLinks links{gate};
     HWND window = nullptr;
     HWND view = nullptr;
 };
+
+// Any program can post WM_STARTUP_FINISHED; the commands held during
+// start-up must still wait until this process's start-up has finished.
+TEST_F(LogViewTest, OnlyThisProcesssFinishedStartupReleasesTheGate) {
+    gate.hold();
+    SendMessageA(window, WM_STARTUP_FINISHED, 0, 0);
+    EXPECT_TRUE(gate.held());
+    links.startupFinished = true;
+    SendMessageA(window, WM_STARTUP_FINISHED, 0, 0);
+    EXPECT_FALSE(gate.held());
+}
 
 // Lines are appended, not the whole log set again for each: a reader who
 // scrolled up keeps their place, one at the bottom sees each new line.

@@ -66,6 +66,28 @@ struct CommandWindow {
     HWND handle;
 };
 
+using Strings = std::vector<std::string>;
+
+// Records the item texts of each menu it shows, and closes the menu again.
+class MenuRecordingTray final : public CSystemTray {
+  public:
+    using CSystemTray::CSystemTray;
+    std::vector<Strings> menus;
+
+  protected:
+    void customizeMenu(HMENU popup) override {
+        Strings items;
+        for (int position = 0; position < GetMenuItemCount(popup); ++position) {
+            char text[64] = {};
+            GetMenuStringA(popup, static_cast<UINT>(position), text, sizeof text, MF_BYPOSITION);
+            items.push_back(text);
+        }
+        menus.push_back(items);
+        // The menu is tracked modally next; Escape ends it at once.
+        PostMessageA(notifyData().hWnd, WM_KEYDOWN, VK_ESCAPE, 0);
+    }
+};
+
 void pump() {
     MSG message{};
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
@@ -79,7 +101,8 @@ class SystemTrayTest : public ::testing::Test {
         Texts::resetForTesting();
         folder.write("resources/en.txt",
                      "OPEN_PORTAL=Open the portal\r\nNO_INTERNET=No internet\r\n"
-                     "NO_USB=No stick\r\nMAX_DUTY_CYCLE=Duty cycle\r\nNEXT_TRANSMIT=Next\r\n");
+                     "NO_USB=No stick\r\nMAX_DUTY_CYCLE=Duty cycle\r\nNEXT_TRANSMIT=Next\r\n"
+                     "SYS_OPEN_PORTAL=Portal\r\nSYS_ABOUT_US=Info\r\nSYS_EXIT=Quit\r\n");
         Texts::init(folder.file("quorvel.ini"), FakeSystemLanguage("English"));
         saved.internet = displayStatus().internetState;
         saved.usb = displayStatus().usbState;
@@ -113,7 +136,7 @@ class SystemTrayTest : public ::testing::Test {
     TempFolder folder;
     RecordingShell shell;
     CommandWindow target;
-    CSystemTray tray{shell, 20};
+    MenuRecordingTray tray{shell, 20};
 };
 
 TEST_F(SystemTrayTest, TheIconIsAddedWithTheWindowIdCallbackAndTooltip) {
@@ -179,6 +202,28 @@ TEST_F(SystemTrayTest, ADoubleClickPostsOpenPortalAndOtherIconsAreIgnored) {
     ASSERT_EQ(CommandWindow::commands().size(), 1u);
     EXPECT_EQ(CommandWindow::commands()[0].first, static_cast<WPARAM>(ID_OPEN_PORTAL));
     EXPECT_EQ(CommandWindow::commands()[0].second, 0);
+}
+
+// Start-up reads the language file: a right-click before that waits for it,
+// and a second one shows the menu resource's own words at once, so that Exit
+// can be reached even when start-up never finishes.
+TEST_F(SystemTrayTest, ARightClickBeforeTheLanguageIsReadWaitsForItOrForTheNextClick) {
+    ASSERT_TRUE(create());
+    const Strings builtIn{"Open Portal", "About", "Exit"};
+    const Strings translated{"Portal", "Info", "Quit"};
+    const auto rightClick = [&] { return tray.handleNotification(trayIconId, WM_RBUTTONUP); };
+
+    EXPECT_EQ(rightClick(), 1);
+    EXPECT_TRUE(tray.menus.empty());
+    rightClick();
+    EXPECT_EQ(tray.menus, std::vector<Strings>{builtIn});
+
+    rightClick();
+    EXPECT_EQ(tray.menus.size(), 1u);
+    tray.languageRead();
+    EXPECT_EQ(tray.menus, (std::vector<Strings>{builtIn, translated}));
+    rightClick();
+    EXPECT_EQ(tray.menus, (std::vector<Strings>{builtIn, translated, translated}));
 }
 
 // At logon the taskbar may not be ready: the agent must not vanish.
