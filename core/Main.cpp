@@ -25,11 +25,12 @@ void Main::initialise() {
     timer_ = std::make_unique<TimerResource>(*platform_.timers, gate_);
     httpClient_ = std::make_unique<HTTPClientResource>(*platform_.http);
     userInterface_ = std::make_unique<UserInterfaceResource>(mainWindow(), displayStatus());
-    // Its constructor already looks for the dongle. When a report cannot be
-    // sent it asks whether the dongle is still thought usable.
-    UserInterfaceResource* userInterface = userInterface_.get();
+    // Its constructor already looks for the dongle. When a transfer fails it
+    // asks the tray's dongle flag, which device-removal notices clear too, so
+    // an exchange with an unplugged dongle ends at its next failed transfer
+    // instead of taking the failure as passing.
     usb_ = std::make_unique<USBResource>(*platform_.hid,
-                                         [userInterface] { return userInterface->getUSBState(); });
+                                         [] { return displayStatus().usbState.load(); });
 
     createActivities();
     wire();

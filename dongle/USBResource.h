@@ -24,8 +24,8 @@ class USBError : public std::runtime_error {
 // whose only caller, start, catches it.
 class USBResource final : public Resource {
   public:
-    // Whether the dongle is still thought usable: the user interface's
-    // usbState in the agent.
+    // Whether the dongle is still thought present: in the agent the display
+    // status's usbState, which device-removal notices clear.
     using PresenceFlag = std::function<bool()>;
 
     USBResource(HidPort& port, PresenceFlag donglePresent);
