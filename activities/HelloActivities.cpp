@@ -41,7 +41,7 @@ void CyclicHelloActivity::handle(const CyclicHelloEvent& event) {
     } else {
         log("USB serial number is changed: old sn: " + serialNumberOld +
             " ; new sn: " + serialNumber);
-        msg += "1";
+        msg += decimalText(helloReason::dongleReplaced);
     }
     msg += "," + serialNumber + "," + radioAddress + "," + configuration.getSoftwareVersion() +
            "," + firmwareVersion + "," + configuration.getPartner();

@@ -5,6 +5,17 @@
 #include "core/Event.h"
 #include "core/TimeStamp.h"
 
+// The hello reasons the agent decides itself; a run-time record made afresh
+// starts with the configured REASON.
+namespace helloReason {
+// Stored once the portal's page was opened in the browser, and kept.
+constexpr int32_t portalPageOpened = 0;
+// Sent instead of the stored reason when the dongle's serial number changed.
+constexpr int32_t dongleReplaced = 1;
+// The user's Open Portal: said at once, never stored.
+constexpr int32_t openPortal = 2;
+}  // namespace helloReason
+
 // A new time for the next hello has been decided.
 class CyclicHelloTimeEvent final : public NamedEvent<CyclicHelloTimeEvent> {
   public:

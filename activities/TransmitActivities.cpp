@@ -35,21 +35,19 @@ void CyclicTransmitActivity::finished() {
 
 void ContinueTransmitActivity::handle(const ContinueTransmitEvent& event) {
     switch (event.getCode()) {
-        case 0:
+        case TransmitOutcome::Sent:
             filesystem_.clearFrames();
             break;
-        case 1:
+        case TransmitOutcome::DutyCycleExceeded:
             filesystem_.clearFrames();
             filesystem_.setNextHelloTime(
                 timeStampIn(filesystem_.getRetryInterval(RetryInterval::HelloOnDutyCycle)));
             break;
-        case 2:
+        case TransmitOutcome::DongleUnavailable:
             filesystem_.setNextTransmitTime(
                 timeStampIn(filesystem_.getRetryInterval(RetryInterval::UsbOnError)));
             retrying_ = true;
             stepsAtRetry_ = filesystem_.getTransmitSteps();
-            break;
-        default:
             break;
     }
 }

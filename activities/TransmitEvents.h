@@ -41,14 +41,20 @@ class CyclicTransmitEvent final : public NamedEvent<CyclicTransmitEvent> {
     FrameList frames_;
 };
 
-// The dongle's attempt has ended: 0 sent, 1 duty cycle exceeded, 2 dongle not
-// available.
+// How the dongle's attempt ended, as the codes the outcome is known by.
+enum class TransmitOutcome : int32_t {
+    Sent = 0,               // the passes ran; the frames are done with
+    DutyCycleExceeded = 1,  // nothing sent; the frames are dropped, the portal asked later
+    DongleUnavailable = 2,  // nothing sent; the frames wait for another attempt
+};
+
+// The dongle's attempt has ended.
 class ContinueTransmitEvent final : public NamedEvent<ContinueTransmitEvent> {
   public:
     static const char* className() { return "ContinueTransmitEvent"; }
-    explicit ContinueTransmitEvent(int32_t code) : code_(code) {}
-    int32_t getCode() const { return code_; }
+    explicit ContinueTransmitEvent(TransmitOutcome code) : code_(code) {}
+    TransmitOutcome getCode() const { return code_; }
 
   private:
-    int32_t code_;
+    TransmitOutcome code_;
 };

@@ -1,5 +1,6 @@
 #include "activities/UserActivities.h"
 
+#include "activities/HelloEvents.h"
 #include "activities/UrlOpener.h"
 #include "core/TimeStamp.h"
 #include "dongle/USBResource.h"
@@ -16,11 +17,11 @@ void StartBrowserActivity::handle(const StartBrowserEvent& event) {
     const std::string address = "http://" + portalURLText(*url);
     browser_.open(address);
     log("URL for browser [StartBrowserActivity::execute]: ", address);
-    filesystem_.setHelloReason(0);
+    filesystem_.setHelloReason(helloReason::portalPageOpened);
 }
 
 void StartSessionActivity::handle(const StartSessionEvent&) {
-    timer_.startHelloThreadIn(timeStampNow(), 2);
+    timer_.startHelloThreadIn(timeStampNow(), helloReason::openPortal);
 }
 
 void ShowAboutDialogActivity::handle(const ShowAboutDialogEvent&) {

@@ -22,27 +22,17 @@ class Activity {
     ~Activity() = default;
 };
 
-// Gives every concrete activity a getName equal to its class-level
-// className, the text the dispatch log line shows.
-template <typename Derived>
-class NamedActivity : public Activity {
+// An activity for one event class, and the only kind a registry takes: the
+// registry reads the event from this base (ActivityRegistry::add), so an
+// activity cannot be registered for an event it does not handle. getName is
+// the class-level className, the text the dispatch log line shows. The event
+// is checked against its class before it is handed on, and whatever the logic
+// throws ends here: no failure crosses execute.
+template <typename Derived, typename TheEvent>
+class EventActivity : public Activity {
   public:
     const char* getName() const final { return Derived::className(); }
 
-  protected:
-    NamedActivity() = default;
-    NamedActivity(const NamedActivity&) = default;
-    NamedActivity& operator=(const NamedActivity&) = default;
-    ~NamedActivity() = default;
-};
-
-// An activity registered for one event class. The event is checked against
-// that class before it is handed on, so a wrong registration is logged
-// instead of becoming a bad cast, and whatever the logic throws ends here:
-// no failure crosses execute.
-template <typename Derived, typename TheEvent>
-class EventActivity : public NamedActivity<Derived> {
-  public:
     void execute(Event* event) final {
         if (event == nullptr || std::strcmp(event->getName(), TheEvent::className()) != 0) {
             log(std::string("[") + Derived::className() +

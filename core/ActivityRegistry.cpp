@@ -4,10 +4,8 @@
 #include "core/Event.h"
 #include "core/Log.h"
 
-void ActivityRegistry::add(Activity* activity, const std::string& eventName) {
-    std::list<Activity*> handlers = activities_[eventName];
-    handlers.push_front(activity);
-    activities_[eventName] = std::move(handlers);
+void ActivityRegistry::insert(const std::string& eventName, Activity* activity) {
+    activities_[eventName].push_front(activity);
 }
 
 void ActivityRegistry::fire(Event* event) const {

@@ -25,11 +25,12 @@ void Main::initialise() {
     timer_ = std::make_unique<TimerResource>(*platform_.timers, gate_);
     httpClient_ = std::make_unique<HTTPClientResource>(*platform_.http);
     userInterface_ = std::make_unique<UserInterfaceResource>(mainWindow(), displayStatus());
-    // Its constructor already looks for the dongle. When a report cannot be
-    // sent it asks whether the dongle is still thought usable.
-    UserInterfaceResource* userInterface = userInterface_.get();
+    // Its constructor already looks for the dongle. When a transfer fails it
+    // asks the tray's dongle flag, which device-removal notices clear too, so
+    // an exchange with an unplugged dongle ends at its next failed transfer
+    // instead of taking the failure as passing.
     usb_ = std::make_unique<USBResource>(*platform_.hid,
-                                         [userInterface] { return userInterface->getUSBState(); });
+                                         [] { return displayStatus().usbState.load(); });
 
     createActivities();
     wire();
@@ -68,32 +69,33 @@ void Main::createActivities() {
     notifyTimerState_ = std::make_unique<NotifyTimerStateActivity>(userInterface);
 }
 
-// Each resource's registry gets the activities for the events it fires.
+// Each resource's registry gets the activities for the events it fires;
+// each activity's own class says which event that is.
 void Main::wire() {
     ActivityRegistry& timerEvents = timer_->getActivities();
-    timerEvents.add(cyclicHello_.get(), CyclicHelloEvent::className());
-    timerEvents.add(cyclicTransmit_.get(), CyclicTransmitEvent::className());
-    timerEvents.add(notifyTimerState_.get(), NotifyTimerStateEvent::className());
+    timerEvents.add(cyclicHello_.get());
+    timerEvents.add(cyclicTransmit_.get());
+    timerEvents.add(notifyTimerState_.get());
 
     ActivityRegistry& portalEvents = httpClient_->getActivities();
-    portalEvents.add(notifyHTTPState_.get(), NotifyHTTPStateEvent::className());
-    portalEvents.add(startBrowser_.get(), StartBrowserEvent::className());
-    portalEvents.add(interval_.get(), IntervalEvent::className());
-    portalEvents.add(sendFrames_.get(), SendFramesEvent::className());
+    portalEvents.add(notifyHTTPState_.get());
+    portalEvents.add(startBrowser_.get());
+    portalEvents.add(interval_.get());
+    portalEvents.add(sendFrames_.get());
 
     ActivityRegistry& storageEvents = filesystem_->getActivities();
-    storageEvents.add(cyclicHelloTime_.get(), CyclicHelloTimeEvent::className());
-    storageEvents.add(cyclicTransmitTime_.get(), CyclicTransmitTimeEvent::className());
+    storageEvents.add(cyclicHelloTime_.get());
+    storageEvents.add(cyclicTransmitTime_.get());
 
     ActivityRegistry& dongleEvents = usb_->getActivities();
-    dongleEvents.add(continueTransmit_.get(), ContinueTransmitEvent::className());
-    dongleEvents.add(continueHello_.get(), ContinueHelloEvent::className());
-    dongleEvents.add(notifyUSBState_.get(), NotifyUSBStateEvent::className());
-    dongleEvents.add(notifyDutyCycle_.get(), NotifyDutyCycleStateEvent::className());
+    dongleEvents.add(continueTransmit_.get());
+    dongleEvents.add(continueHello_.get());
+    dongleEvents.add(notifyUSBState_.get());
+    dongleEvents.add(notifyDutyCycle_.get());
 
     ActivityRegistry& userEvents = userInterface_->getActivities();
-    userEvents.add(startSession_.get(), StartSessionEvent::className());
-    userEvents.add(showAboutDialog_.get(), ShowAboutDialogEvent::className());
+    userEvents.add(startSession_.get());
+    userEvents.add(showAboutDialog_.get());
 }
 
 int Main::start(FilesystemResource* filesystem) {

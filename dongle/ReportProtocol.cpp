@@ -21,13 +21,16 @@ int hexValue(char c) {
     return -1;
 }
 
+constexpr uint8_t crcStart = 0xFF;
+constexpr uint8_t crcPolynomial = 0x8C;
+
 void feed(uint8_t& crc, uint8_t byte) {
     for (int bit = 0; bit < 8; ++bit) {
         const bool top = (crc & 0x80) != 0;
         crc = static_cast<uint8_t>((crc << 1) | (byte >> 7));
         byte = static_cast<uint8_t>(byte << 1);
         if (top) {
-            crc ^= 0x8C;
+            crc ^= crcPolynomial;
         }
     }
 }
@@ -37,33 +40,38 @@ std::string twoHexDigits(uint8_t byte) {
     return {digits[byte >> 4], digits[byte & 0x0F]};
 }
 
+// Byte 3 of every output report.
+constexpr uint8_t reportMarker = 0xFF;
+// Byte 1 of a request, as the dongle expects it.
+constexpr uint8_t requestLength = 0x03;
+
 ReportBuffer request(uint8_t what) {
     ReportBuffer report{};
-    report[0] = 0x01;
-    report[1] = 0x03;
+    report[0] = outputReportId;
+    report[1] = requestLength;
     report[2] = what;
-    report[3] = 0xFF;
+    report[3] = reportMarker;
     return report;
 }
 
 }  // namespace
 
 ReportBuffer deviceInformationRequest() {
-    return request(0x00);
+    return request(deviceInformationQuery);
 }
 
 ReportBuffer dutyCycleRequest() {
-    return request(0x01);
+    return request(dutyCycleQuery);
 }
 
 ReportBuffer clearedInputReport() {
     ReportBuffer report{};
-    report[0] = 2;
+    report[0] = inputReportId;
     return report;
 }
 
 uint8_t crc8_register(const uint8_t* data, std::size_t length) {
-    uint8_t crc = 0xFF;
+    uint8_t crc = crcStart;
     for (std::size_t i = 0; i < length; ++i) {
         feed(crc, data[i]);
     }
@@ -99,14 +107,15 @@ int buildFrameReport(const std::string& frame, ReportBuffer& report, uint8_t cou
     // A two-byte telegram starting 0x00 or 0x01 gives the very head of the
     // device-information or duty-cycle request (01 03 00|01 FF): the dongle
     // would answer that query and never broadcast the frame.
-    if (n == 2 && telegramBuffer[0] <= 0x01) {
+    if (n == 2 && (telegramBuffer[0] == deviceInformationQuery ||
+                   telegramBuffer[0] == dutyCycleQuery)) {
         return -1;
     }
 
-    report[0] = 0x01;
+    report[0] = outputReportId;
     report[1] = static_cast<uint8_t>(n + 1);
     report[2] = telegramBuffer[0];
-    report[3] = 0xFF;
+    report[3] = reportMarker;
     // n bytes from D2 on: the telegram's D2..Dn-1 and the two zero bytes
     // after it, the first of which the checksum replaces. n <= 32 keeps both
     // ranges inside their 36 bytes.
@@ -114,15 +123,15 @@ int buildFrameReport(const std::string& frame, ReportBuffer& report, uint8_t cou
     // The counter and flag belong to telegram byte D4; a shorter telegram has
     // no such byte, and the report stays zero after its checksum.
     if (n >= 5) {
-        report[6] = static_cast<uint8_t>((report[6] & 0x07) | counterBits | flagBits);
+        report[6] = static_cast<uint8_t>((report[6] & ownD4Bits) | counterBits | flagBits);
     }
     report[n + 2] = crc8_register(report.data() + 4, n - 2);
     return 0;
 }
 
 bool isAcknowledgement(const ReportBuffer& report) {
-    return (report[2] == frameAnswer && report[4] == 0x01) ||
-           (report[2] == statusAnswer && report[4] == 0x00);
+    return (report[2] == frameAnswer && report[4] == frameAccepted) ||
+           (report[2] == statusAnswer && report[4] == statusOk);
 }
 
 DeviceInformation parseDeviceInformation(const ReportBuffer& report) {

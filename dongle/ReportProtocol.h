@@ -13,10 +13,31 @@ namespace dongle {
 constexpr uint16_t vendorId = 0x5E91;
 constexpr uint16_t productId = 0x2D4A;
 
+// Byte 0 of every report the agent sends, and of every buffer it reads into.
+constexpr uint8_t outputReportId = 0x01;
+constexpr uint8_t inputReportId = 0x02;
+
+// Byte 2 of a request: what is asked.
+constexpr uint8_t deviceInformationQuery = 0x00;
+constexpr uint8_t dutyCycleQuery = 0x01;
+
+// Byte 2 of an input report: what it answers. A frame counts as acknowledged
+// with frameAnswer and frameAccepted, or statusAnswer and statusOk, in byte 4.
 constexpr uint8_t deviceInformationAnswer = 0x80;
 constexpr uint8_t dutyCycleAnswer = 0x81;
 constexpr uint8_t frameAnswer = 0x82;
 constexpr uint8_t statusAnswer = 0x90;
+constexpr uint8_t frameAccepted = 0x01;
+constexpr uint8_t statusOk = 0x00;
+
+// Telegram byte D4 carries the transmit flag in bit 7 and the low three bits
+// of the transmit counter in bits 4 to 6; its bits 0 to 2 are the frame's own.
+constexpr uint8_t transmitFlagBit = 0x80;
+constexpr uint8_t ownD4Bits = 0x07;
+// The transmit counter's bits as they go into D4.
+constexpr uint8_t counterBits(int32_t transmitCounter) {
+    return static_cast<uint8_t>((transmitCounter & 0x07) << 4);
+}
 
 // Digits after the command letter that still fit a report: 32 telegram bytes.
 constexpr std::size_t maxFrameDigits = 64;

@@ -214,14 +214,14 @@ int USBResource::transmit(FrameList frames, uint8_t counterBits, uint8_t flagBit
     return 0;
 }
 
-void USBResource::endTransmission(int outcome) {
-    if (outcome == 1) {
+void USBResource::endTransmission(TransmitOutcome outcome) {
+    if (outcome == TransmitOutcome::DutyCycleExceeded) {
         fireOn<NotifyDutyCycleStateEvent>(getActivities(), false);
-        fireOn<ContinueTransmitEvent>(getActivities(), 1);
+        fireOn<ContinueTransmitEvent>(getActivities(), outcome);
         log("over max duty cycle utilisation!");
     } else {
         fireOn<NotifyUSBStateEvent>(getActivities(), false);
-        fireOn<ContinueTransmitEvent>(getActivities(), 2);
+        fireOn<ContinueTransmitEvent>(getActivities(), TransmitOutcome::DongleUnavailable);
         log(noTransmitDevice);
     }
 }
@@ -237,21 +237,21 @@ int USBResource::start(bool transmitFlag, FrameList frames, int32_t transmitCoun
         // stay stored and the attempt is repeated later, instead of the
         // cycle ending with no attempt planned at all.
         log(error.what());
-        endTransmission(2);
+        endTransmission(TransmitOutcome::DongleUnavailable);
         return -1;
     }
     log("duty cycle utilisation is[%]: ", static_cast<int64_t>(utilisation));
     if (utilisation > maxDutyCycle) {
-        endTransmission(1);
+        endTransmission(TransmitOutcome::DutyCycleExceeded);
         return -1;
     }
     fireOn<NotifyDutyCycleStateEvent>(getActivities(), true);
     log("-------- [USBResource::start] --------");
-    const uint8_t flagBits = transmitFlag ? 0x80 : 0x00;
-    const uint8_t counterBits = static_cast<uint8_t>((transmitCounter & 0x07) << 4);
+    const uint8_t flagBits = transmitFlag ? dongle::transmitFlagBit : 0x00;
+    const uint8_t counterBits = dongle::counterBits(transmitCounter);
     std::unique_ptr<HidDevice> device = openDevice();
     if (!device) {
-        endTransmission(2);
+        endTransmission(TransmitOutcome::DongleUnavailable);
         return -1;
     }
     for (int32_t pass = 0; pass < repeat; ++pass) {
@@ -259,7 +259,7 @@ int USBResource::start(bool transmitFlag, FrameList frames, int32_t transmitCoun
     }
     device.reset();
     fireOn<NotifyUSBStateEvent>(getActivities(), true);
-    fireOn<ContinueTransmitEvent>(getActivities(), 0);
+    fireOn<ContinueTransmitEvent>(getActivities(), TransmitOutcome::Sent);
     return 0;
 }
 

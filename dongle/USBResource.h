@@ -11,6 +11,8 @@
 #include "core/Resource.h"
 #include "dongle/HidPort.h"
 
+enum class TransmitOutcome : int32_t;
+
 // Raised by the duty-cycle query; start turns it into an outcome.
 class USBError : public std::runtime_error {
   public:
@@ -24,8 +26,8 @@ class USBError : public std::runtime_error {
 // whose only caller, start, catches it.
 class USBResource final : public Resource {
   public:
-    // Whether the dongle is still thought usable: the user interface's
-    // usbState in the agent.
+    // Whether the dongle is still thought present: in the agent the display
+    // status's usbState, which device-removal notices clear.
     using PresenceFlag = std::function<bool()>;
 
     USBResource(HidPort& port, PresenceFlag donglePresent);
@@ -60,7 +62,7 @@ class USBResource final : public Resource {
   private:
     int transfer(bool sending, ReportBuffer& buffer, HidDevice* device, int32_t timeout);
     void failDeviceInfos(const std::string& message);
-    void endTransmission(int outcome);
+    void endTransmission(TransmitOutcome outcome);
 
     HidPort& port_;
     PresenceFlag donglePresent_;

@@ -125,6 +125,8 @@ source "$work/wine/env"
 export DISPLAY WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 driver() { "$envscript" run "$work/wine" "$win/tools/qvdriver/qvdriver.exe" "$@"; }
+# A window command's number, as the agent's resources define it.
+command_id() { awk -v name="$1" '$1 == "#define" && $2 == name { print $3 }' "$root/resources/resource.h"; }
 
 agent_running() { [[ -n $agent_pid ]] && kill -0 "$agent_pid" 2>/dev/null; }
 
@@ -516,8 +518,8 @@ take_screenshots() {
         # demo/quorvel.ini asks for the log window, so its absence is the
         # agent's fault and worth telling; the picture is still taken.
         echo "demo: the log window is not shown although ENABLE_LOGGING=true;" \
-            "asking the agent to show it (window command 37125)"
-        driver send 37125 0 >/dev/null 2>&1
+            "asking the agent to show it (window command ID_SHOW_LOGGER)"
+        driver send "$(command_id ID_SHOW_LOGGER)" 0 >/dev/null 2>&1
         driver wait-window 5000 visible >/dev/null 2>&1
         logger=$(logger_window)
     fi
@@ -541,7 +543,7 @@ take_screenshots() {
         # Without the menu the About dialog is still asked for, by its
         # command.
         xdotool key Escape
-        open_dialog driver post 32772 0 && opened=yes
+        open_dialog driver post "$(command_id ID_ABOUT)" 0 && opened=yes
     fi
     if [[ -n $opened ]]; then
         photograph_dialog about.png "About dialog"
@@ -554,11 +556,11 @@ take_screenshots() {
     # says hello at once, and the first time no fault is known yet, so no
     # message box comes before it.
     if dongle 'unplug dongle' && [[ $reply == ok* ]] &&
-        driver post 32771 0 >/dev/null &&
+        driver post "$(command_id ID_OPEN_PORTAL)" 0 >/dev/null &&
         driver wait-text 15000 'cannot read serial number from device' >/dev/null; then
         echo "demo: dongle unplugged, and the hello Open Portal asked for failed"
         shoot_tray tray-fault.png
-        if open_dialog driver post 32771 0; then
+        if open_dialog driver post "$(command_id ID_OPEN_PORTAL)" 0; then
             photograph_dialog open-portal-box.png "message box"
             close_dialog "$dialog" "message box"
         else
@@ -576,8 +578,8 @@ take_screenshots || true
 agent_running || fail "the agent ended while the screenshots were taken"
 
 section "Ending the agent"
-echo "demo: sending Exit (32773) to the agent"
-driver send 32773 0 >/dev/null
+echo "demo: sending Exit to the agent"
+driver send "$(command_id ID_EXIT)" 0 >/dev/null
 for _ in $(seq 150); do
     agent_running || break
     sleep 0.1

@@ -11,6 +11,8 @@
 class DisplayStatus {
   public:
     std::atomic<bool> internetState{false};
+    // Also the dongle-present flag: device notices set it at once, and while
+    // it is false a failed transfer ends the dongle exchange.
     std::atomic<bool> usbState{false};
     std::atomic<bool> dutyState{false};
 

@@ -89,8 +89,13 @@ void Texts::init(const std::string& configurationPath, const SystemLanguage& lan
 }
 
 const std::string& Texts::get(const std::string& key) {
+    // A miss is not stored: a tooltip refreshed before init reads the file
+    // would otherwise keep an empty text, since the first entry for a name
+    // wins.
+    static const std::string none;
     const std::lock_guard<std::mutex> lock(tableLock);
-    return table().try_emplace(key).first->second;
+    const auto found = table().find(key);
+    return found != table().end() ? found->second : none;
 }
 
 void Texts::resetForTesting() {

@@ -16,18 +16,18 @@ class Texts {
 
     // Reads resources\<code>.txt beside the configuration file, where the
     // code is de, en, es, fr or it (en for any other language). Each
-    // NAME=text line adds one text; the first line with a name wins, also
-    // over a name that get() asked for earlier. Throws FatalError when the
-    // file cannot be opened.
+    // NAME=text line adds one text; the first line with a name wins. Throws
+    // FatalError when the file cannot be opened.
     static void init(const std::string& configurationPath, const SystemLanguage& language);
 
     // The language file init reads for this system language.
     static std::string filePath(const std::string& configurationPath,
                                 const SystemLanguage& language);
 
-    // The text for a key; a key the file did not give gets an empty text,
-    // which is kept from then on. The reference stays valid and unchanged
-    // for the life of the process, so callers may hold on to it.
+    // The text for a key; empty for a key the file did not give, or not
+    // yet: a key asked for before init has read its line gets the file's
+    // text afterwards. The reference stays valid and unchanged for the life
+    // of the process, so callers may hold on to it.
     static const std::string& get(const std::string& key);
 
     // Forgets every text. Only for tests: it invalidates every reference

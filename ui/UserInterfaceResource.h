@@ -43,16 +43,12 @@ class UserInterfaceResource final : public Resource {
         dongleArrival_ = std::move(handler);
     }
 
-    bool getInternetState() const { return internetState_; }
-    // What the dongle's transfers consult when a report could not be sent.
-    bool getUSBState() const { return usbState_; }
-    bool getDutyState() const { return dutyState_; }
-
   private:
     MainWindowCommands& window_;
     DisplayStatus& status_;
-    // Reports may come from the initialisation thread while the GUI thread
-    // reads them.
+    // Reports may come from the initialisation thread. sendMessage copies
+    // these into the display status, which device notices also change; the
+    // display status is what the tray and the dongle's transfers read.
     std::atomic<bool> internetState_{true};
     std::atomic<bool> usbState_{true};
     std::atomic<bool> dutyState_{true};

@@ -8,23 +8,22 @@
 
 #include "activities/StatusEvents.h"
 #include "activities/TransmitEvents.h"
-#include "core/Activity.h"
+#include "core/EventListeners.h"
 #include "portal/HTTPClientResource.h"
 #include "portal/PortalProtocol.h"
 
 namespace {
 
-class Counter final : public Activity {
-  public:
-    const char* getName() const override { return "Counter"; }
-    void execute(Event* event) override {
-        if (std::string(event->getName()) == SendFramesEvent::className()) {
-            frames += static_cast<SendFramesEvent*>(event)->getFrames().size();
-        }
-        ++events;
-    }
+// Counts every event the parser fires, and the frames it hands over.
+struct Counter {
     std::size_t events = 0;
     std::size_t frames = 0;
+    void count(const SendFramesEvent& event) { frames += event.getFrames().size(); }
+    void count(const IntervalEvent&) {}
+    EventListeners<SendFramesEvent, IntervalEvent> listeners{[this](const auto& event) {
+        count(event);
+        ++events;
+    }};
 };
 
 // Parsing needs no exchange; the resource only wants a transport to exist.
@@ -58,8 +57,7 @@ int main(int argc, char** argv) {
     NoTransport transport;
     HTTPClientResource resource(transport);
     Counter counter;
-    resource.getActivities().add(&counter, SendFramesEvent::className());
-    resource.getActivities().add(&counter, IntervalEvent::className());
+    counter.listeners.listenTo(resource.getActivities());
 
     resource.parseAnswer(answer, 30000);  // warm-up
     const auto begin = std::chrono::steady_clock::now();

@@ -4,6 +4,8 @@
 #include <fstream>
 #include <iostream>
 
+#include "resources/resource.h"
+
 namespace quorvel::e2e {
 namespace fs = std::filesystem;
 
@@ -201,7 +203,7 @@ RunTimeData AgentWithSimulators::earlierRun() const {
 }
 
 void AgentWithSimulators::openPortal() {
-    drive({"send", "32771", "0"});
+    drive({"send", std::to_string(ID_OPEN_PORTAL), "0"});
 }
 
 }  // namespace quorvel::e2e

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "resources/resource.h"
 #include "tests/e2e/AgentWithSimulators.h"
 
 namespace quorvel::e2e {
@@ -272,7 +273,7 @@ TEST_F(UserCommands, APortalPageOpensTheBrowserAndLaterHellosCarryReasonZero) {
     })) << "the stored reason did not become 0";
 
     // The plan of the second answer survives a restart, and so does reason 0.
-    drive({"send", "32773", "0"});
+    drive({"send", std::to_string(ID_EXIT), "0"});
     ASSERT_TRUE(first.waitForExit(kExitTimeout));
     ASSERT_EQ(portal().requests().size(), 2u);
     startAgentIn(folder);
@@ -316,7 +317,7 @@ TEST_F(UserCommands, OpenPortalDuringASlowHelloFollowsItOnce) {
     startAgentIn(folder);
     ASSERT_TRUE(waitForHellos(1));
 
-    drive({"post", "32771", "0"});  // as the tray's double-click does
+    drive({"post", std::to_string(ID_OPEN_PORTAL), "0"});  // as the tray's double-click does
     WineProcess& second = launch(folder);
     // The second copy waits for the running one to take its command, which
     // the hello in progress must not let happen.
@@ -349,7 +350,7 @@ TEST_F(UserCommands, OpenPortalDuringStartUpLeadsToOneHelloAfterIt) {
     store(earlierRun());  // only Open Portal can bring a hello within the hour
     const fs::path folder = agentFolder(config());
     auto early = std::async(std::launch::async, [&] {
-        return harness().driver({"wait-send", "20000", "32771", "0"}, milliseconds(30000));
+        return harness().driver({"wait-send", "20000", std::to_string(ID_OPEN_PORTAL), "0"}, milliseconds(30000));
     });
     launch(folder);
     const CommandResult sent = early.get();

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "resources/resource.h"
 #include "tests/e2e/AgentWithSimulators.h"
 
 namespace quorvel::e2e {
@@ -69,7 +70,7 @@ class FaultFixture : public AgentWithSimulators {
     }
 
     void exitAgent(WineProcess& agent) {
-        drive({"send", "32773", "0"});
+        drive({"send", std::to_string(ID_EXIT), "0"});
         ASSERT_TRUE(agent.waitForExit(kExitTimeout)) << "the agent did not exit";
     }
 

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "resources/resource.h"
 #include "storage/RunTimeData.h"
 #include "tests/e2e/AgentFixture.h"
 
@@ -52,7 +53,7 @@ TEST_F(Lifecycle, ExitCommandEndsTheAgentWithZero) {
     WineProcess& agent = startAgent(programFolder(baseConfig()));
     ASSERT_TRUE(waitForLoggerWindow(agent));
 
-    drive({"send", "32773", "0"});  // ID_EXIT
+    drive({"send", std::to_string(ID_EXIT), "0"});
     expectCleanExit(agent);
 }
 
@@ -79,7 +80,7 @@ TEST_F(Lifecycle, ExitCommandEndsTheAgentWithZeroWhileItsTimersArePending) {
     EXPECT_NE(text->find("startHelloThreadIn starts in[ms]: 3"), std::string::npos) << *text;
     EXPECT_EQ(text->find("startHelloThreadIn is already started"), std::string::npos) << *text;
 
-    drive({"send", "32773", "0"});  // ID_EXIT
+    drive({"send", std::to_string(ID_EXIT), "0"});
     expectCleanExit(agent);
 }
 
@@ -95,7 +96,7 @@ TEST_F(Lifecycle, ExitCommandEndsTheAgentWithZeroWithLoggingOn) {
     WineProcess& agent = startAgent(programFolder(baseConfig() + "ENABLE_LOGGING=true\n"));
     ASSERT_TRUE(waitForLoggerWindow(agent, /*visible=*/true));
 
-    drive({"send", "32773", "0"});  // ID_EXIT
+    drive({"send", std::to_string(ID_EXIT), "0"});
     expectCleanExit(agent);
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "resources/resource.h"
 #include "tests/e2e/AgentFixture.h"
 
 namespace quorvel::e2e {
@@ -125,7 +126,7 @@ TEST_F(LoggerWindow, ShowLoggerCommandShowsTheHiddenWindow) {
     ASSERT_EQ(windows->size(), 1u);
     EXPECT_FALSE(windows->front().visible);
 
-    drive({"send", "37125", "0"});  // ID_SHOW_LOGGER
+    drive({"send", std::to_string(ID_SHOW_LOGGER), "0"});
     EXPECT_EQ(harness().driver({"wait-window", "5000", "visible"}).exitCode, 0)
         << "the logger window was not shown";
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "resources/resource.h"
 #include "storage/RunTimeData.h"
 #include "tests/e2e/AgentFixture.h"
 
@@ -46,7 +47,7 @@ class Persistence : public AgentTest {
     }
 
     void exitAgent(WineProcess& agent) {
-        drive({"send", "32773", "0"});  // ID_EXIT
+        drive({"send", std::to_string(ID_EXIT), "0"});
         const auto code = agent.waitForExit(kExitTimeout);
         ASSERT_TRUE(code);
         EXPECT_EQ(*code, 0);

@@ -625,9 +625,9 @@ TEST_F(TrayIcon, DoubleClickSaysHelloAtOnceAndOtherIconIdsAreIgnored) {
     ASSERT_TRUE(waitForStored(minuteAhead));
 
     // The shell's double-click for an icon the agent does not own.
-    const CommandResult other = drive({"tray-notify", "131", std::to_string(kLeftDoubleClick)});
+    const CommandResult other = drive({"tray-notify", std::to_string(TRAY_ICON_ID + 1), std::to_string(kLeftDoubleClick)});
     EXPECT_EQ(parseKeyValues(other.out)["result"], "0");
-    EXPECT_FALSE(waitForHellos(2, kAbsentFor)) << "a notification for icon 131 said hello";
+    EXPECT_FALSE(waitForHellos(2, kAbsentFor)) << "a notification for another icon said hello";
 
     ASSERT_TRUE(showsIcon(Look::good));
     doubleClick();

@@ -152,8 +152,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     port.left = size - 3;
 
     USBResource usb(port, [present] { return present; });
-    usb.getActivities().add(&usbState, NotifyUSBStateEvent::className());
-    usb.getActivities().add(&continueHello, ContinueHelloEvent::className());
+    usb.getActivities().add(&usbState);
+    usb.getActivities().add(&continueHello);
     FUZZ_CHECK(port.openDevices == 0);
 
     const int operations = selector & 0x03;

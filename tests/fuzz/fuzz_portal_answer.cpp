@@ -132,9 +132,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         // The answer as parsed, zero bytes and all.
         PieceTransport unused(text, 0);
         HTTPClientResource resource(unused);
-        resource.getActivities().add(&browser, StartBrowserEvent::className());
-        resource.getActivities().add(&frames, SendFramesEvent::className());
-        resource.getActivities().add(&interval, IntervalEvent::className());
+        resource.getActivities().add(&browser);
+        resource.getActivities().add(&frames);
+        resource.getActivities().add(&interval);
         fired = Fired{};
         resource.parseAnswer(std::string(text, size), intervalWithoutAnswer);
         FUZZ_CHECK(fired.intervals == 1);

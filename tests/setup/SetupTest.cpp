@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "core/InitialConfiguration.h"
+#include "resources/resource.h"
 #include "tests/e2e/AgentWithSimulators.h"
 
 namespace quorvel::e2e {
@@ -35,7 +36,6 @@ constexpr char kRunKey[] = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\
 constexpr char kUninstallKey[] =
     "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quorvel";
 constexpr milliseconds kSetupTimeout{90000};
-constexpr int kIdExit = 32773;
 
 // The keys the agent reads: the sixteen it needs and the optional HTTPS switch.
 const Strings kKeys = {
@@ -538,7 +538,7 @@ TEST_F(Setup, UpgradeEndsTheRunningAgentKeepsItsFilesAndStartsTheNewOne) {
     openPortal();
     ASSERT_TRUE(waitForHellos(2));
     EXPECT_EQ(portal().requests()[1].body, helloOf(2, kVersion, "acme-home"));
-    drive(Strings{"send", std::to_string(kIdExit), "0"});
+    drive(Strings{"send", std::to_string(ID_EXIT), "0"});
     EXPECT_EQ(harness().driver({"wait-gone", "10000"}).exitCode, 0);
 }
 

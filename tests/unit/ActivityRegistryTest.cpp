@@ -1,37 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "activities/HelloEvents.h"
 #include "activities/StatusEvents.h"
-#include "core/Activity.h"
 #include "core/ActivityRegistry.h"
+#include "core/EventListeners.h"
 #include "core/Log.h"
 #include "tests/unit/support/FakeMainWindow.h"
 #include "tests/unit/support/TestClock.h"
 
 namespace {
-
-// Appends its name to a shared journal and optionally runs a nested step.
-class JournalActivity final : public Activity {
-  public:
-    JournalActivity(const char* name, std::vector<std::string>& journal)
-        : name_(name), journal_(journal) {}
-    const char* getName() const override { return name_; }
-    void execute(Event* event) override {
-        journal_.push_back(std::string(name_) + ":" + event->getName());
-        if (nested) {
-            nested();
-            journal_.push_back(std::string(name_) + ":after");
-        }
-    }
-    std::function<void()> nested;
-
-  private:
-    const char* name_;
-    std::vector<std::string>& journal_;
-};
 
 class ActivityRegistryTest : public ::testing::Test {
   protected:
@@ -39,113 +21,111 @@ class ActivityRegistryTest : public ::testing::Test {
         setProcessClock(&clock);
         setMainWindowCommands(&window);
     }
+
+    // Registers an activity for TheEvent that notes "label:EventName" in the
+    // journal, then runs `nested` and notes "label:after".
+    template <typename TheEvent>
+    void journal(const std::string& label, std::function<void()> nested = nullptr) {
+        auto activity = std::make_unique<EventListeners<TheEvent>>(
+            [this, label, nested](const TheEvent& event) {
+                entries.push_back(label + ":" + event.getName());
+                if (nested) {
+                    nested();
+                    entries.push_back(label + ":after");
+                }
+            });
+        activity->listenTo(registry);
+        activities.push_back(std::move(activity));
+    }
+
     ProcessStateGuard guard;
     TestClock clock;
     FakeMainWindow window;
     ActivityRegistry registry;
-    std::vector<std::string> journal;
+    std::vector<std::string> entries;
+    std::vector<std::shared_ptr<void>> activities;
 };
 
 TEST_F(ActivityRegistryTest, UnregisteredEventRunsAndLogsNothing) {
     setLoggingEnabled(true);
-    JournalActivity hello("CyclicHelloActivity", journal);
-    registry.add(&hello, CyclicHelloEvent::className());
+    journal<CyclicHelloEvent>("Hello");
 
     ContinueHelloEvent other;
     registry.fire(&other);
 
-    EXPECT_TRUE(journal.empty());
+    EXPECT_TRUE(entries.empty());
     EXPECT_TRUE(window.commands.empty());
 }
 
 TEST_F(ActivityRegistryTest, LaterRegistrationRunsFirst) {
-    JournalActivity first("First", journal);
-    JournalActivity second("Second", journal);
-    registry.add(&first, "CyclicHelloEvent");
-    registry.add(&second, "CyclicHelloEvent");
+    journal<CyclicHelloEvent>("First");
+    journal<CyclicHelloEvent>("Second");
 
     CyclicHelloEvent event(3);
     registry.fire(&event);
 
-    EXPECT_EQ(journal,
+    EXPECT_EQ(entries,
               (std::vector<std::string>{"Second:CyclicHelloEvent", "First:CyclicHelloEvent"}));
 }
 
 TEST_F(ActivityRegistryTest, NestedFireCompletesBeforeTheOuterActivityGoesOn) {
-    JournalActivity outer("Outer", journal);
-    JournalActivity inner("Inner", journal);
-    registry.add(&outer, "IntervalEvent");
-    registry.add(&inner, "CyclicHelloTimeEvent");
-    outer.nested = [this] {
+    journal<IntervalEvent>("Outer", [this] {
         CyclicHelloTimeEvent timeEvent(TimeStamp{}, 0);
         registry.fire(&timeEvent);
-    };
+    });
+    journal<CyclicHelloTimeEvent>("Inner");
 
     IntervalEvent event(60000);
     registry.fire(&event);
 
-    EXPECT_EQ(journal, (std::vector<std::string>{"Outer:IntervalEvent",
+    EXPECT_EQ(entries, (std::vector<std::string>{"Outer:IntervalEvent",
                                                  "Inner:CyclicHelloTimeEvent", "Outer:after"}));
 }
 
-TEST_F(ActivityRegistryTest, NamesAreComparedByContentNotByAddress) {
-    JournalActivity hello("CyclicHelloActivity", journal);
-    char storedName[] = "CyclicHelloEvent";
-    registry.add(&hello, std::string(storedName));
-    storedName[0] = 'X';  // the registry must hold its own copy
-
-    CyclicHelloEvent event(1);
-    registry.fire(&event);
-
-    EXPECT_EQ(journal, std::vector<std::string>{"CyclicHelloActivity:CyclicHelloEvent"});
-}
-
 TEST_F(ActivityRegistryTest, RegistrationDuringDispatchWaitsForTheNextFire) {
-    JournalActivity first("First", journal);
-    JournalActivity late("Late", journal);
-    registry.add(&first, "StartSessionEvent");
-    first.nested = [this, &late] { registry.add(&late, "StartSessionEvent"); };
+    bool registered = false;
+    journal<StartSessionEvent>("First", [this, &registered] {
+        if (!registered) {
+            registered = true;
+            journal<StartSessionEvent>("Late");
+        }
+    });
 
     StartSessionEvent event;
     registry.fire(&event);
-    EXPECT_EQ(journal, (std::vector<std::string>{"First:StartSessionEvent", "First:after"}));
+    EXPECT_EQ(entries, (std::vector<std::string>{"First:StartSessionEvent", "First:after"}));
 
-    journal.clear();
-    first.nested = nullptr;
+    entries.clear();
     registry.fire(&event);
-    EXPECT_EQ(journal,
-              (std::vector<std::string>{"Late:StartSessionEvent", "First:StartSessionEvent"}));
+    EXPECT_EQ(entries, (std::vector<std::string>{"Late:StartSessionEvent",
+                                                 "First:StartSessionEvent", "First:after"}));
 }
 
 TEST_F(ActivityRegistryTest, EachDispatchLogsTheActivityWithTheClockBeforeItRuns) {
     setLoggingEnabled(true);
     clock.set(1325404989, 0);  // 2012-01-01 08:03:09 UTC
     clock.setProcessMilliseconds(1532);
-    JournalActivity first("First", journal);
-    JournalActivity second("Second", journal);
-    registry.add(&first, "NotifyUSBStateEvent");
-    registry.add(&second, "NotifyUSBStateEvent");
-    second.nested = [this] {
-        // The log line for Second is already there when Second runs.
-        journal.push_back("lines=" + std::to_string(window.logLines().size()));
-    };
+    journal<NotifyUSBStateEvent>("First");
+    journal<NotifyUSBStateEvent>("Second", [this] {
+        // The log line for this activity is already there when it runs.
+        entries.push_back("lines=" + std::to_string(window.logLines().size()));
+    });
 
     NotifyUSBStateEvent event(true);
     registry.fire(&event);
 
-    EXPECT_EQ(window.logLines(), (std::vector<std::string>{" - [1532] 2012.1.1 8:3:9 - Second",
-                                                           " - [1532] 2012.1.1 8:3:9 - First"}));
-    EXPECT_EQ(journal[1], "lines=1");
+    const std::string line = " - [1532] 2012.1.1 8:3:9 - EventListener";
+    EXPECT_EQ(window.logLines(), (std::vector<std::string>{line, line}));
+    EXPECT_EQ(entries[1], "lines=1");
 }
 
 TEST_F(ActivityRegistryTest, ActivitiesRunWithLoggingOff) {
-    JournalActivity first("First", journal);
-    registry.add(&first, "NotifyHTTPStateEvent");
+    journal<NotifyHTTPStateEvent>("First");
 
     NotifyHTTPStateEvent event(false);
     registry.fire(&event);
 
-    EXPECT_EQ(journal.size(), 1u);
+    EXPECT_EQ(entries.size(), 1u);
     EXPECT_TRUE(window.commands.empty());
 }
 

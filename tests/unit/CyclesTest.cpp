@@ -94,12 +94,12 @@ TEST_F(CyclesTest, WithoutADongleThePortalIsNotCalledAndTheHelloIsRetriedLater) 
     EXPECT_TRUE(agent.portal.requests.empty());
     EXPECT_TRUE(logged("cannot read serial number from device: Your dongle is not available"));
     EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 30000);
-    EXPECT_FALSE(agent.main->userInterfaceResource()->getUSBState());
+    EXPECT_FALSE(displayStatus().usbState);
 
     agent.dongle.plug();
     ASSERT_TRUE(agent.expireHello());
     EXPECT_EQ(agent.lastHello(), "H3," + dongleFields);
-    EXPECT_TRUE(agent.main->userInterfaceResource()->getUSBState());
+    EXPECT_TRUE(displayStatus().usbState);
 }
 
 TEST_F(CyclesTest, AnUnreachablePortalIsShownAndCalledAgainAfterTheErrorInterval) {
@@ -278,14 +278,36 @@ TEST_F(CyclesTest, ADongleLostAfterTheDutyCycleQueryKeepsTheFramesForALaterAttem
     EXPECT_EQ(agent.stored().frames, "S1122334455,");
     EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextTransmitTime), 20000);
     EXPECT_EQ(agent.lastDelay(transmit), 20000);
-    EXPECT_FALSE(agent.main->userInterfaceResource()->getUSBState());
+    EXPECT_FALSE(displayStatus().usbState);
 
     agent.dongle.unplugAfter(DongleModel::Request::Unknown);
     agent.dongle.plug();
     ASSERT_TRUE(agent.expireTransmit());
     EXPECT_EQ(frameReports(), (std::vector<std::pair<int, int>>{{0x11, 0xA0}, {0x11, 0xA0}}));
     EXPECT_EQ(agent.stored().frames, "");
-    EXPECT_TRUE(agent.main->userInterfaceResource()->getUSBState());
+    EXPECT_TRUE(displayStatus().usbState);
+}
+
+// A removal notice clears the tray's dongle flag at once. A transmission
+// whose dongle then stops answering ends each pass at its first failed read,
+// instead of taking every time-out as passing and trying every frame.
+TEST_F(CyclesTest, ARemovalNoticeDuringATransmissionEndsItsPassesEarly) {
+    agent.portal.chunks = {threeFrames};
+    agent.start();
+    ASSERT_TRUE(agent.expireHello());
+    int opens = 0;  // the duty-cycle query's, then the transmission's
+    agent.hid.beforeOpen = [&] {
+        if (++opens == 2) {
+            agent.dongle.setAcknowledgementsMuted(true);
+            displayStatus().usbState = false;
+        }
+    };
+    ASSERT_TRUE(agent.expireTransmit());
+
+    // The first frame of each of the two passes, one read each.
+    EXPECT_EQ(frameReports().size(), 2u);
+    EXPECT_TRUE(logged("no device found! invalid create handle of "
+                       "device[USBResource::checkUSBhandle]: the dongle is not available"));
 }
 
 TEST_F(CyclesTest, NewFramesReplaceThoseWaitingForARetryAndAreDueAtOnce) {

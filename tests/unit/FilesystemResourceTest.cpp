@@ -4,8 +4,8 @@
 
 #include "activities/HelloEvents.h"
 #include "activities/TransmitEvents.h"
-#include "core/Activity.h"
 #include "core/Clock.h"
+#include "core/EventListeners.h"
 #include "core/Log.h"
 #include "storage/FileSystem.h"
 #include "storage/FilesystemResource.h"
@@ -20,21 +20,22 @@
 namespace {
 
 // Records the deadlines the resource fires.
-class DeadlineRecorder final : public Activity {
-  public:
-    const char* getName() const override { return "DeadlineRecorder"; }
-    void execute(Event* event) override {
-        if (std::string(event->getName()) == CyclicHelloTimeEvent::className()) {
-            const auto* hello = static_cast<CyclicHelloTimeEvent*>(event);
-            helloTimes.push_back(hello->getTime());
-            helloReasons.push_back(hello->getReason());
-        } else {
-            transmitTimes.push_back(static_cast<CyclicTransmitTimeEvent*>(event)->getTime());
-        }
-    }
+struct DeadlineRecorder {
     std::vector<TimeStamp> helloTimes;
     std::vector<int32_t> helloReasons;
     std::vector<TimeStamp> transmitTimes;
+    void note(const CyclicHelloTimeEvent& hello) {
+        helloTimes.push_back(hello.getTime());
+        helloReasons.push_back(hello.getReason());
+    }
+    void note(const CyclicTransmitTimeEvent& transmit) { transmitTimes.push_back(transmit.getTime()); }
+    void clear() {
+        helloTimes.clear();
+        helloReasons.clear();
+        transmitTimes.clear();
+    }
+    EventListeners<CyclicHelloTimeEvent, CyclicTransmitTimeEvent> listeners{
+        [this](const auto& event) { note(event); }};
 };
 
 const char appData[] = "C:\\ProgramData";
@@ -56,8 +57,7 @@ class FilesystemResourceTest : public ::testing::Test {
     // A resource as a fresh process would create it, with the recorder wired.
     std::unique_ptr<FilesystemResource> startAgent() {
         auto resource = std::make_unique<FilesystemResource>(paths, language, files);
-        resource->getActivities().add(&recorder, CyclicHelloTimeEvent::className());
-        resource->getActivities().add(&recorder, CyclicTransmitTimeEvent::className());
+        recorder.listeners.listenTo(resource->getActivities());
         lastStart = resource->start();
         return resource;
     }
@@ -124,7 +124,7 @@ TEST_F(FilesystemResourceTest, ARestartResumesTheStoredPlanWithoutWriting) {
     }
     const std::vector<uint8_t> before = files.files.at(dataFile);
     const int writesBefore = files.writeCalls;
-    recorder = DeadlineRecorder();
+    recorder.clear();
     clock.advance(5000);
 
     auto second = startAgent();
@@ -161,7 +161,7 @@ TEST_F(FilesystemResourceTest, TheCounterCountsFromZeroAndIsWrittenEachTime) {
 
 TEST_F(FilesystemResourceTest, SettersWriteAndDeadlineSettersFire) {
     auto resource = startAgent();
-    recorder = DeadlineRecorder();
+    recorder.clear();
 
     resource->setHelloReason(0);
     EXPECT_EQ(stored().helloReason, 0);

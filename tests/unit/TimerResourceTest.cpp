@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "core/CycleGate.h"
+#include "core/EventListeners.h"
 #include "core/Log.h"
 #include "tests/unit/support/EventRecorder.h"
 #include "tests/unit/support/FakeMainWindow.h"
@@ -133,13 +133,9 @@ TEST_F(TimerResourceTest, ASecondRequestReplacesThePendingOneAndItsReason) {
 }
 
 TEST_F(TimerResourceTest, TheCycleMayArmItsOwnTimerAgain) {
-    struct Replanner final : Activity {
-        TimerResource* timer = nullptr;
-        const char* getName() const override { return "Replanner"; }
-        void execute(Event*) override { timer->startHelloThreadIn(timeStampIn(60000), 0); }
-    } replanner;
-    replanner.timer = &timer;
-    timer.getActivities().add(&replanner, CyclicHelloEvent::className());
+    EventListeners<CyclicHelloEvent> replanner(
+        [this](const CyclicHelloEvent&) { timer.startHelloThreadIn(timeStampIn(60000), 0); });
+    replanner.listenTo(timer.getActivities());
     timer.startHelloThreadIn(timeStampIn(0), 1);
     ASSERT_TRUE(timers.expire(1));
     EXPECT_TRUE(timers.isPending(1));
@@ -161,51 +157,6 @@ TEST_F(TimerResourceTest, ATransmitUsesTimerTwoAloneAnnouncesNothingAndFiresOnce
     EXPECT_TRUE(timers.isPending(1));
     EXPECT_EQ(recorder.summary(), Strings{"CyclicTransmitEvent="});
     EXPECT_TRUE(logged("## ------------------ startTransmitThreadIn is already started ##"));
-}
-
-TEST_F(TimerResourceTest, AnErrorEndsOnlyTheCycleItHappenedIn) {
-    // Fires a chosen failure from inside a cycle.
-    struct Failing final : Activity {
-        int raise = 0;
-        int runs = 0;
-        const char* getName() const override { return "Failing"; }
-        void execute(Event*) override {
-            ++runs;
-            if (raise == 0) {
-                throw 7;
-            }
-            if (raise == 1) {
-                throw std::runtime_error("dongle gone");
-            }
-            throw 'x';
-        }
-    };
-    for (int raise = 0; raise < 3; ++raise) {
-        TimerResource resource(timers, gate);
-        Failing failing;
-        failing.raise = raise;
-        // Registered last, so it runs first; the recorder after it never does.
-        recorder.listenTo(resource);
-        resource.getActivities().add(&failing, CyclicHelloEvent::className());
-        resource.getActivities().add(&failing, CyclicTransmitEvent::className());
-        resource.startHelloThreadIn(at(start, 0), 1);
-        resource.startTransmitThreadIn(at(start, 0));
-        recorder.records.clear();
-        EXPECT_NO_THROW(timers.expire(1));
-        EXPECT_NO_THROW(timers.expire(2));
-        EXPECT_EQ(failing.runs, 2);
-        EXPECT_TRUE(recorder.records.empty());
-        // Killed before the cycle started; nothing re-armed them.
-        EXPECT_FALSE(timers.isPending(1) || timers.isPending(2));
-        resource.startHelloThreadIn(at(start, 0), 2);
-        EXPECT_TRUE(timers.isPending(1));
-    }
-    EXPECT_TRUE(logged("[TimerResource::helloTimerProc] cycle ended by an error: dongle gone"));
-    EXPECT_TRUE(logged("[TimerResource::transmitTimerProc] cycle ended by an unknown error"));
-    const auto lines = window.logLines();  // a bare integer ends its cycle silently
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                            [](auto& line) { return line.find("cycle ended") != line.npos; }),
-              4);
 }
 
 // An expiry dispatched inside a running cycle waits for it. If that cycle

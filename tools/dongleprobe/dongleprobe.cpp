@@ -20,7 +20,7 @@
 #include "activities/HelloEvents.h"
 #include "activities/StatusEvents.h"
 #include "activities/TransmitEvents.h"
-#include "core/Activity.h"
+#include "core/EventListeners.h"
 #include "core/Log.h"
 #include "core/MainWindowCommands.h"
 #include "dongle/DongleDevice.h"
@@ -38,25 +38,20 @@ class PrintingWindow final : public MainWindowCommands {
     void fatalError(const char*) override {}
 };
 
-class PrintingActivity final : public Activity {
-  public:
-    const char* getName() const override { return "PrintingActivity"; }
-    void execute(Event* event) override {
-        const std::string name = event->getName();
-        if (name == NotifyUSBStateEvent::className()) {
-            std::printf("event=%s=%d\n", name.c_str(),
-                        static_cast<NotifyUSBStateEvent*>(event)->getState() ? 1 : 0);
-        } else if (name == NotifyDutyCycleStateEvent::className()) {
-            std::printf("event=%s=%d\n", name.c_str(),
-                        static_cast<NotifyDutyCycleStateEvent*>(event)->getState() ? 1 : 0);
-        } else if (name == ContinueTransmitEvent::className()) {
-            std::printf("event=%s=%d\n", name.c_str(),
-                        static_cast<int>(static_cast<ContinueTransmitEvent*>(event)->getCode()));
-        } else {
-            std::printf("event=%s\n", name.c_str());
-        }
-    }
-};
+// "event=Name" for each event the dongle fires, "=payload" after it for the
+// events that carry one.
+std::string payload(const NotifyUSBStateEvent& event) {
+    return event.getState() ? "=1" : "=0";
+}
+std::string payload(const NotifyDutyCycleStateEvent& event) {
+    return event.getState() ? "=1" : "=0";
+}
+std::string payload(const ContinueTransmitEvent& event) {
+    return "=" + std::to_string(static_cast<int>(event.getCode()));
+}
+std::string payload(const ContinueHelloEvent&) {
+    return "";
+}
 
 // What the stand-ins still hold; -1 with the system's own DLLs.
 long outstanding(const char* module, const char* counter) {
@@ -153,15 +148,15 @@ int main(int argc, char** argv) {
     const bool quiet = args[0] == "bench";
     setLoggingEnabled(!quiet);
     static Win32HidPort port;
-    static PrintingActivity printer;
+    static EventListeners<NotifyUSBStateEvent, ContinueHelloEvent, NotifyDutyCycleStateEvent,
+                          ContinueTransmitEvent>
+        printer([](const auto& event) {
+            std::printf("event=%s%s\n", event.getName(), payload(event).c_str());
+        });
     int code = 0;
     {
         USBResource usb(port, [donglePresent] { return donglePresent; });
-        for (const char* name :
-             {NotifyUSBStateEvent::className(), ContinueHelloEvent::className(),
-              NotifyDutyCycleStateEvent::className(), ContinueTransmitEvent::className()}) {
-            usb.getActivities().add(&printer, name);
-        }
+        printer.listenTo(usb.getActivities());
         code = run(usb, args);
     }
     std::printf("sets=%ld\npreparsed=%ld\n",

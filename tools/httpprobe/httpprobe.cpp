@@ -18,7 +18,7 @@
 
 #include "activities/StatusEvents.h"
 #include "activities/TransmitEvents.h"
-#include "core/Activity.h"
+#include "core/EventListeners.h"
 #include "core/Log.h"
 #include "core/MainWindowCommands.h"
 #include "portal/HTTPClientResource.h"
@@ -57,32 +57,25 @@ class PrintingWindow final : public MainWindowCommands {
     void fatalError(const char*) override {}
 };
 
-class PrintingActivity final : public Activity {
-  public:
-    const char* getName() const override { return "PrintingActivity"; }
-    void execute(Event* event) override {
-        const std::string name = event->getName();
-        std::string payload;
-        if (name == NotifyHTTPStateEvent::className()) {
-            payload = std::string("state=") +
-                      (static_cast<NotifyHTTPStateEvent*>(event)->getState() ? "1" : "0");
-        } else if (name == StartBrowserEvent::className()) {
-            payload = "url=http://" +
-                      portalURLText(*static_cast<StartBrowserEvent*>(event)->getPortalURL());
-        } else if (name == SendFramesEvent::className()) {
-            payload = "frames=";
-            const char* separator = "";
-            for (const std::string& frame : static_cast<SendFramesEvent*>(event)->getFrames()) {
-                payload += separator + frame;
-                separator = ",";
-            }
-        } else if (name == IntervalEvent::className()) {
-            payload =
-                "interval=" + std::to_string(static_cast<IntervalEvent*>(event)->getInterval());
-        }
-        printLine("event " + name + " " + payload);
+// What each event the portal resource fires carries, as the probe prints it.
+std::string payload(const NotifyHTTPStateEvent& event) {
+    return std::string("state=") + (event.getState() ? "1" : "0");
+}
+std::string payload(const StartBrowserEvent& event) {
+    return "url=http://" + portalURLText(*event.getPortalURL());
+}
+std::string payload(const SendFramesEvent& event) {
+    std::string text = "frames=";
+    const char* separator = "";
+    for (const std::string& frame : event.getFrames()) {
+        text += separator + frame;
+        separator = ",";
     }
-};
+    return text;
+}
+std::string payload(const IntervalEvent& event) {
+    return "interval=" + std::to_string(event.getInterval());
+}
 
 int usage() {
     std::fputs(
@@ -141,11 +134,11 @@ int main(int argc, char** argv) {
     }
     WinInetTransport transport(timeouts);
     HTTPClientResource resource(transport);
-    PrintingActivity printer;
-    for (const char* name : {NotifyHTTPStateEvent::className(), StartBrowserEvent::className(),
-                             SendFramesEvent::className(), IntervalEvent::className()}) {
-        resource.getActivities().add(&printer, name);
-    }
+    EventListeners<NotifyHTTPStateEvent, StartBrowserEvent, SendFramesEvent, IntervalEvent> printer(
+        [](const auto& event) {
+            printLine(std::string("event ") + event.getName() + " " + payload(event));
+        });
+    printer.listenTo(resource.getActivities());
 
     const auto begin = std::chrono::steady_clock::now();
     resource.sendRequest(body, host, port, uri, secure, proxy, intervalOnError);

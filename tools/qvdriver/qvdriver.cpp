@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "qvhook.h"
+#include "resources/resource.h"
 
 namespace {
 
@@ -30,10 +31,6 @@ constexpr wchar_t kDialogClass[] = L"#32770";
 constexpr wchar_t kMenuClass[] = L"#32768";
 constexpr wchar_t kTooltipClass[] = L"tooltips_class32";
 constexpr wchar_t kTaskbarClass[] = L"Shell_TrayWnd";
-// The agent's tray icon: its id and the callback message it asked for.
-constexpr UINT kTrayIconId = 130;
-constexpr UINT kTrayNotify = 0x800A;
-constexpr int kLogViewId = 1;
 constexpr UINT kDefaultTimeoutMs = 5000;
 constexpr DWORD kPollMs = 10;
 
@@ -198,7 +195,7 @@ bool logViewText(std::wstring& text) {
     if (logger == nullptr) {
         return false;
     }
-    const HWND view = GetDlgItem(logger, kLogViewId);
+    const HWND view = GetDlgItem(logger, IDC_LOG_VIEW);
     return view != nullptr && readText(view, text);
 }
 
@@ -273,7 +270,7 @@ int cmdWaitSend(DWORD timeoutMs, WPARAM wParam, LPARAM lParam) {
         Sleep(1);
     }
     std::wstring before;
-    const HWND view = GetDlgItem(logger, kLogViewId);
+    const HWND view = GetDlgItem(logger, IDC_LOG_VIEW);
     if (view != nullptr) {
         readText(view, before);
     }
@@ -607,7 +604,7 @@ NOTIFYICONDATAW iconRecord(HWND owner) {
     NOTIFYICONDATAW data{};
     data.cbSize = sizeof(data);
     data.hWnd = owner;
-    data.uID = kTrayIconId;
+    data.uID = TRAY_ICON_ID;
     return data;
 }
 
@@ -683,7 +680,7 @@ int cmdTaskbar() {
 }
 
 int cmdTrayNotify(WPARAM iconId, LPARAM mouseMessage, UINT timeoutMs) {
-    return cmdSend(kTrayNotify, iconId, mouseMessage, timeoutMs);
+    return cmdSend(WM_TRAY_NOTIFY, iconId, mouseMessage, timeoutMs);
 }
 
 // Runs `message` through a thread hook in the thread that owns `menuWindow`,
@@ -919,9 +916,9 @@ int usage() {
         "  wait-no-tooltip MS           until no tooltip with a text is shown\n"
         "  taskbar                      the taskbar window's screen rectangle\n"
         "  tray-notify ID MESSAGE [MS]  the tray callback message sent to the logger window\n"
-        "  tray-probe [HWND]            whether the shell holds icon 130 of HWND (logger window)\n"
-        "  tray-remove                  delete the logger window's icon 130 from the shell\n"
-        "  tray-tip TEXT                replace the tooltip of the logger window's icon 130\n"
+        "  tray-probe [HWND]            whether the shell holds the tray icon of HWND (logger window)\n"
+        "  tray-remove                  delete the logger window's tray icon from the shell\n"
+        "  tray-tip TEXT                replace the tooltip of the logger window's tray icon\n"
         "  broadcast-taskbar-created    send \"TaskbarCreated\" to every top-level window\n"
         "  wait-menu MS                 until a popup menu is shown, then its items\n"
         "  menu-end                     close the shown popup menu as Escape would\n"

@@ -6,64 +6,22 @@
 #include "activities/HelloEvents.h"
 #include "activities/StatusEvents.h"
 #include "activities/TransmitEvents.h"
-#include "core/Activity.h"
+#include "core/EventListeners.h"
 #include "core/Resource.h"
+#include "core/Text.h"
 #include "portal/PortalURL.h"
 
 // Records, in firing order, the events of the portal, timer and dongle
-// resources with their payloads copied while they are alive.
-class EventRecorder final : public Activity {
+// resources, each with its payload as text while the event is alive.
+class EventRecorder {
   public:
     struct Record {
         std::string name;
-        bool state = false;
-        int32_t number = 0;
-        PortalURL url;
-        FrameList frames;
-        std::string text;
+        std::string payload;
     };
 
-    const char* getName() const override { return "EventRecorder"; }
-
-    void execute(Event* event) override {
-        Record record;
-        record.name = event->getName();
-        if (record.name == NotifyHTTPStateEvent::className()) {
-            record.state = static_cast<NotifyHTTPStateEvent*>(event)->getState();
-        } else if (record.name == NotifyUSBStateEvent::className()) {
-            record.state = static_cast<NotifyUSBStateEvent*>(event)->getState();
-        } else if (record.name == NotifyDutyCycleStateEvent::className()) {
-            record.state = static_cast<NotifyDutyCycleStateEvent*>(event)->getState();
-        } else if (record.name == ContinueTransmitEvent::className()) {
-            record.number = static_cast<ContinueTransmitEvent*>(event)->getCode();
-        } else if (record.name == StartBrowserEvent::className()) {
-            record.url = *static_cast<StartBrowserEvent*>(event)->getPortalURL();
-        } else if (record.name == SendFramesEvent::className()) {
-            record.frames = static_cast<SendFramesEvent*>(event)->getFrames();
-        } else if (record.name == IntervalEvent::className()) {
-            record.number = static_cast<IntervalEvent*>(event)->getInterval();
-        } else if (record.name == CyclicHelloEvent::className()) {
-            record.number = static_cast<CyclicHelloEvent*>(event)->getReason();
-        } else if (record.name == CyclicTransmitEvent::className()) {
-            record.frames = static_cast<CyclicTransmitEvent*>(event)->getFrames();
-        } else if (record.name == NotifyTimerStateEvent::className()) {
-            record.text = static_cast<NotifyTimerStateEvent*>(event)->getNextPortalConnectionTime();
-        }
-        records.push_back(record);
-    }
-
     // Registers this recorder for every event the three resources fire.
-    void listenTo(Resource& resource) {
-        for (const char* name :
-             {NotifyHTTPStateEvent::className(), StartBrowserEvent::className(),
-              SendFramesEvent::className(), IntervalEvent::className(),
-              CyclicHelloEvent::className(), CyclicTransmitEvent::className(),
-              NotifyTimerStateEvent::className(), NotifyUSBStateEvent::className(),
-              ContinueHelloEvent::className(), NotifyDutyCycleStateEvent::className(),
-              ContinueTransmitEvent::className()}) {
-            resource.getActivities().add(this, name);
-        }
-    }
+    void listenTo(Resource& resource) { listeners_.listenTo(resource.getActivities()); }
 
     std::vector<std::string> names() const {
         std::vector<std::string> result;
@@ -76,28 +34,46 @@ class EventRecorder final : public Activity {
     // Each event as "Name=payload", so a whole exchange compares in one check.
     std::vector<std::string> summary() const {
         std::vector<std::string> result;
-        for (const Record& r : records) {
-            std::string payload;
-            if (r.name == NotifyHTTPStateEvent::className() ||
-                r.name == NotifyUSBStateEvent::className() ||
-                r.name == NotifyDutyCycleStateEvent::className()) {
-                payload = r.state ? "1" : "0";
-            } else if (r.name == StartBrowserEvent::className()) {
-                payload = portalURLText(r.url);
-            } else if (r.name == NotifyTimerStateEvent::className()) {
-                payload = r.text;
-            } else if (r.name == IntervalEvent::className() ||
-                       r.name == CyclicHelloEvent::className() ||
-                       r.name == ContinueTransmitEvent::className()) {
-                payload = std::to_string(r.number);
-            }
-            for (const std::string& frame : r.frames) {
-                payload += (payload.empty() ? "" : ",") + frame;
-            }
-            result.push_back(r.name + "=" + payload);
+        for (const Record& record : records) {
+            result.push_back(record.name + "=" + record.payload);
         }
         return result;
     }
 
     std::vector<Record> records;
+
+  private:
+    static std::string payload(bool state) { return state ? "1" : "0"; }
+    static std::string payload(const FrameList& frames) {
+        std::string text;
+        for (const std::string& frame : frames) {
+            text += (text.empty() ? "" : ",") + frame;
+        }
+        return text;
+    }
+    static std::string payload(const NotifyHTTPStateEvent& e) { return payload(e.getState()); }
+    static std::string payload(const NotifyUSBStateEvent& e) { return payload(e.getState()); }
+    static std::string payload(const NotifyDutyCycleStateEvent& e) { return payload(e.getState()); }
+    static std::string payload(const StartBrowserEvent& e) {
+        return portalURLText(*e.getPortalURL());
+    }
+    static std::string payload(const SendFramesEvent& e) { return payload(e.getFrames()); }
+    static std::string payload(const CyclicTransmitEvent& e) { return payload(e.getFrames()); }
+    static std::string payload(const IntervalEvent& e) { return decimalText(e.getInterval()); }
+    static std::string payload(const CyclicHelloEvent& e) { return decimalText(e.getReason()); }
+    static std::string payload(const ContinueTransmitEvent& e) {
+        return decimalText(static_cast<int32_t>(e.getCode()));
+    }
+    static std::string payload(const NotifyTimerStateEvent& e) {
+        return e.getNextPortalConnectionTime();
+    }
+    static std::string payload(const ContinueHelloEvent&) { return ""; }
+
+    EventListeners<NotifyHTTPStateEvent, StartBrowserEvent, SendFramesEvent, IntervalEvent,
+                   CyclicHelloEvent, CyclicTransmitEvent, NotifyTimerStateEvent,
+                   NotifyUSBStateEvent, ContinueHelloEvent, NotifyDutyCycleStateEvent,
+                   ContinueTransmitEvent>
+        listeners_{[this](const auto& event) {
+            records.push_back({event.getName(), payload(event)});
+        }};
 };

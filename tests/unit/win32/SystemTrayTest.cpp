@@ -18,9 +18,6 @@
 
 namespace {
 
-constexpr UINT trayNotify = 0x800A;
-constexpr UINT trayIconId = 130;
-
 class RecordingShell final : public NotifyIconShell {
   public:
     struct Call {
@@ -118,8 +115,8 @@ class SystemTrayTest : public ::testing::Test {
     }
 
     bool create() {
-        return tray.create(GetModuleHandleA(nullptr), target.handle, trayNotify,
-                           "Open Portal - Double click here", IDI_TRAY_GOOD, trayIconId);
+        return tray.create(GetModuleHandleA(nullptr), target.handle, WM_TRAY_NOTIFY,
+                           "Open Portal - Double click here", IDI_TRAY_GOOD, TRAY_ICON_ID);
     }
     void setStatus(bool internet, bool usb, bool duty, const std::string& time) {
         displayStatus().internetState = internet;
@@ -146,9 +143,9 @@ TEST_F(SystemTrayTest, TheIconIsAddedWithTheWindowIdCallbackAndTooltip) {
     EXPECT_EQ(shell.calls[0].message, static_cast<DWORD>(NIM_ADD));
     EXPECT_EQ(added.cbSize, static_cast<DWORD>(NOTIFYICONDATAA_V3_SIZE));
     EXPECT_EQ(added.hWnd, target.handle);
-    EXPECT_EQ(added.uID, trayIconId);
+    EXPECT_EQ(added.uID, TRAY_ICON_ID);
     EXPECT_EQ(added.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
-    EXPECT_EQ(added.uCallbackMessage, trayNotify);
+    EXPECT_EQ(added.uCallbackMessage, WM_TRAY_NOTIFY);
     EXPECT_NE(added.hIcon, nullptr);
     EXPECT_STREQ(added.szTip, "Open Portal - Double click here");
     EXPECT_TRUE(tray.visible());
@@ -191,11 +188,11 @@ TEST_F(SystemTrayTest, ADongleNoticeShowsItsStateAtOnce) {
 TEST_F(SystemTrayTest, ADoubleClickPostsOpenPortalAndOtherIconsAreIgnored) {
     ASSERT_TRUE(create());
     EXPECT_EQ(tray.handleNotification(131, WM_LBUTTONDBLCLK), 0);
-    EXPECT_EQ(tray.handleNotification(trayIconId, WM_MOUSEMOVE), 1);
+    EXPECT_EQ(tray.handleNotification(TRAY_ICON_ID, WM_MOUSEMOVE), 1);
     pump();
     EXPECT_TRUE(CommandWindow::commands().empty());
 
-    EXPECT_EQ(tray.handleNotification(trayIconId, WM_LBUTTONDBLCLK), 1);
+    EXPECT_EQ(tray.handleNotification(TRAY_ICON_ID, WM_LBUTTONDBLCLK), 1);
     // Posted, not sent: nothing has arrived before the loop runs.
     EXPECT_TRUE(CommandWindow::commands().empty());
     pump();
@@ -244,7 +241,7 @@ TEST_F(SystemTrayTest, ARefusedIconIsAddedLaterByRetryOrWhenTheTaskbarComes) {
     SendMessageA(tray.hiddenWindow(), RegisterWindowMessageA("TaskbarCreated"), 0, 0);
     ASSERT_GT(shell.calls.size(), before);
     EXPECT_EQ(shell.calls[before].message, static_cast<DWORD>(NIM_ADD));
-    EXPECT_EQ(shell.calls[before].data.uID, trayIconId);
+    EXPECT_EQ(shell.calls[before].data.uID, TRAY_ICON_ID);
     EXPECT_TRUE(tray.visible());
 }
 
@@ -252,7 +249,7 @@ TEST_F(SystemTrayTest, ARemovedIconStaysRemovedWhenTheTaskbarComesBack) {
     ASSERT_TRUE(create());
     EXPECT_TRUE(tray.removeIcon());
     EXPECT_EQ(last().message, static_cast<DWORD>(NIM_DELETE));
-    EXPECT_EQ(last().data.uID, trayIconId);
+    EXPECT_EQ(last().data.uID, TRAY_ICON_ID);
     const std::size_t before = shell.calls.size();
     SendMessageA(tray.hiddenWindow(), RegisterWindowMessageA("TaskbarCreated"), 0, 0);
     EXPECT_EQ(shell.calls.size(), before);

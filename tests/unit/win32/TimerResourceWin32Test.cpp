@@ -9,7 +9,7 @@
 #include <functional>
 #include <memory>
 
-#include "core/Activity.h"
+#include "core/EventListeners.h"
 #include "core/CycleGate.h"
 #include "core/Log.h"
 #include "core/TimeStamp.h"
@@ -104,7 +104,7 @@ TEST_F(TimerResourceOnWindowTimers, AHelloFiresOnceWithTheArmedReason) {
     ASSERT_TRUE(pumpUntil([&] { return hellos() > 0; }, eventDeadline));
     pumpUntil([] { return false; }, quietPeriod);
     EXPECT_EQ(hellos(), 1);
-    EXPECT_EQ(firstHello()->number, 5);
+    EXPECT_EQ(firstHello()->payload, "5");
 }
 
 TEST_F(TimerResourceOnWindowTimers, ReArmingReplacesThePendingHello) {
@@ -113,7 +113,7 @@ TEST_F(TimerResourceOnWindowTimers, ReArmingReplacesThePendingHello) {
     ASSERT_TRUE(pumpUntil([&] { return hellos() > 0; }, eventDeadline));
     pumpUntil([] { return false; }, quietPeriod);
     EXPECT_EQ(hellos(), 1);
-    EXPECT_EQ(firstHello()->number, 2);
+    EXPECT_EQ(firstHello()->payload, "2");
 }
 
 TEST_F(TimerResourceOnWindowTimers, ATransmitFiresOnceBesideAPendingHello) {
@@ -142,34 +142,22 @@ TEST_F(TimerResourceOnWindowTimers, ATransmitFiresOnceBesideAPendingHello) {
 // dispatches the transmit timer's expiry inside itself; the transmission
 // must wait until the hello has returned, then run once.
 TEST_F(TimerResourceOnWindowTimers, ATransmitDueDuringAPumpingHelloRunsAfterIt) {
-    struct PumpingHello final : public Activity {
-        const char* getName() const override { return "PumpingHello"; }
-        void execute(Event*) override {
-            resource->startTransmitThreadIn(timeStampIn(0));
-            pumpUntil([] { return false; }, quietPeriod);
-            transmitsInside = *transmits;
-        }
-        TimerResource* resource = nullptr;
-        const int* transmits = nullptr;
-        int transmitsInside = -1;
-    };
-    struct CountingTransmit final : public Activity {
-        const char* getName() const override { return "CountingTransmit"; }
-        void execute(Event*) override { ++runs; }
-        int runs = 0;
-    };
-    CountingTransmit transmit;
-    PumpingHello hello;
-    hello.resource = resource.get();
-    hello.transmits = &transmit.runs;
-    resource->getActivities().add(&hello, CyclicHelloEvent::className());
-    resource->getActivities().add(&transmit, CyclicTransmitEvent::className());
+    int transmits = 0;
+    int transmitsInside = -1;
+    EventListeners<CyclicHelloEvent> hello([&](const CyclicHelloEvent&) {
+        resource->startTransmitThreadIn(timeStampIn(0));
+        pumpUntil([] { return false; }, quietPeriod);
+        transmitsInside = transmits;
+    });
+    EventListeners<CyclicTransmitEvent> transmit([&](const CyclicTransmitEvent&) { ++transmits; });
+    hello.listenTo(resource->getActivities());
+    transmit.listenTo(resource->getActivities());
 
     resource->startHelloThreadIn(timeStampIn(0), 0);
-    ASSERT_TRUE(pumpUntil([&] { return transmit.runs > 0; }, eventDeadline));
+    ASSERT_TRUE(pumpUntil([&] { return transmits > 0; }, eventDeadline));
     pumpUntil([] { return false; }, quietPeriod);
-    EXPECT_EQ(hello.transmitsInside, 0);
-    EXPECT_EQ(transmit.runs, 1);
+    EXPECT_EQ(transmitsInside, 0);
+    EXPECT_EQ(transmits, 1);
 }
 
 }  // namespace
