@@ -208,7 +208,7 @@ TEST_F(SystemTrayTest, ARightClickBeforeTheLanguageIsReadWaitsForItOrForTheNextC
     ASSERT_TRUE(create());
     const Strings builtIn{"Open Portal", "About", "Exit"};
     const Strings translated{"Portal", "Info", "Quit"};
-    const auto rightClick = [&] { return tray.handleNotification(trayIconId, WM_RBUTTONUP); };
+    const auto rightClick = [&] { return tray.handleNotification(TRAY_ICON_ID, WM_RBUTTONUP); };
 
     EXPECT_EQ(rightClick(), 1);
     EXPECT_TRUE(tray.menus.empty());
