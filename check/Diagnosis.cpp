@@ -84,15 +84,11 @@ std::vector<std::string> invalidValues(const InitialConfiguration& c) {
 
 // Retry intervals the agent replaces with a safer one.
 std::vector<std::string> replacedIntervals(const InitialConfiguration& c) {
-    const std::pair<RetryInterval, int32_t> intervals[] = {
-        {RetryInterval::HelloOnError, c.getCyclicHelloIntervalOnError()},
-        {RetryInterval::UsbOnError, c.getCyclicUsbIntervalOnError()},
-        {RetryInterval::HelloOnDutyCycle, c.getCyclicHelloIntervalOnDutyCycle()},
-    };
     std::vector<std::string> replaced;
-    for (const auto& [which, configured] : intervals) {
+    for (const RetryInterval which : retryIntervals) {
+        const int32_t configured = c.getConfiguredInterval(which);
         if (usableRetryInterval(configured) != configured) {
-            replaced.push_back(std::string(retryIntervalKey(which)) + " " +
+            replaced.push_back(std::string(InitialConfiguration::keyOf(which)) + " " +
                                decimalText(configured) + " is taken as " +
                                decimalText(usableRetryInterval(configured)) + " ms");
         }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "core/RetryInterval.h"
+
 // A start-up failure that ends the program; its text is logged by whoever
 // catches it.
 class FatalError : public std::runtime_error {
@@ -53,7 +55,17 @@ class InitialConfiguration {
     // Keys that every consumer needs but no line of the file gave.
     std::vector<std::string> missingKeys() const;
 
+    // A retry interval as the file gave it, and the key that sets it.
+    int32_t getConfiguredInterval(RetryInterval which) const;
+    static const char* keyOf(RetryInterval which);
+
   private:
+    // One key of the file and the field it sets (InitialConfiguration.cpp);
+    // the table of them is the only place a key is spelt.
+    struct Setting;
+    static const std::vector<Setting>& settings();
+    static const Setting* settingFor(const std::string& key);
+
     std::string filePath_;
     std::string portalServerHost_;
     int32_t portalServerPort_ = 0;
@@ -71,5 +83,5 @@ class InitialConfiguration {
     int32_t maxDutyCycleUtilisation_ = 0;
     int32_t usbWaitTimeout_ = 0;
     std::string partner_;
-    std::vector<std::string> seenKeys_;
+    std::vector<const Setting*> seen_;
 };

@@ -150,23 +150,12 @@ void FilesystemResource::writeRunTimeData() {
 }
 
 int32_t FilesystemResource::getRetryInterval(RetryInterval which) const {
-    int32_t configured = 0;
-    switch (which) {
-        case RetryInterval::HelloOnError:
-            configured = configuration_->getCyclicHelloIntervalOnError();
-            break;
-        case RetryInterval::UsbOnError:
-            configured = configuration_->getCyclicUsbIntervalOnError();
-            break;
-        case RetryInterval::HelloOnDutyCycle:
-            configured = configuration_->getCyclicHelloIntervalOnDutyCycle();
-            break;
-    }
+    const int32_t configured = configuration_->getConfiguredInterval(which);
     const int32_t usable = usableRetryInterval(configured);
     if (usable != configured) {
         const std::lock_guard<std::mutex> hold(warnedLock_);
         if (warned_.insert(which).second) {
-            log(std::string("[FilesystemResource::getRetryInterval] ") + retryIntervalKey(which) +
+            log(std::string("[FilesystemResource::getRetryInterval] ") + InitialConfiguration::keyOf(which) +
                     " is " + decimalText(configured) + ", waiting instead [ms]: ",
                 int64_t{usable});
         }
