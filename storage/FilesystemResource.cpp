@@ -1,7 +1,5 @@
 #include "storage/FilesystemResource.h"
 
-#include <exception>
-
 #include "activities/HelloEvents.h"
 #include "activities/TransmitEvents.h"
 #include "core/Log.h"
@@ -58,79 +56,86 @@ int FilesystemResource::start() {
 }
 
 int FilesystemResource::init() {
-    try {
-        log("reading init data: ...");
-        const std::string configurationPath = configurationFilePath(paths_);
-        log("configuration file path: ", configurationPath);
+    const Outcome<Done> loaded = loadInitData();
+    if (loaded) {
+        return 0;
+    }
+    static const char message[] = "fatal error! reading init data.";
+    mainWindow().fatalError(message);
+    log("fatal error in [FilesystemResource::init]! reading init data. Exception:",
+        loaded.failure());
+    return -1;
+}
 
-        auto configuration = std::make_unique<InitialConfiguration>();
-        configuration->setFilePath(configurationPath);
-        if (!configuration->exists()) {
-            throw FatalError(
-                "fatal error in [FilesystemResource::init]! initial configuration file doese't "
-                "exist");
-        }
+Outcome<Done> FilesystemResource::loadInitData() {
+    log("reading init data: ...");
+    const std::string configurationPath = configurationFilePath(paths_);
+    log("configuration file path: ", configurationPath);
+
+    auto configuration = std::make_unique<InitialConfiguration>();
+    configuration->setFilePath(configurationPath);
+    if (!configuration->exists()) {
+        return Failure{
+            "fatal error in [FilesystemResource::init]! initial configuration file doese't "
+            "exist"};
+    }
+    try {
         Texts::init(configurationPath, language_);
         configuration->read();
-        // No value is invented for a missing key; consumers see 0 or an empty
-        // text, so say which keys those are.
-        for (const std::string& key : configuration->missingKeys()) {
-            log("missing key in initial configuration file: ", key);
-        }
-        configuration_ = std::move(configuration);
-
-        runTimeFilePath_ = runTimeFilePath(paths_);
-        log("run time file path: ", runTimeFilePath_);
-        // A fresh machine has no folder of ours yet; without it nothing would
-        // ever be kept across restarts.
-        files_.createFolder(folderOf(runTimeFilePath_));
-
-        data_ = RunTimeData();
-        data_.nextHelloTime = timeStampNow();
-        data_.nextTransmitTime = timeStampNow();
-        readRunTimeData();
-
-        log("reading init data: ok");
-        return 0;
-    } catch (const std::exception& error) {
-        static const char message[] = "fatal error! reading init data.";
-        mainWindow().fatalError(message);
-        log("fatal error in [FilesystemResource::init]! reading init data. Exception:",
-            std::string(error.what()));
-        return -1;
+    } catch (const FatalError& error) {
+        // The language texts and the configuration reader raise their own
+        // fatal error when their file cannot be opened.
+        return Failure{error.what()};
     }
+    // No value is invented for a missing key; consumers see 0 or an empty
+    // text, so say which keys those are.
+    for (const std::string& key : configuration->missingKeys()) {
+        log("missing key in initial configuration file: ", key);
+    }
+    configuration_ = std::move(configuration);
+
+    runTimeFilePath_ = runTimeFilePath(paths_);
+    log("run time file path: ", runTimeFilePath_);
+    // A fresh machine has no folder of ours yet; without it nothing would
+    // ever be kept across restarts.
+    files_.createFolder(folderOf(runTimeFilePath_));
+
+    data_ = RunTimeData();
+    data_.nextHelloTime = timeStampNow();
+    data_.nextTransmitTime = timeStampNow();
+    readRunTimeData();
+
+    log("reading init data: ok");
+    return Done{};
 }
 
 RunTimeData& FilesystemResource::readRunTimeData() {
-    try {
-        std::vector<uint8_t> bytes;
-        if (!files_.readFile(runTimeFilePath_, RunTimeData::fileSize, bytes)) {
-            log("run time file not found! generate a new one form ini file.");
-            data_.nextHelloTime = timeStampNow();
-            data_.nextTransmitTime = timeStampNow();
-            data_.firmwareVersion.clear();
-            data_.transmitCounter = 0;
-            data_.serialNumber.clear();
-            data_.helloReason = configuration_->getReason();
-            data_.frames.clear();
-            writeRunTimeData();
-            return data_;
-        }
-        log("found run time file.");
-        const RunTimeData stored = decodeRunTimeData(bytes);
-        data_.nextHelloTime = stored.nextHelloTime;
-        data_.nextTransmitTime = stored.nextTransmitTime;
-        data_.firmwareVersion = stored.firmwareVersion;
-        data_.transmitCounter = stored.transmitCounter;
-        data_.serialNumber = stored.serialNumber;
-        data_.helloReason = stored.helloReason;
-        // Through the frame list and back, so doubled or stray commas from an
-        // older file leave exactly one comma after each frame.
-        storeFrames(framesOf(stored.frames), data_.frames);
-    } catch (const std::exception&) {
-        log("fatal error in [FilesystemResource::readRunTimeData]! can't open RunTimeData from "
-            "file system");
+    // The port reports a file it cannot open or read as missing; decoding
+    // takes any bytes. So nothing here fails: the record is loaded or made.
+    std::vector<uint8_t> bytes;
+    if (!files_.readFile(runTimeFilePath_, RunTimeData::fileSize, bytes)) {
+        log("run time file not found! generate a new one form ini file.");
+        data_.nextHelloTime = timeStampNow();
+        data_.nextTransmitTime = timeStampNow();
+        data_.firmwareVersion.clear();
+        data_.transmitCounter = 0;
+        data_.serialNumber.clear();
+        data_.helloReason = configuration_->getReason();
+        data_.frames.clear();
+        writeRunTimeData();
+        return data_;
     }
+    log("found run time file.");
+    const RunTimeData stored = decodeRunTimeData(bytes);
+    data_.nextHelloTime = stored.nextHelloTime;
+    data_.nextTransmitTime = stored.nextTransmitTime;
+    data_.firmwareVersion = stored.firmwareVersion;
+    data_.transmitCounter = stored.transmitCounter;
+    data_.serialNumber = stored.serialNumber;
+    data_.helloReason = stored.helloReason;
+    // Through the frame list and back, so doubled or stray commas from an
+    // older file leave exactly one comma after each frame.
+    storeFrames(framesOf(stored.frames), data_.frames);
     return data_;
 }
 

@@ -8,6 +8,7 @@
 
 #include "core/FrameList.h"
 #include "core/InitialConfiguration.h"
+#include "core/Outcome.h"
 #include "core/Resource.h"
 #include "core/RetryInterval.h"
 #include "core/TimeStamp.h"
@@ -67,6 +68,8 @@ class FilesystemResource : public Resource {
     uint64_t getTransmitSteps() const { return transmitSteps_; }
 
   private:
+    // init's steps; a failure is the text init logs with its fatal error.
+    Outcome<Done> loadInitData();
     void fireHelloTime();
     void fireTransmitTime(const TimeStamp& time);
 

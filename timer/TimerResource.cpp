@@ -19,8 +19,6 @@ template <typename Cycle>
 void runCycle(const char* origin, Cycle cycle) {
     try {
         cycle();
-    } catch (int) {
-        // Raised as a bare code by a cycle that wanted to stop; nothing to tell.
     } catch (const std::exception& error) {
         log(std::string("[TimerResource::") + origin + "] cycle ended by an error: ", error.what());
     } catch (...) {
