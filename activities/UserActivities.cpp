@@ -1,7 +1,7 @@
 #include "activities/UserActivities.h"
 
 #include "activities/UrlOpener.h"
-#include "core/TimeStamp.h"
+#include "core/Clock.h"
 #include "dongle/USBResource.h"
 #include "portal/PortalURL.h"
 #include "storage/FilesystemResource.h"
@@ -20,7 +20,7 @@ void StartBrowserActivity::handle(const StartBrowserEvent& event) {
 }
 
 void StartSessionActivity::handle(const StartSessionEvent&) {
-    timer_.startHelloThreadIn(timeStampNow(), 2);
+    timer_.startHelloThreadIn(clock_.now(), 2);
 }
 
 void ShowAboutDialogActivity::handle(const ShowAboutDialogEvent&) {

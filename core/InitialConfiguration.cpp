@@ -11,10 +11,10 @@
 struct InitialConfiguration::Setting {
     // ENABLE_LOGGING: switches the process's logging and is kept in no field.
     struct LoggingSwitch {};
-    using Field = std::variant<std::string InitialConfiguration::*,
-                               std::optional<std::string> InitialConfiguration::*,
-                               int32_t InitialConfiguration::*, bool InitialConfiguration::*,
-                               LoggingSwitch>;
+    using Field =
+        std::variant<std::string InitialConfiguration::*,
+                     std::optional<std::string> InitialConfiguration::*,
+                     int32_t InitialConfiguration::*, bool InitialConfiguration::*, LoggingSwitch>;
     enum Need { optional, required };
 
     Setting(const char* name, Field into, Need needed,
@@ -114,9 +114,9 @@ void InitialConfiguration::parseLine(const std::string& line) {
         void operator()(Setting::LoggingSwitch) const {
             const bool on = value == "true";
             setLoggingEnabled(on);
-            if (on) {
+            if (on && record.logWindow_ != nullptr) {
                 // The log is of use only once its window is visible.
-                mainWindow().showLogger();
+                record.logWindow_->showLogger();
             }
         }
     };

@@ -8,6 +8,8 @@
 
 #include "core/RetryInterval.h"
 
+class MainWindowCommands;
+
 // A start-up failure that ends the program; its text is logged by whoever
 // catches it.
 class FatalError : public std::runtime_error {
@@ -23,6 +25,11 @@ class InitialConfiguration {
     // there and the rest of it skipped, and a longer name is cut to 127.
     static constexpr std::size_t maxLineLength = 1023;
     static constexpr std::size_t maxNameLength = 127;
+
+    // ENABLE_LOGGING=true shows `logWindow`'s log view; a reader without a
+    // log window (the check tool's) passes none.
+    explicit InitialConfiguration(MainWindowCommands* logWindow = nullptr)
+        : logWindow_(logWindow) {}
 
     void setFilePath(const std::string& path) { filePath_ = path; }
     bool exists() const;
@@ -66,6 +73,7 @@ class InitialConfiguration {
     static const std::vector<Setting>& settings();
     static const Setting* settingFor(const std::string& key);
 
+    MainWindowCommands* logWindow_;
     std::string filePath_;
     std::string portalServerHost_;
     int32_t portalServerPort_ = 0;

@@ -2,6 +2,7 @@
 
 #include "activities/HelloEvents.h"
 #include "activities/TransmitEvents.h"
+#include "core/Clock.h"
 #include "core/Log.h"
 #include "core/MainWindowCommands.h"
 #include "core/SystemPaths.h"
@@ -34,10 +35,13 @@ std::string runTimeFilePath(const SystemPaths& paths) {
 }
 
 FilesystemResource::FilesystemResource(const SystemPaths& paths, const SystemLanguage& language,
-                                       FileSystem& files)
+                                       FileSystem& files, MainWindowCommands& window,
+                                       const Clock& clock)
     : paths_(paths),
       language_(language),
       files_(files),
+      window_(window),
+      clock_(clock),
       configuration_(std::make_unique<InitialConfiguration>()) {}
 
 int FilesystemResource::start() {
@@ -61,7 +65,7 @@ int FilesystemResource::init() {
         return 0;
     }
     static const char message[] = "fatal error! reading init data.";
-    mainWindow().fatalError(message);
+    window_.fatalError(message);
     log("fatal error in [FilesystemResource::init]! reading init data. Exception:",
         loaded.failure());
     return -1;
@@ -72,7 +76,7 @@ Outcome<Done> FilesystemResource::loadInitData() {
     const std::string configurationPath = configurationFilePath(paths_);
     log("configuration file path: ", configurationPath);
 
-    auto configuration = std::make_unique<InitialConfiguration>();
+    auto configuration = std::make_unique<InitialConfiguration>(&window_);
     configuration->setFilePath(configurationPath);
     if (!configuration->exists()) {
         return Failure{
@@ -101,8 +105,8 @@ Outcome<Done> FilesystemResource::loadInitData() {
     files_.createFolder(folderOf(runTimeFilePath_));
 
     data_ = RunTimeData();
-    data_.nextHelloTime = timeStampNow();
-    data_.nextTransmitTime = timeStampNow();
+    data_.nextHelloTime = clock_.now();
+    data_.nextTransmitTime = clock_.now();
     readRunTimeData();
 
     log("reading init data: ok");
@@ -115,8 +119,8 @@ RunTimeData& FilesystemResource::readRunTimeData() {
     std::vector<uint8_t> bytes;
     if (!files_.readFile(runTimeFilePath_, RunTimeData::fileSize, bytes)) {
         log("run time file not found! generate a new one form ini file.");
-        data_.nextHelloTime = timeStampNow();
-        data_.nextTransmitTime = timeStampNow();
+        data_.nextHelloTime = clock_.now();
+        data_.nextTransmitTime = clock_.now();
         data_.firmwareVersion.clear();
         data_.transmitCounter = 0;
         data_.serialNumber.clear();
@@ -160,8 +164,9 @@ int32_t FilesystemResource::getRetryInterval(RetryInterval which) const {
     if (usable != configured) {
         const std::lock_guard<std::mutex> hold(warnedLock_);
         if (warned_.insert(which).second) {
-            log(std::string("[FilesystemResource::getRetryInterval] ") + InitialConfiguration::keyOf(which) +
-                    " is " + decimalText(configured) + ", waiting instead [ms]: ",
+            log(std::string("[FilesystemResource::getRetryInterval] ") +
+                    InitialConfiguration::keyOf(which) + " is " + decimalText(configured) +
+                    ", waiting instead [ms]: ",
                 int64_t{usable});
         }
     }
@@ -176,7 +181,7 @@ void FilesystemResource::setNextHelloTime(const TimeStamp& time) {
 }
 
 void FilesystemResource::scheduleHelloOnError() {
-    setNextHelloTime(timeStampIn(getRetryInterval(RetryInterval::HelloOnError)));
+    setNextHelloTime(clock_.timeStampIn(getRetryInterval(RetryInterval::HelloOnError)));
 }
 
 void FilesystemResource::setHelloReason(int32_t reason) {
@@ -205,7 +210,7 @@ void FilesystemResource::setFrames(const FrameList& frames) {
         log("frames do not fit the run time data, left out: ", static_cast<int64_t>(leftOut));
     }
     writeRunTimeData();
-    fireTransmitTime(timeStampNow());
+    fireTransmitTime(clock_.now());
 }
 
 FrameList FilesystemResource::getFrames() const {

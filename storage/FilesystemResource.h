@@ -14,7 +14,9 @@
 #include "core/TimeStamp.h"
 #include "storage/RunTimeData.h"
 
+class Clock;
 class FileSystem;
+class MainWindowCommands;
 class SystemLanguage;
 class SystemPaths;
 
@@ -29,7 +31,10 @@ std::string runTimeFilePath(const SystemPaths& paths);
 // move a deadline fire the event that schedules the next cycle.
 class FilesystemResource : public Resource {
   public:
-    FilesystemResource(const SystemPaths& paths, const SystemLanguage& language, FileSystem& files);
+    // A fatal start-up error goes to `window`, which tells the user and ends
+    // the program; `clock` dates the plans.
+    FilesystemResource(const SystemPaths& paths, const SystemLanguage& language, FileSystem& files,
+                       MainWindowCommands& window, const Clock& clock);
 
     // Runs init, then fires the first hello deadline and, with frames
     // pending, the first transmit deadline.
@@ -76,6 +81,8 @@ class FilesystemResource : public Resource {
     const SystemPaths& paths_;
     const SystemLanguage& language_;
     FileSystem& files_;
+    MainWindowCommands& window_;
+    const Clock& clock_;
     std::unique_ptr<InitialConfiguration> configuration_;
     std::string runTimeFilePath_;
     RunTimeData data_;

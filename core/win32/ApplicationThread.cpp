@@ -1,6 +1,7 @@
 #include "core/win32/ApplicationThread.h"
 
 #include "activities/win32/ShellUrlOpener.h"
+#include "core/Clock.h"
 #include "core/CycleGate.h"
 #include "core/Log.h"
 #include "core/Main.h"
@@ -37,6 +38,8 @@ DWORD WINAPI initialisationThread(LPVOID parameter) {
 }
 
 Platform windowsPlatform() {
+    static Win32MainWindowCommands window;
+    static SystemClock clock;
     static Win32SystemPaths paths;
     static Win32FileSystem files;
     // Never deleted: the initialisation thread may still arm timers while
@@ -47,6 +50,8 @@ Platform windowsPlatform() {
     static Win32SystemLanguage language;
     static Win32HidPort hid;
     Platform platform;
+    platform.window = &window;
+    platform.clock = &clock;
     platform.paths = &paths;
     platform.files = &files;
     platform.timers = timers;
@@ -61,8 +66,10 @@ Platform windowsPlatform() {
 
 ApplicationThread::ApplicationThread()
     : main_(new Main(windowsPlatform(), cycleGate())), window_(new MainWindow()) {
-    static Win32MainWindowCommands commands;
-    setMainWindowCommands(&commands);
+    // The log goes to the same window, stamped by the same clock.
+    const Platform platform = windowsPlatform();
+    static const LogSink sink{*platform.window, *platform.clock};
+    setLogSink(&sink);
     // Open Portal and About that arrive while start-up runs wait for it.
     cycleGate().hold();
 }

@@ -35,13 +35,9 @@ class JournalActivity final : public Activity {
 
 class ActivityRegistryTest : public ::testing::Test {
   protected:
-    ActivityRegistryTest() {
-        setProcessClock(&clock);
-        setMainWindowCommands(&window);
-    }
-    ProcessStateGuard guard;
     TestClock clock;
     FakeMainWindow window;
+    LogCapture capture{window, clock};
     ActivityRegistry registry;
     std::vector<std::string> journal;
 };

@@ -11,7 +11,6 @@
 #include "tests/unit/support/EventRecorder.h"
 #include "tests/unit/support/FakeHttpTransport.h"
 #include "tests/unit/support/FakeMainWindow.h"
-#include "tests/unit/support/TestClock.h"
 
 namespace {
 
@@ -21,8 +20,6 @@ using Strings = std::vector<std::string>;
 class HTTPClientResourceTest : public ::testing::Test {
   protected:
     HTTPClientResourceTest() {
-        setProcessClock(&clock);
-        setMainWindowCommands(&window);
         setLoggingEnabled(true);
         recorder.listenTo(resource);
     }
@@ -53,9 +50,8 @@ class HTTPClientResourceTest : public ::testing::Test {
         return std::find(messages.begin(), messages.end(), message) != messages.end();
     }
 
-    ProcessStateGuard guard;
-    TestClock clock;
     FakeMainWindow window;
+    LogCapture capture{window};
     FakeHttpTransport transport;
     HTTPClientResource resource{transport};
     EventRecorder recorder;

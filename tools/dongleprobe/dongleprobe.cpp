@@ -21,6 +21,7 @@
 #include "activities/StatusEvents.h"
 #include "activities/TransmitEvents.h"
 #include "core/Activity.h"
+#include "core/Clock.h"
 #include "core/Log.h"
 #include "core/MainWindowCommands.h"
 #include "dongle/DongleDevice.h"
@@ -149,7 +150,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     static PrintingWindow window;
-    setMainWindowCommands(&window);
+    static const SystemClock clock;
+    static const LogSink sink{window, clock};
+    setLogSink(&sink);
     const bool quiet = args[0] == "bench";
     setLoggingEnabled(!quiet);
     static Win32HidPort port;

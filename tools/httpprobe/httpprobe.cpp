@@ -19,6 +19,7 @@
 #include "activities/StatusEvents.h"
 #include "activities/TransmitEvents.h"
 #include "core/Activity.h"
+#include "core/Clock.h"
 #include "core/Log.h"
 #include "core/MainWindowCommands.h"
 #include "portal/HTTPClientResource.h"
@@ -133,7 +134,9 @@ int main(int argc, char** argv) {
     }
 
     PrintingWindow window;
-    setMainWindowCommands(&window);
+    const SystemClock clock;
+    const LogSink sink{window, clock};
+    setLogSink(&sink);
     setLoggingEnabled(true);
     WinInetTransport::Timeouts timeouts;
     if (timeout) {
@@ -153,6 +156,6 @@ int main(int argc, char** argv) {
         std::chrono::steady_clock::now() - begin);
     printLine("elapsed_ms=" + std::to_string(elapsed.count()));
     std::fflush(stdout);
-    setMainWindowCommands(nullptr);
+    setLogSink(nullptr);
     return 0;
 }
