@@ -2,17 +2,17 @@
 
 #include "activities/HelloActivities.h"
 #include "activities/TransmitActivities.h"
+#include "core/Clock.h"
 #include "core/Log.h"
-#include "core/TimeStamp.h"
 #include "storage/FilesystemResource.h"
 
 void DongleArrival::arrived() {
     if (continueTransmit_.transmitWaitsForDongle()) {
         log("[DongleArrival::arrived] dongle is back, sending the stored frames now");
-        filesystem_.setNextTransmitTime(timeStampNow());
+        filesystem_.setNextTransmitTime(clock_.now());
     }
     if (continueHello_.helloWaitsForDongle()) {
         log("[DongleArrival::arrived] dongle is back, saying hello now");
-        filesystem_.setNextHelloTime(timeStampNow());
+        filesystem_.setNextHelloTime(clock_.now());
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+class Clock;
 class ContinueHelloActivity;
 class ContinueTransmitActivity;
 class FilesystemResource;
@@ -11,10 +12,11 @@ class FilesystemResource;
 class DongleArrival {
   public:
     DongleArrival(FilesystemResource& filesystem, const ContinueHelloActivity& continueHello,
-                  const ContinueTransmitActivity& continueTransmit)
+                  const ContinueTransmitActivity& continueTransmit, const Clock& clock)
         : filesystem_(filesystem),
           continueHello_(continueHello),
-          continueTransmit_(continueTransmit) {}
+          continueTransmit_(continueTransmit),
+          clock_(clock) {}
 
     void arrived();
 
@@ -22,4 +24,5 @@ class DongleArrival {
     FilesystemResource& filesystem_;
     const ContinueHelloActivity& continueHello_;
     const ContinueTransmitActivity& continueTransmit_;
+    const Clock& clock_;
 };

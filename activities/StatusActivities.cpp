@@ -1,12 +1,12 @@
 #include "activities/StatusActivities.h"
 
-#include "core/TimeStamp.h"
+#include "core/Clock.h"
 #include "storage/FilesystemResource.h"
 #include "ui/UserInterfaceResource.h"
 
 void IntervalActivity::handle(const IntervalEvent& event) {
     // The portal's own "I0" or a negative value means at once.
-    filesystem_.setNextHelloTime(timeStampIn(event.getInterval()));
+    filesystem_.setNextHelloTime(clock_.timeStampIn(event.getInterval()));
 }
 
 void NotifyHTTPStateActivity::handle(const NotifyHTTPStateEvent& event) {

@@ -3,6 +3,7 @@
 #include "activities/StatusEvents.h"
 #include "core/Activity.h"
 
+class Clock;
 class FilesystemResource;
 class UserInterfaceResource;
 
@@ -11,11 +12,13 @@ class UserInterfaceResource;
 class IntervalActivity final : public EventActivity<IntervalActivity, IntervalEvent> {
   public:
     static const char* className() { return "IntervalActivity"; }
-    explicit IntervalActivity(FilesystemResource& filesystem) : filesystem_(filesystem) {}
+    IntervalActivity(FilesystemResource& filesystem, const Clock& clock)
+        : filesystem_(filesystem), clock_(clock) {}
 
   private:
     void handle(const IntervalEvent& event) override;
     FilesystemResource& filesystem_;
+    const Clock& clock_;
 };
 
 // A portal exchange ended: show whether the portal was reached, and after a

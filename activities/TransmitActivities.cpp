@@ -1,5 +1,6 @@
 #include "activities/TransmitActivities.h"
 
+#include "core/Clock.h"
 #include "dongle/USBResource.h"
 #include "storage/FilesystemResource.h"
 #include "timer/TimerResource.h"
@@ -30,7 +31,7 @@ void CyclicTransmitActivity::finished() {
     // rather than leave them stored with nothing planned.
     log("[CyclicTransmitActivity::execute] no outcome, retrying after the USB error interval");
     filesystem_.setNextTransmitTime(
-        timeStampIn(filesystem_.getRetryInterval(RetryInterval::UsbOnError)));
+        clock_.timeStampIn(filesystem_.getRetryInterval(RetryInterval::UsbOnError)));
 }
 
 void ContinueTransmitActivity::handle(const ContinueTransmitEvent& event) {
@@ -41,11 +42,11 @@ void ContinueTransmitActivity::handle(const ContinueTransmitEvent& event) {
         case TransmitOutcome::DutyCycleExceeded:
             filesystem_.clearFrames();
             filesystem_.setNextHelloTime(
-                timeStampIn(filesystem_.getRetryInterval(RetryInterval::HelloOnDutyCycle)));
+                clock_.timeStampIn(filesystem_.getRetryInterval(RetryInterval::HelloOnDutyCycle)));
             break;
         case TransmitOutcome::DongleUnavailable:
             filesystem_.setNextTransmitTime(
-                timeStampIn(filesystem_.getRetryInterval(RetryInterval::UsbOnError)));
+                clock_.timeStampIn(filesystem_.getRetryInterval(RetryInterval::UsbOnError)));
             retrying_ = true;
             stepsAtRetry_ = filesystem_.getTransmitSteps();
             break;

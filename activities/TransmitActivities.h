@@ -5,6 +5,7 @@
 #include "activities/TransmitEvents.h"
 #include "core/Activity.h"
 
+class Clock;
 class FilesystemResource;
 class TimerResource;
 class USBResource;
@@ -41,8 +42,8 @@ class CyclicTransmitActivity final
     : public EventActivity<CyclicTransmitActivity, CyclicTransmitEvent> {
   public:
     static const char* className() { return "CyclicTransmitActivity"; }
-    CyclicTransmitActivity(USBResource& usb, FilesystemResource& filesystem)
-        : usb_(usb), filesystem_(filesystem) {}
+    CyclicTransmitActivity(USBResource& usb, FilesystemResource& filesystem, const Clock& clock)
+        : usb_(usb), filesystem_(filesystem), clock_(clock) {}
 
   private:
     void handle(const CyclicTransmitEvent& event) override;
@@ -50,6 +51,7 @@ class CyclicTransmitActivity final
 
     USBResource& usb_;
     FilesystemResource& filesystem_;
+    const Clock& clock_;
     uint64_t transmitStepsBefore_ = 0;
 };
 
@@ -60,7 +62,8 @@ class ContinueTransmitActivity final
     : public EventActivity<ContinueTransmitActivity, ContinueTransmitEvent> {
   public:
     static const char* className() { return "ContinueTransmitActivity"; }
-    explicit ContinueTransmitActivity(FilesystemResource& filesystem) : filesystem_(filesystem) {}
+    ContinueTransmitActivity(FilesystemResource& filesystem, const Clock& clock)
+        : filesystem_(filesystem), clock_(clock) {}
 
     // Whether the stored frames wait for a retry that only the dongle's
     // absence made necessary, with nothing decided about them since.
@@ -69,6 +72,7 @@ class ContinueTransmitActivity final
   private:
     void handle(const ContinueTransmitEvent& event) override;
     FilesystemResource& filesystem_;
+    const Clock& clock_;
     bool retrying_ = false;
     uint64_t stepsAtRetry_ = 0;
 };

@@ -2,7 +2,7 @@
 
 #include "activities/HelloEvents.h"
 #include "activities/UrlOpener.h"
-#include "core/TimeStamp.h"
+#include "core/Clock.h"
 #include "dongle/USBResource.h"
 #include "portal/PortalURL.h"
 #include "storage/FilesystemResource.h"
@@ -21,7 +21,7 @@ void StartBrowserActivity::handle(const StartBrowserEvent& event) {
 }
 
 void StartSessionActivity::handle(const StartSessionEvent&) {
-    timer_.startHelloThreadIn(timeStampNow(), helloReason::openPortal);
+    timer_.startHelloThreadIn(clock_.now(), helloReason::openPortal);
 }
 
 void ShowAboutDialogActivity::handle(const ShowAboutDialogEvent&) {

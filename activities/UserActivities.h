@@ -3,6 +3,7 @@
 #include "activities/StatusEvents.h"
 #include "core/Activity.h"
 
+class Clock;
 class FilesystemResource;
 class TimerResource;
 class USBResource;
@@ -30,11 +31,12 @@ class StartBrowserActivity final : public EventActivity<StartBrowserActivity, St
 class StartSessionActivity final : public EventActivity<StartSessionActivity, StartSessionEvent> {
   public:
     static const char* className() { return "StartSessionActivity"; }
-    explicit StartSessionActivity(TimerResource& timer) : timer_(timer) {}
+    StartSessionActivity(TimerResource& timer, const Clock& clock) : timer_(timer), clock_(clock) {}
 
   private:
     void handle(const StartSessionEvent& event) override;
     TimerResource& timer_;
+    const Clock& clock_;
 };
 
 // The About dialog opens: read the dongle's identity for it, falling back

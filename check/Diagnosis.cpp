@@ -34,8 +34,8 @@ Finding finding(Verdict verdict, const std::string& subject, const std::string& 
     return Finding{verdict, subject, detail};
 }
 
-std::string localTimeText(const TimeStamp& time) {
-    const LocalTime t = processClock().localTime(time.seconds);
+std::string localTimeText(const Clock& clock, const TimeStamp& time) {
+    const LocalTime t = clock.localTime(time.seconds);
     return decimalText(t.year) + "-" + twoDigitText(t.month) + "-" + twoDigitText(t.day) + " " +
            twoDigitText(t.hour) + ":" + twoDigitText(t.minute) + ":" + twoDigitText(t.second);
 }
@@ -84,15 +84,11 @@ std::vector<std::string> invalidValues(const InitialConfiguration& c) {
 
 // Retry intervals the agent replaces with a safer one.
 std::vector<std::string> replacedIntervals(const InitialConfiguration& c) {
-    const std::pair<RetryInterval, int32_t> intervals[] = {
-        {RetryInterval::HelloOnError, c.getCyclicHelloIntervalOnError()},
-        {RetryInterval::UsbOnError, c.getCyclicUsbIntervalOnError()},
-        {RetryInterval::HelloOnDutyCycle, c.getCyclicHelloIntervalOnDutyCycle()},
-    };
     std::vector<std::string> replaced;
-    for (const auto& [which, configured] : intervals) {
+    for (const RetryInterval which : retryIntervals) {
+        const int32_t configured = c.getConfiguredInterval(which);
         if (usableRetryInterval(configured) != configured) {
-            replaced.push_back(std::string(retryIntervalKey(which)) + " " +
+            replaced.push_back(std::string(InitialConfiguration::keyOf(which)) + " " +
                                decimalText(configured) + " is taken as " +
                                decimalText(usableRetryInterval(configured)) + " ms");
         }
@@ -124,13 +120,14 @@ std::string schemeMismatch(const InitialConfiguration& c) {
 }  // namespace
 
 Diagnosis::Diagnosis(const SystemPaths& paths, const SystemLanguage& language, FileSystem& files,
-                     FolderRights& rights, HidPort& hid, NetworkProbe& network)
+                     FolderRights& rights, HidPort& hid, NetworkProbe& network, const Clock& clock)
     : paths_(paths),
       language_(language),
       files_(files),
       rights_(rights),
       hid_(hid),
-      network_(network) {}
+      network_(network),
+      clock_(clock) {}
 
 std::vector<Finding> Diagnosis::run() {
     std::vector<Finding> findings;
@@ -271,12 +268,13 @@ void Diagnosis::checkRunTimeFile(std::vector<Finding>& findings) {
     }
     const RunTimeData data = decodeRunTimeData(bytes);
     const std::size_t frames = framesOf(data.frames).size();
-    const std::string detail =
-        path + ": " + decimalText(static_cast<int64_t>(bytes.size())) + " bytes, writable; " +
-        "next hello " + localTimeText(data.nextHelloTime) + " (reason " +
-        decimalText(data.helloReason) + "), next transmission " +
-        localTimeText(data.nextTransmitTime) + ", " + decimalText(static_cast<int64_t>(frames)) +
-        " frame" + (frames == 1 ? "" : "s") + " pending";
+    const std::string detail = path + ": " + decimalText(static_cast<int64_t>(bytes.size())) +
+                               " bytes, writable; " + "next hello " +
+                               localTimeText(clock_, data.nextHelloTime) + " (reason " +
+                               decimalText(data.helloReason) + "), next transmission " +
+                               localTimeText(clock_, data.nextTransmitTime) + ", " +
+                               decimalText(static_cast<int64_t>(frames)) + " frame" +
+                               (frames == 1 ? "" : "s") + " pending";
     if (bytes.size() != RunTimeData::fileSize) {
         findings.push_back(finding(
             Verdict::Warning, "run-time file",

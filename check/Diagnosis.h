@@ -5,6 +5,7 @@
 
 #include "storage/FolderRights.h"
 
+class Clock;
 class FileSystem;
 class HidPort;
 class InitialConfiguration;
@@ -26,8 +27,9 @@ struct Finding {
 // the portal. It changes nothing: no file is written and no hello is sent.
 class Diagnosis {
   public:
+    // `clock` gives the stored deadlines in local time.
     Diagnosis(const SystemPaths& paths, const SystemLanguage& language, FileSystem& files,
-              FolderRights& rights, HidPort& hid, NetworkProbe& network);
+              FolderRights& rights, HidPort& hid, NetworkProbe& network, const Clock& clock);
 
     std::vector<Finding> run();
 
@@ -47,6 +49,7 @@ class Diagnosis {
     FolderRights& rights_;
     HidPort& hid_;
     NetworkProbe& network_;
+    const Clock& clock_;
 };
 
 // "ok    subject        detail", "warn  ...", "FAIL  ...".

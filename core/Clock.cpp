@@ -1,14 +1,11 @@
 #include "core/Clock.h"
 
-#include <atomic>
 #include <chrono>
 #include <ctime>
 
 namespace {
 
 const auto processStart = std::chrono::steady_clock::now();
-
-std::atomic<Clock*> installedClock{nullptr};
 
 bool toLocalTm(std::time_t seconds, std::tm* out) {
 #ifdef _WIN32
@@ -27,16 +24,6 @@ bool toUtcTm(std::time_t seconds, std::tm* out) {
 }
 
 }  // namespace
-
-Clock& processClock() {
-    static SystemClock systemClock;
-    Clock* installed = installedClock.load();
-    return installed != nullptr ? *installed : systemClock;
-}
-
-void setProcessClock(Clock* clock) {
-    installedClock.store(clock);
-}
 
 TimeStamp SystemClock::now() const {
     using namespace std::chrono;

@@ -14,8 +14,9 @@ struct LocalTime {
     int second = 0;
 };
 
-// Where the agent's notion of time comes from. The real clock reads the
-// system; tests install one they can advance.
+// Where the agent's notion of time comes from: handed to whatever plans or
+// shows a time. The real clock reads the system; tests give one they can
+// advance.
 class Clock {
   public:
     virtual ~Clock() = default;
@@ -23,12 +24,16 @@ class Clock {
     // Wall-clock milliseconds since the process started.
     virtual int64_t processMilliseconds() const = 0;
     virtual LocalTime localTime(int32_t secondsSinceEpoch) const = 0;
-};
 
-// The clock every time function uses: the system clock unless a test
-// installed another. Passing nullptr restores the system clock.
-Clock& processClock();
-void setProcessClock(Clock* clock);
+    // Now plus the milliseconds, and the milliseconds from now until the
+    // deadline (see timeStampAfter and millisecondsBetween).
+    TimeStamp timeStampIn(int32_t milliseconds) const {
+        return timeStampAfter(now(), milliseconds);
+    }
+    int32_t millisecondsUntil(const TimeStamp& deadline) const {
+        return millisecondsBetween(now(), deadline);
+    }
+};
 
 // The real clock, built on the C and C++ runtime only.
 class SystemClock final : public Clock {

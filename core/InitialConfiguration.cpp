@@ -1,32 +1,71 @@
 #include "core/InitialConfiguration.h"
 
 #include <algorithm>
+#include <variant>
 
 #include "core/Log.h"
 #include "core/MainWindowCommands.h"
-#include "core/RetryInterval.h"
 #include "core/Text.h"
 #include "core/TextFile.h"
 
-namespace {
+struct InitialConfiguration::Setting {
+    // ENABLE_LOGGING: switches the process's logging and is kept in no field.
+    struct LoggingSwitch {};
+    using Field =
+        std::variant<std::string InitialConfiguration::*,
+                     std::optional<std::string> InitialConfiguration::*,
+                     int32_t InitialConfiguration::*, bool InitialConfiguration::*, LoggingSwitch>;
+    enum Need { optional, required };
 
-const char* const requiredKeys[] = {
-    "PORTAL_SERVER_HOST",
-    "PORTAL_SERVER_PORT",
-    "PORTAL_SERVER_URI",
-    "SOFTWARE_VERSION",
-    "REASON",
-    "CYCLIC_HELLO_INTERVAL_ON_ERROR",
-    "CYCLIC_USB_INTERVAL_ON_ERROR",
-    "MAX_DUTYCYCLE_UTILISATION",
-    "CYCLIC_HELLO_INTERVAL_ON_DUTY_CYCLE",
-    "SEND_FRAMES_REPEAT",
-    "MAX_USB_WRITE_BUFFER_RETRY",
-    "USB_WAIT_TIMEOUT",
-    "PARTNER",
+    Setting(const char* name, Field into, Need needed,
+            std::optional<RetryInterval> interval = std::nullopt)
+        : key(name), field(into), need(needed), retry(interval) {}
+
+    const char* key;
+    Field field;
+    // A required key gets no invented value when the file lacks it; its
+    // consumers see 0 or an empty text, so it is listed as missing.
+    Need need;
+    std::optional<RetryInterval> retry;
 };
 
-}  // namespace
+// In the order a line's name is compared with them.
+const std::vector<InitialConfiguration::Setting>& InitialConfiguration::settings() {
+    using C = InitialConfiguration;
+    static const std::vector<Setting> table = {
+        {"PORTAL_SERVER_HOST", &C::portalServerHost_, Setting::required},
+        {"PORTAL_SERVER_PORT", &C::portalServerPort_, Setting::required},
+        {"PROXY_SERVER_HOST", &C::proxyServerHost_, Setting::optional},
+        {"PROXY_SERVER_PORT", &C::proxyServerPort_, Setting::optional},
+        {"PORTAL_SERVER_URI", &C::portalServerUri_, Setting::required},
+        // Absent means plain HTTP, as before the key existed.
+        {"PORTAL_SERVER_SECURE", &C::portalServerSecure_, Setting::optional},
+        {"SOFTWARE_VERSION", &C::softwareVersion_, Setting::required},
+        {"REASON", &C::reason_, Setting::required},
+        {"CYCLIC_HELLO_INTERVAL_ON_ERROR", &C::cyclicHelloIntervalOnError_, Setting::required,
+         RetryInterval::HelloOnError},
+        {"CYCLIC_USB_INTERVAL_ON_ERROR", &C::cyclicUsbIntervalOnError_, Setting::required,
+         RetryInterval::UsbOnError},
+        {"MAX_DUTYCYCLE_UTILISATION", &C::maxDutyCycleUtilisation_, Setting::required},
+        {"CYCLIC_HELLO_INTERVAL_ON_DUTY_CYCLE", &C::cyclicHelloIntervalOnDutyCycle_,
+         Setting::required, RetryInterval::HelloOnDutyCycle},
+        {"SEND_FRAMES_REPEAT", &C::sendFramesRepeat_, Setting::required},
+        {"MAX_USB_WRITE_BUFFER_RETRY", &C::maxUsbWriteBufferRetry_, Setting::required},
+        {"USB_WAIT_TIMEOUT", &C::usbWaitTimeout_, Setting::required},
+        {"PARTNER", &C::partner_, Setting::required},
+        {"ENABLE_LOGGING", Setting::LoggingSwitch{}, Setting::optional},
+    };
+    return table;
+}
+
+const InitialConfiguration::Setting* InitialConfiguration::settingFor(const std::string& key) {
+    for (const Setting& setting : settings()) {
+        if (key == setting.key) {
+            return &setting;
+        }
+    }
+    return nullptr;
+}
 
 bool InitialConfiguration::exists() const {
     return canOpenForReading(filePath_);
@@ -54,65 +93,36 @@ void InitialConfiguration::parseLine(const std::string& line) {
     const std::string name = line.substr(0, std::min(equals, maxNameLength));
     const std::string value = line.substr(equals + 1);
 
-    struct TextKey {
-        const char* name;
-        std::string InitialConfiguration::*field;
-    };
-    struct IntegerKey {
-        const char* name;
-        int32_t InitialConfiguration::*field;
-    };
-    static const TextKey textKeys[] = {
-        {"PORTAL_SERVER_HOST", &InitialConfiguration::portalServerHost_},
-        {"PORTAL_SERVER_URI", &InitialConfiguration::portalServerUri_},
-        {"SOFTWARE_VERSION", &InitialConfiguration::softwareVersion_},
-        {"PARTNER", &InitialConfiguration::partner_},
-    };
-    static const IntegerKey integerKeys[] = {
-        {"PORTAL_SERVER_PORT", &InitialConfiguration::portalServerPort_},
-        {"PROXY_SERVER_PORT", &InitialConfiguration::proxyServerPort_},
-        {"REASON", &InitialConfiguration::reason_},
-        {"CYCLIC_HELLO_INTERVAL_ON_ERROR", &InitialConfiguration::cyclicHelloIntervalOnError_},
-        {"CYCLIC_USB_INTERVAL_ON_ERROR", &InitialConfiguration::cyclicUsbIntervalOnError_},
-        {"MAX_DUTYCYCLE_UTILISATION", &InitialConfiguration::maxDutyCycleUtilisation_},
-        {"CYCLIC_HELLO_INTERVAL_ON_DUTY_CYCLE",
-         &InitialConfiguration::cyclicHelloIntervalOnDutyCycle_},
-        {"SEND_FRAMES_REPEAT", &InitialConfiguration::sendFramesRepeat_},
-        {"MAX_USB_WRITE_BUFFER_RETRY", &InitialConfiguration::maxUsbWriteBufferRetry_},
-        {"USB_WAIT_TIMEOUT", &InitialConfiguration::usbWaitTimeout_},
-    };
-
-    bool known = false;
-    if (name == "PROXY_SERVER_HOST") {
-        proxyServerHost_ = value;
-        known = true;
-    } else if (name == "PORTAL_SERVER_SECURE") {
-        // Optional: not among the required keys, absent means plain HTTP.
-        portalServerSecure_ = value == "true";
-        return;
-    } else if (name == "ENABLE_LOGGING") {
-        const bool on = value == "true";
-        setLoggingEnabled(on);
-        if (on) {
-            // The log is of use only once its window is visible.
-            mainWindow().showLogger();
-        }
+    const Setting* setting = settingFor(name);
+    if (setting == nullptr) {
         return;
     }
-    for (const TextKey& key : textKeys) {
-        if (name == key.name) {
-            this->*key.field = value;
-            known = true;
+    // Every value as the file has it; integers as atoi reads them.
+    struct Store {
+        InitialConfiguration& record;
+        const std::string& value;
+        void operator()(std::string InitialConfiguration::*field) const { record.*field = value; }
+        void operator()(std::optional<std::string> InitialConfiguration::*field) const {
+            record.*field = value;
         }
-    }
-    for (const IntegerKey& key : integerKeys) {
-        if (name == key.name) {
-            this->*key.field = readInteger(value);
-            known = true;
+        void operator()(int32_t InitialConfiguration::*field) const {
+            record.*field = readInteger(value);
         }
-    }
-    if (known && std::find(seenKeys_.begin(), seenKeys_.end(), name) == seenKeys_.end()) {
-        seenKeys_.push_back(name);
+        void operator()(bool InitialConfiguration::*field) const {
+            record.*field = value == "true";
+        }
+        void operator()(Setting::LoggingSwitch) const {
+            const bool on = value == "true";
+            setLoggingEnabled(on);
+            if (on && record.logWindow_ != nullptr) {
+                // The log is of use only once its window is visible.
+                record.logWindow_->showLogger();
+            }
+        }
+    };
+    std::visit(Store{*this, value}, setting->field);
+    if (std::find(seen_.begin(), seen_.end(), setting) == seen_.end()) {
+        seen_.push_back(setting);
     }
 }
 
@@ -125,22 +135,29 @@ std::optional<std::string> InitialConfiguration::getProxy() const {
 
 std::vector<std::string> InitialConfiguration::missingKeys() const {
     std::vector<std::string> missing;
-    for (const char* key : requiredKeys) {
-        if (std::find(seenKeys_.begin(), seenKeys_.end(), key) == seenKeys_.end()) {
-            missing.push_back(key);
+    for (const Setting& setting : settings()) {
+        if (setting.need == Setting::required &&
+            std::find(seen_.begin(), seen_.end(), &setting) == seen_.end()) {
+            missing.push_back(setting.key);
         }
     }
     return missing;
 }
 
-const char* retryIntervalKey(RetryInterval which) {
-    switch (which) {
-        case RetryInterval::HelloOnError:
-            return "CYCLIC_HELLO_INTERVAL_ON_ERROR";
-        case RetryInterval::UsbOnError:
-            return "CYCLIC_USB_INTERVAL_ON_ERROR";
-        case RetryInterval::HelloOnDutyCycle:
-            return "CYCLIC_HELLO_INTERVAL_ON_DUTY_CYCLE";
+int32_t InitialConfiguration::getConfiguredInterval(RetryInterval which) const {
+    for (const Setting& setting : settings()) {
+        if (setting.retry == which) {
+            return this->*std::get<int32_t InitialConfiguration::*>(setting.field);
+        }
+    }
+    return 0;
+}
+
+const char* InitialConfiguration::keyOf(RetryInterval which) {
+    for (const Setting& setting : settings()) {
+        if (setting.retry == which) {
+            return setting.key;
+        }
     }
     return "";
 }

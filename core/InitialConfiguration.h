@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "core/RetryInterval.h"
+
+class MainWindowCommands;
+
 // A start-up failure that ends the program; its text is logged by whoever
 // catches it.
 class FatalError : public std::runtime_error {
@@ -21,6 +25,11 @@ class InitialConfiguration {
     // there and the rest of it skipped, and a longer name is cut to 127.
     static constexpr std::size_t maxLineLength = 1023;
     static constexpr std::size_t maxNameLength = 127;
+
+    // ENABLE_LOGGING=true shows `logWindow`'s log view; a reader without a
+    // log window (the check tool's) passes none.
+    explicit InitialConfiguration(MainWindowCommands* logWindow = nullptr)
+        : logWindow_(logWindow) {}
 
     void setFilePath(const std::string& path) { filePath_ = path; }
     bool exists() const;
@@ -53,7 +62,18 @@ class InitialConfiguration {
     // Keys that every consumer needs but no line of the file gave.
     std::vector<std::string> missingKeys() const;
 
+    // A retry interval as the file gave it, and the key that sets it.
+    int32_t getConfiguredInterval(RetryInterval which) const;
+    static const char* keyOf(RetryInterval which);
+
   private:
+    // One key of the file and the field it sets (InitialConfiguration.cpp);
+    // the table of them is the only place a key is spelt.
+    struct Setting;
+    static const std::vector<Setting>& settings();
+    static const Setting* settingFor(const std::string& key);
+
+    MainWindowCommands* logWindow_;
     std::string filePath_;
     std::string portalServerHost_;
     int32_t portalServerPort_ = 0;
@@ -71,5 +91,5 @@ class InitialConfiguration {
     int32_t maxDutyCycleUtilisation_ = 0;
     int32_t usbWaitTimeout_ = 0;
     std::string partner_;
-    std::vector<std::string> seenKeys_;
+    std::vector<const Setting*> seen_;
 };

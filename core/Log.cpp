@@ -6,7 +6,14 @@
 #include "core/MainWindowCommands.h"
 
 namespace {
+
 std::atomic<bool> enabled{false};
+std::atomic<const LogSink*> installedSink{nullptr};
+
+}  // namespace
+
+void setLogSink(const LogSink* sink) {
+    installedSink.store(sink);
 }
 
 bool loggingEnabled() {
@@ -15,11 +22,6 @@ bool loggingEnabled() {
 
 void setLoggingEnabled(bool on) {
     enabled.store(on, std::memory_order_relaxed);
-}
-
-std::string logLine(const std::string& message) {
-    return " - [" + decimalText(processClock().processMilliseconds()) + "] " +
-           withControlsShown(message);
 }
 
 std::string withControlsShown(const std::string& text) {
@@ -50,7 +52,12 @@ void log(const std::string& message) {
     if (!loggingEnabled()) {
         return;
     }
-    mainWindow().appendLogLine(logLine(message));
+    const LogSink* sink = installedSink.load();
+    if (sink == nullptr) {
+        return;
+    }
+    sink->window.appendLogLine(" - [" + decimalText(sink->clock.processMilliseconds()) + "] " +
+                               withControlsShown(message));
 }
 
 void log(const std::string& message, const std::string& text) {
@@ -84,7 +91,9 @@ std::string hexDump(const ReportBuffer& buffer) {
 }
 
 std::string clockTimeText() {
-    const Clock& clock = processClock();
+    static const SystemClock system;
+    const LogSink* sink = installedSink.load();
+    const Clock& clock = sink != nullptr ? sink->clock : system;
     const LocalTime t = clock.localTime(clock.now().seconds);
     return decimalText(t.year) + "." + decimalText(t.month) + "." + decimalText(t.day) + " " +
            decimalText(t.hour) + ":" + decimalText(t.minute) + ":" + decimalText(t.second) + " - ";

@@ -6,7 +6,6 @@
 #include "activities/TransmitActivities.h"
 #include "activities/UserActivities.h"
 #include "core/Log.h"
-#include "core/MainWindowCommands.h"
 #include "dongle/USBResource.h"
 #include "portal/HTTPClientResource.h"
 #include "storage/FilesystemResource.h"
@@ -20,11 +19,12 @@ Main::~Main() = default;
 
 void Main::initialise() {
     log("Initialisation: ...");
+    const Clock& clock = *platform_.clock;
     filesystem_ = std::make_unique<FilesystemResource>(*platform_.paths, *platform_.language,
-                                                       *platform_.files);
-    timer_ = std::make_unique<TimerResource>(*platform_.timers, gate_);
-    httpClient_ = std::make_unique<HTTPClientResource>(*platform_.http);
-    userInterface_ = std::make_unique<UserInterfaceResource>(mainWindow(), displayStatus());
+                                                       *platform_.files, *platform_.window, clock);
+    timer_ = std::make_unique<TimerResource>(*platform_.timers, gate_, clock);
+    httpClient_ = std::make_unique<HTTPClientResource>(*platform_.http, clock);
+    userInterface_ = std::make_unique<UserInterfaceResource>(*platform_.window, displayStatus());
     // Its constructor already looks for the dongle. When a transfer fails it
     // asks the tray's dongle flag, which device-removal notices clear too, so
     // an exchange with an unplugged dongle ends at its next failed transfer
@@ -35,7 +35,7 @@ void Main::initialise() {
     createActivities();
     wire();
     dongleArrival_ =
-        std::make_unique<DongleArrival>(*filesystem_, *continueHello_, *continueTransmit_);
+        std::make_unique<DongleArrival>(*filesystem_, *continueHello_, *continueTransmit_, clock);
     DongleArrival* arrival = dongleArrival_.get();
     userInterface_->setDongleArrivalHandler([arrival] { arrival->arrived(); });
 
@@ -51,10 +51,11 @@ void Main::createActivities() {
     HTTPClientResource& httpClient = *httpClient_;
     UserInterfaceResource& userInterface = *userInterface_;
     USBResource& usb = *usb_;
+    const Clock& clock = *platform_.clock;
 
     cyclicHello_ = std::make_unique<CyclicHelloActivity>(httpClient, filesystem, usb);
-    cyclicTransmit_ = std::make_unique<CyclicTransmitActivity>(usb, filesystem);
-    interval_ = std::make_unique<IntervalActivity>(filesystem);
+    cyclicTransmit_ = std::make_unique<CyclicTransmitActivity>(usb, filesystem, clock);
+    interval_ = std::make_unique<IntervalActivity>(filesystem, clock);
     startBrowser_ = std::make_unique<StartBrowserActivity>(filesystem, *platform_.urlOpener);
     sendFrames_ = std::make_unique<SendFramesActivity>(filesystem);
     notifyHTTPState_ = std::make_unique<NotifyHTTPStateActivity>(userInterface, filesystem);
@@ -62,8 +63,8 @@ void Main::createActivities() {
     cyclicTransmitTime_ = std::make_unique<CyclicTransmitTimeActivity>(timer);
     notifyUSBState_ = std::make_unique<NotifyUSBStateActivity>(userInterface);
     notifyDutyCycle_ = std::make_unique<NotifyDutyCycleActivity>(userInterface);
-    startSession_ = std::make_unique<StartSessionActivity>(timer);
-    continueTransmit_ = std::make_unique<ContinueTransmitActivity>(filesystem);
+    startSession_ = std::make_unique<StartSessionActivity>(timer, clock);
+    continueTransmit_ = std::make_unique<ContinueTransmitActivity>(filesystem, clock);
     continueHello_ = std::make_unique<ContinueHelloActivity>(filesystem);
     showAboutDialog_ = std::make_unique<ShowAboutDialogActivity>(filesystem, userInterface, usb);
     notifyTimerState_ = std::make_unique<NotifyTimerStateActivity>(userInterface);

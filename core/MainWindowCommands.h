@@ -2,10 +2,11 @@
 
 #include <string>
 
-// What the portable code asks of the main window. The adapter packs each
-// request into the window command the window procedure expects and sends it
-// synchronously, so the sender waits until the window has handled it and
-// any text it passes need only live for the call.
+// What the portable code asks of the main window, handed to those that ask
+// it (Platform, constructors; the log through its sink, core/Log.h). The
+// adapter packs each request into the window command the window procedure
+// expects and sends it synchronously, so the sender waits until the window
+// has handled it and any text it passes need only live for the call.
 class MainWindowCommands {
   public:
     virtual ~MainWindowCommands() = default;
@@ -20,11 +21,3 @@ class MainWindowCommands {
     // has moved on.
     virtual void fatalError(const char* text) = 0;
 };
-
-// The process-wide link to the main window; null until the window exists
-// (or in a test that installed none).
-MainWindowCommands* mainWindowCommands();
-void setMainWindowCommands(MainWindowCommands* commands);
-
-// The installed window, or one that drops every request while there is none.
-MainWindowCommands& mainWindow();

@@ -2,12 +2,15 @@
 
 #include <cstdint>
 
-// The configured waits before the agent tries again after a failure.
+// The configured waits before the agent tries again after a failure; the
+// configuration's key table says which key sets each.
 enum class RetryInterval {
-    HelloOnError,      // CYCLIC_HELLO_INTERVAL_ON_ERROR
-    UsbOnError,        // CYCLIC_USB_INTERVAL_ON_ERROR
-    HelloOnDutyCycle,  // CYCLIC_HELLO_INTERVAL_ON_DUTY_CYCLE
+    HelloOnError,
+    UsbOnError,
+    HelloOnDutyCycle,
 };
+constexpr RetryInterval retryIntervals[] = {RetryInterval::HelloOnError, RetryInterval::UsbOnError,
+                                            RetryInterval::HelloOnDutyCycle};
 
 // A missing, zero or negative retry interval would retry at once, over and
 // over: a flood at the portal and two file writes each time. Such a value
@@ -20,5 +23,3 @@ constexpr int32_t usableRetryInterval(int32_t configured) {
            : configured < shortestRetryInterval ? shortestRetryInterval
                                                 : configured;
 }
-
-const char* retryIntervalKey(RetryInterval which);

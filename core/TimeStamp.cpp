@@ -4,8 +4,6 @@
 #include <cstdint>
 #include <limits>
 
-#include "core/Clock.h"
-
 namespace {
 
 int32_t clampToInt32(int64_t value) {
@@ -42,16 +40,4 @@ int32_t millisecondsBetween(const TimeStamp& now, const TimeStamp& deadline) {
     }
     // A window timer takes a signed 32-bit delay; anything further is clamped.
     return clampToInt32(milliseconds);
-}
-
-TimeStamp timeStampNow() {
-    return processClock().now();
-}
-
-TimeStamp timeStampIn(int32_t milliseconds) {
-    return timeStampAfter(timeStampNow(), milliseconds);
-}
-
-int32_t millisecondsUntil(const TimeStamp& deadline) {
-    return millisecondsBetween(timeStampNow(), deadline);
 }

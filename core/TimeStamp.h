@@ -17,11 +17,8 @@ inline bool operator==(const TimeStamp& a, const TimeStamp& b) {
            a.timezoneMinutesWest == b.timezoneMinutesWest && a.daylightSaving == b.daylightSaving;
 }
 
-// Pure forms, given the present explicitly.
+// `now` plus the milliseconds, the millisecond field kept within 0 to 999
+// (Clock::timeStampIn does it from the clock's present).
 TimeStamp timeStampAfter(const TimeStamp& now, int32_t milliseconds);
+// The milliseconds from `now` until the deadline, never negative.
 int32_t millisecondsBetween(const TimeStamp& now, const TimeStamp& deadline);
-
-// The same against the process clock (core/Clock.h).
-TimeStamp timeStampNow();
-TimeStamp timeStampIn(int32_t milliseconds);
-int32_t millisecondsUntil(const TimeStamp& deadline);

@@ -21,6 +21,7 @@ const char noDutyCycleDevice[] =
 const char invalidDutyCycleHandle[] =
     "no device found! invalid handle of device[USBResource::getDutyCycleUtilisation]: the "
     "dongle is not available";
+const char noValidHandle[] = "no device found! no valid handle ";
 const char noResponse[] = "no response from USB!";
 const char noTransmitDevice[] =
     "no device found! cannot create handle of device[USBResource::transmit]: the dongle is not "
@@ -112,72 +113,79 @@ void USBResource::failDeviceInfos(const std::string& message) {
     log(message);
 }
 
-int USBResource::getDeviceInfos(std::string& serialNumber, std::string& firmwareVersion,
-                                std::string& radioAddress, int32_t timeout) {
-    try {
-        std::unique_ptr<HidDevice> device = openDevice();
-        if (!device) {
-            failDeviceInfos(noDeviceInfos);
-            return -1;
-        }
-        if (checkUSBhandle(sendReport(dongle::deviceInformationRequest(), device.get(), timeout),
-                           device.get()) == -1) {
-            failDeviceInfos("no device found! no valid handle ");
-            return -1;
-        }
-        ReportBuffer input = dongle::clearedInputReport();
-        bool answered = false;
-        for (int read = 0; read < queryReads && !answered; ++read) {
-            if (checkUSBhandle(receiveReport(input, device.get(), timeout), device.get()) == -1) {
-                failDeviceInfos("no device found! no valid handle ");
-                return -1;
-            }
-            answered = input[2] == dongle::deviceInformationAnswer;
-        }
-        log("getDeviceInfos inputReportBuffer: ", input);
-        // Without an answer the buffer holds no identity at all; reporting
-        // it as one would store an empty serial number as the dongle's.
-        if (!answered) {
-            failDeviceInfos(noResponse);
-            return -1;
-        }
-        const dongle::DeviceInformation info = dongle::parseDeviceInformation(input);
-        if (info.firmwareVersion.empty()) {
-            log("firmware version does not fit four digits: ",
-                static_cast<int64_t>(info.firmwareValue));
-        }
-        serialNumber = info.serialNumber;
-        radioAddress = info.radioAddress;
-        firmwareVersion = info.firmwareVersion;
-        device.reset();
-        fireOn<NotifyUSBStateEvent>(getActivities(), true);
-        return 0;
-    } catch (const std::exception& error) {
-        failDeviceInfos(error.what());
-        return -1;
+Outcome<dongle::DeviceInformation> USBResource::askDeviceInformation(int32_t timeout) {
+    std::unique_ptr<HidDevice> device = openDevice();
+    if (!device) {
+        return Failure{noDeviceInfos};
     }
+    if (checkUSBhandle(sendReport(dongle::deviceInformationRequest(), device.get(), timeout),
+                       device.get()) == -1) {
+        return Failure{noValidHandle};
+    }
+    ReportBuffer input = dongle::clearedInputReport();
+    bool answered = false;
+    for (int read = 0; read < queryReads && !answered; ++read) {
+        if (checkUSBhandle(receiveReport(input, device.get(), timeout), device.get()) == -1) {
+            return Failure{noValidHandle};
+        }
+        answered = input[2] == dongle::deviceInformationAnswer;
+    }
+    log("getDeviceInfos inputReportBuffer: ", input);
+    // Without an answer the buffer holds no identity at all; reporting
+    // it as one would store an empty serial number as the dongle's.
+    if (!answered) {
+        return Failure{noResponse};
+    }
+    return dongle::parseDeviceInformation(input);
 }
 
-int USBResource::getDutyCycleUtilisation(int32_t timeout) {
+int USBResource::getDeviceInfos(std::string& serialNumber, std::string& firmwareVersion,
+                                std::string& radioAddress, int32_t timeout) {
+    const Outcome<dongle::DeviceInformation> asked = askDeviceInformation(timeout);
+    if (!asked) {
+        failDeviceInfos(asked.failure());
+        return -1;
+    }
+    const dongle::DeviceInformation& info = asked.value();
+    if (info.firmwareVersion.empty()) {
+        log("firmware version does not fit four digits: ",
+            static_cast<int64_t>(info.firmwareValue));
+    }
+    serialNumber = info.serialNumber;
+    radioAddress = info.radioAddress;
+    firmwareVersion = info.firmwareVersion;
+    fireOn<NotifyUSBStateEvent>(getActivities(), true);
+    return 0;
+}
+
+Outcome<int> USBResource::askDutyCycle(int32_t timeout) {
     std::unique_ptr<HidDevice> device = openDevice();
     if (!device) {
         log(noDutyCycleDevice);
-        throw USBError(std::string("no device found! ") + noDutyCycleDevice);
+        return Failure{std::string("no device found! ") + noDutyCycleDevice};
     }
     if (checkUSBhandle(sendReport(dongle::dutyCycleRequest(), device.get(), timeout),
                        device.get()) == -1) {
-        throw USBError(invalidDutyCycleHandle);
+        return Failure{invalidDutyCycleHandle};
     }
     ReportBuffer input = dongle::clearedInputReport();
     for (int read = 0; read < queryReads; ++read) {
         if (checkUSBhandle(receiveReport(input, device.get(), timeout), device.get()) == -1) {
-            throw USBError(invalidDutyCycleHandle);
+            return Failure{invalidDutyCycleHandle};
         }
         if (input[2] == dongle::dutyCycleAnswer) {
-            return input[4];
+            return int{input[4]};
         }
     }
-    throw USBError(noResponse);
+    return Failure{noResponse};
+}
+
+int USBResource::getDutyCycleUtilisation(int32_t timeout) {
+    const Outcome<int> asked = askDutyCycle(timeout);
+    if (!asked) {
+        throw USBError(asked.failure());
+    }
+    return asked.value();
 }
 
 int USBResource::transmit(FrameList frames, uint8_t counterBits, uint8_t flagBits,
@@ -228,20 +236,18 @@ void USBResource::endTransmission(TransmitOutcome outcome) {
 
 int USBResource::start(bool transmitFlag, FrameList frames, int32_t transmitCounter, int32_t repeat,
                        int32_t maxReads, int32_t maxDutyCycle, int32_t timeout) {
-    int utilisation = 0;
-    try {
-        utilisation = getDutyCycleUtilisation(timeout);
-    } catch (const std::exception& error) {
+    const Outcome<int> utilisation = askDutyCycle(timeout);
+    if (!utilisation) {
         // A dongle that is absent or silent at the duty-cycle query is as
         // unavailable as one that cannot be opened for sending: the frames
         // stay stored and the attempt is repeated later, instead of the
         // cycle ending with no attempt planned at all.
-        log(error.what());
+        log(utilisation.failure());
         endTransmission(TransmitOutcome::DongleUnavailable);
         return -1;
     }
-    log("duty cycle utilisation is[%]: ", static_cast<int64_t>(utilisation));
-    if (utilisation > maxDutyCycle) {
+    log("duty cycle utilisation is[%]: ", static_cast<int64_t>(utilisation.value()));
+    if (utilisation.value() > maxDutyCycle) {
         endTransmission(TransmitOutcome::DutyCycleExceeded);
         return -1;
     }

@@ -8,12 +8,14 @@
 
 #include "core/FrameList.h"
 #include "core/Log.h"
+#include "core/Outcome.h"
 #include "core/Resource.h"
 #include "dongle/HidPort.h"
+#include "dongle/ReportProtocol.h"
 
 enum class TransmitOutcome : int32_t;
 
-// Raised by the duty-cycle query; start turns it into an outcome.
+// Raised by the public duty-cycle query.
 class USBError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
@@ -22,8 +24,8 @@ class USBError : public std::runtime_error {
 // The dongle: finding it among the HID devices, exchanging single reports
 // with a time-out, and the conversations of the report protocol. Every
 // conversation opens its own device and closes it when it ends, on every
-// path. No exception leaves a public operation except the duty-cycle query,
-// whose only caller, start, catches it.
+// path. Inside, a conversation's failure is an Outcome carrying its text;
+// only the public duty-cycle query raises it.
 class USBResource final : public Resource {
   public:
     // Whether the dongle is still thought present: in the agent the display
@@ -61,6 +63,9 @@ class USBResource final : public Resource {
 
   private:
     int transfer(bool sending, ReportBuffer& buffer, HidDevice* device, int32_t timeout);
+    // The two queries, the device closed again when they return.
+    Outcome<dongle::DeviceInformation> askDeviceInformation(int32_t timeout);
+    Outcome<int> askDutyCycle(int32_t timeout);
     void failDeviceInfos(const std::string& message);
     void endTransmission(TransmitOutcome outcome);
 

@@ -62,7 +62,8 @@ std::string failureText(const HttpOutcome& outcome) {
 
 }  // namespace
 
-HTTPClientResource::HTTPClientResource(HttpTransport& transport) : transport_(transport) {}
+HTTPClientResource::HTTPClientResource(HttpTransport& transport, const Clock& clock)
+    : transport_(transport), clock_(clock) {}
 
 void HTTPClientResource::sendRequest(const std::string& message, const std::string& host,
                                      int32_t port, const std::string& uri, bool secure,
@@ -105,9 +106,8 @@ std::string HTTPClientResource::postRequest(const std::string& host, int32_t por
 
     // The deadline covers the whole exchange, connecting and sending too; an
     // answer not complete by then is no answer, however much of it came.
-    const Clock& clock = processClock();
     const uint32_t limit = transport_.exchangeDeadlineMilliseconds();
-    const int64_t deadline = clock.processMilliseconds() + limit;
+    const int64_t deadline = clock_.processMilliseconds() + limit;
     std::string answer;
     answer.reserve(4096);
     bool cut = false;
@@ -133,7 +133,7 @@ std::string HTTPClientResource::postRequest(const std::string& host, int32_t por
     // Whatever the last step said: the transport ends a late exchange by
     // closing its handles, which makes the call under way fail with an
     // error of its own.
-    if (outcome.failedStep == HttpStep::deadline || clock.processMilliseconds() >= deadline) {
+    if (outcome.failedStep == HttpStep::deadline || clock_.processMilliseconds() >= deadline) {
         log("[HTTPClientResource::postRequest] exchange not finished within its deadline [ms]: ",
             int64_t{limit});
         throw HttpExchangeError(failureText(HttpOutcome{HttpStep::deadline, 0}));

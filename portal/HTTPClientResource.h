@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "core/Clock.h"
 #include "core/Resource.h"
 #include "portal/HttpTransport.h"
 
@@ -20,7 +21,8 @@ class HttpExchangeError : public std::runtime_error {
 // SendFramesEvent and IntervalEvent, in that order.
 class HTTPClientResource final : public Resource {
   public:
-    explicit HTTPClientResource(HttpTransport& transport);
+    // The clock times each exchange against its deadline.
+    HTTPClientResource(HttpTransport& transport, const Clock& clock);
 
     int start() override { return 0; }
     int init() override { return 0; }
@@ -45,4 +47,5 @@ class HTTPClientResource final : public Resource {
 
   private:
     HttpTransport& transport_;
+    const Clock& clock_;
 };

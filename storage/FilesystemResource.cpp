@@ -1,9 +1,8 @@
 #include "storage/FilesystemResource.h"
 
-#include <exception>
-
 #include "activities/HelloEvents.h"
 #include "activities/TransmitEvents.h"
+#include "core/Clock.h"
 #include "core/Log.h"
 #include "core/MainWindowCommands.h"
 #include "core/SystemPaths.h"
@@ -36,10 +35,13 @@ std::string runTimeFilePath(const SystemPaths& paths) {
 }
 
 FilesystemResource::FilesystemResource(const SystemPaths& paths, const SystemLanguage& language,
-                                       FileSystem& files)
+                                       FileSystem& files, MainWindowCommands& window,
+                                       const Clock& clock)
     : paths_(paths),
       language_(language),
       files_(files),
+      window_(window),
+      clock_(clock),
       configuration_(std::make_unique<InitialConfiguration>()) {}
 
 int FilesystemResource::start() {
@@ -58,79 +60,86 @@ int FilesystemResource::start() {
 }
 
 int FilesystemResource::init() {
-    try {
-        log("reading init data: ...");
-        const std::string configurationPath = configurationFilePath(paths_);
-        log("configuration file path: ", configurationPath);
+    const Outcome<Done> loaded = loadInitData();
+    if (loaded) {
+        return 0;
+    }
+    static const char message[] = "fatal error! reading init data.";
+    window_.fatalError(message);
+    log("fatal error in [FilesystemResource::init]! reading init data. Exception:",
+        loaded.failure());
+    return -1;
+}
 
-        auto configuration = std::make_unique<InitialConfiguration>();
-        configuration->setFilePath(configurationPath);
-        if (!configuration->exists()) {
-            throw FatalError(
-                "fatal error in [FilesystemResource::init]! initial configuration file doese't "
-                "exist");
-        }
+Outcome<Done> FilesystemResource::loadInitData() {
+    log("reading init data: ...");
+    const std::string configurationPath = configurationFilePath(paths_);
+    log("configuration file path: ", configurationPath);
+
+    auto configuration = std::make_unique<InitialConfiguration>(&window_);
+    configuration->setFilePath(configurationPath);
+    if (!configuration->exists()) {
+        return Failure{
+            "fatal error in [FilesystemResource::init]! initial configuration file doese't "
+            "exist"};
+    }
+    try {
         Texts::init(configurationPath, language_);
         configuration->read();
-        // No value is invented for a missing key; consumers see 0 or an empty
-        // text, so say which keys those are.
-        for (const std::string& key : configuration->missingKeys()) {
-            log("missing key in initial configuration file: ", key);
-        }
-        configuration_ = std::move(configuration);
-
-        runTimeFilePath_ = runTimeFilePath(paths_);
-        log("run time file path: ", runTimeFilePath_);
-        // A fresh machine has no folder of ours yet; without it nothing would
-        // ever be kept across restarts.
-        files_.createFolder(folderOf(runTimeFilePath_));
-
-        data_ = RunTimeData();
-        data_.nextHelloTime = timeStampNow();
-        data_.nextTransmitTime = timeStampNow();
-        readRunTimeData();
-
-        log("reading init data: ok");
-        return 0;
-    } catch (const std::exception& error) {
-        static const char message[] = "fatal error! reading init data.";
-        mainWindow().fatalError(message);
-        log("fatal error in [FilesystemResource::init]! reading init data. Exception:",
-            std::string(error.what()));
-        return -1;
+    } catch (const FatalError& error) {
+        // The language texts and the configuration reader raise their own
+        // fatal error when their file cannot be opened.
+        return Failure{error.what()};
     }
+    // No value is invented for a missing key; consumers see 0 or an empty
+    // text, so say which keys those are.
+    for (const std::string& key : configuration->missingKeys()) {
+        log("missing key in initial configuration file: ", key);
+    }
+    configuration_ = std::move(configuration);
+
+    runTimeFilePath_ = runTimeFilePath(paths_);
+    log("run time file path: ", runTimeFilePath_);
+    // A fresh machine has no folder of ours yet; without it nothing would
+    // ever be kept across restarts.
+    files_.createFolder(folderOf(runTimeFilePath_));
+
+    data_ = RunTimeData();
+    data_.nextHelloTime = clock_.now();
+    data_.nextTransmitTime = clock_.now();
+    readRunTimeData();
+
+    log("reading init data: ok");
+    return Done{};
 }
 
 RunTimeData& FilesystemResource::readRunTimeData() {
-    try {
-        std::vector<uint8_t> bytes;
-        if (!files_.readFile(runTimeFilePath_, RunTimeData::fileSize, bytes)) {
-            log("run time file not found! generate a new one form ini file.");
-            data_.nextHelloTime = timeStampNow();
-            data_.nextTransmitTime = timeStampNow();
-            data_.firmwareVersion.clear();
-            data_.transmitCounter = 0;
-            data_.serialNumber.clear();
-            data_.helloReason = configuration_->getReason();
-            data_.frames.clear();
-            writeRunTimeData();
-            return data_;
-        }
-        log("found run time file.");
-        const RunTimeData stored = decodeRunTimeData(bytes);
-        data_.nextHelloTime = stored.nextHelloTime;
-        data_.nextTransmitTime = stored.nextTransmitTime;
-        data_.firmwareVersion = stored.firmwareVersion;
-        data_.transmitCounter = stored.transmitCounter;
-        data_.serialNumber = stored.serialNumber;
-        data_.helloReason = stored.helloReason;
-        // Through the frame list and back, so doubled or stray commas from an
-        // older file leave exactly one comma after each frame.
-        storeFrames(framesOf(stored.frames), data_.frames);
-    } catch (const std::exception&) {
-        log("fatal error in [FilesystemResource::readRunTimeData]! can't open RunTimeData from "
-            "file system");
+    // The port reports a file it cannot open or read as missing; decoding
+    // takes any bytes. So nothing here fails: the record is loaded or made.
+    std::vector<uint8_t> bytes;
+    if (!files_.readFile(runTimeFilePath_, RunTimeData::fileSize, bytes)) {
+        log("run time file not found! generate a new one form ini file.");
+        data_.nextHelloTime = clock_.now();
+        data_.nextTransmitTime = clock_.now();
+        data_.firmwareVersion.clear();
+        data_.transmitCounter = 0;
+        data_.serialNumber.clear();
+        data_.helloReason = configuration_->getReason();
+        data_.frames.clear();
+        writeRunTimeData();
+        return data_;
     }
+    log("found run time file.");
+    const RunTimeData stored = decodeRunTimeData(bytes);
+    data_.nextHelloTime = stored.nextHelloTime;
+    data_.nextTransmitTime = stored.nextTransmitTime;
+    data_.firmwareVersion = stored.firmwareVersion;
+    data_.transmitCounter = stored.transmitCounter;
+    data_.serialNumber = stored.serialNumber;
+    data_.helloReason = stored.helloReason;
+    // Through the frame list and back, so doubled or stray commas from an
+    // older file leave exactly one comma after each frame.
+    storeFrames(framesOf(stored.frames), data_.frames);
     return data_;
 }
 
@@ -150,24 +159,14 @@ void FilesystemResource::writeRunTimeData() {
 }
 
 int32_t FilesystemResource::getRetryInterval(RetryInterval which) const {
-    int32_t configured = 0;
-    switch (which) {
-        case RetryInterval::HelloOnError:
-            configured = configuration_->getCyclicHelloIntervalOnError();
-            break;
-        case RetryInterval::UsbOnError:
-            configured = configuration_->getCyclicUsbIntervalOnError();
-            break;
-        case RetryInterval::HelloOnDutyCycle:
-            configured = configuration_->getCyclicHelloIntervalOnDutyCycle();
-            break;
-    }
+    const int32_t configured = configuration_->getConfiguredInterval(which);
     const int32_t usable = usableRetryInterval(configured);
     if (usable != configured) {
         const std::lock_guard<std::mutex> hold(warnedLock_);
         if (warned_.insert(which).second) {
-            log(std::string("[FilesystemResource::getRetryInterval] ") + retryIntervalKey(which) +
-                    " is " + decimalText(configured) + ", waiting instead [ms]: ",
+            log(std::string("[FilesystemResource::getRetryInterval] ") +
+                    InitialConfiguration::keyOf(which) + " is " + decimalText(configured) +
+                    ", waiting instead [ms]: ",
                 int64_t{usable});
         }
     }
@@ -182,7 +181,7 @@ void FilesystemResource::setNextHelloTime(const TimeStamp& time) {
 }
 
 void FilesystemResource::scheduleHelloOnError() {
-    setNextHelloTime(timeStampIn(getRetryInterval(RetryInterval::HelloOnError)));
+    setNextHelloTime(clock_.timeStampIn(getRetryInterval(RetryInterval::HelloOnError)));
 }
 
 void FilesystemResource::setHelloReason(int32_t reason) {
@@ -211,7 +210,7 @@ void FilesystemResource::setFrames(const FrameList& frames) {
         log("frames do not fit the run time data, left out: ", static_cast<int64_t>(leftOut));
     }
     writeRunTimeData();
-    fireTransmitTime(timeStampNow());
+    fireTransmitTime(clock_.now());
 }
 
 FrameList FilesystemResource::getFrames() const {

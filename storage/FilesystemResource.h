@@ -8,12 +8,15 @@
 
 #include "core/FrameList.h"
 #include "core/InitialConfiguration.h"
+#include "core/Outcome.h"
 #include "core/Resource.h"
 #include "core/RetryInterval.h"
 #include "core/TimeStamp.h"
 #include "storage/RunTimeData.h"
 
+class Clock;
 class FileSystem;
+class MainWindowCommands;
 class SystemLanguage;
 class SystemPaths;
 
@@ -28,7 +31,10 @@ std::string runTimeFilePath(const SystemPaths& paths);
 // move a deadline fire the event that schedules the next cycle.
 class FilesystemResource : public Resource {
   public:
-    FilesystemResource(const SystemPaths& paths, const SystemLanguage& language, FileSystem& files);
+    // A fatal start-up error goes to `window`, which tells the user and ends
+    // the program; `clock` dates the plans.
+    FilesystemResource(const SystemPaths& paths, const SystemLanguage& language, FileSystem& files,
+                       MainWindowCommands& window, const Clock& clock);
 
     // Runs init, then fires the first hello deadline and, with frames
     // pending, the first transmit deadline.
@@ -67,12 +73,16 @@ class FilesystemResource : public Resource {
     uint64_t getTransmitSteps() const { return transmitSteps_; }
 
   private:
+    // init's steps; a failure is the text init logs with its fatal error.
+    Outcome<Done> loadInitData();
     void fireHelloTime();
     void fireTransmitTime(const TimeStamp& time);
 
     const SystemPaths& paths_;
     const SystemLanguage& language_;
     FileSystem& files_;
+    MainWindowCommands& window_;
+    const Clock& clock_;
     std::unique_ptr<InitialConfiguration> configuration_;
     std::string runTimeFilePath_;
     RunTimeData data_;

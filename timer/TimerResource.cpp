@@ -19,8 +19,6 @@ template <typename Cycle>
 void runCycle(const char* origin, Cycle cycle) {
     try {
         cycle();
-    } catch (int) {
-        // Raised as a bare code by a cycle that wanted to stop; nothing to tell.
     } catch (const std::exception& error) {
         log(std::string("[TimerResource::") + origin + "] cycle ended by an error: ", error.what());
     } catch (...) {
@@ -30,19 +28,20 @@ void runCycle(const char* origin, Cycle cycle) {
 
 }  // namespace
 
-TimerResource::TimerResource(WindowTimers& timers, CycleGate& gate) : timers_(timers), gate_(gate) {
+TimerResource::TimerResource(WindowTimers& timers, CycleGate& gate, const Clock& clock)
+    : timers_(timers), gate_(gate), clock_(clock) {
     init();
 }
 
 int TimerResource::init() {
-    helloDeadline_ = timeStampNow();
+    helloDeadline_ = clock_.now();
     transmitDeadline_ = helloDeadline_;
     helloReason_ = 0;
     return 0;
 }
 
 int32_t TimerResource::millisecondsUntil(const TimeStamp& deadline) const {
-    return ::millisecondsUntil(deadline);
+    return clock_.millisecondsUntil(deadline);
 }
 
 void TimerResource::startHelloThreadIn(const TimeStamp& deadline, int32_t helloReason) {
@@ -57,7 +56,7 @@ void TimerResource::startHelloThreadIn(const TimeStamp& deadline, int32_t helloR
     const uint64_t arming = ++helloArmings_;
     timers_.arm(helloTimerId, static_cast<uint32_t>(delay),
                 [this, helloReason, arming] { helloTimerProc(helloReason, arming); });
-    NotifyTimerStateEvent state(nextPortalConnectionTimeText(deadline));
+    NotifyTimerStateEvent state(nextPortalConnectionTimeText(clock_, deadline));
     getActivities().fire(&state);
 }
 
@@ -101,7 +100,7 @@ void TimerResource::transmitTimerProc(uint64_t arming) {
     });
 }
 
-std::string nextPortalConnectionTimeText(const TimeStamp& deadline) {
-    const LocalTime local = processClock().localTime(deadline.seconds);
+std::string nextPortalConnectionTimeText(const Clock& clock, const TimeStamp& deadline) {
+    const LocalTime local = clock.localTime(deadline.seconds);
     return twoDigitText(local.hour) + ":" + twoDigitText(local.minute);
 }

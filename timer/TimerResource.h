@@ -12,6 +12,7 @@
 // CyclicTransmitEvent, each on its own window timer of the main window, so
 // both cycles run on the GUI thread. A new deadline replaces the pending one
 // of its kind.
+class Clock;
 class CycleGate;
 
 class TimerResource final : public Resource {
@@ -19,8 +20,9 @@ class TimerResource final : public Resource {
     static constexpr unsigned helloTimerId = 1;
     static constexpr unsigned transmitTimerId = 2;
 
-    // Expiries pass through `gate`, so a cycle never starts inside another.
-    TimerResource(WindowTimers& timers, CycleGate& gate);
+    // Expiries pass through `gate`, so a cycle never starts inside another;
+    // delays are measured on `clock`.
+    TimerResource(WindowTimers& timers, CycleGate& gate, const Clock& clock);
 
     int start() override { return 0; }
     // Both deadlines now, hello reason 0.
@@ -43,6 +45,7 @@ class TimerResource final : public Resource {
 
     WindowTimers& timers_;
     CycleGate& gate_;
+    const Clock& clock_;
     // Count the armings, so an expiry that had to wait can tell whether a
     // newer plan replaced it meanwhile.
     // Start-up arms from the initialisation thread.
@@ -53,5 +56,5 @@ class TimerResource final : public Resource {
     int32_t helloReason_ = 0;
 };
 
-// "HH:MM" of the deadline in local time, 24-hour clock.
-std::string nextPortalConnectionTimeText(const TimeStamp& deadline);
+// "HH:MM" of the deadline in the clock's local time, 24-hour clock.
+std::string nextPortalConnectionTimeText(const Clock& clock, const TimeStamp& deadline);

@@ -14,6 +14,7 @@
 
 #include "check/Diagnosis.h"
 #include "check/win32/WinsockProbe.h"
+#include "core/Clock.h"
 #include "core/Log.h"
 #include "core/MainWindowCommands.h"
 #include "core/SystemPaths.h"
@@ -70,8 +71,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     static PrintingWindow window;
+    static const SystemClock clock;
+    static const LogSink sink{window, clock};
     if (verbose) {
-        setMainWindowCommands(&window);
+        setLogSink(&sink);
     }
     const Win32SystemPaths paths;
     Win32FolderRights rights;
@@ -89,7 +92,7 @@ int main(int argc, char** argv) {
     Win32FileSystem files;
     Win32HidPort hid;
     WinsockProbe network;
-    Diagnosis diagnosis(paths, language, files, rights, hid, network);
+    Diagnosis diagnosis(paths, language, files, rights, hid, network, clock);
     // The configuration's logging switch is the agent's; here only
     // --verbose decides.
     const std::vector<Finding> findings = diagnosis.run();

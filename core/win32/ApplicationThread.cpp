@@ -1,6 +1,7 @@
 #include "core/win32/ApplicationThread.h"
 
 #include "activities/win32/ShellUrlOpener.h"
+#include "core/Clock.h"
 #include "core/CycleGate.h"
 #include "core/Log.h"
 #include "core/Main.h"
@@ -57,6 +58,8 @@ DWORD WINAPI initialisationThread(LPVOID parameter) {
 }
 
 Platform windowsPlatform(WindowTimers& timers) {
+    static Win32MainWindowCommands window;
+    static SystemClock clock;
     static Win32SystemPaths paths;
     static Win32FileSystem files;
     static WinInetTransport http;
@@ -64,6 +67,8 @@ Platform windowsPlatform(WindowTimers& timers) {
     static Win32SystemLanguage language;
     static Win32HidPort hid;
     Platform platform;
+    platform.window = &window;
+    platform.clock = &clock;
     platform.paths = &paths;
     platform.files = &files;
     platform.timers = &timers;
@@ -78,8 +83,10 @@ Platform windowsPlatform(WindowTimers& timers) {
 
 ApplicationThread::ApplicationThread()
     : startup_(new Startup()), window_(new MainWindow(startup_->links, startup_->timers)) {
-    static Win32MainWindowCommands commands;
-    setMainWindowCommands(&commands);
+    // The log goes to the same window, stamped by the same clock.
+    const Platform platform = windowsPlatform(startup_->timers);
+    static const LogSink sink{*platform.window, *platform.clock};
+    setLogSink(&sink);
 }
 
 void ApplicationThread::startThread() {

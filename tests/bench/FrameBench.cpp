@@ -10,28 +10,16 @@
 #include <string>
 
 #include "core/Log.h"
-#include "core/MainWindowCommands.h"
 #include "dongle/DongleDevice.h"
 #include "dongle/ReportProtocol.h"
 #include "dongle/USBResource.h"
 #include "tests/unit/support/FakeHidPort.h"
-#include "tests/unit/support/TestClock.h"
 #include "tools/donglesim/DongleModel.h"
 
 namespace {
 
-class SilentWindow final : public MainWindowCommands {
-  public:
-    void appendLogLine(const std::string&) override {}
-    void showLogger() override {}
-    void statusChanged() override {}
-    void fatalError(const char*) override {}
-};
-
 struct Bench {
     Bench() {
-        setProcessClock(&clock);
-        setMainWindowCommands(&window);
         setLoggingEnabled(false);
         port.devices.push_back(
             {"\\\\?\\hid#bench", dongle::vendorId, dongle::productId, {36, 36}, true, &model});
@@ -42,11 +30,7 @@ struct Bench {
         device.reset();
         usb.reset();
         setDongleDevice({});
-        setMainWindowCommands(nullptr);
-        setProcessClock(nullptr);
     }
-    TestClock clock{1700000000, 0};
-    SilentWindow window;
     DongleModel model;
     FakeHidPort port;
     std::unique_ptr<USBResource> usb;

@@ -8,6 +8,7 @@
 
 #include "activities/StatusEvents.h"
 #include "activities/TransmitEvents.h"
+#include "core/Clock.h"
 #include "core/EventListeners.h"
 #include "portal/HTTPClientResource.h"
 #include "portal/PortalProtocol.h"
@@ -55,7 +56,8 @@ int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::stoi(argv[1]) : 2000;
     const std::string answer = longestAnswer();
     NoTransport transport;
-    HTTPClientResource resource(transport);
+    const SystemClock clock;
+    HTTPClientResource resource(transport, clock);
     Counter counter;
     counter.listeners.listenTo(resource.getActivities());
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "core/Clock.h"
 #include "core/Log.h"
 #include "core/MainWindowCommands.h"
 
@@ -38,7 +39,9 @@ class FuzzLogWindow final : public MainWindowCommands {
 // Logging on through the stand-in window, once per process.
 inline void fuzzLoggingOn() {
     static FuzzLogWindow window;
-    setMainWindowCommands(&window);
+    static const SystemClock clock;
+    static const LogSink sink{window, clock};
+    setLogSink(&sink);
     setLoggingEnabled(true);
 }
 

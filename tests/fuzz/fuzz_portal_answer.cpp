@@ -11,6 +11,7 @@
 #include "activities/StatusEvents.h"
 #include "activities/TransmitEvents.h"
 #include "core/Activity.h"
+#include "core/Clock.h"
 #include "dongle/ReportProtocol.h"
 #include "portal/HTTPClientResource.h"
 #include "portal/PortalProtocol.h"
@@ -121,6 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     static UseBrowser browser;
     static UseFrames frames;
     static UseInterval interval;
+    static const SystemClock clock;
     static bool started = false;
     if (!started) {
         fuzzLoggingOn();
@@ -131,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     {
         // The answer as parsed, zero bytes and all.
         PieceTransport unused(text, 0);
-        HTTPClientResource resource(unused);
+        HTTPClientResource resource(unused, clock);
         resource.getActivities().add(&browser);
         resource.getActivities().add(&frames);
         resource.getActivities().add(&interval);
@@ -143,7 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     {
         // The answer as the transport delivers it.
         PieceTransport transport(text, size);
-        HTTPClientResource resource(transport);
+        HTTPClientResource resource(transport, clock);
         const std::string expected = expectedAnswer(text, size);
         try {
             const std::string answer = resource.postRequest(

@@ -17,11 +17,6 @@ namespace {
 
 class ActivityRegistryTest : public ::testing::Test {
   protected:
-    ActivityRegistryTest() {
-        setProcessClock(&clock);
-        setMainWindowCommands(&window);
-    }
-
     // Registers an activity for TheEvent that notes "label:EventName" in the
     // journal, then runs `nested` and notes "label:after".
     template <typename TheEvent>
@@ -38,9 +33,9 @@ class ActivityRegistryTest : public ::testing::Test {
         activities.push_back(std::move(activity));
     }
 
-    ProcessStateGuard guard;
     TestClock clock;
     FakeMainWindow window;
+    LogCapture capture{window, clock};
     ActivityRegistry registry;
     std::vector<std::string> entries;
     std::vector<std::shared_ptr<void>> activities;

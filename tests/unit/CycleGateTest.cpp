@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "core/CycleGate.h"
-#include "tests/unit/support/FakeMainWindow.h"
 
 namespace {
 
@@ -56,7 +55,6 @@ TEST(CycleGate, WhileHeldNothingRunsAndReleaseRunsWhatWaited) {
 }
 
 TEST(CycleGate, WorkThatThrowsLeavesTheGateOpen) {
-    ProcessStateGuard guard;
     CycleGate gate;
     bool later = false;
     gate.run("hello", [&] {

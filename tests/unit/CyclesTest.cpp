@@ -315,8 +315,8 @@ TEST_F(CyclesTest, NewFramesReplaceThoseWaitingForARetryAndAreDueAtOnce) {
     agent.dongle.unplug();
     RunTimeData earlier;
     earlier.frames = "S9988776655,";
-    earlier.nextTransmitTime = timeStampIn(20000);
-    earlier.nextHelloTime = timeStampIn(0);
+    earlier.nextTransmitTime = agent.clock.timeStampIn(20000);
+    earlier.nextHelloTime = agent.clock.timeStampIn(0);
     earlier.serialNumber = "QV12345678";
     agent.storeRunTimeData(earlier);
     agent.start();
@@ -333,8 +333,8 @@ TEST_F(CyclesTest, NewFramesReplaceThoseWaitingForARetryAndAreDueAtOnce) {
 TEST_F(CyclesTest, FramesLeftByAnEndedRunAreSentAtOnceAfterStartUp) {
     RunTimeData earlier;
     earlier.frames = "S1122334455,S2233445566,";
-    earlier.nextTransmitTime = timeStampIn(-5000);
-    earlier.nextHelloTime = timeStampIn(60000);
+    earlier.nextTransmitTime = agent.clock.timeStampIn(-5000);
+    earlier.nextHelloTime = agent.clock.timeStampIn(60000);
     earlier.transmitCounter = 6;
     agent.storeRunTimeData(earlier);
     agent.start();
@@ -474,7 +474,7 @@ TEST_F(CyclesTest, OpenPortalDuringStartUpWaitsUntilItHasFinished) {
         publishedUserInterface()->openPortal();
     });
     RunTimeData earlier;
-    earlier.nextHelloTime = timeStampIn(3600000);
+    earlier.nextHelloTime = agent.clock.timeStampIn(3600000);
     earlier.helloReason = 0;
     agent.storeRunTimeData(earlier);
     agent.start();

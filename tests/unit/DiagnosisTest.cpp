@@ -40,7 +40,7 @@ class DiagnosisTest : public ::testing::Test {
         RunTimeData data;
         data.frames = "S1122334455,S2233445566,";
         data.helloReason = 3;
-        data.nextHelloTime = timeStampIn(60000);
+        data.nextHelloTime = agent.clock.timeStampIn(60000);
         agent.storeRunTimeData(data);
         agent.files.descriptors[dataFolder] = dataFolderSecurity;  // as the setup left it
         agent.folder.write("resources/en.txt", "SYS_EXIT=Exit\r\n");
@@ -49,7 +49,7 @@ class DiagnosisTest : public ::testing::Test {
     std::vector<Finding> diagnose(const std::string& ini = WiredAgent::configuration()) {
         agent.folder.write("quorvel.ini", ini);
         Diagnosis diagnosis(agent.paths, agent.language, agent.files, agent.files, agent.hid,
-                            network);
+                            network, agent.clock);
         return diagnosis.run();
     }
     static std::string lineFor(const std::vector<Finding>& findings, const std::string& subject) {
@@ -184,7 +184,8 @@ TEST_F(DiagnosisTest, WhatTheAgentCreatesOrReplacesItselfIsOnlyAWarning) {
 
 TEST_F(DiagnosisTest, AMissingConfigurationOrLanguageFileFails) {
     std::filesystem::remove(agent.folder.path() / "resources" / "en.txt");
-    Diagnosis diagnosis(agent.paths, agent.language, agent.files, agent.files, agent.hid, network);
+    Diagnosis diagnosis(agent.paths, agent.language, agent.files, agent.files, agent.hid, network,
+                        agent.clock);
     const std::vector<Finding> findings = diagnosis.run();  // no quorvel.ini written
     EXPECT_EQ(exitCodeFor(findings), 1);
     EXPECT_NE(lineFor(findings, "configuration").find("not found; the agent stops at start"),

@@ -45,8 +45,6 @@ const char dataFolder[] = "C:\\ProgramData\\quorvel\\";
 class FilesystemResourceTest : public ::testing::Test {
   protected:
     FilesystemResourceTest() : paths(folder.file("quorvel.exe"), appData) {
-        setProcessClock(&clock);
-        setMainWindowCommands(&window);
         Texts::resetForTesting();
         folder.write("resources/en.txt", "ERROR_MESSAGE_TITLE=Quorvel\r\n");
         folder.write("quorvel.ini",
@@ -56,7 +54,7 @@ class FilesystemResourceTest : public ::testing::Test {
 
     // A resource as a fresh process would create it, with the recorder wired.
     std::unique_ptr<FilesystemResource> startAgent() {
-        auto resource = std::make_unique<FilesystemResource>(paths, language, files);
+        auto resource = std::make_unique<FilesystemResource>(paths, language, files, window, clock);
         recorder.listeners.listenTo(resource->getActivities());
         lastStart = resource->start();
         return resource;
@@ -71,9 +69,9 @@ class FilesystemResourceTest : public ::testing::Test {
         });
     }
 
-    ProcessStateGuard guard;
     TestClock clock{1700000000, 250};
     FakeMainWindow window;
+    LogCapture capture{window};
     TempFolder folder;
     FakeSystemPaths paths;
     FakeSystemLanguage language;

@@ -21,8 +21,6 @@ using Strings = std::vector<std::string>;
 class HTTPClientResourceTest : public ::testing::Test {
   protected:
     HTTPClientResourceTest() {
-        setProcessClock(&clock);
-        setMainWindowCommands(&window);
         setLoggingEnabled(true);
         recorder.listenTo(resource);
     }
@@ -53,11 +51,11 @@ class HTTPClientResourceTest : public ::testing::Test {
         return std::find(messages.begin(), messages.end(), message) != messages.end();
     }
 
-    ProcessStateGuard guard;
     TestClock clock;
     FakeMainWindow window;
+    LogCapture capture{window, clock};
     FakeHttpTransport transport;
-    HTTPClientResource resource{transport};
+    HTTPClientResource resource{transport, clock};
     EventRecorder recorder;
 };
 

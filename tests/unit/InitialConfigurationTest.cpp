@@ -11,17 +11,15 @@ namespace {
 
 class InitialConfigurationTest : public ::testing::Test {
   protected:
-    InitialConfigurationTest() { setMainWindowCommands(&window); }
-
     InitialConfiguration readFile(const std::string& bytes) {
-        InitialConfiguration configuration;
+        InitialConfiguration configuration(&window);
         configuration.setFilePath(folder.write("quorvel.ini", bytes));
         configuration.read();
         return configuration;
     }
 
-    ProcessStateGuard guard;
     FakeMainWindow window;
+    LogCapture capture{window};
     TempFolder folder;
 };
 

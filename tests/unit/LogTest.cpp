@@ -9,14 +9,10 @@ namespace {
 
 class LogTest : public ::testing::Test {
   protected:
-    LogTest() {
-        setProcessClock(&clock);
-        setMainWindowCommands(&window);
-        clock.setProcessMilliseconds(1532);
-    }
-    ProcessStateGuard guard;
+    LogTest() { clock.setProcessMilliseconds(1532); }
     TestClock clock;
     FakeMainWindow window;
+    LogCapture capture{window, clock};
 };
 
 TEST_F(LogTest, NothingReachesTheWindowWhileLoggingIsOff) {
@@ -86,8 +82,8 @@ TEST_F(LogTest, ClockTimeTextHasNoLeadingZeros) {
     EXPECT_EQ(clockTimeText(), "2011.7.25 9:5:3 - ");
 }
 
-TEST_F(LogTest, WithoutAWindowLinesAreDroppedQuietly) {
-    setMainWindowCommands(nullptr);
+TEST_F(LogTest, WithoutASinkLinesAreDroppedQuietly) {
+    setLogSink(nullptr);
     setLoggingEnabled(true);
     log("lost");
     EXPECT_TRUE(window.commands.empty());

@@ -81,8 +81,8 @@ TEST_F(StartupTest, WithLoggingOnTheLinesBeforeTheConfigurationAreNotShown) {
 
 TEST_F(StartupTest, StoredDeadlinesArmTheHelloAndTransmitTimers) {
     RunTimeData stored;
-    stored.nextHelloTime = timeStampIn(3600 * 1000);
-    stored.nextTransmitTime = timeStampIn(90 * 1000);
+    stored.nextHelloTime = agent.clock.timeStampIn(3600 * 1000);
+    stored.nextTransmitTime = agent.clock.timeStampIn(90 * 1000);
     stored.helloReason = 0;
     stored.frames = "S0102,";
     agent.storeRunTimeData(stored);

@@ -24,10 +24,7 @@ const char openFailure[] =
 // The table is process-wide, so every test starts and ends with it empty.
 class TextsTest : public ::testing::Test {
   protected:
-    TextsTest() {
-        setMainWindowCommands(&window);
-        Texts::resetForTesting();
-    }
+    TextsTest() { Texts::resetForTesting(); }
     ~TextsTest() override { Texts::resetForTesting(); }
 
     // The configuration file itself need not exist; only its folder counts.
@@ -40,8 +37,6 @@ class TextsTest : public ::testing::Test {
         Texts::init(configurationPath(), FakeSystemLanguage("German"));
     }
 
-    ProcessStateGuard guard;
-    FakeMainWindow window;
     TempFolder folder;
 };
 
@@ -195,7 +190,7 @@ class GuiThreadLookingUpTexts final : public MainWindowCommands {
 TEST_F(TextsTest, LoggingDoesNotBlockTheGuiThreadsLookups) {
     writeLanguageFile("de", "K=v\r\n");
     GuiThreadLookingUpTexts gui;
-    setMainWindowCommands(&gui);
+    LogCapture capture(gui);
     setLoggingEnabled(true);
     Texts::init(configurationPath(), FakeSystemLanguage("German"));
     for (std::thread& lookup : gui.lookups) {

@@ -4,8 +4,6 @@
 
 #include "core/Clock.h"
 #include "core/TimeStamp.h"
-#include "tests/unit/support/FakeMainWindow.h"
-#include "tests/unit/support/TestClock.h"
 
 namespace {
 
@@ -60,18 +58,6 @@ TEST(TimeStampArithmetic, FarDeadlinesAreClampedToA32BitDelay) {
 TEST(TimeStampArithmetic, SecondsNeverOverflow) {
     const TimeStamp result = timeStampAfter(at(std::numeric_limits<int32_t>::max(), 999), 5000);
     EXPECT_EQ(result.seconds, std::numeric_limits<int32_t>::max());
-}
-
-TEST(TimeStampClock, FunctionsReadTheProcessClock) {
-    ProcessStateGuard guard;
-    TestClock clock(5000, 250);
-    setProcessClock(&clock);
-
-    EXPECT_EQ(timeStampNow(), at(5000, 250));
-    EXPECT_EQ(timeStampIn(1750), at(5002, 0));
-    EXPECT_EQ(millisecondsUntil(at(5003, 0)), 2750);
-    clock.advance(3000);
-    EXPECT_EQ(millisecondsUntil(at(5003, 0)), 0);
 }
 
 TEST(TimeStampClock, SystemClockIsCloseToTheCRuntime) {

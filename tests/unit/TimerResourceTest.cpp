@@ -30,8 +30,6 @@ using Strings = std::vector<std::string>;
 class TimerResourceTest : public ::testing::Test {
   protected:
     TimerResourceTest() {
-        setProcessClock(&clock);
-        setMainWindowCommands(&window);
         setLoggingEnabled(true);
         recorder.listenTo(timer);
     }
@@ -44,12 +42,12 @@ class TimerResourceTest : public ::testing::Test {
         });
     }
 
-    ProcessStateGuard guard;
     TestClock clock{start, 500};
     FakeMainWindow window;
+    LogCapture capture{window};
     FakeWindowTimers timers;
     CycleGate gate;
-    TimerResource timer{timers, gate};
+    TimerResource timer{timers, gate, clock};
     EventRecorder recorder;
 };
 
@@ -122,8 +120,8 @@ TEST_F(TimerResourceTest, TheExpiryKillsItsTimerFirstAndFiresTheReasonOnce) {
 }
 
 TEST_F(TimerResourceTest, ASecondRequestReplacesThePendingOneAndItsReason) {
-    timer.startHelloThreadIn(timeStampIn(10000), 5);
-    timer.startHelloThreadIn(timeStampIn(60000), 6);
+    timer.startHelloThreadIn(clock.timeStampIn(10000), 5);
+    timer.startHelloThreadIn(clock.timeStampIn(60000), 6);
     EXPECT_EQ(timers.armings.at(1).delay, 60000u);
     recorder.records.clear();
     clock.advance(60000);
@@ -134,9 +132,9 @@ TEST_F(TimerResourceTest, ASecondRequestReplacesThePendingOneAndItsReason) {
 
 TEST_F(TimerResourceTest, TheCycleMayArmItsOwnTimerAgain) {
     EventListeners<CyclicHelloEvent> replanner(
-        [this](const CyclicHelloEvent&) { timer.startHelloThreadIn(timeStampIn(60000), 0); });
+        [this](const CyclicHelloEvent&) { timer.startHelloThreadIn(clock.timeStampIn(60000), 0); });
     replanner.listenTo(timer.getActivities());
-    timer.startHelloThreadIn(timeStampIn(0), 1);
+    timer.startHelloThreadIn(clock.timeStampIn(0), 1);
     ASSERT_TRUE(timers.expire(1));
     EXPECT_TRUE(timers.isPending(1));
     EXPECT_EQ(timers.armings.back().delay, 60000u);

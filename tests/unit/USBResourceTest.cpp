@@ -13,7 +13,6 @@
 #include "tests/unit/support/EventRecorder.h"
 #include "tests/unit/support/FakeHidPort.h"
 #include "tests/unit/support/FakeMainWindow.h"
-#include "tests/unit/support/TestClock.h"
 #include "ui/DisplayStatus.h"
 
 namespace {
@@ -31,8 +30,6 @@ const std::string timeout = " WAIT_TIMEOUT in receiveReport";
 class USBResourceTest : public ::testing::Test {
   protected:
     USBResourceTest() {
-        setProcessClock(&clock);
-        setMainWindowCommands(&window);
         setLoggingEnabled(true);
         setDongleDevice({});
     }
@@ -62,9 +59,8 @@ class USBResourceTest : public ::testing::Test {
     }
     int framesBroadcast() const { return static_cast<int>(model.broadcast().size()); }
 
-    ProcessStateGuard guard;
-    TestClock clock{1700000000, 0};
     FakeMainWindow window;
+    LogCapture capture{window};
     DongleModel model;
     FakeHidPort port;
     EventRecorder recorder;

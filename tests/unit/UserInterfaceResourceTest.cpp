@@ -12,15 +12,12 @@ namespace {
 
 class UserInterfaceResourceTest : public ::testing::Test {
   protected:
-    UserInterfaceResourceTest() {
-        setMainWindowCommands(&window);
-        setLoggingEnabled(true);
-    }
+    UserInterfaceResourceTest() { setLoggingEnabled(true); }
 
     std::size_t refreshes() const { return window.commandsWithCode(ID_STATUS_CHANGED).size(); }
 
-    ProcessStateGuard guard;
     FakeMainWindow window;
+    LogCapture capture{window};
     DisplayStatus status;
 };
 

@@ -20,6 +20,7 @@
 #include "activities/HelloEvents.h"
 #include "activities/StatusEvents.h"
 #include "activities/TransmitEvents.h"
+#include "core/Clock.h"
 #include "core/EventListeners.h"
 #include "core/Log.h"
 #include "core/MainWindowCommands.h"
@@ -144,7 +145,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     static PrintingWindow window;
-    setMainWindowCommands(&window);
+    static const SystemClock clock;
+    static const LogSink sink{window, clock};
+    setLogSink(&sink);
     const bool quiet = args[0] == "bench";
     setLoggingEnabled(!quiet);
     static Win32HidPort port;

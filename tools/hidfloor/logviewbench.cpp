@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "core/Clock.h"
 #include "core/CycleGate.h"
 #include "core/Log.h"
 #include "core/win32/Win32MainWindow.h"
@@ -67,7 +68,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     }
     setMainWindow(window, instance);
     static Win32MainWindowCommands commands;
-    setMainWindowCommands(&commands);
+    static const SystemClock clock;
+    static const LogSink sink{commands, clock};
+    setLogSink(&sink);
     setLoggingEnabled(true);
     commands.showLogger();
     pump();

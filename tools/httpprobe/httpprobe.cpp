@@ -18,6 +18,7 @@
 
 #include "activities/StatusEvents.h"
 #include "activities/TransmitEvents.h"
+#include "core/Clock.h"
 #include "core/EventListeners.h"
 #include "core/Log.h"
 #include "core/MainWindowCommands.h"
@@ -126,14 +127,16 @@ int main(int argc, char** argv) {
     }
 
     PrintingWindow window;
-    setMainWindowCommands(&window);
+    const SystemClock clock;
+    const LogSink sink{window, clock};
+    setLogSink(&sink);
     setLoggingEnabled(true);
     WinInetTransport::Timeouts timeouts;
     if (timeout) {
         timeouts.connect = timeouts.send = timeouts.receive = *timeout;
     }
     WinInetTransport transport(timeouts);
-    HTTPClientResource resource(transport);
+    HTTPClientResource resource(transport, clock);
     EventListeners<NotifyHTTPStateEvent, StartBrowserEvent, SendFramesEvent, IntervalEvent> printer(
         [](const auto& event) {
             printLine(std::string("event ") + event.getName() + " " + payload(event));
@@ -146,6 +149,6 @@ int main(int argc, char** argv) {
         std::chrono::steady_clock::now() - begin);
     printLine("elapsed_ms=" + std::to_string(elapsed.count()));
     std::fflush(stdout);
-    setMainWindowCommands(nullptr);
+    setLogSink(nullptr);
     return 0;
 }

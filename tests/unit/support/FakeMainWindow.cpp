@@ -2,9 +2,6 @@
 
 #include <algorithm>
 
-#include "core/Clock.h"
-#include "core/Log.h"
-
 std::vector<std::string> FakeMainWindow::logLines() const {
     std::vector<std::string> lines;
     for (const Command& command : commands) {
@@ -30,12 +27,12 @@ bool FakeMainWindow::logged(const std::string& message) const {
     });
 }
 
-ProcessStateGuard::ProcessStateGuard() {
+LogCapture::LogCapture(MainWindowCommands& window, const Clock& clock) : sink_{window, clock} {
     setLoggingEnabled(false);
+    setLogSink(&sink_);
 }
 
-ProcessStateGuard::~ProcessStateGuard() {
+LogCapture::~LogCapture() {
     setLoggingEnabled(false);
-    setMainWindowCommands(nullptr);
-    setProcessClock(nullptr);
+    setLogSink(nullptr);
 }

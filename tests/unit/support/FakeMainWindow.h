@@ -3,8 +3,10 @@
 #include <string>
 #include <vector>
 
+#include "core/Log.h"
 #include "core/MainWindowCommands.h"
 #include "resources/resource.h"
+#include "tests/unit/support/TestClock.h"
 
 // Records every request to the main window as the command code the window
 // would receive. Texts are copied during the call, while they are alive.
@@ -32,12 +34,17 @@ class FakeMainWindow final : public MainWindowCommands {
     std::vector<Command> commands;
 };
 
-// Installs a fake window and a test clock for one test and restores the
-// process-wide defaults afterwards, logging off.
-class ProcessStateGuard {
+// The process's log lines go to `window`, stamped by `clock` (a standing
+// one when none is given), while this lives; logging is off before and after.
+class LogCapture {
   public:
-    ProcessStateGuard();
-    ~ProcessStateGuard();
-    ProcessStateGuard(const ProcessStateGuard&) = delete;
-    ProcessStateGuard& operator=(const ProcessStateGuard&) = delete;
+    explicit LogCapture(MainWindowCommands& window) : LogCapture(window, standing_) {}
+    LogCapture(MainWindowCommands& window, const Clock& clock);
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+  private:
+    TestClock standing_;
+    LogSink sink_;
 };

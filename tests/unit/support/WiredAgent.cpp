@@ -27,8 +27,6 @@ std::string WiredAgent::configuration() {
 }
 
 WiredAgent::WiredAgent() : paths(folder.file("quorvel.exe"), "C:\\ProgramData") {
-    setProcessClock(&clock);
-    setMainWindowCommands(&window);
     setDongleDevice({});
     Texts::resetForTesting();
     folder.write("resources/en.txt", "ERROR_MESSAGE_TITLE=Quorvel\r\n");
@@ -51,6 +49,8 @@ WiredAgent::~WiredAgent() {
 Main& WiredAgent::start(const std::string& ini) {
     folder.write("quorvel.ini", ini);
     Platform platform;
+    platform.window = &window;
+    platform.clock = &clock;
     platform.paths = &paths;
     platform.files = &files;
     platform.timers = &timers;

@@ -48,9 +48,9 @@ class WiredAgent {
     int64_t millisecondsUntil(const TimeStamp& time) const;
     std::string lastHello() const;
 
-    ProcessStateGuard guard;
     TestClock clock;
     FakeMainWindow window;
+    LogCapture capture{window, clock};
     TempFolder folder;
     FakeSystemPaths paths;
     FakeFileSystem files;

@@ -9,10 +9,10 @@
 #include <functional>
 #include <memory>
 
+#include "core/Clock.h"
 #include "core/EventListeners.h"
 #include "core/CycleGate.h"
 #include "core/Log.h"
-#include "core/TimeStamp.h"
 #include "tests/unit/support/EventRecorder.h"
 #include "tests/unit/support/FakeMainWindow.h"
 #include "timer/TimerResource.h"
@@ -54,9 +54,7 @@ class TimerResourceOnWindowTimers : public ::testing::Test {
   protected:
     TimerResourceOnWindowTimers()
         : window_(CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  GetModuleHandleA(nullptr), nullptr)) {
-        setMainWindowCommands(&logWindow);
-    }
+                                  GetModuleHandleA(nullptr), nullptr)) {}
     ~TimerResourceOnWindowTimers() override {
         // The timers go before the window they live on.
         resource.reset();
@@ -69,7 +67,7 @@ class TimerResourceOnWindowTimers : public ::testing::Test {
     void SetUp() override {
         ASSERT_NE(window_, nullptr) << GetLastError();
         timers = std::make_unique<Win32WindowTimers>(window_);
-        resource = std::make_unique<TimerResource>(*timers, gate);
+        resource = std::make_unique<TimerResource>(*timers, gate, clock);
         recorder.listenTo(*resource);
     }
 
@@ -90,8 +88,9 @@ class TimerResourceOnWindowTimers : public ::testing::Test {
         return nullptr;
     }
 
-    ProcessStateGuard guard;
     FakeMainWindow logWindow;
+    LogCapture capture{logWindow};
+    SystemClock clock;
     CycleGate gate;
     HWND window_;
     std::unique_ptr<Win32WindowTimers> timers;
@@ -100,7 +99,7 @@ class TimerResourceOnWindowTimers : public ::testing::Test {
 };
 
 TEST_F(TimerResourceOnWindowTimers, AHelloFiresOnceWithTheArmedReason) {
-    resource->startHelloThreadIn(timeStampIn(30), 5);
+    resource->startHelloThreadIn(clock.timeStampIn(30), 5);
     ASSERT_TRUE(pumpUntil([&] { return hellos() > 0; }, eventDeadline));
     pumpUntil([] { return false; }, quietPeriod);
     EXPECT_EQ(hellos(), 1);
@@ -108,8 +107,8 @@ TEST_F(TimerResourceOnWindowTimers, AHelloFiresOnceWithTheArmedReason) {
 }
 
 TEST_F(TimerResourceOnWindowTimers, ReArmingReplacesThePendingHello) {
-    resource->startHelloThreadIn(timeStampIn(10000), 1);
-    resource->startHelloThreadIn(timeStampIn(40), 2);
+    resource->startHelloThreadIn(clock.timeStampIn(10000), 1);
+    resource->startHelloThreadIn(clock.timeStampIn(40), 2);
     ASSERT_TRUE(pumpUntil([&] { return hellos() > 0; }, eventDeadline));
     pumpUntil([] { return false; }, quietPeriod);
     EXPECT_EQ(hellos(), 1);
@@ -117,8 +116,8 @@ TEST_F(TimerResourceOnWindowTimers, ReArmingReplacesThePendingHello) {
 }
 
 TEST_F(TimerResourceOnWindowTimers, ATransmitFiresOnceBesideAPendingHello) {
-    resource->startHelloThreadIn(timeStampIn(10000), 1);
-    resource->startTransmitThreadIn(timeStampIn(0));
+    resource->startHelloThreadIn(clock.timeStampIn(10000), 1);
+    resource->startTransmitThreadIn(clock.timeStampIn(0));
     ASSERT_TRUE(pumpUntil(
         [&] {
             for (const auto& record : recorder.records) {
@@ -145,7 +144,7 @@ TEST_F(TimerResourceOnWindowTimers, ATransmitDueDuringAPumpingHelloRunsAfterIt) 
     int transmits = 0;
     int transmitsInside = -1;
     EventListeners<CyclicHelloEvent> hello([&](const CyclicHelloEvent&) {
-        resource->startTransmitThreadIn(timeStampIn(0));
+        resource->startTransmitThreadIn(clock.timeStampIn(0));
         pumpUntil([] { return false; }, quietPeriod);
         transmitsInside = transmits;
     });
@@ -153,7 +152,7 @@ TEST_F(TimerResourceOnWindowTimers, ATransmitDueDuringAPumpingHelloRunsAfterIt) 
     hello.listenTo(resource->getActivities());
     transmit.listenTo(resource->getActivities());
 
-    resource->startHelloThreadIn(timeStampIn(0), 0);
+    resource->startHelloThreadIn(clock.timeStampIn(0), 0);
     ASSERT_TRUE(pumpUntil([&] { return transmits > 0; }, eventDeadline));
     pumpUntil([] { return false; }, quietPeriod);
     EXPECT_EQ(transmitsInside, 0);

@@ -73,10 +73,7 @@ std::string after(const std::string& line, const std::string& prefix) {
 // Collects what the adapters log, as the logger window would.
 class LoggingTest : public ::testing::Test {
   protected:
-    LoggingTest() {
-        setMainWindowCommands(&logWindow);
-        setLoggingEnabled(true);
-    }
+    LoggingTest() { setLoggingEnabled(true); }
     std::string log() const { return ::testing::PrintToString(logWindow.logLines()); }
     std::string onlyLogLine() const {
         const std::vector<std::string> lines = logWindow.logLines();
@@ -84,8 +81,8 @@ class LoggingTest : public ::testing::Test {
         return lines.size() == 1 ? lines[0] : std::string();
     }
 
-    ProcessStateGuard guard;
     FakeMainWindow logWindow;
+    LogCapture capture{logWindow};
 };
 
 struct ExpiryRecord {

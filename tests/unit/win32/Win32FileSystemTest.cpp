@@ -18,10 +18,7 @@ namespace {
 
 class Win32FileSystemTest : public ::testing::Test {
   protected:
-    Win32FileSystemTest() {
-        setMainWindowCommands(&window);
-        setLoggingEnabled(true);
-    }
+    Win32FileSystemTest() { setLoggingEnabled(true); }
 
     std::vector<uint8_t> record() const {
         std::vector<uint8_t> bytes(10304);
@@ -31,8 +28,8 @@ class Win32FileSystemTest : public ::testing::Test {
         return bytes;
     }
 
-    ProcessStateGuard guard;
     FakeMainWindow window;
+    LogCapture capture{window};
     TempFolder folder;
     Win32FileSystem files;
 };
