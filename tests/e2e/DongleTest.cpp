@@ -105,6 +105,19 @@ TEST_F(DongleWine, DeviceInformationIsReadFromTheDongle) {
     EXPECT_EQ(reports[1].substr(0, 8), "010300ff");
 }
 
+// quorvel-check and the agent open the dongle again within milliseconds of
+// closing it, so the simulator starts a connection thread for each handle,
+// many of which end at once; on a busy machine every conversation must
+// still be answered and the simulator live on.
+TEST_F(DongleWine, EveryOneOfManyQuickReopensIsAnswered) {
+    addDongle();
+    for (int host = 0; host < 3; ++host) {
+        const std::string out = probe({"reopen", "100", "1000"});
+        ASSERT_TRUE(has(out, "answered=100\n")) << out;
+    }
+    EXPECT_EQ(sim().command("utilisation dongle"), "ok 0");
+}
+
 TEST_F(DongleWine, NoDongleGivesTheHelloItsErrorEvents) {
     const std::string out = probe({"info", "300"});
     EXPECT_TRUE(has(out, "event=NotifyUSBStateEvent=0\nlog=")) << out;

@@ -3,6 +3,10 @@
 //   receive TIMEOUT                        one receiveReport on the dongle
 //   info TIMEOUT                           getDeviceInfos
 //   duty TIMEOUT                           getDutyCycleUtilisation
+//   reopen COUNT TIMEOUT                   COUNT times a discovery, its handle closed at
+//                                          once, then getDeviceInfos, as quorvel-check
+//                                          does, with every processor kept busy
+//                                          meanwhile; stops at the first one unanswered
 //   start COUNTER REPEAT MAXREADS MAXDUTY TIMEOUT FRAME...
 //   bench FRAMES TIMEOUT                   frames per second through transmit
 // Prints key=value lines: results, "event=" for each event fired, "log=" for
@@ -11,10 +15,13 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "activities/HelloEvents.h"
@@ -102,6 +109,36 @@ int run(USBResource& usb, const std::vector<std::string>& args) {
         }
         return 0;
     }
+    if (command == "reopen") {
+        // A loaded machine, as CI's is: the simulator's threads are
+        // preempted at any point, which is where its races show.
+        std::atomic<bool> done{false};
+        std::vector<std::thread> load;
+        for (unsigned i = 0; i < 2 * std::max(1u, std::thread::hardware_concurrency()); ++i) {
+            load.emplace_back([&done] {
+                while (!done.load(std::memory_order_relaxed)) {
+                }
+            });
+        }
+        const int count = number(args, 1);
+        int answered = 0;
+        std::string serial, firmware, radio;
+        while (answered < count) {
+            // The discovery's handle is closed at the end of its statement,
+            // before the conversation opens another, as quorvel-check's is.
+            const bool found = usb.openDevice() != nullptr;
+            if (!found || usb.getDeviceInfos(serial, firmware, radio, number(args, 2)) != 0) {
+                break;
+            }
+            ++answered;
+        }
+        done = true;
+        for (std::thread& thread : load) {
+            thread.join();
+        }
+        std::printf("answered=%d\n", answered);
+        return 0;
+    }
     if (command == "start") {
         const FrameList frames(args.begin() + std::min<std::size_t>(6, args.size()), args.end());
         const int result = usb.start(true, frames, number(args, 1), number(args, 2),
@@ -140,15 +177,16 @@ int main(int argc, char** argv) {
         args.erase(args.begin());
     }
     if (args.empty()) {
-        std::fprintf(stderr,
-                     "usage: dongleprobe [--absent] open|receive|info|duty|start|bench ...\n");
+        std::fprintf(
+            stderr,
+            "usage: dongleprobe [--absent] open|receive|info|duty|reopen|start|bench ...\n");
         return 2;
     }
     static PrintingWindow window;
     static const SystemClock clock;
     static const LogSink sink{window, clock};
     setLogSink(&sink);
-    const bool quiet = args[0] == "bench";
+    const bool quiet = args[0] == "bench" || args[0] == "reopen";
     setLoggingEnabled(!quiet);
     static Win32HidPort port;
     static EventListeners<NotifyUSBStateEvent, ContinueHelloEvent, NotifyDutyCycleStateEvent,

@@ -22,12 +22,12 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tools/donglesim/DongleModel.h"
@@ -42,9 +42,40 @@ struct Device {
     std::string path;
     DongleModel model;
     bool plugged = false;
-    HANDLE stop = nullptr;  // manual reset; set while unplugged
-    std::thread listener;
+    HANDLE stop = nullptr;      // manual reset; set while unplugged
+    HANDLE listener = nullptr;  // the thread of the last plug-in
 };
+
+// Runs `work` on a thread of its own; the thread's handle, or null.
+// Not std::thread: with mingw-w64's winpthreads under Wine, detaching a
+// thread that has already ended (a connection whose host closed it at once)
+// can make a later std::thread run another's work twice while its own never
+// runs: a host's connection then went unserved, and the twin crashed on the
+// device the first had moved out.
+HANDLE startThread(std::function<void()> work) {
+    auto* owned = new std::function<void()>(std::move(work));
+    const HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](LPVOID parameter) -> DWORD {
+            const std::unique_ptr<std::function<void()>> run(
+                static_cast<std::function<void()>*>(parameter));
+            (*run)();
+            return 0;
+        },
+        owned, 0, nullptr);
+    if (thread == nullptr) {
+        delete owned;
+    }
+    return thread;
+}
+
+// A thread nobody waits for.
+void startDetached(std::function<void()> work) {
+    const HANDLE thread = startThread(std::move(work));
+    if (thread != nullptr) {
+        CloseHandle(thread);
+    }
+}
 
 std::map<std::string, std::shared_ptr<Device>> devices;
 std::vector<std::string> order;
@@ -208,7 +239,8 @@ void listenForHost(std::shared_ptr<Device> device, HANDLE stop) {
             ResetEvent(slot.event);
             continue;
         }
-        std::thread(serveConnection, device, slot.pipe, stop).detach();
+        const HANDLE pipe = slot.pipe;
+        startDetached([device, pipe, stop] { serveConnection(device, pipe, stop); });
         if (!listenAnew(slot, device->path)) {
             ResetEvent(slot.event);
         }
@@ -228,8 +260,9 @@ void plug(const std::shared_ptr<Device>& device) {
     if (device->plugged) {
         return;
     }
-    if (device->listener.joinable()) {
-        device->listener.join();
+    if (device->listener != nullptr) {
+        WaitForSingleObject(device->listener, INFINITE);
+        CloseHandle(device->listener);
     }
     if (device->stop != nullptr) {
         CloseHandle(device->stop);  // connections of the last plug-in have their own copy
@@ -240,7 +273,7 @@ void plug(const std::shared_ptr<Device>& device) {
                     DUPLICATE_SAME_ACCESS);
     device->model.plug();
     device->plugged = true;
-    device->listener = std::thread(listenForHost, device, stopCopy);
+    device->listener = startThread([device, stopCopy] { listenForHost(device, stopCopy); });
 }
 
 void unplug(Device& device) {
@@ -434,7 +467,7 @@ int main() {
         std::fprintf(stderr, "donglesim: cannot listen, WSAGetLastError=%d\n", WSAGetLastError());
         return 1;
     }
-    std::thread(serveDirectory).detach();
+    startDetached(serveDirectory);
     std::printf("port=%u\n", ntohs(address.sin_port));
     std::fflush(stdout);
     serveControl(listener);
