@@ -436,8 +436,6 @@ int cmdWatch(DWORD durationMs) {
     return kOk;
 }
 
-// Ends every process that owns a logger window: a leftover agent from a
-// crashed test run holds the single-instance mutex and would spoil the next.
 // Runs a program to its end as this process's child and reports its process
 // id first, so that a test can tell what that program started itself.
 int cmdRun(int argc, char** argv) {
@@ -464,6 +462,8 @@ int cmdRun(int argc, char** argv) {
     return static_cast<int>(code);
 }
 
+// Ends every process that owns a logger window: a leftover agent from a
+// crashed test run holds the single-instance mutex and would spoil the next.
 int cmdKillAll() {
     int killed = 0;
     for (HWND hwnd : topLevelWindows(kLoggerClass, false)) {
