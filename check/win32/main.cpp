@@ -4,7 +4,9 @@
 //
 // The setup runs two steps of it as administrator: --create-data-folder
 // makes the data folder (or takes over the one there) with its owner and
-// rights, --secure-install-folder FOLDER gives the install folder its own.
+// rights, --secure-install-folder FOLDER gives the install folder its own,
+// and --end-agents ends every agent that runs from quorvel-check's own
+// folder, in any session (exit code 3 when one could not be ended).
 
 #include <windows.h>
 
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "check/Diagnosis.h"
+#include "check/win32/Win32AgentProcesses.h"
 #include "check/win32/WinsockProbe.h"
 #include "core/Clock.h"
 #include "core/Log.h"
@@ -48,6 +51,14 @@ int report(const Finding& finding) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args == std::vector<std::string>{"--end-agents"}) {
+        Win32AgentProcesses processes;
+        const EndAgentsResult ended = endAgents(processes, agentImageBesideThisProgram());
+        for (const std::string& line : ended.lines) {
+            std::printf("%s\n", line.c_str());
+        }
+        return ended.allEnded ? 0 : 3;
+    }
     bool verbose = false;
     bool create = false;
     std::string installFolder;
@@ -67,7 +78,7 @@ int main(int argc, char** argv) {
     if (usage || (create && !installFolder.empty())) {
         std::fprintf(stderr,
                      "usage: quorvel-check [--verbose] "
-                     "[--create-data-folder | --secure-install-folder FOLDER]\n");
+                     "[--create-data-folder | --secure-install-folder FOLDER | --end-agents]\n");
         return 2;
     }
     static PrintingWindow window;
