@@ -16,9 +16,11 @@
 ; A silent first install needs at least /PORTAL_HOST. Exit codes: 0 done,
 ; 1 cancelled, 2 refused (bad or missing values, another setup running),
 ; 3 installed, but the data folder or the install folder's rights could not
-; be set.
+; be set, 4 a running agent could not be ended (nothing installed).
 ;
-; The uninstaller takes /S and /PURGE (also remove the agent's data).
+; The uninstaller takes /S and /PURGE (also remove the agent's data); it
+; exits 4 when a running agent could not be ended (nothing removed), seen
+; only with _?= (otherwise it returns at once, see the README).
 
 Unicode true
 Target amd64-unicode
@@ -49,12 +51,10 @@ SetCompressor /SOLID lzma
 !define PUBLISHER "Quorvel"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Quorvel"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
-; What the agent answers to: its window class, its Exit command and the
-; mutex it holds while it runs.
+; What the agent answers to: its window class and its Exit command.
 !define AGENT_WINDOW_CLASS "Quorvel Logger Window"
-!define AGENT_MUTEX "quorvel_exe"
 !define ID_EXIT 32773
-; A running agent gets 30 s (150 steps of 200 ms) to end: a hello or a
+; The agent on this desktop gets 30 s (150 steps of 200 ms) to end: a hello or a
 ; transmission under way finishes first, bounded by its own time-outs.
 !define AGENT_END_STEPS 150
 
@@ -204,44 +204,69 @@ FunctionEnd
     ${EndIf}
 !macroend
 
-; Asks a running agent to end with its own Exit command, so that it leaves
-; as it does for the user (tray icon removed, exit code 0), and waits until
-; its window and its mutex are gone: only then is quorvel.exe free to be
-; replaced. Bounded: an agent that does not end is left to the caller.
+; The agents must be gone before their program is replaced or removed.
+; First the polite way: the Exit command lets an agent leave as it does for
+; the user (tray icon removed, exit code 0), but a window message reaches
+; only an agent on this desktop. quorvel-check --end-agents then ends those
+; still running from $INSTDIR in any session (another user's, a terminal
+; server's); nothing is lost, every change of the agent's state is on disk
+; already. Leaves 0 on the stack when none is left, else the reason.
 !macro END_RUNNING_AGENT un
 Function ${un}EndRunningAgent
     Push $0
     Push $1
     Push $2
+    Push $3  ; the asked agent's process, to wait for
     StrCpy $1 0
+    StrCpy $3 0
     ${Do}
         FindWindow $0 "${AGENT_WINDOW_CLASS}"
-        System::Call 'kernel32::OpenMutexW(i 0x00100000, i 0, w "${AGENT_MUTEX}") p .r2'
-        ${If} $2 P<> 0
-            System::Call 'kernel32::CloseHandle(p r2)'
-        ${EndIf}
         ${If} $0 P= 0
-        ${AndIf} $2 P= 0
             ${ExitDo}
         ${EndIf}
         ${If} $1 >= ${AGENT_END_STEPS}
-            DetailPrint "The running Quorvel agent did not end in time."
+            DetailPrint "The Quorvel agent on this desktop did not end in time."
             ${ExitDo}
+        ${EndIf}
+        ${If} $3 P= 0
+            System::Call 'user32::GetWindowThreadProcessId(p r0, *i .r2) i'
+            ; 0x00100000: SYNCHRONIZE.
+            System::Call 'kernel32::OpenProcess(i 0x00100000, i 0, i r2) p .r3'
         ${EndIf}
         ; Once at first and again every 5 s: an agent busy in a cycle takes
         ; the command when the cycle is over.
         IntOp $2 $1 % 25
-        ${If} $0 P<> 0
-        ${AndIf} $2 = 0
-            DetailPrint "Ending the running Quorvel agent"
+        ${If} $2 = 0
+            DetailPrint "Asking the running Quorvel agent to end"
             SendMessage $0 ${WM_COMMAND} ${ID_EXIT} 0 /TIMEOUT=2000
         ${EndIf}
         Sleep 200
         IntOp $1 $1 + 1
     ${Loop}
+    ; Its window goes first; let it finish leaving on its own, with exit
+    ; code 0, before anything still running is ended.
+    ${If} $3 P<> 0
+        System::Call 'kernel32::WaitForSingleObject(p r3, i 5000) i'
+        System::Call 'kernel32::CloseHandle(p r3)'
+    ${EndIf}
+    StrCpy $0 0
+!ifdef CHECK_EXE
+    DetailPrint "Ending any Quorvel agent still running from $INSTDIR"
+    nsExec::ExecToLog '"$INSTDIR\quorvel-check.exe" --end-agents'
+    Pop $0
+    ${If} $0 == "error"
+        ; A damaged installation without it: what is running stays, as
+        ; before, and its files go at the next restart.
+        DetailPrint "quorvel-check.exe could not be started: agents in other sessions are not ended"
+        StrCpy $0 0
+    ${ElseIf} $0 != 0
+        StrCpy $0 "A Quorvel agent still runs from $INSTDIR and could not be ended (quorvel-check --end-agents exit code $0, its lines above name the process). End it, or log off its user, and try again."
+    ${EndIf}
+!endif
+    Pop $3
     Pop $2
     Pop $1
-    Pop $0
+    Exch $0
 FunctionEnd
 !macroend
 !insertmacro END_RUNNING_AGENT ""
@@ -446,14 +471,22 @@ Section "Quorvel" SecProgram
     ; The Start menu, the data folder and the autostart are for every user.
     SetShellVarContext all
 
-    Call EndRunningAgent
     SetOutPath "$INSTDIR"
-    !insertmacro MOVE_ASIDE_IF_LOCKED "quorvel.exe"
-    File "/oname=quorvel.exe" "${AGENT_EXE}"
 !ifdef CHECK_EXE
+    ; This version's quorvel-check first: the one an older version left
+    ; may not know how to end the agents.
     !insertmacro MOVE_ASIDE_IF_LOCKED "quorvel-check.exe"
     File "/oname=quorvel-check.exe" "${CHECK_EXE}"
 !endif
+    Call EndRunningAgent
+    Pop $0
+    ${If} $0 != 0
+        MessageBox MB_ICONSTOP $0 /SD IDOK
+        SetErrorLevel 4
+        Abort
+    ${EndIf}
+    !insertmacro MOVE_ASIDE_IF_LOCKED "quorvel.exe"
+    File "/oname=quorvel.exe" "${AGENT_EXE}"
     SetOutPath "$INSTDIR\resources"
     File "${RESOURCES_DIR}/de.txt"
     File "${RESOURCES_DIR}/en.txt"
@@ -604,6 +637,12 @@ FunctionEnd
 Section "-un.Program"
     SetShellVarContext all
     Call un.EndRunningAgent
+    Pop $0
+    ${If} $0 != 0
+        MessageBox MB_ICONSTOP $0 /SD IDOK
+        SetErrorLevel 4
+        Abort
+    ${EndIf}
     DeleteRegValue HKLM "${RUN_KEY}" "Quorvel"
     Delete "$SMPROGRAMS\Quorvel\Quorvel.lnk"
     Delete "$SMPROGRAMS\Quorvel\Quorvel check.lnk"

@@ -11,7 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -201,6 +204,26 @@ class Setup : public AgentWithSimulators {
         runCaptured(argv, environment(), kExitTimeout);
     }
 
+    // The Unix processes of this prefix that run the installed quorvel.exe,
+    // on whatever desktop: Wine shows a program's Windows command line.
+    std::vector<pid_t> installedAgentPids() {
+        std::vector<pid_t> pids;
+        const std::string prefix =
+            std::string(1, '\0') + "WINEPREFIX=" + harness().setup().prefix.string() + '\0';
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+            std::string command = readFile(entry.path() / "cmdline");
+            for (char& c : command) {
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            }
+            if (contains(command, "\\quorvel\\quorvel.exe") &&
+                contains('\0' + readFile(entry.path() / "environ"), prefix)) {
+                pids.push_back(std::stoi(entry.path().filename().string()));
+            }
+        }
+        return pids;
+    }
+
     // Whatever a case or a failed setup left: the prefix is shared by the
     // cases of this suite.
     void removeInstallation() {
@@ -208,6 +231,9 @@ class Setup : public AgentWithSimulators {
         if (windows && !windows->empty()) {
             harness().driver({"kill-all"});
             harness().driver({"wait-gone", "10000"});
+        }
+        for (pid_t pid : installedAgentPids()) {
+            ::kill(pid, SIGKILL);
         }
         std::error_code ignored;
         fs::remove_all(installDir(), ignored);
@@ -544,22 +570,33 @@ TEST_F(Setup, UpgradeEndsTheRunningAgentKeepsItsFilesAndStartsTheNewOne) {
 
 TEST_F(Setup, UninstallEndsTheAgentRemovesTheProgramAndKeepsItsData) {
     installDirect({"/NOSTART"});
-    WineProcess& agent = startAgent(installDir());
-    ASSERT_TRUE(waitForLoggerWindow(agent));
+    // On a desktop of its own, as in another session: the Exit command, a
+    // window message, does not reach it there.
+    WineProcess desktop(harness().setup(), "explorer",
+                        {"/desktop=other,800x600", std::string(kInstallDir) + "\\quorvel.exe"},
+                        workDir(), workDir() / "agent.log", environment());
     ASSERT_TRUE(waitUntil(
         [&] {
             std::error_code ec;
             return fs::file_size(harness().runTimeFile(), ec) == RunTimeData::fileSize;
         },
         kStartTimeout));
+    ASSERT_FALSE(installedAgentPids().empty());
+    const auto windows = harness().loggerWindows();
+    EXPECT_TRUE(windows && windows->empty()) << "the agent's window is on this desktop";
     // What the user added to the program folder stays, and so does the folder.
     std::ofstream(installDir() / "notes.txt") << "mine";
 
-    uninstall({"/S"});
-    EXPECT_EQ(agent.waitForExit(kExitTimeout), 0) << "the agent did not end with exit code 0";
-    // Only what setup did not put there: the user's file and the agent's
-    // output, as this test started it.
-    EXPECT_EQ(listing(installDir()), "agent-1.log notes.txt ");
+    // In place (_?=, given last and unquoted, hence in two words here), the
+    // uninstaller's exit code is its outcome.
+    EXPECT_EQ(run(installDir() / "uninstall.exe", {"/S", "_?=C:\\Program", "Files\\Quorvel"},
+                  "uninstall.log"),
+              0);
+    EXPECT_TRUE(waitUntil([&] { return installedAgentPids().empty(); }, kExitTimeout))
+        << "the agent on the other desktop still runs";
+    // Only what setup did not put there, and the uninstaller, which cannot
+    // remove itself in place.
+    EXPECT_EQ(listing(installDir()), "notes.txt uninstall.exe ");
     EXPECT_EQ(registry(kRunKey).value_or(Values{}).count("Quorvel"), 0u) << "autostart left";
     EXPECT_FALSE(fs::exists(startMenuDir())) << "Start menu left: " << listing(startMenuDir());
     EXPECT_EQ(readFile(harness().runTimeFile()).size(), RunTimeData::fileSize)
