@@ -11,7 +11,8 @@
 namespace {
 
 std::string toUtf8(const std::wstring& text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
     if (size <= 1) {
         return std::string();
     }
@@ -29,8 +30,8 @@ std::string failure(const char* operation, DWORD error) {
         nullptr, error, 0, reinterpret_cast<wchar_t*>(&words), 0, nullptr);
     std::wstring text = length > 0 && words != nullptr ? std::wstring(words, length) : L"error";
     LocalFree(words);
-    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' ||
-                             text.back() == L' ' || text.back() == L'.')) {
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ' ||
+                             text.back() == L'.')) {
         text.pop_back();
     }
     log(std::string("[Win32AgentProcesses] ") + operation + " failed, GetLastError=",

@@ -17,6 +17,7 @@
 #include <cctype>
 #include <fstream>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -247,13 +248,18 @@ class Setup : public AgentWithSimulators {
         }
     }
 
+    // In name order: the directory's own order is the file system's.
     static std::string listing(const fs::path& dir) {
-        std::string names;
+        std::set<std::string> names;
         std::error_code ec;
         for (const auto& entry : fs::recursive_directory_iterator(dir, ec)) {
-            names += entry.path().lexically_relative(dir).string() + " ";
+            names.insert(entry.path().lexically_relative(dir).string());
         }
-        return names;
+        std::string out;
+        for (const std::string& name : names) {
+            out += name + " ";
+        }
+        return out;
     }
 
     // The dongle stand-ins beside the programs that are about to be
