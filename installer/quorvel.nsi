@@ -16,7 +16,8 @@
 ; A silent first install needs at least /PORTAL_HOST. Exit codes: 0 done,
 ; 1 cancelled, 2 refused (bad or missing values, another setup running),
 ; 3 installed, but the data folder or the install folder's rights could not
-; be set, 4 a running agent could not be ended (nothing installed).
+; be set, 4 a running agent could not be ended (nothing but quorvel-check
+; replaced).
 ;
 ; The uninstaller takes /S and /PURGE (also remove the agent's data); it
 ; exits 4 when a running agent could not be ended (nothing removed), seen
@@ -54,8 +55,8 @@ SetCompressor /SOLID lzma
 ; What the agent answers to: its window class and its Exit command.
 !define AGENT_WINDOW_CLASS "Quorvel Logger Window"
 !define ID_EXIT 32773
-; The agent on this desktop gets 30 s (150 steps of 200 ms) to end: a hello or a
-; transmission under way finishes first, bounded by its own time-outs.
+; The agent on this desktop gets 30 s (150 steps of 200 ms) to end: a hello
+; or a transmission under way finishes first, bounded by its own time-outs.
 !define AGENT_END_STEPS 150
 
 !include MUI2.nsh
@@ -450,9 +451,9 @@ FunctionEnd
     ${EndIf}
 !macroend
 
-; A file still locked after the agent was asked to end (a copy in another
-; user's session, say) cannot be overwritten, but it can be renamed; the
-; old copy goes at the next restart.
+; A file still locked after the agents were ended (one started meanwhile,
+; a quorvel-check someone runs) cannot be overwritten, but it can be
+; renamed; the old copy goes at the next restart.
 !macro MOVE_ASIDE_IF_LOCKED FILE
     Delete "$INSTDIR\${FILE}.old"
     ${If} ${FileExists} "$INSTDIR\${FILE}"
