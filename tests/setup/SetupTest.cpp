@@ -594,10 +594,16 @@ TEST_F(Setup, UninstallEndsTheAgentRemovesTheProgramAndKeepsItsData) {
     std::ofstream(installDir() / "notes.txt") << "mine";
 
     // In place (_?=, given last and unquoted, hence in two words here), the
-    // uninstaller's exit code is its outcome.
-    EXPECT_EQ(run(installDir() / "uninstall.exe", {"/S", "_?=C:\\Program", "Files\\Quorvel"},
-                  "uninstall.log"),
-              0);
+    // uninstaller's exit code is its outcome. An agent that cannot be ended
+    // (quorvel-check failing in its stead) fails it, with nothing removed.
+    const Strings inPlace{"/S", "_?=C:\\Program", "Files\\Quorvel"};
+    const fs::path check = installDir() / "quorvel-check.exe";
+    fs::rename(check, workDir() / "quorvel-check.exe");
+    fs::copy_file(harness().setup().driverExe, check);
+    EXPECT_EQ(run(installDir() / "uninstall.exe", inPlace, "uninstall.log"), 4);
+    EXPECT_TRUE(fs::exists(installDir() / "quorvel.exe") && registry(kUninstallKey));
+    fs::rename(workDir() / "quorvel-check.exe", check);
+    EXPECT_EQ(run(installDir() / "uninstall.exe", inPlace, "uninstall.log"), 0);
     EXPECT_TRUE(waitUntil([&] { return installedAgentPids().empty(); }, kExitTimeout))
         << "the agent on the other desktop still runs";
     // Only what setup did not put there, and the uninstaller, which cannot
