@@ -5,6 +5,8 @@
 // The setup runs two steps of it as administrator: --create-data-folder
 // makes the data folder (or takes over the one there) with its owner and
 // rights, --secure-install-folder FOLDER gives the install folder its own.
+// --configure KEY=VALUE ... sets keys of the quorvel.ini beside it
+// (check/Configure.h; exit codes there).
 
 #include <windows.h>
 
@@ -12,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "check/Configure.h"
 #include "check/Diagnosis.h"
 #include "check/win32/WinsockProbe.h"
 #include "core/Clock.h"
@@ -48,6 +51,14 @@ int report(const Finding& finding) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args.front() == "--configure") {
+        Win32FileSystem files;
+        const ConfigureOutcome outcome =
+            configure(files, configurationFilePath(Win32SystemPaths()),
+                      std::vector<std::string>(args.begin() + 1, args.end()));
+        std::fprintf(outcome.exitCode == 0 ? stdout : stderr, "%s\n", outcome.message.c_str());
+        return outcome.exitCode;
+    }
     bool verbose = false;
     bool create = false;
     std::string installFolder;
@@ -67,7 +78,8 @@ int main(int argc, char** argv) {
     if (usage || (create && !installFolder.empty())) {
         std::fprintf(stderr,
                      "usage: quorvel-check [--verbose] "
-                     "[--create-data-folder | --secure-install-folder FOLDER]\n");
+                     "[--create-data-folder | --secure-install-folder FOLDER]\n"
+                     "       quorvel-check --configure KEY=VALUE [KEY=VALUE ...]\n");
         return 2;
     }
     static PrintingWindow window;
