@@ -77,8 +77,10 @@ std::string settingProblem(const std::string& key, const std::string& value) {
         return "the port must be a whole number from 1 to 65535";
     }
     // Empty with an empty proxy host: a direct connection.
-    if (key == "PROXY_SERVER_PORT" && !value.empty() && !isPort(value)) {
-        return "the proxy port must be empty or a whole number from 1 to 65535";
+    if (key == "PROXY_SERVER_PORT") {
+        return value.empty() || isPort(value)
+                   ? ""
+                   : "the proxy port must be empty or a whole number from 1 to 65535";
     }
     if (key == "PORTAL_SERVER_URI" && value.rfind('/', 0) != 0) {
         return "the portal path must start with a slash";
