@@ -76,3 +76,58 @@ LangString DESC_SecUnData ${LANG_GERMAN} "Auch C:\ProgramData\quorvel mit dem Zu
 LangString DESC_SecUnData ${LANG_SPANISH} "Eliminar también C:\ProgramData\quorvel con el estado del agente: la próxima instalación empieza como en un equipo nuevo."
 LangString DESC_SecUnData ${LANG_FRENCH} "Supprimer aussi C:\ProgramData\quorvel avec l'état de l'agent : la prochaine installation démarre comme sur un nouvel ordinateur."
 LangString DESC_SecUnData ${LANG_ITALIAN} "Rimuovere anche C:\ProgramData\quorvel con lo stato dell'agente: la prossima installazione parte come su un computer nuovo."
+
+; The portal page.
+LangString PortalTitle ${LANG_ENGLISH} "Portal"
+LangString PortalTitle ${LANG_GERMAN} "Portal"
+LangString PortalTitle ${LANG_SPANISH} "Portal"
+LangString PortalTitle ${LANG_FRENCH} "Portail"
+LangString PortalTitle ${LANG_ITALIAN} "Portale"
+
+LangString PortalSubtitle ${LANG_ENGLISH} "Where the agent reaches its portal. The values go into quorvel.ini."
+LangString PortalSubtitle ${LANG_GERMAN} "Wo der Agent sein Portal erreicht. Die Werte kommen in quorvel.ini."
+LangString PortalSubtitle ${LANG_SPANISH} "Dónde encuentra el agente su portal. Los valores se guardan en quorvel.ini."
+LangString PortalSubtitle ${LANG_FRENCH} "Où l'agent joint son portail. Les valeurs sont écrites dans quorvel.ini."
+LangString PortalSubtitle ${LANG_ITALIAN} "Dove l'agente raggiunge il suo portale. I valori vanno in quorvel.ini."
+
+LangString PortalHostLabel ${LANG_ENGLISH} "Portal host:"
+LangString PortalHostLabel ${LANG_GERMAN} "Portal-Host:"
+LangString PortalHostLabel ${LANG_SPANISH} "Host del portal:"
+LangString PortalHostLabel ${LANG_FRENCH} "Hôte du portail :"
+LangString PortalHostLabel ${LANG_ITALIAN} "Host del portale:"
+
+LangString PortalPortLabel ${LANG_ENGLISH} "Port:"
+LangString PortalPortLabel ${LANG_GERMAN} "Port:"
+LangString PortalPortLabel ${LANG_SPANISH} "Puerto:"
+LangString PortalPortLabel ${LANG_FRENCH} "Port :"
+LangString PortalPortLabel ${LANG_ITALIAN} "Porta:"
+
+LangString PortalPathLabel ${LANG_ENGLISH} "Path:"
+LangString PortalPathLabel ${LANG_GERMAN} "Pfad:"
+LangString PortalPathLabel ${LANG_SPANISH} "Ruta:"
+LangString PortalPathLabel ${LANG_FRENCH} "Chemin :"
+LangString PortalPathLabel ${LANG_ITALIAN} "Percorso:"
+
+LangString ProxyLabel ${LANG_ENGLISH} "Proxy (host:port):"
+LangString ProxyLabel ${LANG_GERMAN} "Proxy (Host:Port):"
+LangString ProxyLabel ${LANG_SPANISH} "Proxy (host:puerto):"
+LangString ProxyLabel ${LANG_FRENCH} "Proxy (hôte:port) :"
+LangString ProxyLabel ${LANG_ITALIAN} "Proxy (host:porta):"
+
+LangString ProxyNote ${LANG_ENGLISH} "Empty for a direct connection."
+LangString ProxyNote ${LANG_GERMAN} "Leer für eine direkte Verbindung."
+LangString ProxyNote ${LANG_SPANISH} "Vacío para una conexión directa."
+LangString ProxyNote ${LANG_FRENCH} "Vide pour une connexion directe."
+LangString ProxyNote ${LANG_ITALIAN} "Vuoto per una connessione diretta."
+
+LangString PartnerLabel ${LANG_ENGLISH} "Partner:"
+LangString PartnerLabel ${LANG_GERMAN} "Partner:"
+LangString PartnerLabel ${LANG_SPANISH} "Socio:"
+LangString PartnerLabel ${LANG_FRENCH} "Partenaire :"
+LangString PartnerLabel ${LANG_ITALIAN} "Partner:"
+
+LangString LoggingLabel ${LANG_ENGLISH} "Show the log window"
+LangString LoggingLabel ${LANG_GERMAN} "Protokollfenster anzeigen"
+LangString LoggingLabel ${LANG_SPANISH} "Mostrar la ventana de registro"
+LangString LoggingLabel ${LANG_FRENCH} "Afficher la fenêtre du journal"
+LangString LoggingLabel ${LANG_ITALIAN} "Mostrare la finestra del registro"

@@ -403,35 +403,35 @@ Function PortalPageCreate
     ${If} ${FileExists} "$INSTDIR\quorvel.ini"
         Abort  ; an upgrade: the existing configuration stays
     ${EndIf}
-    !insertmacro MUI_HEADER_TEXT "Portal" "Where the agent reaches its portal. The values go into quorvel.ini."
+    !insertmacro MUI_HEADER_TEXT "$(PortalTitle)" "$(PortalSubtitle)"
     nsDialogs::Create 1018
     Pop $0
     ${If} $0 == error
         Abort
     ${EndIf}
-    ${NSD_CreateLabel} 0 2u 34% 12u "Portal host:"
+    ${NSD_CreateLabel} 0 2u 34% 12u "$(PortalHostLabel)"
     Pop $0
     ${NSD_CreateText} 36% 0 64% 12u $PortalHost
     Pop $HostField
-    ${NSD_CreateLabel} 0 20u 34% 12u "Port:"
+    ${NSD_CreateLabel} 0 20u 34% 12u "$(PortalPortLabel)"
     Pop $0
     ${NSD_CreateNumber} 36% 18u 20% 12u $PortalPort
     Pop $PortField
-    ${NSD_CreateLabel} 0 38u 34% 12u "Path:"
+    ${NSD_CreateLabel} 0 38u 34% 12u "$(PortalPathLabel)"
     Pop $0
     ${NSD_CreateText} 36% 36u 64% 12u $PortalPath
     Pop $PathField
-    ${NSD_CreateLabel} 0 56u 34% 12u "Proxy (host:port):"
+    ${NSD_CreateLabel} 0 56u 34% 12u "$(ProxyLabel)"
     Pop $0
     ${NSD_CreateText} 36% 54u 64% 12u $Proxy
     Pop $ProxyField
-    ${NSD_CreateLabel} 36% 68u 64% 10u "Empty for a direct connection."
+    ${NSD_CreateLabel} 36% 68u 64% 10u "$(ProxyNote)"
     Pop $0
-    ${NSD_CreateLabel} 0 84u 34% 12u "Partner:"
+    ${NSD_CreateLabel} 0 84u 34% 12u "$(PartnerLabel)"
     Pop $0
     ${NSD_CreateText} 36% 82u 64% 12u $Partner
     Pop $PartnerField
-    ${NSD_CreateCheckbox} 36% 102u 64% 12u "Show the log window"
+    ${NSD_CreateCheckbox} 36% 102u 64% 12u "$(LoggingLabel)"
     Pop $LoggingBox
     ${If} $Logging == "true"
         ${NSD_Check} $LoggingBox
