@@ -50,8 +50,8 @@ std::vector<Line> splitLines(const std::string& text) {
         // The agent's reader drops the CR before an LF; so does the match.
         const std::size_t contentEnd =
             newline > start && text[newline - 1] == '\r' ? newline - 1 : newline;
-        lines.push_back(
-            {text.substr(start, contentEnd - start), text.substr(contentEnd, newline + 1 - contentEnd)});
+        lines.push_back({text.substr(start, contentEnd - start),
+                         text.substr(contentEnd, newline + 1 - contentEnd)});
         start = newline + 1;
     }
     return lines;
@@ -98,8 +98,8 @@ std::string withSettings(std::string text, const std::vector<Setting>& settings)
     std::vector<Line> lines = splitLines(text);
     // Appended lines end as the file's first line does; a new file as
     // Notepad's would.
-    const std::string end = !lines.empty() && !lines.front().end.empty() ? lines.front().end
-                                                                        : std::string("\r\n");
+    const std::string end =
+        !lines.empty() && !lines.front().end.empty() ? lines.front().end : std::string("\r\n");
     for (const auto& [key, value] : settings) {
         const std::string line = key + "=" + value;
         bool replaced = false;

@@ -171,7 +171,8 @@ class Setup : public AgentWithSimulators {
     // %TEMP%\quorvel-setup.log of the user Wine runs the setup as.
     fs::path setupLog() {
         for (const auto& user : fs::directory_iterator(driveC() / "users")) {
-            for (const fs::path& temp : {user.path() / "Temp", user.path() / "AppData/Local/Temp"}) {
+            for (const fs::path& temp :
+                 {user.path() / "Temp", user.path() / "AppData/Local/Temp"}) {
                 if (user.path().filename() != "Public" && fs::is_directory(temp)) {
                     return temp / "quorvel-setup.log";
                 }
@@ -333,9 +334,9 @@ TEST_F(Setup, SilentSetupRefusesValuesThatCannotWorkAndInstallsNothing) {
     // Each run's reason, dated, for whoever deployed it.
     const Strings logged = lines(readFile(setupLog()));
     ASSERT_EQ(logged.size(), refused.size()) << readFile(setupLog());
-    EXPECT_TRUE(std::regex_search(logged.front(), std::regex(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d )")))
-        << logged.front();
-    EXPECT_TRUE(contains(logged.front(), "refused (exit 2): The portal host is missing."))
+    EXPECT_TRUE(std::regex_match(logged.front(),
+                                 std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d quorvel-setup .*: )"
+                                            R"(refused \(exit 2\): The portal host is missing\.)")))
         << logged.front();
     EXPECT_TRUE(contains(logged.back(), "refused (exit 2): Unknown switch /PARTNR=x."))
         << logged.back();
@@ -582,10 +583,9 @@ TEST_F(Setup, PagesSpeakTheSystemLanguageAndNameTheVersionUpgraded) {
         {"nl_NL.UTF-8", "upgrading from 0.0.9."},  // no Dutch: English, as the agent
     };
     for (const auto& c : cases) {
-        WineProcess setup(harness().setup(), QUORVEL_E2E_SETUP_EXE, {}, workDir(),
-                          workDir() / "setup.log",
-                          {{"LC_ALL", c.locale},
-                           {"WINEDLLOVERRIDES", environment()["WINEDLLOVERRIDES"]}});
+        WineProcess setup(
+            harness().setup(), QUORVEL_E2E_SETUP_EXE, {}, workDir(), workDir() / "setup.log",
+            {{"LC_ALL", c.locale}, {"WINEDLLOVERRIDES", environment()["WINEDLLOVERRIDES"]}});
         std::string shown;
         EXPECT_TRUE(waitUntil(
             [&] {

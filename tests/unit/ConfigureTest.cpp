@@ -49,11 +49,13 @@ TEST(Configure, ReplacesTheGivenKeysLastLinesAppendsAbsentOnesAndRefusesBadValue
         // given for a key wins.
         {{"PROXY_SERVER_HOST=proxy", "PROXY_SERVER_PORT=3128", "ENABLE_LOGGING=false",
           "ENABLE_LOGGING=true"},
-         0, kAdministrators + "\r\nPROXY_SERVER_HOST=proxy\r\nPROXY_SERVER_PORT=3128\r\n"
-                              "ENABLE_LOGGING=true\r\n"},
+         0,
+         kAdministrators + "\r\nPROXY_SERVER_HOST=proxy\r\nPROXY_SERVER_PORT=3128\r\n"
+                           "ENABLE_LOGGING=true\r\n"},
         // No proxy: a direct connection.
         {{"PROXY_SERVER_HOST=", "PROXY_SERVER_PORT="},
-         0, kAdministrators + "\r\nPROXY_SERVER_HOST=\r\nPROXY_SERVER_PORT=\r\n"},
+         0,
+         kAdministrators + "\r\nPROXY_SERVER_HOST=\r\nPROXY_SERVER_PORT=\r\n"},
         // Each refused before anything is written, the good ones with it.
         {{"PORTAL_SERVER_HOST=new.example.com", "PORTAL_SERVER_PORT=80a8"}, 2, kAdministrators},
         {{"PORTAL_SERVER_PORT=65536"}, 2, kAdministrators},
