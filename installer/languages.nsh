@@ -131,3 +131,28 @@ LangString LoggingLabel ${LANG_GERMAN} "Protokollfenster anzeigen"
 LangString LoggingLabel ${LANG_SPANISH} "Mostrar la ventana de registro"
 LangString LoggingLabel ${LANG_FRENCH} "Afficher la fenêtre du journal"
 LangString LoggingLabel ${LANG_ITALIAN} "Mostrare la finestra del registro"
+
+; What the portal page says of a value that cannot work.
+LangString NoHost ${LANG_ENGLISH} "The portal host is missing."
+LangString NoHost ${LANG_GERMAN} "Der Portal-Host fehlt."
+LangString NoHost ${LANG_SPANISH} "Falta el host del portal."
+LangString NoHost ${LANG_FRENCH} "L'hôte du portail manque."
+LangString NoHost ${LANG_ITALIAN} "Manca l'host del portale."
+
+LangString BadPort ${LANG_ENGLISH} "The portal port must be a number from 1 to 65535."
+LangString BadPort ${LANG_GERMAN} "Der Port des Portals muss eine Zahl von 1 bis 65535 sein."
+LangString BadPort ${LANG_SPANISH} "El puerto del portal debe ser un número de 1 a 65535."
+LangString BadPort ${LANG_FRENCH} "Le port du portail doit être un nombre de 1 à 65535."
+LangString BadPort ${LANG_ITALIAN} "La porta del portale deve essere un numero da 1 a 65535."
+
+LangString BadPath ${LANG_ENGLISH} "The portal path must start with a slash."
+LangString BadPath ${LANG_GERMAN} "Der Pfad des Portals muss mit einem Schrägstrich beginnen."
+LangString BadPath ${LANG_SPANISH} "La ruta del portal debe empezar por una barra (/)."
+LangString BadPath ${LANG_FRENCH} "Le chemin du portail doit commencer par une barre oblique."
+LangString BadPath ${LANG_ITALIAN} "Il percorso del portale deve iniziare con una barra."
+
+LangString BadProxy ${LANG_ENGLISH} "The proxy must be given as host:port, the port a number from 1 to 65535."
+LangString BadProxy ${LANG_GERMAN} "Der Proxy muss als Host:Port angegeben werden, der Port eine Zahl von 1 bis 65535."
+LangString BadProxy ${LANG_SPANISH} "El proxy debe indicarse como host:puerto, con un puerto de 1 a 65535."
+LangString BadProxy ${LANG_FRENCH} "Le proxy doit être donné sous la forme hôte:port, le port étant un nombre de 1 à 65535."
+LangString BadProxy ${LANG_ITALIAN} "Il proxy deve essere indicato come host:porta, con una porta da 1 a 65535."

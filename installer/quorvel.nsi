@@ -87,6 +87,7 @@ Var Partner
 Var Logging
 Var NoStart
 Var Problem
+Var ProblemShown
 Var Purge
 Var WordFound
 Var WordRest
@@ -284,7 +285,8 @@ FunctionEnd
 ; ---- Setup ---------------------------------------------------------------
 
 ; Sets $Problem to a sentence when the portal values cannot make a working
-; quorvel.ini, and splits the proxy into $ProxyHost and $ProxyPort.
+; quorvel.ini (in English, for the setup log; $ProblemShown in the page's
+; language), and splits the proxy into $ProxyHost and $ProxyPort.
 Function CheckPortalValues
     Push $0
     Push $1
@@ -295,6 +297,7 @@ Function CheckPortalValues
     ${If} $0 <> 0
     ${AndIf} $PortalHost == ""
         StrCpy $Problem "The portal host is missing."
+        StrCpy $ProblemShown "$(NoHost)"
     ${EndIf}
     Push $PortalPort
     Call CheckPort
@@ -302,11 +305,13 @@ Function CheckPortalValues
     ${If} $0 != 1
     ${AndIf} $Problem == ""
         StrCpy $Problem "The portal port must be a number from 1 to 65535."
+        StrCpy $ProblemShown "$(BadPort)"
     ${EndIf}
     StrCpy $0 $PortalPath 1
     ${If} $0 != "/"
     ${AndIf} $Problem == ""
         StrCpy $Problem "The portal path must start with a slash."
+        StrCpy $ProblemShown "$(BadPath)"
     ${EndIf}
     ${If} $Proxy != ""
         ; host:port, split at the last colon.
@@ -328,6 +333,7 @@ Function CheckPortalValues
         ${OrIf} $0 != 1
             ${If} $Problem == ""
                 StrCpy $Problem "The proxy must be given as host:port, the port a number from 1 to 65535."
+                StrCpy $ProblemShown "$(BadProxy)"
             ${EndIf}
         ${EndIf}
     ${EndIf}
@@ -454,7 +460,7 @@ Function PortalPageLeave
     ${EndIf}
     Call CheckPortalValues
     ${If} $Problem != ""
-        MessageBox MB_ICONEXCLAMATION $Problem
+        MessageBox MB_ICONEXCLAMATION $ProblemShown
         Abort  ; stay on the page
     ${EndIf}
 FunctionEnd
