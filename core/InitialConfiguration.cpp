@@ -67,6 +67,24 @@ const InitialConfiguration::Setting* InitialConfiguration::settingFor(const std:
     return nullptr;
 }
 
+std::optional<InitialConfiguration::ValueKind> InitialConfiguration::valueKindOf(
+    const std::string& key) {
+    const Setting* setting = settingFor(key);
+    if (setting == nullptr) {
+        return std::nullopt;
+    }
+    struct Kind {
+        ValueKind operator()(int32_t InitialConfiguration::*) const { return ValueKind::Number; }
+        ValueKind operator()(bool InitialConfiguration::*) const { return ValueKind::Switch; }
+        ValueKind operator()(Setting::LoggingSwitch) const { return ValueKind::Switch; }
+        ValueKind operator()(std::string InitialConfiguration::*) const { return ValueKind::Text; }
+        ValueKind operator()(std::optional<std::string> InitialConfiguration::*) const {
+            return ValueKind::Text;
+        }
+    };
+    return std::visit(Kind{}, setting->field);
+}
+
 bool InitialConfiguration::exists() const {
     return canOpenForReading(filePath_);
 }

@@ -62,6 +62,10 @@ class InitialConfiguration {
     // Keys that every consumer needs but no line of the file gave.
     std::vector<std::string> missingKeys() const;
 
+    // What a key's value is read as; none for a key the agent does not know.
+    enum class ValueKind { Text, Number, Switch };
+    static std::optional<ValueKind> valueKindOf(const std::string& key);
+
     // A retry interval as the file gave it, and the key that sets it.
     int32_t getConfiguredInterval(RetryInterval which) const;
     static const char* keyOf(RetryInterval which);

@@ -2,22 +2,24 @@
 ; (target quorvel_setup) and passes, with -D:
 ;   VERSION        the project version, three numbers
 ;   AGENT_EXE      the built quorvel.exe
-;   CHECK_EXE      the built quorvel-check.exe (optional)
+;   CHECK_EXE      the built quorvel-check.exe
 ;   RESOURCES_DIR  the folder with the five language files
 ;   INI_FILE       the documented quorvel.ini with its default values
 ;   ICON_FILE      the application icon
 ;   OUTFILE        the setup program to write
 ;
-; Command line (besides NSIS's own /S for silent and /D=folder, which must
-; come last):
+; Command line (besides NSIS's own /S for silent, /NCRC and /D=folder,
+; which must come last):
 ;   /PORTAL_HOST=name /PORTAL_PORT=n /PORTAL_PATH=/path /PROXY=host:port
-;   /PARTNER=id /LOGGING=true|false   values for a new quorvel.ini
+;   /PARTNER=id /LOGGING=true|false   values for quorvel.ini; an upgrade
+;                                     puts the ones given into its file
 ;   /NOSTART                          leave the agent stopped afterwards
 ; A silent first install needs at least /PORTAL_HOST. Exit codes: 0 done,
-; 1 cancelled, 2 refused (bad or missing values, another setup running),
-; 3 installed, but the data folder or the install folder's rights could not
-; be set, 4 a running agent could not be ended (nothing but quorvel-check
-; replaced).
+; 1 cancelled, 2 refused (bad or missing values, an unknown switch, another
+; setup running), 3 installed, but the data folder's or the install
+; folder's rights, or quorvel.ini, could not be set, 4 a running agent could
+; not be ended (nothing but quorvel-check replaced). Each run adds its
+; outcome and reason to %TEMP%\quorvel-setup.log (deployment.nsh).
 ;
 ; The uninstaller takes /S and /PURGE (also remove the agent's data); it
 ; exits 4 when a running agent could not be ended (nothing removed), seen
@@ -43,6 +45,7 @@ SetCompressor /SOLID lzma
 !macroend
 !insertmacro REQUIRE_DEFINE VERSION
 !insertmacro REQUIRE_DEFINE AGENT_EXE
+!insertmacro REQUIRE_DEFINE CHECK_EXE
 !insertmacro REQUIRE_DEFINE RESOURCES_DIR
 !insertmacro REQUIRE_DEFINE INI_FILE
 !insertmacro REQUIRE_DEFINE ICON_FILE
@@ -64,7 +67,6 @@ SetCompressor /SOLID lzma
 !include LogicLib.nsh
 !include Sections.nsh
 !include FileFunc.nsh
-!include TextFunc.nsh
 !include WinMessages.nsh
 
 Name "${PRODUCT}"
@@ -86,9 +88,16 @@ Var Partner
 Var Logging
 Var NoStart
 Var Problem
+Var ProblemShown
 Var Purge
 Var WordFound
 Var WordRest
+; The version an upgrade replaces, from the uninstall entry the last setup
+; wrote ("" for a first install), and the texts of the pages that name it
+; (languages.nsh).
+Var OldVersion
+Var WelcomeText
+Var FinishText
 
 ; Fields of the portal page.
 Var HostField
@@ -101,17 +110,30 @@ Var LoggingBox
 !define MUI_ICON "${ICON_FILE}"
 !define MUI_UNICON "${ICON_FILE}"
 !define MUI_ABORTWARNING
+!define MUI_CUSTOMFUNCTION_ABORT SetupCancelled
 
+!define MUI_PAGE_CUSTOMFUNCTION_PRE WelcomePagePre
+!define MUI_WELCOMEPAGE_TEXT "$WelcomeText"
+!insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_DIRECTORY
 Page custom PortalPageCreate PortalPageLeave
 !insertmacro MUI_PAGE_INSTFILES
+!define MUI_PAGE_CUSTOMFUNCTION_PRE FinishPagePre
+!define MUI_FINISHPAGE_TEXT "$FinishText"
 !insertmacro MUI_PAGE_FINISH
 
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_COMPONENTS
 !insertmacro MUI_UNPAGE_INSTFILES
 
+; The agent's five languages; the first is the one for any other.
 !insertmacro MUI_LANGUAGE "English"
+!insertmacro MUI_LANGUAGE "German"
+!insertmacro MUI_LANGUAGE "Spanish"
+!insertmacro MUI_LANGUAGE "French"
+!insertmacro MUI_LANGUAGE "Italian"
+!include "languages.nsh"
+!include "deployment.nsh"
 
 VIProductVersion "${VERSION}.0"
 VIFileVersion "${VERSION}.0"
@@ -129,6 +151,8 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "(c) 2026 ${PUBLISHER}"
 ; rest of that word, or $WordFound to 0. Words are separated by spaces;
 ; double quotes group and are dropped, so /PARTNER="acme home" works. Unlike
 ; FileFunc's GetOptions, a value may hold slashes: /PORTAL_PATH=/a/b.php.
+; The setup's empty start finds the first word that is no switch it takes
+; (IsSetupSwitch), its whole word in $WordRest.
 !macro COMMAND_LINE_WORD un
 Function ${un}CommandLineWord
     Exch $0  ; the start to look for
@@ -161,9 +185,20 @@ Function ${un}CommandLineWord
         ${Else}
             ; A word ends here.
             StrCpy $3 $4 $6
-            ${If} $WordFound = 0
-            ${AndIf} $4 != ""
-            ${AndIf} $3 == $0
+            ${If} $WordFound = 1
+            ${OrIf} $4 == ""
+                ; nothing to look at
+!if "${un}" == ""
+            ${ElseIf} $0 == ""
+                Push $4
+                Call IsSetupSwitch
+                Pop $3
+                ${If} $3 = 0
+                    StrCpy $WordRest $4
+                    StrCpy $WordFound 1
+                ${EndIf}
+!endif
+            ${ElseIf} $3 == $0
                 StrCpy $WordRest $4 "" $6
                 StrCpy $WordFound 1
             ${EndIf}
@@ -276,15 +311,19 @@ FunctionEnd
 ; ---- Setup ---------------------------------------------------------------
 
 ; Sets $Problem to a sentence when the portal values cannot make a working
-; quorvel.ini, and splits the proxy into $ProxyHost and $ProxyPort.
+; quorvel.ini (in English, for the setup log; $ProblemShown in the page's
+; language), and splits the proxy into $ProxyHost and $ProxyPort.
 Function CheckPortalValues
     Push $0
     Push $1
     StrCpy $Problem ""
     StrCpy $ProxyHost ""
     StrCpy $ProxyPort ""
-    ${If} $PortalHost == ""
+    IntOp $0 $Given & ${GIVEN_HOST}
+    ${If} $0 <> 0
+    ${AndIf} $PortalHost == ""
         StrCpy $Problem "The portal host is missing."
+        StrCpy $ProblemShown "$(NoHost)"
     ${EndIf}
     Push $PortalPort
     Call CheckPort
@@ -292,11 +331,13 @@ Function CheckPortalValues
     ${If} $0 != 1
     ${AndIf} $Problem == ""
         StrCpy $Problem "The portal port must be a number from 1 to 65535."
+        StrCpy $ProblemShown "$(BadPort)"
     ${EndIf}
     StrCpy $0 $PortalPath 1
     ${If} $0 != "/"
     ${AndIf} $Problem == ""
         StrCpy $Problem "The portal path must start with a slash."
+        StrCpy $ProblemShown "$(BadPath)"
     ${EndIf}
     ${If} $Proxy != ""
         ; host:port, split at the last colon.
@@ -318,6 +359,7 @@ Function CheckPortalValues
         ${OrIf} $0 != 1
             ${If} $Problem == ""
                 StrCpy $Problem "The proxy must be given as host:port, the port a number from 1 to 65535."
+                StrCpy $ProblemShown "$(BadProxy)"
             ${EndIf}
         ${EndIf}
     ${EndIf}
@@ -342,24 +384,29 @@ Function CheckPort
 FunctionEnd
 
 Function .onInit
+    !insertmacro CHOOSE_LANGUAGE
     ; One setup at a time: two would fight over the same files.
     System::Call 'kernel32::CreateMutexW(p 0, i 0, w "QuorvelSetup") p .r0 ?e'
     Pop $1
     ${If} $1 = 183
-        MessageBox MB_ICONSTOP "Another Quorvel setup is running." /SD IDOK
-        SetErrorLevel 2
-        Abort
+        !insertmacro REFUSE "Another Quorvel setup is running."
+    ${EndIf}
+    Push ""
+    Call CommandLineWord
+    ${If} $WordFound = 1
+        !insertmacro REFUSE "Unknown switch $WordRest."
     ${EndIf}
 
     StrCpy $PortalPort "80"
     StrCpy $PortalPath "/"
     StrCpy $Logging "false"
-    !insertmacro OPTION_VALUE "" PORTAL_HOST $PortalHost
-    !insertmacro OPTION_VALUE "" PORTAL_PORT $PortalPort
-    !insertmacro OPTION_VALUE "" PORTAL_PATH $PortalPath
-    !insertmacro OPTION_VALUE "" PROXY $Proxy
-    !insertmacro OPTION_VALUE "" PARTNER $Partner
-    !insertmacro OPTION_VALUE "" LOGGING $Logging
+    StrCpy $Given 0
+    !insertmacro PORTAL_OPTION PORTAL_HOST $PortalHost ${GIVEN_HOST}
+    !insertmacro PORTAL_OPTION PORTAL_PORT $PortalPort ${GIVEN_PORT}
+    !insertmacro PORTAL_OPTION PORTAL_PATH $PortalPath ${GIVEN_PATH}
+    !insertmacro PORTAL_OPTION PROXY $Proxy ${GIVEN_PROXY}
+    !insertmacro PORTAL_OPTION PARTNER $Partner ${GIVEN_PARTNER}
+    !insertmacro PORTAL_OPTION LOGGING $Logging ${GIVEN_LOGGING}
     !insertmacro OPTION_FLAG "" NOSTART $NoStart
     ; The agent takes only the exact lower-case word.
     ${If} $Logging == "true"
@@ -367,18 +414,19 @@ Function .onInit
     ${ElseIf} $Logging == "false"
         StrCpy $Logging "false"
     ${Else}
-        MessageBox MB_ICONSTOP "/LOGGING takes true or false." /SD IDOK
-        SetErrorLevel 2
-        Abort
+        !insertmacro REFUSE "/LOGGING takes true or false."
     ${EndIf}
 
-    ; An upgrade keeps the configuration it finds, so it needs no values.
+    ; An upgrade puts only the values given into the file it finds, a
+    ; first install all of them; ReadRegStr leaves "" when there is no entry.
+    ReadRegStr $OldVersion HKLM "${UNINSTALL_KEY}" "DisplayVersion"
+    ${IfNot} ${FileExists} "$INSTDIR\quorvel.ini"
+        IntOp $Given $Given | ${GIVEN_ALL}
+    ${EndIf}
     ${If} ${Silent}
-    ${AndIfNot} ${FileExists} "$INSTDIR\quorvel.ini"
         Call CheckPortalValues
         ${If} $Problem != ""
-            SetErrorLevel 2
-            Abort
+            !insertmacro REFUSE "$Problem"
         ${EndIf}
     ${EndIf}
 FunctionEnd
@@ -387,35 +435,35 @@ Function PortalPageCreate
     ${If} ${FileExists} "$INSTDIR\quorvel.ini"
         Abort  ; an upgrade: the existing configuration stays
     ${EndIf}
-    !insertmacro MUI_HEADER_TEXT "Portal" "Where the agent reaches its portal. The values go into quorvel.ini."
+    !insertmacro MUI_HEADER_TEXT "$(PortalTitle)" "$(PortalSubtitle)"
     nsDialogs::Create 1018
     Pop $0
     ${If} $0 == error
         Abort
     ${EndIf}
-    ${NSD_CreateLabel} 0 2u 34% 12u "Portal host:"
+    ${NSD_CreateLabel} 0 2u 34% 12u "$(PortalHostLabel)"
     Pop $0
     ${NSD_CreateText} 36% 0 64% 12u $PortalHost
     Pop $HostField
-    ${NSD_CreateLabel} 0 20u 34% 12u "Port:"
+    ${NSD_CreateLabel} 0 20u 34% 12u "$(PortalPortLabel)"
     Pop $0
     ${NSD_CreateNumber} 36% 18u 20% 12u $PortalPort
     Pop $PortField
-    ${NSD_CreateLabel} 0 38u 34% 12u "Path:"
+    ${NSD_CreateLabel} 0 38u 34% 12u "$(PortalPathLabel)"
     Pop $0
     ${NSD_CreateText} 36% 36u 64% 12u $PortalPath
     Pop $PathField
-    ${NSD_CreateLabel} 0 56u 34% 12u "Proxy (host:port):"
+    ${NSD_CreateLabel} 0 56u 34% 12u "$(ProxyLabel)"
     Pop $0
     ${NSD_CreateText} 36% 54u 64% 12u $Proxy
     Pop $ProxyField
-    ${NSD_CreateLabel} 36% 68u 64% 10u "Empty for a direct connection."
+    ${NSD_CreateLabel} 36% 68u 64% 10u "$(ProxyNote)"
     Pop $0
-    ${NSD_CreateLabel} 0 84u 34% 12u "Partner:"
+    ${NSD_CreateLabel} 0 84u 34% 12u "$(PartnerLabel)"
     Pop $0
     ${NSD_CreateText} 36% 82u 64% 12u $Partner
     Pop $PartnerField
-    ${NSD_CreateCheckbox} 36% 102u 64% 12u "Show the log window"
+    ${NSD_CreateCheckbox} 36% 102u 64% 12u "$(LoggingLabel)"
     Pop $LoggingBox
     ${If} $Logging == "true"
         ${NSD_Check} $LoggingBox
@@ -438,18 +486,10 @@ Function PortalPageLeave
     ${EndIf}
     Call CheckPortalValues
     ${If} $Problem != ""
-        MessageBox MB_ICONEXCLAMATION $Problem
+        MessageBox MB_ICONEXCLAMATION $ProblemShown
         Abort  ; stay on the page
     ${EndIf}
 FunctionEnd
-
-; Puts one value into the new quorvel.ini. Empty values keep the file's
-; line: the agent wants every key present, even with nothing after it.
-!macro SET_INI_VALUE KEY VALUE
-    ${If} "${VALUE}" != ""
-        ${ConfigWriteS} "$INSTDIR\quorvel.ini" "${KEY}=" "${VALUE}" $0
-    ${EndIf}
-!macroend
 
 ; A file still locked after the agents were ended (one started meanwhile,
 ; a quorvel-check someone runs) cannot be overwritten, but it can be
@@ -483,6 +523,7 @@ Section "Quorvel" SecProgram
     Pop $0
     ${If} $0 != 0
         MessageBox MB_ICONSTOP $0 /SD IDOK
+        StrCpy $Warning $0
         SetErrorLevel 4
         Abort
     ${EndIf}
@@ -496,20 +537,12 @@ Section "Quorvel" SecProgram
     File "${RESOURCES_DIR}/it.txt"
     SetOutPath "$INSTDIR"
 
-    ${If} ${FileExists} "$INSTDIR\quorvel.ini"
-        DetailPrint "Keeping the configuration in $INSTDIR\quorvel.ini"
-        ; The version is the program's, not a setting: it follows the files.
-        ${ConfigWriteS} "$INSTDIR\quorvel.ini" "SOFTWARE_VERSION=" "${VERSION}" $0
-    ${Else}
+    ; An upgrade keeps the file it finds: the version, which follows the
+    ; program, and the values given go into it, every other line stays.
+    ${IfNot} ${FileExists} "$INSTDIR\quorvel.ini"
         File "/oname=quorvel.ini" "${INI_FILE}"
-        !insertmacro SET_INI_VALUE "PORTAL_SERVER_HOST" $PortalHost
-        !insertmacro SET_INI_VALUE "PORTAL_SERVER_PORT" $PortalPort
-        !insertmacro SET_INI_VALUE "PORTAL_SERVER_URI" $PortalPath
-        !insertmacro SET_INI_VALUE "PROXY_SERVER_HOST" $ProxyHost
-        !insertmacro SET_INI_VALUE "PROXY_SERVER_PORT" $ProxyPort
-        !insertmacro SET_INI_VALUE "PARTNER" $Partner
-        !insertmacro SET_INI_VALUE "ENABLE_LOGGING" $Logging
     ${EndIf}
+    Call WriteConfiguration
 
     WriteUninstaller "$INSTDIR\uninstall.exe"
 
@@ -523,6 +556,7 @@ Section "Quorvel" SecProgram
     Pop $0
     ${If} $0 != 0
         DetailPrint "quorvel-check --secure-install-folder failed ($0)"
+        StrCpy $Warning "the rights of $INSTDIR could not be set ($0)"
         MessageBox MB_ICONEXCLAMATION "The rights of $INSTDIR could not be set ($0): other users may be able to change the program." /SD IDOK
         SetErrorLevel 3
     ${EndIf}
@@ -537,6 +571,7 @@ Section "Quorvel" SecProgram
     Pop $0
     ${If} $0 != 0
         DetailPrint "quorvel-check --create-data-folder failed ($0)"
+        StrCpy $Warning "the data folder $APPDATA\quorvel could not be prepared ($0)"
         MessageBox MB_ICONEXCLAMATION "The data folder $APPDATA\quorvel could not be prepared ($0). Run quorvel-check from the Start menu for the reason." /SD IDOK
         SetErrorLevel 3
     ${EndIf}
@@ -743,12 +778,12 @@ Section "-un.Entry"
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd
 
-LangString DESC_SecUnData ${LANG_ENGLISH} "Also remove C:\ProgramData\quorvel with the agent's state: the next install starts as on a new machine."
 !insertmacro MUI_UNFUNCTION_DESCRIPTION_BEGIN
     !insertmacro MUI_DESCRIPTION_TEXT ${SecUnData} $(DESC_SecUnData)
 !insertmacro MUI_UNFUNCTION_DESCRIPTION_END
 
 Function un.onInit
+    !insertmacro CHOOSE_LANGUAGE
     !insertmacro OPTION_FLAG "un." PURGE $Purge
     ${If} $Purge = 1
         !insertmacro SelectSection ${SecUnData}

@@ -7,6 +7,8 @@
 // rights, --secure-install-folder FOLDER gives the install folder its own,
 // and --end-agents ends every agent that runs from quorvel-check's own
 // folder, in any session (exit code 3 when one could not be ended).
+// --configure KEY=VALUE ... sets keys of the quorvel.ini beside it
+// (check/Configure.h; exit codes there).
 
 #include <windows.h>
 
@@ -14,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "check/Configure.h"
 #include "check/Diagnosis.h"
 #include "check/win32/Win32AgentProcesses.h"
 #include "check/win32/WinsockProbe.h"
@@ -59,6 +62,14 @@ int main(int argc, char** argv) {
         }
         return ended.allEnded ? 0 : 3;
     }
+    if (!args.empty() && args.front() == "--configure") {
+        Win32FileSystem files;
+        const ConfigureOutcome outcome =
+            configure(files, configurationFilePath(Win32SystemPaths()),
+                      std::vector<std::string>(args.begin() + 1, args.end()));
+        std::fprintf(outcome.exitCode == 0 ? stdout : stderr, "%s\n", outcome.message.c_str());
+        return outcome.exitCode;
+    }
     bool verbose = false;
     bool create = false;
     std::string installFolder;
@@ -78,7 +89,8 @@ int main(int argc, char** argv) {
     if (usage || (create && !installFolder.empty())) {
         std::fprintf(stderr,
                      "usage: quorvel-check [--verbose] "
-                     "[--create-data-folder | --secure-install-folder FOLDER | --end-agents]\n");
+                     "[--create-data-folder | --secure-install-folder FOLDER | --end-agents]\n"
+                     "       quorvel-check --configure KEY=VALUE [KEY=VALUE ...]\n");
         return 2;
     }
     static PrintingWindow window;

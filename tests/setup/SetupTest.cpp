@@ -172,6 +172,19 @@ class Setup : public AgentWithSimulators {
     }
     std::string setupPid() { return parseKeyValues(readFile(workDir() / "setup.log"))["pid"]; }
 
+    // %TEMP%\quorvel-setup.log of the user Wine runs the setup as.
+    fs::path setupLog() {
+        for (const auto& user : fs::directory_iterator(driveC() / "users")) {
+            for (const fs::path& temp :
+                 {user.path() / "Temp", user.path() / "AppData/Local/Temp"}) {
+                if (user.path().filename() != "Public" && fs::is_directory(temp)) {
+                    return temp / "quorvel-setup.log";
+                }
+            }
+        }
+        return {};
+    }
+
     // The uninstaller copies itself away and returns at once; the copy does
     // the work. Waits until it is done: the uninstall entry goes last.
     void uninstall(const Strings& args) {
@@ -338,7 +351,9 @@ TEST_F(Setup, SilentSetupRefusesValuesThatCannotWorkAndInstallsNothing) {
         {"/S", host, "/PROXY=proxy.example.com"},  // no port
         {"/S", host, "/PROXY=:3128"},              // no host
         {"/S", host, "/LOGGING=yes"},              // the agent knows true only
+        {"/S", host, "/PARTNR=x"},                 // misspelt: its value would be lost
     };
+    fs::remove(setupLog());
     for (const Strings& args : refused) {
         std::string line;
         for (const auto& a : args) {
@@ -348,6 +363,15 @@ TEST_F(Setup, SilentSetupRefusesValuesThatCannotWorkAndInstallsNothing) {
         EXPECT_FALSE(fs::exists(installDir())) << line;
     }
     EXPECT_FALSE(registry(kUninstallKey));
+    // Each run's reason, dated, for whoever deployed it.
+    const Strings logged = lines(readFile(setupLog()));
+    ASSERT_EQ(logged.size(), refused.size()) << readFile(setupLog());
+    EXPECT_TRUE(std::regex_match(logged.front(),
+                                 std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d quorvel-setup .*: )"
+                                            R"(refused \(exit 2\): The portal host is missing\.)")))
+        << logged.front();
+    EXPECT_TRUE(contains(logged.back(), "refused (exit 2): Unknown switch /PARTNR=x."))
+        << logged.back();
 }
 
 TEST_F(Setup, SilentInstallConfiguresRegistersAndStartsTheAgent) {
@@ -548,14 +572,18 @@ TEST_F(Setup, UpgradeEndsTheRunningAgentKeepsItsFilesAndStartsTheNewOne) {
     const std::string data = readFile(harness().runTimeFile());
     const std::string oldPid = agentProcess().pid;
 
-    ASSERT_EQ(runSetup({"/S"}), 0);
+    // The portal value given goes into the administrator's file.
+    ASSERT_EQ(runSetup({"/S", "/PORTAL_HOST=localhost"}), 0);
     EXPECT_EQ(old.waitForExit(kExitTimeout), 0) << "the old agent did not end with exit code 0";
     EXPECT_TRUE(sameBytes(readFile(installDir() / "quorvel.exe"), readFile(QUORVEL_E2E_AGENT_EXE)))
         << "quorvel.exe was not replaced";
     std::string expected = ini;
     expected.replace(expected.find(older), older.size(), built);
+    const std::string host = "PORTAL_SERVER_HOST=127.0.0.1\r\n";
+    expected.replace(expected.find(host), host.size(), "PORTAL_SERVER_HOST=localhost\r\n");
     EXPECT_TRUE(sameBytes(readFile(iniPath), expected))
-        << "more of quorvel.ini changed than its version";
+        << "more of quorvel.ini changed than its version and host";
+    EXPECT_TRUE(contains(readFile(setupLog()), std::string("upgraded from ") + kVersion));
 
     ASSERT_TRUE(waitForAgentWindow(false)) << "the setup did not start the new agent";
     const AgentProcess started = agentProcess();
@@ -572,6 +600,34 @@ TEST_F(Setup, UpgradeEndsTheRunningAgentKeepsItsFilesAndStartsTheNewOne) {
     EXPECT_EQ(portal().requests()[1].body, helloOf(2, kVersion, "acme-home"));
     drive(Strings{"send", std::to_string(ID_EXIT), "0"});
     EXPECT_EQ(harness().driver({"wait-gone", "10000"}).exitCode, 0);
+}
+
+TEST_F(Setup, PagesSpeakTheSystemLanguageAndNameTheVersionUpgraded) {
+    // As an earlier release left its entry.
+    runCaptured({harness().setup().wine.string(), "reg", "add", kUninstallKey, "/v",
+                 "DisplayVersion", "/d", "0.0.9", "/f"},
+                environment(), kExitTimeout);
+    const struct {
+        const char* locale;
+        const char* welcome;
+    } cases[] = {
+        {"de_DE.UTF-8", "als Aktualisierung von 0.0.9."},
+        {"nl_NL.UTF-8", "upgrading from 0.0.9."},  // no Dutch: English, as the agent
+    };
+    for (const auto& c : cases) {
+        WineProcess setup(
+            harness().setup(), QUORVEL_E2E_SETUP_EXE, {}, workDir(), workDir() / "setup.log",
+            {{"LC_ALL", c.locale}, {"WINEDLLOVERRIDES", environment()["WINEDLLOVERRIDES"]}});
+        std::string shown;
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                shown = harness().driver({"wait-dialog", "1000"}).out;
+                return contains(shown, c.welcome);
+            },
+            kStartTimeout, milliseconds(0)))
+            << c.locale << ": " << shown;
+        setup.kill();
+    }
 }
 
 TEST_F(Setup, UninstallEndsTheAgentRemovesTheProgramAndKeepsItsData) {

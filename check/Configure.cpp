@@ -1,0 +1,156 @@
+#include "check/Configure.h"
+
+#include <cstdint>
+#include <optional>
+
+#include "core/InitialConfiguration.h"
+#include "storage/FileSystem.h"
+
+namespace {
+
+// Far above any real quorvel.ini: a file this large is not one, and a
+// rewrite of a part of it would lose the rest.
+constexpr std::size_t maxFileBytes = 1 << 20;
+
+// Decimal digits only, within 32 bits: the agent reads "80a8" as 80, so
+// what it would quietly read otherwise is refused here.
+std::optional<int64_t> wholeNumber(const std::string& value) {
+    if (value.empty() || value.size() > 10) {
+        return std::nullopt;
+    }
+    int64_t number = 0;
+    for (char c : value) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        number = number * 10 + (c - '0');
+    }
+    return number <= INT32_MAX ? std::optional<int64_t>(number) : std::nullopt;
+}
+
+bool isPort(const std::string& value) {
+    const auto number = wholeNumber(value);
+    return number && *number >= 1 && *number <= 65535;
+}
+
+struct Line {
+    std::string content;
+    std::string end;  // "\r\n", "\n", or "" for a last line without one
+};
+
+std::vector<Line> splitLines(const std::string& text) {
+    std::vector<Line> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t newline = text.find('\n', start);
+        if (newline == std::string::npos) {
+            lines.push_back({text.substr(start), ""});
+            break;
+        }
+        // The agent's reader drops the CR before an LF; so does the match.
+        const std::size_t contentEnd =
+            newline > start && text[newline - 1] == '\r' ? newline - 1 : newline;
+        lines.push_back({text.substr(start, contentEnd - start),
+                         text.substr(contentEnd, newline + 1 - contentEnd)});
+        start = newline + 1;
+    }
+    return lines;
+}
+
+}  // namespace
+
+std::string settingProblem(const std::string& key, const std::string& value) {
+    const auto kind = InitialConfiguration::valueKindOf(key);
+    if (!kind) {
+        return "the agent knows no key " + key;
+    }
+    if (value.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
+        return "a value cannot hold a line break";
+    }
+    if (key.size() + 1 + value.size() > InitialConfiguration::maxLineLength) {
+        return "the line would be longer than the agent reads";
+    }
+    if (key == "PORTAL_SERVER_HOST" && value.empty()) {
+        return "the portal host is missing";
+    }
+    if (key == "PORTAL_SERVER_PORT" && !isPort(value)) {
+        return "the port must be a whole number from 1 to 65535";
+    }
+    // Empty with an empty proxy host: a direct connection.
+    if (key == "PROXY_SERVER_PORT") {
+        return value.empty() || isPort(value)
+                   ? ""
+                   : "the proxy port must be empty or a whole number from 1 to 65535";
+    }
+    if (key == "PORTAL_SERVER_URI" && value.rfind('/', 0) != 0) {
+        return "the portal path must start with a slash";
+    }
+    if (*kind == InitialConfiguration::ValueKind::Number && !wholeNumber(value)) {
+        return "the value must be a whole number";
+    }
+    if (*kind == InitialConfiguration::ValueKind::Switch && value != "true" && value != "false") {
+        return "the value must be true or false";
+    }
+    return "";
+}
+
+std::string withSettings(std::string text, const std::vector<Setting>& settings) {
+    std::vector<Line> lines = splitLines(text);
+    // Appended lines end as the file's first line does; a new file as
+    // Notepad's would.
+    const std::string end =
+        !lines.empty() && !lines.front().end.empty() ? lines.front().end : std::string("\r\n");
+    for (const auto& [key, value] : settings) {
+        const std::string line = key + "=" + value;
+        bool replaced = false;
+        for (auto it = lines.rbegin(); it != lines.rend() && !replaced; ++it) {
+            if (it->content.rfind(key + "=", 0) == 0) {
+                it->content = line;
+                replaced = true;
+            }
+        }
+        if (!replaced) {
+            if (!lines.empty() && lines.back().end.empty()) {
+                lines.back().end = end;
+            }
+            lines.push_back({line, end});
+        }
+    }
+    text.clear();
+    for (const Line& line : lines) {
+        text += line.content + line.end;
+    }
+    return text;
+}
+
+ConfigureOutcome configure(FileSystem& files, const std::string& iniPath,
+                           const std::vector<std::string>& assignments) {
+    std::vector<Setting> settings;
+    for (const std::string& assignment : assignments) {
+        const std::size_t equals = assignment.find('=');
+        const std::string key = assignment.substr(0, equals);
+        const std::string problem = equals == std::string::npos
+                                        ? "not KEY=VALUE"
+                                        : settingProblem(key, assignment.substr(equals + 1));
+        if (!problem.empty()) {
+            return {2, "quorvel-check: " + assignment + ": " + problem + "; nothing written"};
+        }
+        settings.emplace_back(key, assignment.substr(equals + 1));
+    }
+    if (settings.empty()) {
+        return {2, "quorvel-check --configure: no KEY=VALUE given; nothing written"};
+    }
+    std::vector<uint8_t> bytes;
+    if (!files.readFile(iniPath, maxFileBytes + 1, bytes) || bytes.size() > maxFileBytes) {
+        return {1, "quorvel-check: " + iniPath + " could not be read; nothing written"};
+    }
+    const std::string text = withSettings(std::string(bytes.begin(), bytes.end()), settings);
+    if (!writeFileAtomically(files, iniPath, std::vector<uint8_t>(text.begin(), text.end()))) {
+        return {1, "quorvel-check: " + iniPath + " could not be replaced; it is kept as it was"};
+    }
+    std::string keys;
+    for (const auto& setting : settings) {
+        keys += (keys.empty() ? "" : ", ") + setting.first;
+    }
+    return {0, "quorvel-check: set " + keys + " in " + iniPath};
+}

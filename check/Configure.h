@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+class FileSystem;
+
+// quorvel-check --configure KEY=VALUE ...: sets keys of an installed
+// quorvel.ini the way an administrator edits it by hand, so that an upgrade
+// (or any deployment tool) can change the portal without losing what was
+// tuned in the file. Each key's last line is replaced (the one the agent
+// goes by), a key the file lacks is appended, and every other byte stays as
+// it was, comments, order and line ends included.
+//
+// Every value is checked first, as the setup checks it; one that the agent
+// could not use leaves the file untouched. The new text goes to a
+// temporary file that then takes the old one's place, so a failure at any
+// point leaves the old file whole.
+
+using Setting = std::pair<std::string, std::string>;
+
+// Why `value` cannot go into quorvel.ini under `key`, or "" when it can.
+std::string settingProblem(const std::string& key, const std::string& value);
+
+// `text` with the settings applied, in order.
+std::string withSettings(std::string text, const std::vector<Setting>& settings);
+
+struct ConfigureOutcome {
+    // 0 written; 1 the file could not be read or replaced (it stays as it
+    // was); 2 an argument that is not KEY=VALUE or a value the agent could
+    // not use (nothing written).
+    int exitCode;
+    std::string message;
+};
+
+ConfigureOutcome configure(FileSystem& files, const std::string& iniPath,
+                           const std::vector<std::string>& assignments);

@@ -1,0 +1,102 @@
+// quorvel-check --configure on an in-memory disk: which bytes of an
+// administrator's quorvel.ini change, and that a refused value or a failed
+// write leaves the file as it was.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "check/Configure.h"
+#include "tests/unit/support/FakeFileSystem.h"
+
+namespace {
+
+const std::string kFolder = "C:\\Program Files\\Quorvel\\";
+const std::string kIni = kFolder + "quorvel.ini";
+
+FakeFileSystem diskWith(const std::string& ini) {
+    FakeFileSystem disk;
+    disk.folders.insert(kFolder);
+    disk.files[kIni] = {ini.begin(), ini.end()};
+    return disk;
+}
+
+// Comments, a hand-added line, a key given twice, mixed line ends and no
+// line end at the end: all of it must survive.
+const std::string kAdministrators =
+    "; the portal\r\n"
+    "PORTAL_SERVER_HOST=old.example.com\r\n"
+    "PORTAL_SERVER_PORT=80\r\n"
+    ";PARTNER=commented out\r\n"
+    "PARTNER=first\n"
+    "USB_WAIT_TIMEOUT=1500\r\n"
+    "PARTNER=acme\r\n"
+    "PORTAL_SERVER_URI=/";
+
+TEST(Configure, ReplacesTheGivenKeysLastLinesAppendsAbsentOnesAndRefusesBadValues) {
+    const struct {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string after;  // the whole file afterwards
+    } cases[] = {
+        {{"PORTAL_SERVER_HOST=new.example.com", "PARTNER=acme home", "PORTAL_SERVER_URI=/a/b.php"},
+         0,
+         "; the portal\r\nPORTAL_SERVER_HOST=new.example.com\r\nPORTAL_SERVER_PORT=80\r\n"
+         ";PARTNER=commented out\r\nPARTNER=first\nUSB_WAIT_TIMEOUT=1500\r\n"
+         "PARTNER=acme home\r\nPORTAL_SERVER_URI=/a/b.php"},
+        // Absent keys go at the end, in the file's line ends; the last one
+        // given for a key wins.
+        {{"PROXY_SERVER_HOST=proxy", "PROXY_SERVER_PORT=3128", "ENABLE_LOGGING=false",
+          "ENABLE_LOGGING=true"},
+         0,
+         kAdministrators + "\r\nPROXY_SERVER_HOST=proxy\r\nPROXY_SERVER_PORT=3128\r\n"
+                           "ENABLE_LOGGING=true\r\n"},
+        // No proxy: a direct connection.
+        {{"PROXY_SERVER_HOST=", "PROXY_SERVER_PORT="},
+         0,
+         kAdministrators + "\r\nPROXY_SERVER_HOST=\r\nPROXY_SERVER_PORT=\r\n"},
+        // Each refused before anything is written, the good ones with it.
+        {{"PORTAL_SERVER_HOST=new.example.com", "PORTAL_SERVER_PORT=80a8"}, 2, kAdministrators},
+        {{"PORTAL_SERVER_PORT=65536"}, 2, kAdministrators},
+        {{"PORTAL_SERVER_PORT=0"}, 2, kAdministrators},
+        {{"PROXY_SERVER_PORT=-1"}, 2, kAdministrators},
+        {{"PORTAL_SERVER_HOST="}, 2, kAdministrators},
+        {{"PORTAL_SERVER_HOST=a\r\nPARTNER=b"}, 2, kAdministrators},
+        {{"PORTAL_SERVER_URI=agent.php"}, 2, kAdministrators},
+        {{"USB_WAIT_TIMEOUT=2s"}, 2, kAdministrators},
+        {{"ENABLE_LOGGING=True"}, 2, kAdministrators},
+        {{"PORTAL_SERVER_HOTS=x"}, 2, kAdministrators},
+        {{"PORTAL_SERVER_HOST"}, 2, kAdministrators},
+        {{"PARTNER=" + std::string(1020, 'x')}, 2, kAdministrators},
+        {{}, 2, kAdministrators},
+    };
+    for (const auto& c : cases) {
+        std::string args;
+        for (const auto& a : c.args) {
+            args += a.substr(0, 40) + " ";
+        }
+        FakeFileSystem disk = diskWith(kAdministrators);
+        const ConfigureOutcome outcome = configure(disk, kIni, c.args);
+        EXPECT_EQ(outcome.exitCode, c.exitCode) << args << outcome.message;
+        const auto& bytes = disk.files[kIni];
+        EXPECT_EQ(std::string(bytes.begin(), bytes.end()), c.after) << args;
+        if (c.exitCode != 0) {
+            EXPECT_EQ(disk.writeCalls, 0) << args;
+            EXPECT_NE(outcome.message.find("nothing written"), std::string::npos) << args;
+        }
+    }
+
+    // A write that fails part-way leaves the old file; a missing one is
+    // not made up.
+    FakeFileSystem full = diskWith(kAdministrators);
+    full.failWriteAfterBytes = 10;
+    EXPECT_EQ(configure(full, kIni, {"PARTNER=x"}).exitCode, 1);
+    EXPECT_EQ(std::string(full.files[kIni].begin(), full.files[kIni].end()), kAdministrators);
+    FakeFileSystem empty = diskWith("");
+    empty.files.clear();
+    EXPECT_EQ(configure(empty, kIni, {"PARTNER=x"}).exitCode, 1);
+    EXPECT_EQ(empty.files.count(kIni), 0u);
+}
+
+}  // namespace
