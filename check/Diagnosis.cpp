@@ -62,8 +62,7 @@ std::vector<std::string> invalidValues(const InitialConfiguration& c) {
     check("PORTAL_SERVER_HOST", !c.getPortalServerHost().empty(), " is empty");
     check("PORTAL_SERVER_PORT", isPort(c.getPortalServerPort()),
           " " + decimalText(c.getPortalServerPort()) + " is no TCP port");
-    check("PORTAL_SERVER_URI",
-          !c.getPortalServerUri().empty() && c.getPortalServerUri()[0] == '/',
+    check("PORTAL_SERVER_URI", !c.getPortalServerUri().empty() && c.getPortalServerUri()[0] == '/',
           " does not start with /");
     check("PROXY_SERVER_PORT", !c.getProxy() || isPort(c.getProxyServerPort()),
           " " + decimalText(c.getProxyServerPort()) + " is no TCP port");
@@ -342,7 +341,12 @@ void Diagnosis::checkPortal(const InitialConfiguration& configuration,
         target = "proxy " + *proxy + " for " + portal;
         route.clear();
     }
-    if (host.empty() || port < 1 || port > 65535) {
+    // A proxy cannot reach a portal without an address either.
+    const auto usable = [](const std::string& name, int32_t number) {
+        return !name.empty() && number >= 1 && number <= 65535;
+    };
+    if (!usable(host, port) ||
+        !usable(configuration.getPortalServerHost(), configuration.getPortalServerPort())) {
         findings.push_back(finding(Verdict::Failed, "portal", address + "no address to try"));
         return;
     }
@@ -357,9 +361,9 @@ void Diagnosis::checkPortal(const InitialConfiguration& configuration,
     const ProbeOutcome connected =
         network_.connect(host, static_cast<uint16_t>(port), connectTimeout);
     if (!connected.ok) {
-        findings.push_back(finding(
-            Verdict::Failed, "portal",
-            address + "no TCP connection to " + target + ": " + connected.detail));
+        findings.push_back(
+            finding(Verdict::Failed, "portal",
+                    address + "no TCP connection to " + target + ": " + connected.detail));
         return;
     }
     const std::string detail =

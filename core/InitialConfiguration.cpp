@@ -162,9 +162,8 @@ bool InitialConfiguration::exists() const {
 
 InitialConfiguration& InitialConfiguration::read() {
     int lineNumber = 0;
-    const bool opened = forEachLine(filePath_, maxLineLength, [&](const std::string& line) {
-        parseLine(line, ++lineNumber);
-    });
+    const bool opened = forEachLine(
+        filePath_, maxLineLength, [&](const std::string& line) { parseLine(line, ++lineNumber); });
     if (!opened) {
         throw FatalError(
             "fatal error! unable to open initial configuration file. It makes no sence to "

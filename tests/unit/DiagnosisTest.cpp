@@ -19,11 +19,13 @@ namespace {
 class FakeNetwork final : public NetworkProbe {
   public:
     ProbeOutcome resolve(const std::string&) override {
-        return resolves ? ProbeOutcome{true, "192.0.2.7"} : ProbeOutcome{false, "host not found (11001)"};
+        return resolves ? ProbeOutcome{true, "192.0.2.7"}
+                        : ProbeOutcome{false, "host not found (11001)"};
     }
     ProbeOutcome connect(const std::string& host, uint16_t port, uint32_t) override {
         connected.push_back(host + ":" + std::to_string(port));
-        return connects ? ProbeOutcome{true, "192.0.2.7"} : ProbeOutcome{false, "connection refused (10061)"};
+        return connects ? ProbeOutcome{true, "192.0.2.7"}
+                        : ProbeOutcome{false, "connection refused (10061)"};
     }
     bool resolves = true;
     bool connects = true;
@@ -98,9 +100,9 @@ TEST_F(DiagnosisTest, EachSlipInTheConfigurationIsNamedAndFailsWhatTheAgentCanno
         const char* to;
         const char* lines;  // all but the ok ones, the file's path as INI
     } cases[] = {
-        {"PORTAL_SERVER_HOST=", "PORTAL_SERVER_HOTS=",
+        {"PORTAL_SERVER_HOST=", "PROXY_SERVER_HOST=p\r\nPROXY_SERVER_PORT=1\r\nPORTAL_SERVER_HOTS=",
          "FAIL  configuration  INI: missing key PORTAL_SERVER_HOST\n"
-         "warn  configuration  INI: line 1: unknown key \"PORTAL_SERVER_HOTS\" ignored; did you "
+         "warn  configuration  INI: line 3: unknown key \"PORTAL_SERVER_HOTS\" ignored; did you "
          "mean PORTAL_SERVER_HOST?\n"
          "FAIL  portal         http://:8080/agent/hello: no address to try"},
         {"ENABLE_LOGGING=", "ENABLE_LOGING=",
@@ -144,7 +146,7 @@ TEST_F(DiagnosisTest, ThePortalLineSaysWhatWasTriedOverWhichSchemeAndWhatWentWro
         const char* secure;
         int port;
         std::string more;  // further lines of the file
-        int reached;  // 0: no address, 1: no connection, 2: connected
+        int reached;       // 0: no address, 1: no connection, 2: connected
         std::string line;
     } cases[] = {
         {"", 8080, "", 2,

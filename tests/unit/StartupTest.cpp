@@ -62,9 +62,10 @@ TEST_F(StartupTest, WithLoggingOnTheLinesBeforeTheConfigurationAreNotShown) {
         EXPECT_EQ(line.find("Main::start"), std::string::npos) << line;
     }
     // The configuration's mistakes, logged once the switch below them is read.
-    EXPECT_NE(lines.front().find("] initial configuration file: line 1: unknown key "
-                                 "\"PORTAL_SERVER_HOTS\" ignored; did you mean PORTAL_SERVER_HOST?"),
-              std::string::npos)
+    EXPECT_NE(
+        lines.front().find("] initial configuration file: line 1: unknown key "
+                           "\"PORTAL_SERVER_HOTS\" ignored; did you mean PORTAL_SERVER_HOST?"),
+        std::string::npos)
         << lines.front();
     EXPECT_NE(lines[1].find("] initial configuration file: missing key PORTAL_SERVER_HOST"),
               std::string::npos);
