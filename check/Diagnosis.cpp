@@ -43,42 +43,36 @@ std::string localTimeText(const Clock& clock, const TimeStamp& time) {
 std::string joined(const std::vector<std::string>& parts) {
     std::string text;
     for (const std::string& part : parts) {
-        text += (text.empty() ? "" : ", ") + part;
+        text += (text.empty() ? "" : "; ") + part;
     }
     return text;
 }
 
-// Values the agent would take but that make it fail or misbehave.
+// Values the agent would take but that make it fail or misbehave; a key no
+// line gave is named as missing instead.
 std::vector<std::string> invalidValues(const InitialConfiguration& c) {
+    const std::vector<std::string> missing = c.missingKeys();
     std::vector<std::string> invalid;
-    if (c.getPortalServerHost().empty()) {
-        invalid.push_back("PORTAL_SERVER_HOST is empty");
-    }
-    if (c.getPortalServerPort() < 1 || c.getPortalServerPort() > 65535) {
-        invalid.push_back("PORTAL_SERVER_PORT " + decimalText(c.getPortalServerPort()) +
-                          " is no TCP port");
-    }
-    if (c.getPortalServerUri().empty() || c.getPortalServerUri()[0] != '/') {
-        invalid.push_back("PORTAL_SERVER_URI does not start with /");
-    }
-    if (c.getProxy()) {
-        const int32_t proxyPort = c.getProxyServerPort();
-        if (proxyPort < 1 || proxyPort > 65535) {
-            invalid.push_back("PROXY_SERVER_PORT " + decimalText(proxyPort) + " is no TCP port");
+    const auto check = [&](const char* key, bool usable, const std::string& why) {
+        if (!usable && std::find(missing.begin(), missing.end(), key) == missing.end()) {
+            invalid.push_back(key + why);
         }
-    }
-    if (c.getSendFramesRepeat() < 1) {
-        invalid.push_back("SEND_FRAMES_REPEAT " + decimalText(c.getSendFramesRepeat()) +
-                          " sends no frame");
-    }
-    if (c.getMaxDutyCycleUtilisation() < 0 || c.getMaxDutyCycleUtilisation() > 100) {
-        invalid.push_back("MAX_DUTYCYCLE_UTILISATION " +
-                          decimalText(c.getMaxDutyCycleUtilisation()) + " is no percentage");
-    }
-    if (c.getUsbWaitTimeout() <= 0) {
-        invalid.push_back("USB_WAIT_TIMEOUT " + decimalText(c.getUsbWaitTimeout()) +
-                          " waits for no answer");
-    }
+    };
+    const auto isPort = [](int32_t port) { return port >= 1 && port <= 65535; };
+    check("PORTAL_SERVER_HOST", !c.getPortalServerHost().empty(), " is empty");
+    check("PORTAL_SERVER_PORT", isPort(c.getPortalServerPort()),
+          " " + decimalText(c.getPortalServerPort()) + " is no TCP port");
+    check("PORTAL_SERVER_URI", !c.getPortalServerUri().empty() && c.getPortalServerUri()[0] == '/',
+          " does not start with /");
+    check("PROXY_SERVER_PORT", !c.getProxy() || isPort(c.getProxyServerPort()),
+          " " + decimalText(c.getProxyServerPort()) + " is no TCP port");
+    check("SEND_FRAMES_REPEAT", c.getSendFramesRepeat() >= 1,
+          " " + decimalText(c.getSendFramesRepeat()) + " sends no frame");
+    check("MAX_DUTYCYCLE_UTILISATION",
+          c.getMaxDutyCycleUtilisation() >= 0 && c.getMaxDutyCycleUtilisation() <= 100,
+          " " + decimalText(c.getMaxDutyCycleUtilisation()) + " is no percentage");
+    check("USB_WAIT_TIMEOUT", c.getUsbWaitTimeout() > 0,
+          " " + decimalText(c.getUsbWaitTimeout()) + " waits for no answer");
     return invalid;
 }
 
@@ -157,22 +151,28 @@ bool Diagnosis::checkConfiguration(InitialConfiguration& configuration,
                                    path + ": " + error.what() + "; the agent stops at start"));
         return false;
     }
-    const std::vector<std::string> missing = configuration.missingKeys();
+    // A key the agent has no value for, or a number it reads otherwise than
+    // written, stops it or sends it astray; a line it passes over or a
+    // switch it takes as false it copes with.
+    std::vector<std::string> failed;
+    std::vector<std::string> warned;
+    for (const ConfigurationMistake& mistake : configuration.mistakes()) {
+        const bool fails = mistake.kind == ConfigurationMistake::Kind::MissingKey ||
+                           mistake.kind == ConfigurationMistake::Kind::NotANumber;
+        (fails ? failed : warned).push_back(describe(mistake));
+    }
     const std::vector<std::string> invalid = invalidValues(configuration);
-    if (!missing.empty()) {
-        findings.push_back(
-            finding(Verdict::Failed, "configuration", path + ": missing " + joined(missing)));
-    }
-    if (!invalid.empty()) {
-        findings.push_back(
-            finding(Verdict::Failed, "configuration", path + ": " + joined(invalid)));
-    }
+    failed.insert(failed.end(), invalid.begin(), invalid.end());
     const std::vector<std::string> replaced = replacedIntervals(configuration);
-    if (!replaced.empty()) {
-        findings.push_back(
-            finding(Verdict::Warning, "configuration", path + ": " + joined(replaced)));
+    warned.insert(warned.end(), replaced.begin(), replaced.end());
+    if (!failed.empty()) {
+        findings.push_back(finding(Verdict::Failed, "configuration", path + ": " + joined(failed)));
     }
-    if (missing.empty() && invalid.empty() && replaced.empty()) {
+    if (!warned.empty()) {
+        findings.push_back(
+            finding(Verdict::Warning, "configuration", path + ": " + joined(warned)));
+    }
+    if (failed.empty() && warned.empty()) {
         findings.push_back(finding(Verdict::Ok, "configuration", path + ": every key set"));
     }
     return true;
@@ -330,33 +330,44 @@ void Diagnosis::checkPortal(const InitialConfiguration& configuration,
     const std::string address = portalAddress(configuration) + ": ";
     std::string host = configuration.getPortalServerHost();
     int32_t port = configuration.getPortalServerPort();
-    std::string route = "directly";
+    const std::string portal = host + ":" + decimalText(port);
+    // What was tried, named so that a refusal is not blamed on the portal
+    // when it came from the proxy.
+    std::string target = portal;
+    std::string route = " directly";
     if (const std::optional<std::string> proxy = configuration.getProxy()) {
         host = *configuration.getProxyServerHost();
         port = configuration.getProxyServerPort();
-        route = "through the proxy " + *proxy;
+        target = "proxy " + *proxy + " for " + portal;
+        route.clear();
     }
-    if (host.empty() || port < 1 || port > 65535) {
+    // A proxy cannot reach a portal without an address either.
+    const auto usable = [](const std::string& name, int32_t number) {
+        return !name.empty() && number >= 1 && number <= 65535;
+    };
+    if (!usable(host, port) ||
+        !usable(configuration.getPortalServerHost(), configuration.getPortalServerPort())) {
         findings.push_back(finding(Verdict::Failed, "portal", address + "no address to try"));
         return;
     }
     const ProbeOutcome resolved = network_.resolve(host);
     if (!resolved.ok) {
         findings.push_back(finding(Verdict::Failed, "portal",
-                                   address + "cannot resolve " + host + ": " + resolved.detail));
+                                   address + "cannot resolve " + host +
+                                       (route.empty() ? " (" + target + ")" : "") + ": " +
+                                       resolved.detail));
         return;
     }
-    const std::string target = host + ":" + decimalText(port);
     const ProbeOutcome connected =
         network_.connect(host, static_cast<uint16_t>(port), connectTimeout);
     if (!connected.ok) {
-        findings.push_back(finding(
-            Verdict::Failed, "portal",
-            address + "no TCP connection to " + target + " " + route + ": " + connected.detail));
+        findings.push_back(
+            finding(Verdict::Failed, "portal",
+                    address + "no TCP connection to " + target + ": " + connected.detail));
         return;
     }
     const std::string detail =
-        address + host + " is " + resolved.detail + "; TCP connection to " + target + " opened " +
+        address + host + " is " + resolved.detail + "; TCP connection to " + target + " opened" +
         route +
         (configuration.getPortalServerSecure() ? " (no hello sent, certificate not checked)"
                                                : " (no hello sent)");

@@ -1,12 +1,86 @@
 #include "core/InitialConfiguration.h"
 
 #include <algorithm>
+#include <cctype>
 #include <variant>
 
 #include "core/Log.h"
 #include "core/MainWindowCommands.h"
 #include "core/Text.h"
 #include "core/TextFile.h"
+
+namespace {
+
+using Kind = ConfigurationMistake::Kind;
+
+// What readInteger takes in full: a sign and digits within 32 bits. Blanks
+// around them change nothing it reads, so they are no mistake.
+bool isWholeNumber(const std::string& value) {
+    const std::string::size_type first = value.find_first_not_of(" \t");
+    const std::string::size_type last = value.find_last_not_of(" \t");
+    if (first == std::string::npos) {
+        return false;
+    }
+    const bool negative = value[first] == '-';
+    std::string::size_type i = first + ((negative || value[first] == '+') ? 1 : 0);
+    if (i > last) {
+        return false;
+    }
+    int64_t magnitude = 0;
+    for (; i <= last; ++i) {
+        if (value[i] < '0' || value[i] > '9') {
+            return false;
+        }
+        magnitude = std::min<int64_t>(magnitude * 10 + (value[i] - '0'), int64_t{1} << 40);
+    }
+    return magnitude <= (negative ? int64_t{1} << 31 : (int64_t{1} << 31) - 1);
+}
+
+// Edits (a letter changed, added, dropped, or two swapped) between two names,
+// letter case not counted: names are case-sensitive, so a lower-case key is
+// a slip to point out as much as a typo.
+std::size_t editDistance(const std::string& a, const std::string& b) {
+    const auto same = [](char x, char y) {
+        return std::toupper(static_cast<unsigned char>(x)) ==
+               std::toupper(static_cast<unsigned char>(y));
+    };
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i) {
+        for (std::size_t j = 0; j <= b.size(); ++j) {
+            if (i == 0 || j == 0) {
+                d[i][j] = i + j;
+                continue;
+            }
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
+                                d[i - 1][j - 1] + (same(a[i - 1], b[j - 1]) ? 0 : 1)});
+            if (i > 1 && j > 1 && same(a[i - 1], b[j - 2]) && same(a[i - 2], b[j - 1])) {
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+            }
+        }
+    }
+    return d[a.size()][b.size()];
+}
+
+}  // namespace
+
+std::string describe(const ConfigurationMistake& mistake) {
+    const std::string at = "line " + decimalText(mistake.line) + ": ";
+    const std::string setting = mistake.key + "=" + withControlsShown(mistake.value);
+    switch (mistake.kind) {
+        case Kind::UnknownKey: {
+            const std::string nearest = InitialConfiguration::nearestKey(mistake.key);
+            return at + "unknown key \"" + withControlsShown(mistake.key) + "\" ignored" +
+                   (nearest.empty() ? "" : "; did you mean " + nearest + "?");
+        }
+        case Kind::NotANumber:
+            return at + setting + " is not a whole number; used " + mistake.used;
+        case Kind::NotTrueOrFalse:
+            return at + setting + " is neither true nor false; used " + mistake.used;
+        case Kind::MissingKey:
+            return "missing key " + mistake.key;
+    }
+    return "";
+}
 
 struct InitialConfiguration::Setting {
     // ENABLE_LOGGING: switches the process's logging and is kept in no field.
@@ -85,60 +159,104 @@ std::optional<InitialConfiguration::ValueKind> InitialConfiguration::valueKindOf
     return std::visit(Kind{}, setting->field);
 }
 
+std::string InitialConfiguration::nearestKey(const std::string& name) {
+    // Two edits at most: further than that a suggestion is more likely
+    // wrong than helpful.
+    std::size_t best = 3;
+    std::string nearest;
+    for (const Setting& setting : settings()) {
+        const std::size_t distance = editDistance(name, setting.key);
+        if (distance < best) {
+            best = distance;
+            nearest = setting.key;
+        }
+    }
+    return nearest;
+}
+
 bool InitialConfiguration::exists() const {
     return canOpenForReading(filePath_);
 }
 
 InitialConfiguration& InitialConfiguration::read() {
-    const bool opened =
-        forEachLine(filePath_, maxLineLength, [this](const std::string& line) { parseLine(line); });
+    int lineNumber = 0;
+    const bool opened = forEachLine(
+        filePath_, maxLineLength, [&](const std::string& line) { parseLine(line, ++lineNumber); });
     if (!opened) {
         throw FatalError(
             "fatal error! unable to open initial configuration file. It makes no sence to "
             "continue");
     }
+    for (const std::string& key : missingKeys()) {
+        mistakes_.push_back(ConfigurationMistake{Kind::MissingKey, key, 0, "", ""});
+    }
+    for (const ConfigurationMistake& mistake : mistakes_) {
+        log("initial configuration file: ", describe(mistake));
+    }
     return *this;
 }
 
-void InitialConfiguration::parseLine(const std::string& line) {
+void InitialConfiguration::parseLine(const std::string& line, int lineNumber) {
     if (line.empty()) {
         return;
     }
     const std::string::size_type equals = line.find('=');
-    if (equals == std::string::npos) {
-        return;
-    }
     const std::string name = line.substr(0, std::min(equals, maxNameLength));
-    const std::string value = line.substr(equals + 1);
-
-    const Setting* setting = settingFor(name);
+    const Setting* setting = equals == std::string::npos ? nullptr : settingFor(name);
     if (setting == nullptr) {
+        // The file's comments start with "#" or ";"; any other line the
+        // agent passes over is most likely a slip.
+        const std::string::size_type first = line.find_first_not_of(" \t");
+        if (first != std::string::npos && line[first] != '#' && line[first] != ';') {
+            mistakes_.push_back(ConfigurationMistake{Kind::UnknownKey, name, lineNumber, "", ""});
+        }
         return;
     }
+    const std::string value = line.substr(equals + 1);
     // Every value as the file has it; integers as atoi reads them.
     struct Store {
         InitialConfiguration& record;
+        const Setting& setting;
         const std::string& value;
+        int lineNumber;
+        void note(Kind kind, const std::string& used) const {
+            // An empty optional key is as good as none: the installed file
+            // has PROXY_SERVER_PORT= for no proxy.
+            if (!value.empty() || setting.need == Setting::required) {
+                record.mistakes_.push_back(
+                    ConfigurationMistake{kind, setting.key, lineNumber, value, used});
+            }
+        }
+        bool isTrue() const {
+            if (value != "true" && value != "false") {
+                note(Kind::NotTrueOrFalse, "false");
+            }
+            return value == "true";
+        }
         void operator()(std::string InitialConfiguration::*field) const { record.*field = value; }
         void operator()(std::optional<std::string> InitialConfiguration::*field) const {
             record.*field = value;
         }
         void operator()(int32_t InitialConfiguration::*field) const {
             record.*field = readInteger(value);
+            if (!isWholeNumber(value)) {
+                note(Kind::NotANumber, decimalText(record.*field));
+            }
         }
-        void operator()(bool InitialConfiguration::*field) const {
-            record.*field = value == "true";
-        }
+        void operator()(bool InitialConfiguration::*field) const { record.*field = isTrue(); }
         void operator()(Setting::LoggingSwitch) const {
-            const bool on = value == "true";
+            const bool on = isTrue();
+            if (record.logWindow_ == nullptr) {
+                return;
+            }
             setLoggingEnabled(on);
-            if (on && record.logWindow_ != nullptr) {
+            if (on) {
                 // The log is of use only once its window is visible.
                 record.logWindow_->showLogger();
             }
         }
     };
-    std::visit(Store{*this, value}, setting->field);
+    std::visit(Store{*this, *setting, value, lineNumber}, setting->field);
     if (std::find(seen_.begin(), seen_.end(), setting) == seen_.end()) {
         seen_.push_back(setting);
     }

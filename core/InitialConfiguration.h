@@ -17,6 +17,27 @@ class FatalError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// A line of quorvel.ini that the agent reads otherwise than its writer most
+// likely meant, or a required key that no line gave. The agent logs them
+// and quorvel-check reports them, both from this list.
+struct ConfigurationMistake {
+    enum class Kind {
+        UnknownKey,      // a name that matches no key: the line is ignored
+        NotANumber,      // not a whole number where one is expected
+        NotTrueOrFalse,  // a switch other than exactly "true" or "false"
+        MissingKey,      // a required key no line gave
+    };
+    Kind kind;
+    std::string key;    // as the file spells it
+    int line = 0;       // from 1; 0 for a missing key
+    std::string value;  // as the file has it
+    std::string used;   // what the agent takes instead ("80", "false")
+};
+
+// One phrase for a mistake, the same in the log and in quorvel-check, e.g.
+// `line 2: PORTAL_SERVER_PORT=80a8 is not a whole number; used 80`.
+std::string describe(const ConfigurationMistake& mistake);
+
 // The agent's fixed settings, read once from the KEY=value lines of
 // quorvel.ini and only read afterwards.
 class InitialConfiguration {
@@ -26,17 +47,19 @@ class InitialConfiguration {
     static constexpr std::size_t maxLineLength = 1023;
     static constexpr std::size_t maxNameLength = 127;
 
-    // ENABLE_LOGGING=true shows `logWindow`'s log view; a reader without a
-    // log window (the check tool's) passes none.
+    // ENABLE_LOGGING=true switches logging on and shows `logWindow`'s log
+    // view. A reader without a log window (the check tool's) leaves the
+    // process's logging switch alone: there --verbose decides.
     explicit InitialConfiguration(MainWindowCommands* logWindow = nullptr)
         : logWindow_(logWindow) {}
 
     void setFilePath(const std::string& path) { filePath_ = path; }
     bool exists() const;
-    // Throws FatalError when the file cannot be opened.
+    // Throws FatalError when the file cannot be opened. Logs each mistake
+    // once the whole file is read: only then is the logging switch final.
     InitialConfiguration& read();
     // One KEY=value line; anything that is not a known key is ignored.
-    void parseLine(const std::string& line);
+    void parseLine(const std::string& line, int lineNumber = 0);
 
     const std::string& getPortalServerHost() const { return portalServerHost_; }
     int32_t getPortalServerPort() const { return portalServerPort_; }
@@ -61,6 +84,11 @@ class InitialConfiguration {
 
     // Keys that every consumer needs but no line of the file gave.
     std::vector<std::string> missingKeys() const;
+    // In the order of the file, the missing keys last.
+    const std::vector<ConfigurationMistake>& mistakes() const { return mistakes_; }
+    // The known key a mistyped name most likely meant, or "" when none is
+    // close enough to suggest.
+    static std::string nearestKey(const std::string& name);
 
     // What a key's value is read as; none for a key the agent does not know.
     enum class ValueKind { Text, Number, Switch };
@@ -96,4 +124,5 @@ class InitialConfiguration {
     int32_t usbWaitTimeout_ = 0;
     std::string partner_;
     std::vector<const Setting*> seen_;
+    std::vector<ConfigurationMistake> mistakes_;
 };

@@ -91,11 +91,6 @@ Outcome<Done> FilesystemResource::loadInitData() {
         // fatal error when their file cannot be opened.
         return Failure{error.what()};
     }
-    // No value is invented for a missing key; consumers see 0 or an empty
-    // text, so say which keys those are.
-    for (const std::string& key : configuration->missingKeys()) {
-        log("missing key in initial configuration file: ", key);
-    }
     configuration_ = std::move(configuration);
 
     runTimeFilePath_ = runTimeFilePath(paths_);

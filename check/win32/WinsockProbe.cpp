@@ -6,7 +6,9 @@
 
 #include <memory>
 
+#include "core/Log.h"
 #include "core/Text.h"
+#include "core/win32/ErrorWords.h"
 
 namespace {
 
@@ -32,8 +34,10 @@ class ScopedSocket {
     SOCKET socket_;
 };
 
+// The line says what went wrong in words; --verbose shows which call it was.
 ProbeOutcome failed(const char* operation, int error) {
-    return ProbeOutcome{false, std::string(operation) + " failed, WSA error " + decimalText(error)};
+    log(std::string("[WinsockProbe] ") + operation + " failed, WSA error ", int64_t{error});
+    return ProbeOutcome{false, errorInWords(static_cast<uint32_t>(error))};
 }
 
 std::string addressText(const addrinfo* address) {
@@ -85,7 +89,8 @@ ProbeOutcome WinsockProbe::connect(const std::string& host, uint16_t port,
     if (!addresses) {
         return failed("getaddrinfo", error);
     }
-    ProbeOutcome last = failed("connect", WSAEHOSTUNREACH);
+    // Only when the name has no address at all.
+    ProbeOutcome last{false, errorInWords(WSAEHOSTUNREACH)};
     for (const addrinfo* address = addresses.get(); address != nullptr;
          address = address->ai_next) {
         const ScopedSocket socket(

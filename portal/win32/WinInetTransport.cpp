@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "core/Log.h"
+#include "core/Text.h"
+#include "core/win32/ErrorWords.h"
 #include "portal/win32/ExchangeWatchdog.h"
 #include "portal/win32/InternetHandle.h"
 
@@ -18,8 +20,8 @@ constexpr DWORD readBufferSize = 65000;
 
 HttpOutcome failed(HttpStep step, const char* operation) {
     const DWORD error = GetLastError();
-    log(std::string("[WinInetTransport::post] ") + operation + " failed, GetLastError=",
-        static_cast<int64_t>(error));
+    log(std::string("[WinInetTransport::post] ") + operation +
+        " failed, GetLastError=" + decimalText(error) + " (" + errorWords(error) + ")");
     return HttpOutcome{step, static_cast<uint32_t>(error)};
 }
 

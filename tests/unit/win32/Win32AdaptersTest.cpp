@@ -20,6 +20,7 @@
 
 #include "activities/win32/ShellUrlOpener.h"
 #include "core/Log.h"
+#include "core/win32/ErrorWords.h"
 #include "core/win32/SingleInstance.h"
 #include "core/win32/Win32MainWindow.h"
 #include "core/win32/Win32SystemPaths.h"
@@ -221,6 +222,16 @@ TEST(Win32SystemPathsTest, TheProgramPathIsTheModulesWholePath) {
     const std::string program = Win32SystemPaths().programPath();
     EXPECT_EQ(program.substr(program.find_last_of('\\') + 1), "quorvel_unit_tests.exe");
     EXPECT_EQ(program.size(), full.size());
+}
+
+// quorvel-check's lines: the errors people meet in plain words, any other
+// in the system's own words without its full stop, and always the number.
+TEST(ErrorWordsTest, AnErrorIsNamedInWordsWithItsNumberInBrackets) {
+    EXPECT_EQ(errorInWords(10061), "connection refused (10061)");
+    EXPECT_EQ(errorInWords(11001), "host not found (11001)");
+    EXPECT_EQ(errorInWords(0x20000001), "error (536870913)");       // no text anywhere
+    const std::string system = errorInWords(ERROR_FILE_NOT_FOUND);  // "File not found (2)"
+    EXPECT_TRUE(system.size() > 10 && system.find_first_of(".\r\n") == std::string::npos) << system;
 }
 
 TEST(Win32SystemLanguageTest, TheSystemLanguageIsABareEnglishName) {
