@@ -13,7 +13,7 @@ std::string baseConfig(const std::string& lineEnd) {
              "PORTAL_SERVER_PORT=47931",
              "PORTAL_SERVER_URI=/portal/",
              "SOFTWARE_VERSION=0.1.0",
-             "REASON=e2e",
+             "REASON=0",
              "CYCLIC_HELLO_INTERVAL_ON_ERROR=60000",
              "CYCLIC_USB_INTERVAL_ON_ERROR=60000",
              "MAX_DUTYCYCLE_UTILISATION=50",
