@@ -100,20 +100,5 @@ TEST_F(Lifecycle, ExitCommandEndsTheAgentWithZeroWithLoggingOn) {
     expectCleanExit(agent);
 }
 
-TEST_F(Lifecycle, MissingConfigurationIsReportedAndOkEndsTheAgentWithZero) {
-    WineProcess& agent = startAgent(programFolder(std::nullopt));
-
-    const CommandResult box = drive({"wait-msgbox", "20000"});
-    EXPECT_EQ(parseKeyValues(box.out)["count"], "1") << box.out;
-    EXPECT_NE(box.out.find("\nstatic=fatal error! reading init data.\n"), std::string::npos)
-        << box.out;
-    EXPECT_TRUE(agent.running()) << "the agent ended before its message was confirmed";
-
-    drive({"msgbox-ok"});
-    const auto code = agent.waitForExit(kExitTimeout);
-    ASSERT_TRUE(code) << "the agent still runs after OK";
-    EXPECT_EQ(*code, 0);
-}
-
 }  // namespace
 }  // namespace quorvel::e2e

@@ -311,7 +311,11 @@ int cmdMsgbox() {
             const std::wstring cls = className(child);
             std::wstring text;
             readText(child, text);
-            if (_wcsicmp(cls.c_str(), L"Static") == 0 && !text.empty()) {
+            const bool iconStatic = (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
+            if (_wcsicmp(cls.c_str(), L"Static") == 0 && iconStatic) {
+                // The box keeps its icon place empty when it was given none.
+                print(std::string("icon=") + (SendMessageW(child, STM_GETICON, 0, 0) ? "1" : "0"));
+            } else if (_wcsicmp(cls.c_str(), L"Static") == 0 && !text.empty()) {
                 print("static=" + escaped(text));
             } else if (_wcsicmp(cls.c_str(), L"Button") == 0) {
                 print("button id=" + std::to_string(GetDlgCtrlID(child)) +
@@ -901,7 +905,7 @@ int usage() {
         "  wait-send MS WPARAM LPARAM   WM_COMMAND sent as soon as the logger window exists\n"
         "  close                        post WM_CLOSE to the logger window\n"
         "  ping [MS]                    round trip of WM_NULL through the agent's UI thread\n"
-        "  msgbox                       visible message boxes: title, texts, buttons\n"
+        "  msgbox                       visible message boxes: title, texts, icon, buttons\n"
         "  msgbox-ok                    press OK (or the first button) of a message box\n"
         "  wait-window MS [visible]     until the logger window exists (and is shown)\n"
         "  wait-gone MS                 until no logger window exists\n"

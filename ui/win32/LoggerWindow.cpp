@@ -113,9 +113,12 @@ void appendLogLine(const char* text) {
 }
 
 void showFatalError(HWND window, const char* text) {
-    // The title is empty when the language file itself was what failed.
-    MessageBoxA(nullptr, text != nullptr ? text : "", Texts::get("ERROR_MESSAGE_TITLE").c_str(),
-                MB_OK);
+    // Without the language file (the one that failed, or never read because
+    // quorvel.ini is missing) there is no title text; a box without a title
+    // does not say whose it is.
+    const std::string& title = Texts::get("ERROR_MESSAGE_TITLE");
+    MessageBoxA(nullptr, text != nullptr ? text : "", title.empty() ? "Quorvel" : title.c_str(),
+                MB_OK | MB_ICONERROR);
     DestroyWindow(window);
 }
 
