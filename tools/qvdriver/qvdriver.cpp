@@ -903,7 +903,7 @@ int usage() {
         "  send WPARAM LPARAM [MS]      WM_COMMAND by SendMessageTimeout (default 5000 ms)\n"
         "  post WPARAM LPARAM           WM_COMMAND by PostMessage\n"
         "  wait-send MS WPARAM LPARAM   WM_COMMAND sent as soon as the logger window exists\n"
-        "  close                        post WM_CLOSE to the logger window\n"
+        "  close                        the close box's SC_CLOSE, sent to the logger window\n"
         "  ping [MS]                    round trip of WM_NULL through the agent's UI thread\n"
         "  msgbox                       visible message boxes: title, texts, icon, buttons\n"
         "  msgbox-ok                    press OK (or the first button) of a message box\n"
@@ -973,7 +973,9 @@ int main(int argc, char** argv) {
         return cmdPost(WM_COMMAND, static_cast<WPARAM>(a), static_cast<LPARAM>(b));
     }
     if (command == "close" && argc == 2) {
-        return cmdPost(WM_CLOSE, 0, 0);
+        // What the close box and Alt+F4 send; the default procedure turns it
+        // into WM_CLOSE before the send returns.
+        return cmdSend(WM_SYSCOMMAND, SC_CLOSE, 0, kDefaultTimeoutMs);
     }
     if (command == "ping" && (argc == 2 || argNumber(argc, argv, 2, ms))) {
         return cmdSend(WM_NULL, 0, 0, static_cast<UINT>(ms));

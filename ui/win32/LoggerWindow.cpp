@@ -302,6 +302,12 @@ LRESULT CALLBACK loggerWindowProcedure(HWND window, UINT message, WPARAM wParam,
         case WM_CREATE:
             createLogView(window, reinterpret_cast<const CREATESTRUCTA*>(lParam));
             return 0;
+        case WM_CLOSE:
+            // The close box, Alt+F4 or anyone's WM_CLOSE only puts the log
+            // away: a tray agent lives on without its window. The tray's
+            // Exit and the menu bar's "&Beenden" end it.
+            ShowWindow(window, SW_HIDE);
+            return 0;
         case WM_DESTROY:
             // No icon may stay behind in the notification area.
             systemTray().removeIcon();
