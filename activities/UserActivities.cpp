@@ -32,6 +32,12 @@ void ShowAboutDialogActivity::handle(const ShowAboutDialogEvent&) {
     if (usb_.getDeviceInfos(serialNumber, firmwareVersion, radioAddress,
                             configuration.getUsbWaitTimeout()) != 0) {
         log("cannot read serial number from device: Your dongle is not available");
+        // The software version does not depend on the dongle; its own values
+        // are the last ones any read brought (a hello's too, or an earlier
+        // run's), empty until the dongle has answered once.
+        userInterface_.setAboutInfo(configuration.getSoftwareVersion(),
+                                    filesystem_.getFirmwareVersion(),
+                                    filesystem_.getSerialNumber());
         return;
     }
     if (serialNumber.empty()) {

@@ -39,8 +39,8 @@ class StartSessionActivity final : public EventActivity<StartSessionActivity, St
     const Clock& clock_;
 };
 
-// The About dialog opens: read the dongle's identity for it, falling back
-// on what was stored at an earlier read.
+// The About dialog opens: the software version, and the dongle's identity
+// read for it, falling back on what was stored at an earlier read.
 class ShowAboutDialogActivity final
     : public EventActivity<ShowAboutDialogActivity, ShowAboutDialogEvent> {
   public:

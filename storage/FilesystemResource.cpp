@@ -24,6 +24,13 @@ std::string bounded(const std::string& text, std::size_t width) {
     return text.substr(0, width - 1);
 }
 
+// What the user is shown when start-up cannot read one of the program's own
+// files: the fixed first line, then the file with its full path, so that
+// whoever reads it knows what to put where.
+std::string fatalInitErrorText(const std::string& unreadFile) {
+    return "fatal error! reading init data.\r\ncannot read " + unreadFile;
+}
+
 }  // namespace
 
 std::string configurationFilePath(const SystemPaths& paths) {
@@ -60,21 +67,26 @@ int FilesystemResource::start() {
 }
 
 int FilesystemResource::init() {
-    const Outcome<Done> loaded = loadInitData();
+    std::string reading;
+    const Outcome<Done> loaded = loadInitData(reading);
     if (loaded) {
         return 0;
     }
-    static const char message[] = "fatal error! reading init data.";
-    window_.fatalError(message);
+    // The window may still show the text after the send has returned; init
+    // runs once per process, on the initialisation thread.
+    static std::string message;
+    message = fatalInitErrorText(reading);
+    window_.fatalError(message.c_str());
     log("fatal error in [FilesystemResource::init]! reading init data. Exception:",
         loaded.failure());
     return -1;
 }
 
-Outcome<Done> FilesystemResource::loadInitData() {
+Outcome<Done> FilesystemResource::loadInitData(std::string& reading) {
     log("reading init data: ...");
     const std::string configurationPath = configurationFilePath(paths_);
     log("configuration file path: ", configurationPath);
+    reading = configurationPath;
 
     auto configuration = std::make_unique<InitialConfiguration>(&window_);
     configuration->setFilePath(configurationPath);
@@ -84,7 +96,9 @@ Outcome<Done> FilesystemResource::loadInitData() {
             "exist"};
     }
     try {
+        reading = Texts::filePath(configurationPath, language_);
         Texts::init(configurationPath, language_);
+        reading = configurationPath;
         configuration->read();
     } catch (const FatalError& error) {
         // The language texts and the configuration reader raise their own

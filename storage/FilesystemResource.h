@@ -73,8 +73,9 @@ class FilesystemResource : public Resource {
     uint64_t getTransmitSteps() const { return transmitSteps_; }
 
   private:
-    // init's steps; a failure is the text init logs with its fatal error.
-    Outcome<Done> loadInitData();
+    // init's steps; a failure is the text init logs with its fatal error,
+    // and `reading` the file the failed step read.
+    Outcome<Done> loadInitData(std::string& reading);
     void fireHelloTime();
     void fireTransmitTime(const TimeStamp& time);
 

@@ -1,12 +1,12 @@
-// Starting and ending the agent: the single instance rule and the ways the
-// agent is told to go, each of which must end the process with exit code 0.
+// Starting and ending the agent: the single instance rule, the ways the
+// agent is told to go, each of which must end the process with exit code 0,
+// and closing its window, which must not.
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <string>
 
 #include "resources/resource.h"
@@ -49,14 +49,6 @@ TEST_F(Lifecycle, SecondStartHandsOverAndExitsWithZero) {
     EXPECT_EQ(after->front().hwnd, before->front().hwnd) << "the logger window was replaced";
 }
 
-TEST_F(Lifecycle, ExitCommandEndsTheAgentWithZero) {
-    WineProcess& agent = startAgent(programFolder(baseConfig()));
-    ASSERT_TRUE(waitForLoggerWindow(agent));
-
-    drive({"send", std::to_string(ID_EXIT), "0"});
-    expectCleanExit(agent);
-}
-
 TEST_F(Lifecycle, ExitCommandEndsTheAgentWithZeroWhileItsTimersArePending) {
     // A stored plan an hour ahead, with frames waiting: both timers armed.
     RunTimeData plan;
@@ -84,35 +76,24 @@ TEST_F(Lifecycle, ExitCommandEndsTheAgentWithZeroWhileItsTimersArePending) {
     expectCleanExit(agent);
 }
 
-TEST_F(Lifecycle, CloseMessageEndsTheAgentWithZero) {
-    WineProcess& agent = startAgent(programFolder(baseConfig()));
-    ASSERT_TRUE(waitForLoggerWindow(agent));
-
-    drive({"close"});
-    expectCleanExit(agent);
-}
-
-TEST_F(Lifecycle, ExitCommandEndsTheAgentWithZeroWithLoggingOn) {
+// The close box and Alt+F4 only put the log away: the show-logger command
+// shows it again, and the menu bar's "&Beenden" still ends the agent.
+TEST_F(Lifecycle, ClosingTheWindowHidesItAndBeendenEndsTheAgentWithZero) {
     WineProcess& agent = startAgent(programFolder(baseConfig() + "ENABLE_LOGGING=true\n"));
     ASSERT_TRUE(waitForLoggerWindow(agent, /*visible=*/true));
 
-    drive({"send", std::to_string(ID_EXIT), "0"});
+    drive({"close"});
+    const auto windows = harness().loggerWindows();
+    ASSERT_TRUE(windows);
+    ASSERT_EQ(windows->size(), 1u) << "closing the window ended the agent";
+    EXPECT_FALSE(windows->front().visible);
+    EXPECT_TRUE(agent.running());
+
+    drive({"send", std::to_string(ID_SHOW_LOGGER), "0"});
+    EXPECT_EQ(harness().driver({"wait-window", "5000", "visible"}).exitCode, 0)
+        << "the logger window was not shown again";
+    drive({"send", std::to_string(IDM_QUIT), "0"});
     expectCleanExit(agent);
-}
-
-TEST_F(Lifecycle, MissingConfigurationIsReportedAndOkEndsTheAgentWithZero) {
-    WineProcess& agent = startAgent(programFolder(std::nullopt));
-
-    const CommandResult box = drive({"wait-msgbox", "20000"});
-    EXPECT_EQ(parseKeyValues(box.out)["count"], "1") << box.out;
-    EXPECT_NE(box.out.find("\nstatic=fatal error! reading init data.\n"), std::string::npos)
-        << box.out;
-    EXPECT_TRUE(agent.running()) << "the agent ended before its message was confirmed";
-
-    drive({"msgbox-ok"});
-    const auto code = agent.waitForExit(kExitTimeout);
-    ASSERT_TRUE(code) << "the agent still runs after OK";
-    EXPECT_EQ(*code, 0);
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "resources/resource.h"
 #include "tests/e2e/AgentFixture.h"
 
 namespace quorvel::e2e {
@@ -117,19 +116,6 @@ INSTANTIATE_TEST_SUITE_P(Settings, LoggingDisabled, ::testing::Values("", "ENABL
                          [](const auto& param) {
                              return std::string(param.param).empty() ? "KeyAbsent" : "KeyFalse";
                          });
-
-TEST_F(LoggerWindow, ShowLoggerCommandShowsTheHiddenWindow) {
-    WineProcess& agent = startAgent(programFolder(baseConfig()));
-    ASSERT_TRUE(waitForLoggerWindow(agent));
-    auto windows = harness().loggerWindows();
-    ASSERT_TRUE(windows);
-    ASSERT_EQ(windows->size(), 1u);
-    EXPECT_FALSE(windows->front().visible);
-
-    drive({"send", std::to_string(ID_SHOW_LOGGER), "0"});
-    EXPECT_EQ(harness().driver({"wait-window", "5000", "visible"}).exitCode, 0)
-        << "the logger window was not shown";
-}
 
 }  // namespace
 }  // namespace quorvel::e2e

@@ -36,10 +36,21 @@ class Persistence : public AgentTest {
             kStartTimeout);
     }
 
-    void expectFatalErrorAndCleanExit(WineProcess& agent) {
+    // The box names the file that could not be read by its full path as the
+    // agent sees it; without the language texts, which give the box its
+    // title, the title is the product's name. OK ends the agent with 0.
+    void expectFatalErrorAndCleanExit(WineProcess& agent, const fs::path& unread) {
         const CommandResult box = drive({"wait-msgbox", "20000"});
-        EXPECT_NE(box.out.find("\nstatic=fatal error! reading init data.\n"), std::string::npos)
-            << box.out;
+        std::string shownPath = "Z:";
+        for (const char c : unread.string()) {
+            shownPath += c == '/' ? std::string("\\\\") : std::string(1, c);
+        }
+        auto shown = parseKeyValues(box.out);
+        EXPECT_EQ(shown["count"], "1") << box.out;
+        EXPECT_EQ(shown["static"], "fatal error! reading init data.\\r\\ncannot read " + shownPath);
+        EXPECT_NE(box.out.find(" title=Quorvel\n"), std::string::npos) << box.out;
+        EXPECT_EQ(shown["icon"], "1") << box.out;
+        EXPECT_TRUE(agent.running()) << "the agent ended before its message was confirmed";
         drive({"msgbox-ok"});
         const auto code = agent.waitForExit(kExitTimeout);
         ASSERT_TRUE(code) << "the agent still runs after OK";
@@ -117,11 +128,10 @@ TEST_F(Persistence, ARestartResumesTheStoredRecordWithoutRewritingIt) {
     exitAgent(agent);
 }
 
-TEST_F(Persistence, AMissingResourcesFolderIsAFatalError) {
-    const fs::path folder = programFolder(baseConfig());
-    fs::remove_all(folder / "resources");
+TEST_F(Persistence, AMissingConfigurationIsAFatalErrorNamingTheFile) {
+    const fs::path folder = programFolder(std::nullopt);
     WineProcess& agent = startAgent(folder);
-    expectFatalErrorAndCleanExit(agent);
+    expectFatalErrorAndCleanExit(agent, folder / "quorvel.ini");
     EXPECT_FALSE(fs::exists(harness().runTimeFile()));
 }
 
@@ -141,7 +151,7 @@ TEST_F(Persistence, ADutchSystemPicksTheEnglishFile) {
     const fs::path folder = programFolder(baseConfig());
     fs::remove(folder / "resources" / "en.txt");
     WineProcess& agent = startAgent(folder, {{"LC_ALL", "nl_NL.UTF-8"}});
-    expectFatalErrorAndCleanExit(agent);
+    expectFatalErrorAndCleanExit(agent, folder / "resources" / "en.txt");
 }
 
 }  // namespace

@@ -749,6 +749,7 @@ TEST_F(TrayMenu, GermanSystemGivesGermanItemsAndAboutTitle) {
     pressOk();
 }
 
+// The values the hello read show, though About itself never read them.
 TEST_F(TrayMenu, AboutWithoutTheDongleShowsTheLastValuesReadAndLogsOnce) {
     plugDongle();
     Config settings = config();
@@ -757,12 +758,6 @@ TEST_F(TrayMenu, AboutWithoutTheDongleShowsTheLastValuesReadAndLogsOnce) {
     ASSERT_TRUE(startAgentSpeaking(settings, kEnglish));
     ASSERT_TRUE(waitForStored(minuteAhead));
     ASSERT_TRUE(showsIcon(Look::good));
-
-    choose(rightClick(), ID_ABOUT);
-    auto first = waitForDialog();
-    ASSERT_TRUE(first);
-    EXPECT_EQ(first->controls[IDC_SERIAL_NUMBER], kSerial);
-    pressOk();
 
     ASSERT_EQ(dongle().command("unplug dongle"), "ok");
     const std::string line = "cannot read serial number from device: Your dongle is not available";

@@ -503,22 +503,32 @@ TEST_F(CyclesTest, StateChangesReachTheDisplayAndTheWindow) {
     EXPECT_TRUE(logged("nextPortalConnectionTime: 08:03"));
 }
 
-TEST_F(CyclesTest, AboutShowsTheDongleOrTheValuesLastRead) {
-    agent.start();
-    UserInterfaceResource& ui = *agent.main->userInterfaceResource();
-    std::string software, firmware, serial;
-
-    ui.showAboutDialog(software, firmware, serial);
-    EXPECT_EQ(Strings({software, firmware, serial}), Strings({"2.1.0", "258", "QV12345678"}));
-    EXPECT_EQ(agent.stored().serialNumber, "QV12345678");
-
+TEST_F(CyclesTest, AboutShowsTheSoftwareVersionAlwaysAndTheDongleAsLastRead) {
+    const auto about = [&] {
+        std::string software, firmware, serial;
+        agent.main->userInterfaceResource()->showAboutDialog(software, firmware, serial);
+        return Strings({software, firmware, serial});
+    };
     agent.dongle.unplug();
-    software = firmware = serial = "";
-    ui.showAboutDialog(software, firmware, serial);
-    EXPECT_EQ(Strings({software, firmware, serial}), Strings({"2.1.0", "258", "QV12345678"}));
+    agent.start();
+    EXPECT_EQ(about(), Strings({"2.1.0", "", ""}));
     EXPECT_TRUE(logged("cannot read serial number from device: Your dongle is not available"));
+
+    // What a hello read shows when About's own read fails.
+    agent.dongle.plug();
+    ASSERT_TRUE(agent.expireHello());
+    agent.dongle.unplug();
+    EXPECT_EQ(about(), Strings({"2.1.0", "258", "QV12345678"}));
     // The failed read re-plans the hello, as any failed read does.
     EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 30000);
+
+    DongleModel::Identity other;
+    other.serialNumber = "QV87654321";
+    other.firmwareVersion = 259;
+    agent.dongle.setIdentity(other);
+    agent.dongle.plug();
+    EXPECT_EQ(about(), Strings({"2.1.0", "259", "QV87654321"}));
+    EXPECT_EQ(agent.stored().serialNumber, "QV87654321");
 }
 
 TEST_F(CyclesTest, AboutWithADongleReportingNoSerialNumberShowsTheStoredOne) {

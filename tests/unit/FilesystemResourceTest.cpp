@@ -255,29 +255,32 @@ TEST_F(FilesystemResourceTest, AFolderRemovedWhileRunningIsCreatedAgain) {
     EXPECT_EQ(stored().helloReason, 2);
 }
 
-TEST_F(FilesystemResourceTest, AMissingConfigurationIsFatalAndSchedulesNothing) {
-    std::filesystem::remove(folder.file("quorvel.ini"));
-    auto resource = startAgent();
-
-    EXPECT_EQ(lastStart, -1);
-    const auto fatal = window.commandsWithCode(ID_FATAL_ERROR);
-    ASSERT_EQ(fatal.size(), 1u);
-    EXPECT_EQ(fatal[0].text, "fatal error! reading init data.");
-    EXPECT_TRUE(recorder.helloTimes.empty());
-    EXPECT_TRUE(files.files.empty());
-}
-
-TEST_F(FilesystemResourceTest, AMissingLanguageFileIsFatal) {
-    std::filesystem::remove_all(folder.path() / "resources");
+// A file of the program's own that cannot be read ends start-up: the user
+// is told which, by its full path, and nothing is scheduled or written.
+TEST_F(FilesystemResourceTest, AMissingFileOfItsOwnIsFatalAndNamedByItsFullPath) {
+    const std::pair<std::string, std::string> cases[] = {
+        {folder.file("quorvel.ini"),
+         "fatal error in [FilesystemResource::init]! initial configuration file doese't exist"},
+        {(folder.path() / "resources" / "en.txt").string(),
+         "fatal error! unable to open language file. It makes no sence to continue"},
+    };
     setLoggingEnabled(true);
-    auto resource = startAgent();
+    for (const auto& [file, exception] : cases) {
+        window.commands.clear();
+        std::filesystem::rename(file, file + ".away");
+        auto resource = startAgent();
+        std::filesystem::rename(file + ".away", file);
 
-    EXPECT_EQ(lastStart, -1);
-    EXPECT_EQ(window.commandsWithCode(ID_FATAL_ERROR).size(), 1u);
-    EXPECT_TRUE(
-        logged("Exception:fatal error! unable to open language file. It makes no sence "
-               "to continue"));
-    EXPECT_TRUE(recorder.helloTimes.empty());
+        EXPECT_EQ(lastStart, -1);
+        const auto fatal = window.commandsWithCode(ID_FATAL_ERROR);
+        ASSERT_EQ(fatal.size(), 1u) << file;
+        EXPECT_EQ(fatal[0].text, "fatal error! reading init data.\r\ncannot read " + file);
+        EXPECT_TRUE(
+            logged("fatal error in [FilesystemResource::init]! reading init data. Exception:" +
+                   exception));
+        EXPECT_TRUE(recorder.helloTimes.empty());
+        EXPECT_TRUE(files.files.empty());
+    }
 }
 
 // Stops the writer at every step of a record write and then starts afresh

@@ -311,7 +311,11 @@ int cmdMsgbox() {
             const std::wstring cls = className(child);
             std::wstring text;
             readText(child, text);
-            if (_wcsicmp(cls.c_str(), L"Static") == 0 && !text.empty()) {
+            const bool iconStatic = (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
+            if (_wcsicmp(cls.c_str(), L"Static") == 0 && iconStatic) {
+                // The box keeps its icon place empty when it was given none.
+                print(std::string("icon=") + (SendMessageW(child, STM_GETICON, 0, 0) ? "1" : "0"));
+            } else if (_wcsicmp(cls.c_str(), L"Static") == 0 && !text.empty()) {
                 print("static=" + escaped(text));
             } else if (_wcsicmp(cls.c_str(), L"Button") == 0) {
                 print("button id=" + std::to_string(GetDlgCtrlID(child)) +
@@ -899,9 +903,9 @@ int usage() {
         "  send WPARAM LPARAM [MS]      WM_COMMAND by SendMessageTimeout (default 5000 ms)\n"
         "  post WPARAM LPARAM           WM_COMMAND by PostMessage\n"
         "  wait-send MS WPARAM LPARAM   WM_COMMAND sent as soon as the logger window exists\n"
-        "  close                        post WM_CLOSE to the logger window\n"
+        "  close                        the close box's SC_CLOSE, sent to the logger window\n"
         "  ping [MS]                    round trip of WM_NULL through the agent's UI thread\n"
-        "  msgbox                       visible message boxes: title, texts, buttons\n"
+        "  msgbox                       visible message boxes: title, texts, icon, buttons\n"
         "  msgbox-ok                    press OK (or the first button) of a message box\n"
         "  wait-window MS [visible]     until the logger window exists (and is shown)\n"
         "  wait-gone MS                 until no logger window exists\n"
@@ -969,7 +973,9 @@ int main(int argc, char** argv) {
         return cmdPost(WM_COMMAND, static_cast<WPARAM>(a), static_cast<LPARAM>(b));
     }
     if (command == "close" && argc == 2) {
-        return cmdPost(WM_CLOSE, 0, 0);
+        // What the close box and Alt+F4 send; the default procedure turns it
+        // into WM_CLOSE before the send returns.
+        return cmdSend(WM_SYSCOMMAND, SC_CLOSE, 0, kDefaultTimeoutMs);
     }
     if (command == "ping" && (argc == 2 || argNumber(argc, argv, 2, ms))) {
         return cmdSend(WM_NULL, 0, 0, static_cast<UINT>(ms));

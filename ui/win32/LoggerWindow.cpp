@@ -113,9 +113,12 @@ void appendLogLine(const char* text) {
 }
 
 void showFatalError(HWND window, const char* text) {
-    // The title is empty when the language file itself was what failed.
-    MessageBoxA(nullptr, text != nullptr ? text : "", Texts::get("ERROR_MESSAGE_TITLE").c_str(),
-                MB_OK);
+    // Without the language file (the one that failed, or never read because
+    // quorvel.ini is missing) there is no title text; a box without a title
+    // does not say whose it is.
+    const std::string& title = Texts::get("ERROR_MESSAGE_TITLE");
+    MessageBoxA(nullptr, text != nullptr ? text : "", title.empty() ? "Quorvel" : title.c_str(),
+                MB_OK | MB_ICONERROR);
     DestroyWindow(window);
 }
 
@@ -298,6 +301,12 @@ LRESULT CALLBACK loggerWindowProcedure(HWND window, UINT message, WPARAM wParam,
     switch (message) {
         case WM_CREATE:
             createLogView(window, reinterpret_cast<const CREATESTRUCTA*>(lParam));
+            return 0;
+        case WM_CLOSE:
+            // The close box, Alt+F4 or anyone's WM_CLOSE only puts the log
+            // away: a tray agent lives on without its window. The tray's
+            // Exit and the menu bar's "&Beenden" end it.
+            ShowWindow(window, SW_HIDE);
             return 0;
         case WM_DESTROY:
             // No icon may stay behind in the notification area.
