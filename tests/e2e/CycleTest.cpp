@@ -7,12 +7,15 @@
 
 #include <fstream>
 #include <future>
+#include <algorithm>
 #include <initializer_list>
+#include <list>
 #include <string>
 #include <vector>
 
 #include "resources/resource.h"
 #include "tests/e2e/AgentWithSimulators.h"
+#include "tools/donglesim/DongleModel.h"
 
 namespace quorvel::e2e {
 namespace {
@@ -371,6 +374,138 @@ TEST_F(UserCommands, OpenPortalDuringStartUpLeadsToOneHelloAfterIt) {
     const auto data = waitForStored(minuteAhead);
     ASSERT_TRUE(data);
     EXPECT_EQ(data->helloReason, 7);
+}
+
+// ---- two sessions --------------------------------------------------------------
+
+// A second Wine prefix that is another user's session on the same machine:
+// its own wineserver (so the single-instance mutex does not stop a second
+// agent), the first prefix's registry, and drive C: the first prefix's, so
+// C:\ProgramData\quorvel is the same folder without a link in its path.
+// The dongle reaches it through donglerelay.exe; ended with its server.
+class SecondSession {
+  public:
+    explicit SecondSession(const WineSetup& setup) : setup_(setup) {
+        prefix_ = setup.runsDir / "second-prefix";
+        fs::remove_all(prefix_);
+        fs::create_directories(prefix_ / "dosdevices");
+        for (const char* file : {"system.reg", "user.reg", "userdef.reg", ".update-timestamp"}) {
+            fs::copy_file(setup.prefix / file, prefix_ / file);
+        }
+        fs::create_directory_symlink(setup.prefix / "drive_c", prefix_ / "dosdevices" / "c:");
+        fs::create_directory_symlink("/", prefix_ / "dosdevices" / "z:");
+    }
+    ~SecondSession() {
+        relays_.clear();
+        runCaptured({"wineserver", "-k"}, env(), milliseconds(10000));
+        fs::remove_all(prefix_);
+    }
+    std::map<std::string, std::string> env(std::map<std::string, std::string> more = {}) const {
+        more["WINEPREFIX"] = prefix_.string();
+        return more;
+    }
+    // Carries the simulator's pipes from the first prefix into this one;
+    // false when either relay does not come up.
+    bool relayDongle(const fs::path& folder) {
+        const fs::path exe = fs::path(QUORVEL_E2E_DONGLESIM_DIR) / "donglerelay.exe";
+        relays_.emplace_back(setup_, exe, std::vector<std::string>{"out"}, folder,
+                             folder / "relay-out.log");
+        std::string port;
+        if (!waitUntil(
+                [&] {
+                    const std::string text = readFile(folder / "relay-out.log");
+                    const auto at = text.find("port=");
+                    const auto end = text.find('\n', at);
+                    port = at == std::string::npos || end == std::string::npos
+                               ? ""
+                               : text.substr(at + 5, end - at - 5);
+                    return !port.empty();
+                },
+                milliseconds(20000))) {
+            return false;
+        }
+        relays_.emplace_back(setup_, exe, std::vector<std::string>{"in", port}, folder,
+                             folder / "relay-in.log", env());
+        return waitUntil(
+            [&] { return readFile(folder / "relay-in.log").find("serving") != std::string::npos; },
+            milliseconds(20000));
+    }
+
+  private:
+    const WineSetup& setup_;
+    fs::path prefix_;
+    std::list<WineProcess> relays_;
+};
+
+class TwoSessions : public AgentWithSimulators {};
+
+// Two users' agents, one dongle that answers slowly, one quorvel.dat: every
+// hello brings two frames and the next hello half a second later. Each
+// transmission is the dongle's duty-cycle query and then its four frames
+// under one counter value, never mixed with the other agent's reports, and
+// the counter values follow each other.
+TEST_F(TwoSessions, AgentsOfTwoSessionsTakeTurnsAtTheDongleAndNeverRepeatTheCounter) {
+    plugDongle();
+    ASSERT_EQ(dongle().command("delay dongle 100"), "ok");
+    constexpr int transmissions = 6;
+    std::vector<Reply> replies(transmissions, answer({S1, S2, "I500"}));
+    replies.push_back(answer({"I60000"}));
+    portal().addReplies(replies);
+
+    SecondSession second(harness().setup());
+    const fs::path folder = agentFolder(config());
+    ASSERT_TRUE(second.relayDongle(folder));
+    Config other = config();
+    other["PARTNER"] = "acme-two";
+    const fs::path otherFolder = agentFolder(other, ".second");
+    startAgentIn(folder);
+    startAgent(otherFolder, second.env({{"WINEDLLOVERRIDES", "mscoree,mshtml=;setupapi,hid=n,b"}}));
+
+    ASSERT_TRUE(waitForBroadcast(4 * transmissions, milliseconds(40000)))
+        << broadcast().size() << " frames on air";
+    EXPECT_TRUE(waitForStored([](const RunTimeData& d) {
+        return d.transmitCounter == transmissions;
+    })) << "the counter is not at one per transmission";
+    Strings expected;
+    for (int counter = 1; counter <= transmissions; ++counter) {
+        for (const std::string& frame : {S1, S2, S1, S2}) {
+            expected.push_back(onAir(frame, counter));
+        }
+    }
+    EXPECT_EQ(broadcast(), expected);
+
+    // The reports as the dongle received them: after each duty-cycle query
+    // the four frames of that transmission, and nothing else in between.
+    std::vector<DongleModel::Request> kinds;
+    const Strings reports = dongle().values("reports dongle");
+    for (std::size_t i = 1; i < reports.size(); ++i) {
+        ReportBuffer report{};
+        for (std::size_t b = 0; b < report.size() && 2 * b + 1 < reports[i].size(); ++b) {
+            report[b] = static_cast<uint8_t>(std::stoul(reports[i].substr(2 * b, 2), nullptr, 16));
+        }
+        kinds.push_back(DongleModel::classify(report));
+    }
+    int queries = 0;
+    for (std::size_t i = 0; i < kinds.size(); ++i) {
+        if (kinds[i] == DongleModel::Request::DutyCycle) {
+            ++queries;
+            for (std::size_t j = i + 1; j <= i + 4; ++j) {
+                EXPECT_TRUE(j < kinds.size() && kinds[j] == DongleModel::Request::Frame)
+                    << "report " << j << " is not the transmission's frame";
+            }
+        }
+    }
+    EXPECT_EQ(queries, transmissions);
+    // Both agents worked.
+    const Strings bodies = helloBodies();
+    const auto from = [&](const std::string& partner) {
+        return std::count_if(bodies.begin(), bodies.end(), [&](const std::string& body) {
+            return body.size() > partner.size() &&
+                   body.compare(body.size() - partner.size(), partner.size(), partner) == 0;
+        });
+    };
+    EXPECT_GE(from(",acme-home"), 2);
+    EXPECT_GE(from(",acme-two"), 2);
 }
 
 }  // namespace
