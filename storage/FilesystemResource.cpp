@@ -155,8 +155,8 @@ bool FilesystemResource::beginSharedWork(const char* cycle) {
         return true;
     }
     if (!lock_.acquireWithin(cycleLockWait)) {
-        log(std::string("[FilesystemResource::beginSharedWork] another agent holds the cycle lock, ") +
-                cycle + " counted as failed after waiting [ms]: ",
+        log(std::string("[FilesystemResource::beginSharedWork] cycle lock not had in time, ") +
+                cycle + " counted as failed after waiting at most [ms]: ",
             int64_t{cycleLockWait});
         return false;
     }
@@ -173,7 +173,8 @@ void FilesystemResource::endSharedWork() {
 
 void FilesystemResource::rereadSharedData(bool identityToo) {
     std::vector<uint8_t> bytes;
-    if (runTimeFilePath_.empty() || !files_.readFile(runTimeFilePath_, RunTimeData::fileSize, bytes)) {
+    if (runTimeFilePath_.empty() ||
+        !files_.readFile(runTimeFilePath_, RunTimeData::fileSize, bytes)) {
         return;
     }
     const RunTimeData stored = decodeRunTimeData(bytes);
@@ -199,8 +200,8 @@ void FilesystemResource::writeRunTimeData() {
     // counter as it stands on disk, so that a value another agent has taken
     // is never written back to be taken again.
     if (!lock_.acquireWithin(0)) {
-        log("[FilesystemResource::writeRunTimeData] another agent holds the cycle lock, the run "
-            "time data is kept in memory until the next change");
+        log("[FilesystemResource::writeRunTimeData] cycle lock not had, the run time data is "
+            "kept in memory until the next change");
         return;
     }
     rereadSharedData(false);

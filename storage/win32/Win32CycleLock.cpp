@@ -35,15 +35,14 @@ std::unique_ptr<ScopedHandle> openLockFile(const std::string& path) {
     // Made with CREATE_NEW, never OPEN_ALWAYS: under Wine that would create
     // the file a dangling link at the name leads to.
     if (!file->valid() && GetLastError() == ERROR_FILE_NOT_FOUND) {
-        file = std::make_unique<ScopedHandle>(CreateFileW(wide.c_str(),
-                                                          GENERIC_READ | GENERIC_WRITE, share,
-                                                          nullptr, CREATE_NEW, flags, nullptr));
+        file =
+            std::make_unique<ScopedHandle>(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                                       share, nullptr, CREATE_NEW, flags, nullptr));
         // Another agent made it in between.
         if (!file->valid() && GetLastError() == ERROR_FILE_EXISTS) {
-            file = std::make_unique<ScopedHandle>(CreateFileW(wide.c_str(),
-                                                              GENERIC_READ | GENERIC_WRITE, share,
-                                                              nullptr, OPEN_EXISTING, flags,
-                                                              nullptr));
+            file = std::make_unique<ScopedHandle>(
+                CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
+                            OPEN_EXISTING, flags, nullptr));
         }
     }
     if (!file->valid()) {
@@ -64,7 +63,8 @@ bool Win32CycleLock::acquireWithin(int32_t milliseconds) {
     if (held_) {
         return true;
     }
-    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(milliseconds > 0 ? milliseconds : 0);
+    const ULONGLONG deadline =
+        GetTickCount64() + static_cast<ULONGLONG>(milliseconds > 0 ? milliseconds : 0);
     std::unique_ptr<ScopedHandle> file = openLockFile(path_);
     if (!file) {
         return false;

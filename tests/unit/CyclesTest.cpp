@@ -586,7 +586,8 @@ TEST(CycleLock, ACycleWorksOnlyWhileHoldingTheLockAndOnTheRecordAsItStandsThen) 
         bool transmission;
         bool heldElsewhere;
     };
-    for (const Case c : {Case{false, false}, Case{false, true}, Case{true, false}, Case{true, true}}) {
+    for (const Case c :
+         {Case{false, false}, Case{false, true}, Case{true, false}, Case{true, true}}) {
         SCOPED_TRACE(std::string(c.transmission ? "transmission" : "hello") +
                      (c.heldElsewhere ? ", lock held elsewhere" : ", lock free"));
         WiredAgent agent;
@@ -617,9 +618,9 @@ TEST(CycleLock, ACycleWorksOnlyWhileHoldingTheLockAndOnTheRecordAsItStandsThen) 
             EXPECT_TRUE(agent.dongle.received().empty());
             EXPECT_TRUE(agent.portal.requests.empty());
             EXPECT_EQ(agent.lastDelay(timer), c.transmission ? 20000 : 30000);
-            EXPECT_TRUE(agent.window.logged(std::string("another agent holds the cycle lock, ") +
+            EXPECT_TRUE(agent.window.logged(std::string("cycle lock not had in time, ") +
                                             (c.transmission ? "transmission" : "hello") +
-                                            " counted as failed after waiting [ms]: 5000"));
+                                            " counted as failed after waiting at most [ms]: 5000"));
             EXPECT_EQ(agent.stored().transmitCounter, 41);
             agent.cycleLock.heldElsewhere = false;
             ASSERT_TRUE(runCycle());

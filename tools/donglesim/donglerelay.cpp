@@ -85,8 +85,8 @@ bool receiveMessage(SOCKET socket, std::string& message) {
     if (!receiveAll(socket, reinterpret_cast<char*>(length), 4)) {
         return false;
     }
-    const uint32_t size = length[0] | (length[1] << 8) | (length[2] << 16) |
-                          (static_cast<uint32_t>(length[3]) << 24);
+    const uint32_t size =
+        length[0] | (length[1] << 8) | (length[2] << 16) | (static_cast<uint32_t>(length[3]) << 24);
     if (size > 65536) {
         return false;
     }
@@ -180,8 +180,7 @@ int out() {
         bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         listen(listener, 16) != 0 ||
         getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-        std::fprintf(stderr, "donglerelay: cannot listen, WSAGetLastError=%d\n",
-                     WSAGetLastError());
+        std::fprintf(stderr, "donglerelay: cannot listen, WSAGetLastError=%d\n", WSAGetLastError());
         return 1;
     }
     std::printf("port=%u\n", ntohs(address.sin_port));
@@ -224,10 +223,10 @@ bool awaitHost(HANDLE pipe) {
     OVERLAPPED overlapped{};
     overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     DWORD ignored = 0;
-    const bool connected =
-        ConnectNamedPipe(pipe, &overlapped) || GetLastError() == ERROR_PIPE_CONNECTED ||
-        (GetLastError() == ERROR_IO_PENDING &&
-         GetOverlappedResult(pipe, &overlapped, &ignored, TRUE));
+    const bool connected = ConnectNamedPipe(pipe, &overlapped) ||
+                           GetLastError() == ERROR_PIPE_CONNECTED ||
+                           (GetLastError() == ERROR_IO_PENDING &&
+                            GetOverlappedResult(pipe, &overlapped, &ignored, TRUE));
     CloseHandle(overlapped.hEvent);
     return connected;
 }
@@ -235,8 +234,7 @@ bool awaitHost(HANDLE pipe) {
 // Serves the pipe `name` for good from its `first` instance, made before a
 // host is told the name. A spare instance is always up, so a host that
 // opens the device twice in quick succession never finds it busy.
-void serve(const std::string& name, HANDLE first,
-           const std::function<void(HANDLE)>& connection) {
+void serve(const std::string& name, HANDLE first, const std::function<void(HANDLE)>& connection) {
     HANDLE spare = first;
     while (spare != INVALID_HANDLE_VALUE) {
         const HANDLE current = spare;

@@ -9,6 +9,7 @@
 #include "core/Log.h"
 #include "storage/FileSystem.h"
 #include "storage/FolderRights.h"
+#include "storage/win32/Win32CycleLock.h"
 #include "storage/win32/Win32FileSystem.h"
 #include "storage/win32/Win32FolderRights.h"
 #include "tests/unit/support/FakeMainWindow.h"
@@ -183,6 +184,29 @@ TEST_F(Win32FileSystemTest, AHardLinkIsNeitherWrittenNorReadThrough) {
     })) << (lines.empty() ? "" : lines.back());
     ASSERT_TRUE(DeleteFileA(path.c_str()));
     EXPECT_EQ(theirBytes(), "not the agent's");
+}
+
+// Each agent opens the lock file with a handle of its own; the lock goes
+// with the handle.
+TEST_F(Win32FileSystemTest, TheCycleLockHasOneHolderAtATimeAndIsNeverALinksFile) {
+    const std::string path = folder.file("quorvel.lock");
+    Win32CycleLock mine(path);
+    Win32CycleLock theirs(path);
+    ASSERT_TRUE(mine.acquireWithin(0));
+    const ULONGLONG before = GetTickCount64();
+    EXPECT_FALSE(theirs.acquireWithin(200));
+    EXPECT_GE(GetTickCount64() - before, 200u);
+    mine.release();
+    EXPECT_TRUE(theirs.acquireWithin(0));
+    theirs.release();
+
+    ASSERT_TRUE(DeleteFileA(path.c_str()));
+    const std::string other = folder.write("theirs.txt", "not the agent's");
+    ASSERT_TRUE(CreateHardLinkA(path.c_str(), other.c_str(), nullptr));
+    EXPECT_FALSE(mine.acquireWithin(0));
+    EXPECT_TRUE(window.logged("[Win32CycleLock] refused " + path +
+                              ": it is a file with 2 names (hard link)"))
+        << window.logLines().back();
 }
 
 TEST_F(Win32FileSystemTest, AtomicWriteReplacesTheFileAndLeavesNoTemporaryBehind) {
