@@ -9,11 +9,15 @@
 // A holder that ends, or crashes, loses it to the system.
 class CycleLock {
   public:
+    enum class Turn {
+        taken,     // held until release
+        busy,      // another agent held it all the time allowed
+        unusable,  // it cannot be had at all (logged by the adapter)
+    };
+
     virtual ~CycleLock() = default;
-    // Takes the lock, trying for at most `milliseconds` (0: one try). False
-    // when another agent holds it all that time, or it cannot be had at all
-    // (logged by the adapter).
-    virtual bool acquireWithin(int32_t milliseconds) = 0;
+    // Takes the lock, trying for at most `milliseconds` (0: one try).
+    virtual Turn acquireWithin(int32_t milliseconds) = 0;
     // Gives back a lock this agent holds.
     virtual void release() = 0;
 };

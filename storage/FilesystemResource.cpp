@@ -154,19 +154,27 @@ bool FilesystemResource::beginSharedWork(const char* cycle) {
         ++lockDepth_;
         return true;
     }
-    if (!lock_.acquireWithin(cycleLockWait)) {
-        log(std::string("[FilesystemResource::beginSharedWork] cycle lock not had in time, ") +
-                cycle + " counted as failed after waiting at most [ms]: ",
+    const CycleLock::Turn turn = lock_.acquireWithin(cycleLockWait);
+    if (turn == CycleLock::Turn::busy) {
+        log(std::string("[FilesystemResource::beginSharedWork] another agent holds the cycle "
+                        "lock, ") +
+                cycle + " counted as failed after waiting [ms]: ",
             int64_t{cycleLockWait});
         return false;
     }
+    if (turn == CycleLock::Turn::unusable) {
+        log(std::string("[FilesystemResource::beginSharedWork] the cycle lock cannot be used, ") +
+            cycle + " goes ahead without it");
+    }
+    lockTaken_ = turn == CycleLock::Turn::taken;
     ++lockDepth_;
     rereadSharedData(true);
     return true;
 }
 
 void FilesystemResource::endSharedWork() {
-    if (lockDepth_ > 0 && --lockDepth_ == 0) {
+    if (lockDepth_ > 0 && --lockDepth_ == 0 && lockTaken_) {
+        lockTaken_ = false;
         lock_.release();
     }
 }
@@ -199,14 +207,17 @@ void FilesystemResource::writeRunTimeData() {
     // record is written only while no other agent works, and with the
     // counter as it stands on disk, so that a value another agent has taken
     // is never written back to be taken again.
-    if (!lock_.acquireWithin(0)) {
-        log("[FilesystemResource::writeRunTimeData] cycle lock not had, the run time data is "
-            "kept in memory until the next change");
+    const CycleLock::Turn turn = lock_.acquireWithin(0);
+    if (turn == CycleLock::Turn::busy) {
+        log("[FilesystemResource::writeRunTimeData] another agent holds the cycle lock, the run "
+            "time data is kept in memory until the next change");
         return;
     }
     rereadSharedData(false);
     writeRecord();
-    lock_.release();
+    if (turn == CycleLock::Turn::taken) {
+        lock_.release();
+    }
 }
 
 void FilesystemResource::writeRecord() {

@@ -50,8 +50,11 @@ class FilesystemResource : public Resource {
     // The dongle and the run-time data are shared by every user's agent:
     // one cycle's work on them at a time, machine-wide. Takes the cycle
     // lock, waiting at most cycleLockWait, and then reads again what another
-    // agent may have changed meanwhile. False (logged) when the lock was not
-    // had in time: the cycle counts as failed. Use SharedWork.
+    // agent may have changed meanwhile. False (logged) when another agent
+    // held it all that time: the cycle counts as failed. A lock that cannot
+    // be had at all (the data folder gone, a link at the lock file's name)
+    // stops nothing: the cycle goes ahead without it, as a lone agent would,
+    // and its writes make the folder again. Use SharedWork.
     bool beginSharedWork(const char* cycle);
     void endSharedWork();
 
@@ -107,6 +110,7 @@ class FilesystemResource : public Resource {
     FileSystem& files_;
     CycleLock& lock_;
     int lockDepth_ = 0;
+    bool lockTaken_ = false;
     MainWindowCommands& window_;
     const Clock& clock_;
     std::unique_ptr<InitialConfiguration> configuration_;

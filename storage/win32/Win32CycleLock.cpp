@@ -59,15 +59,15 @@ std::unique_ptr<ScopedHandle> openLockFile(const std::string& path) {
 
 }  // namespace
 
-bool Win32CycleLock::acquireWithin(int32_t milliseconds) {
+CycleLock::Turn Win32CycleLock::acquireWithin(int32_t milliseconds) {
     if (held_) {
-        return true;
+        return Turn::taken;
     }
     const ULONGLONG deadline =
         GetTickCount64() + static_cast<ULONGLONG>(milliseconds > 0 ? milliseconds : 0);
     std::unique_ptr<ScopedHandle> file = openLockFile(path_);
     if (!file) {
-        return false;
+        return Turn::unusable;
     }
     // Tried and retried rather than waited for: a waiting lock needs an
     // overlapped handle and a cancel at the deadline, and the polled form is
@@ -77,14 +77,14 @@ bool Win32CycleLock::acquireWithin(int32_t milliseconds) {
         if (LockFileEx(file->get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
                        &firstByte)) {
             held_ = std::move(file);
-            return true;
+            return Turn::taken;
         }
         if (GetLastError() != ERROR_LOCK_VIOLATION) {
             logFailure("LockFileEx", path_);
-            return false;
+            return Turn::unusable;
         }
         if (GetTickCount64() >= deadline) {
-            return false;
+            return Turn::busy;
         }
         Sleep(50);
     }

@@ -17,7 +17,7 @@ class Win32CycleLock : public CycleLock {
   public:
     explicit Win32CycleLock(std::string path) : path_(std::move(path)) {}
 
-    bool acquireWithin(int32_t milliseconds) override;
+    Turn acquireWithin(int32_t milliseconds) override;
     void release() override;
 
   private:

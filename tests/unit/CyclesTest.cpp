@@ -580,69 +580,72 @@ TEST_F(CyclesTest, APluggedInDongleSendsFramesKeptForItAtOnce) {
 
 // Another user's agent shares the dongle and quorvel.dat. Since this agent
 // read the record it has said hello with a new dongle and used counter 41;
-// then it holds the cycle lock, or not.
-TEST(CycleLock, ACycleWorksOnlyWhileHoldingTheLockAndOnTheRecordAsItStandsThen) {
-    struct Case {
-        bool transmission;
-        bool heldElsewhere;
-    };
-    for (const Case c :
-         {Case{false, false}, Case{false, true}, Case{true, false}, Case{true, true}}) {
-        SCOPED_TRACE(std::string(c.transmission ? "transmission" : "hello") +
-                     (c.heldElsewhere ? ", lock held elsewhere" : ", lock free"));
-        WiredAgent agent;
-        RunTimeData record;
-        record.serialNumber = "OLD0000001";
-        record.helloReason = 3;
-        record.frames = "S1122334455,";
-        record.transmitCounter = 7;
-        agent.storeRunTimeData(record);
-        agent.start();
-        record.serialNumber = "QV12345678";
-        record.transmitCounter = 41;
-        agent.storeRunTimeData(record);
+// then the cycle lock is free, held by it, or not to be had at all.
+TEST(CycleLock, ACycleWorksWhileHoldingTheLockAndOnTheRecordAsItStandsThen) {
+    using Turn = CycleLock::Turn;
+    for (const bool transmission : {false, true}) {
+        for (const Turn meets : {Turn::taken, Turn::busy, Turn::unusable}) {
+            const std::string cycle = transmission ? "transmission" : "hello";
+            SCOPED_TRACE(cycle + (meets == Turn::taken  ? ", lock free"
+                                  : meets == Turn::busy ? ", lock held elsewhere"
+                                                        : ", lock unusable"));
+            WiredAgent agent;
+            RunTimeData record;
+            record.serialNumber = "OLD0000001";
+            record.helloReason = 3;
+            record.frames = "S1122334455,";
+            record.transmitCounter = 7;
+            agent.storeRunTimeData(record);
+            agent.start();
+            record.serialNumber = "QV12345678";
+            record.transmitCounter = 41;
+            agent.storeRunTimeData(record);
 
-        bool touchedUnlocked = false;
-        agent.portal.duringPost = [&] { touchedUnlocked |= !agent.cycleLock.held; };
-        agent.hid.beforeOpen = [&] { touchedUnlocked |= !agent.cycleLock.held; };
-        const auto runCycle = [&] {
-            return c.transmission ? agent.expireTransmit() : agent.expireHello();
-        };
-        const unsigned timer = c.transmission ? transmit : hello;
+            bool touchedUnlocked = false;
+            agent.portal.duringPost = [&] { touchedUnlocked |= !agent.cycleLock.held; };
+            agent.hid.beforeOpen = [&] { touchedUnlocked |= !agent.cycleLock.held; };
+            const auto runCycle = [&] {
+                return transmission ? agent.expireTransmit() : agent.expireHello();
+            };
 
-        agent.cycleLock.heldElsewhere = c.heldElsewhere;
-        ASSERT_TRUE(runCycle());
-        if (c.heldElsewhere) {
-            // Failed, re-planned after its error interval, nothing touched or
-            // written over the other agent's record.
-            EXPECT_TRUE(agent.dongle.received().empty());
-            EXPECT_TRUE(agent.portal.requests.empty());
-            EXPECT_EQ(agent.lastDelay(timer), c.transmission ? 20000 : 30000);
-            EXPECT_TRUE(agent.window.logged(std::string("cycle lock not had in time, ") +
-                                            (c.transmission ? "transmission" : "hello") +
-                                            " counted as failed after waiting at most [ms]: 5000"));
-            EXPECT_EQ(agent.stored().transmitCounter, 41);
-            agent.cycleLock.heldElsewhere = false;
+            agent.cycleLock.meets = meets;
             ASSERT_TRUE(runCycle());
-        }
-        EXPECT_EQ(agent.cycleLock.waits.empty() ? -1 : agent.cycleLock.waits.front(),
-                  FilesystemResource::cycleLockWait);
-        EXPECT_FALSE(agent.cycleLock.held);
-        EXPECT_FALSE(touchedUnlocked);
-        if (c.transmission) {
-            // Counter 42 (bits 010) with the flag, twice; never 8.
-            for (const ReportBuffer& report : agent.dongle.received()) {
-                if (DongleModel::classify(report) == DongleModel::Request::Frame) {
-                    EXPECT_EQ(report[6] & 0xF0, 0xA0);
-                }
+            if (meets == Turn::busy) {
+                // Failed, re-planned after its error interval, nothing touched
+                // or written over the other agent's record.
+                EXPECT_TRUE(agent.dongle.received().empty());
+                EXPECT_TRUE(agent.portal.requests.empty());
+                EXPECT_EQ(agent.lastDelay(transmission ? transmit : hello),
+                          transmission ? 20000 : 30000);
+                EXPECT_TRUE(agent.window.logged("another agent holds the cycle lock, " + cycle +
+                                                " counted as failed after waiting [ms]: 5000"));
+                EXPECT_EQ(agent.stored().transmitCounter, 41);
+                agent.cycleLock.meets = Turn::taken;
+                ASSERT_TRUE(runCycle());
             }
-            EXPECT_EQ(agent.dongle.broadcast().size(), 2u);
-            EXPECT_EQ(agent.stored().transmitCounter, 42);
-            EXPECT_EQ(agent.stored().frames, "");
-        } else {
-            // The other agent announced the new dongle already.
-            EXPECT_EQ(agent.lastHello(), "H3," + dongleFields);
-            EXPECT_EQ(agent.lastDelay(hello), 60000);
+            // A lock that cannot be had at all stops nothing.
+            EXPECT_EQ(agent.window.logged("the cycle lock cannot be used, " + cycle +
+                                          " goes ahead without it"),
+                      meets == Turn::unusable);
+            EXPECT_EQ(touchedUnlocked, meets == Turn::unusable);
+            EXPECT_EQ(agent.cycleLock.waits.empty() ? -1 : agent.cycleLock.waits.front(),
+                      FilesystemResource::cycleLockWait);
+            EXPECT_FALSE(agent.cycleLock.held);
+            if (transmission) {
+                // Counter 42 (bits 010) with the flag, twice; never 8.
+                for (const ReportBuffer& report : agent.dongle.received()) {
+                    if (DongleModel::classify(report) == DongleModel::Request::Frame) {
+                        EXPECT_EQ(report[6] & 0xF0, 0xA0);
+                    }
+                }
+                EXPECT_EQ(agent.dongle.broadcast().size(), 2u);
+                EXPECT_EQ(agent.stored().transmitCounter, 42);
+                EXPECT_EQ(agent.stored().frames, "");
+            } else {
+                // The other agent announced the new dongle already.
+                EXPECT_EQ(agent.lastHello(), "H3," + dongleFields);
+                EXPECT_EQ(agent.lastDelay(hello), 60000);
+            }
         }
     }
 }

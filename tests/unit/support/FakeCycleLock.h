@@ -5,18 +5,19 @@
 
 #include "storage/CycleLock.h"
 
-// The machine-wide cycle lock, free unless another agent is said to hold
-// it; records how long each acquire was allowed to wait.
+// The machine-wide cycle lock: free, held by another agent, or not to be had
+// at all; records how long each acquire was allowed to wait.
 class FakeCycleLock final : public CycleLock {
   public:
-    bool acquireWithin(int32_t milliseconds) override {
+    Turn acquireWithin(int32_t milliseconds) override {
         waits.push_back(milliseconds);
-        held = !heldElsewhere;
-        return held;
+        held = meets == Turn::taken;
+        return meets;
     }
     void release() override { held = false; }
 
-    bool heldElsewhere = false;
+    // What an acquire meets: `taken` when the lock is free.
+    Turn meets = Turn::taken;
     bool held = false;
     std::vector<int32_t> waits;
 };
