@@ -389,22 +389,12 @@ class SecondSession {
         const fs::path exe = fs::path(QUORVEL_E2E_DONGLESIM_DIR) / "donglerelay.exe";
         relays_.emplace_back(setup_, exe, std::vector<std::string>{"out"}, folder,
                              folder / "relay-out.log");
-        std::string port;
-        if (!waitUntil(
-                [&] {
-                    const std::string text = readFile(folder / "relay-out.log");
-                    const auto at = text.find("port=");
-                    const auto end = text.find('\n', at);
-                    port = at == std::string::npos || end == std::string::npos
-                               ? ""
-                               : text.substr(at + 5, end - at - 5);
-                    return !port.empty();
-                },
-                milliseconds(20000))) {
+        const int port = announcedPort(folder / "relay-out.log", milliseconds(20000));
+        if (port == 0) {
             return false;
         }
-        relays_.emplace_back(setup_, exe, std::vector<std::string>{"in", port}, folder,
-                             folder / "relay-in.log", env());
+        relays_.emplace_back(setup_, exe, std::vector<std::string>{"in", std::to_string(port)},
+                             folder, folder / "relay-in.log", env());
         return waitUntil(
             [&] { return readFile(folder / "relay-in.log").find("serving") != std::string::npos; },
             milliseconds(20000));
