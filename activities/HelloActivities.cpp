@@ -19,6 +19,13 @@ void CyclicHelloTimeActivity::handle(const CyclicHelloTimeEvent& event) {
 
 void CyclicHelloActivity::handle(const CyclicHelloEvent& event) {
     helloPlansBefore_ = filesystem_.getHelloPlans();
+    // From the dongle read to the answer's last command carried out, no
+    // other user's agent talks to the dongle or changes the record.
+    const SharedWork turn(filesystem_, "hello");
+    if (!turn) {
+        filesystem_.scheduleHelloOnError();
+        return;
+    }
     const InitialConfiguration& configuration = filesystem_.getConfiguration();
 
     const std::string serialNumberOld = filesystem_.getSerialNumber();

@@ -15,6 +15,15 @@ void CyclicTransmitTimeActivity::handle(const CyclicTransmitTimeEvent& event) {
 
 void CyclicTransmitActivity::handle(const CyclicTransmitEvent&) {
     transmitStepsBefore_ = filesystem_.getTransmitSteps();
+    // The counter is taken and the frames broadcast while no other user's
+    // agent does either, so no two transmissions share a counter value.
+    const SharedWork turn(filesystem_, "transmission");
+    if (!turn) {
+        // Not an attempt: the frames wait, as for a dongle that is busy.
+        filesystem_.setNextTransmitTime(
+            clock_.timeStampIn(filesystem_.getRetryInterval(RetryInterval::UsbOnError)));
+        return;
+    }
     // Every attempt takes a new counter value, whatever its outcome.
     const int32_t counter = filesystem_.incrementTransmitCounter();
     const InitialConfiguration& configuration = filesystem_.getConfiguration();

@@ -21,7 +21,8 @@ void Main::initialise() {
     log("Initialisation: ...");
     const Clock& clock = *platform_.clock;
     filesystem_ = std::make_unique<FilesystemResource>(*platform_.paths, *platform_.language,
-                                                       *platform_.files, *platform_.window, clock);
+                                                       *platform_.files, *platform_.cycleLock,
+                                                       *platform_.window, clock);
     timer_ = std::make_unique<TimerResource>(*platform_.timers, gate_, clock);
     httpClient_ = std::make_unique<HTTPClientResource>(*platform_.http, clock);
     userInterface_ = std::make_unique<UserInterfaceResource>(*platform_.window, displayStatus());

@@ -1,6 +1,7 @@
 #pragma once
 
 class Clock;
+class CycleLock;
 class FileSystem;
 class HidPort;
 class HttpTransport;
@@ -22,4 +23,5 @@ struct Platform {
     UrlOpener* urlOpener = nullptr;
     SystemLanguage* language = nullptr;
     HidPort* hid = nullptr;
+    CycleLock* cycleLock = nullptr;
 };

@@ -765,6 +765,8 @@ Section /o "un.Agent data" SecUnData
     Call un.DeleteDataFile
     Push "$APPDATA\quorvel\quorvel.dat.new"
     Call un.DeleteDataFile
+    Push "$APPDATA\quorvel\quorvel.lock"
+    Call un.DeleteDataFile
     RMDir "$APPDATA\quorvel"
     ${If} ${FileExists} "$APPDATA\quorvel\*.*"
         DetailPrint "Left $APPDATA\quorvel: it holds files the agent did not write"

@@ -6,6 +6,7 @@
 #include "core/Log.h"
 #include "core/MainWindowCommands.h"
 #include "core/SystemPaths.h"
+#include "storage/CycleLock.h"
 #include "storage/FileSystem.h"
 #include "ui/Texts.h"
 
@@ -41,12 +42,17 @@ std::string runTimeFilePath(const SystemPaths& paths) {
     return appendPath(paths.commonAppDataFolder(), "quorvel\\quorvel.dat");
 }
 
+std::string cycleLockFilePath(const SystemPaths& paths) {
+    return appendPath(paths.commonAppDataFolder(), "quorvel\\quorvel.lock");
+}
+
 FilesystemResource::FilesystemResource(const SystemPaths& paths, const SystemLanguage& language,
-                                       FileSystem& files, MainWindowCommands& window,
-                                       const Clock& clock)
+                                       FileSystem& files, CycleLock& lock,
+                                       MainWindowCommands& window, const Clock& clock)
     : paths_(paths),
       language_(language),
       files_(files),
+      lock_(lock),
       window_(window),
       clock_(clock),
       configuration_(std::make_unique<InitialConfiguration>()) {}
@@ -152,7 +158,78 @@ RunTimeData& FilesystemResource::readRunTimeData() {
     return data_;
 }
 
+bool FilesystemResource::beginSharedWork(const char* cycle) {
+    if (lockDepth_ > 0) {
+        ++lockDepth_;
+        return true;
+    }
+    const CycleLock::Turn turn = lock_.acquireWithin(cycleLockWait);
+    if (turn == CycleLock::Turn::busy) {
+        log(std::string("[FilesystemResource::beginSharedWork] another agent holds the cycle "
+                        "lock, ") +
+                cycle + " counted as failed after waiting [ms]: ",
+            int64_t{cycleLockWait});
+        return false;
+    }
+    if (turn == CycleLock::Turn::unusable) {
+        log(std::string("[FilesystemResource::beginSharedWork] the cycle lock cannot be used, ") +
+            cycle + " goes ahead without it");
+    }
+    lockTaken_ = turn == CycleLock::Turn::taken;
+    ++lockDepth_;
+    rereadSharedData(true);
+    return true;
+}
+
+void FilesystemResource::endSharedWork() {
+    if (lockDepth_ > 0 && --lockDepth_ == 0 && lockTaken_) {
+        lockTaken_ = false;
+        lock_.release();
+    }
+}
+
+void FilesystemResource::rereadSharedData(bool identityToo) {
+    std::vector<uint8_t> bytes;
+    if (runTimeFilePath_.empty() ||
+        !files_.readFile(runTimeFilePath_, RunTimeData::fileSize, bytes)) {
+        return;
+    }
+    const RunTimeData stored = decodeRunTimeData(bytes);
+    // Ahead as the counter wraps; a value of this agent's own that a full
+    // disk kept from the file is not taken back.
+    if (static_cast<int32_t>(static_cast<uint32_t>(stored.transmitCounter) -
+                             static_cast<uint32_t>(data_.transmitCounter)) > 0) {
+        data_.transmitCounter = stored.transmitCounter;
+    }
+    if (identityToo) {
+        data_.serialNumber = stored.serialNumber;
+        data_.firmwareVersion = stored.firmwareVersion;
+    }
+}
+
 void FilesystemResource::writeRunTimeData() {
+    if (lockDepth_ > 0) {
+        writeRecord();
+        return;
+    }
+    // Outside a cycle (start-up, a plan made when the lock was not had) the
+    // record is written only while no other agent works, and with the
+    // counter as it stands on disk, so that a value another agent has taken
+    // is never written back to be taken again.
+    const CycleLock::Turn turn = lock_.acquireWithin(0);
+    if (turn == CycleLock::Turn::busy) {
+        log("[FilesystemResource::writeRunTimeData] another agent holds the cycle lock, the run "
+            "time data is kept in memory until the next change");
+        return;
+    }
+    rereadSharedData(false);
+    writeRecord();
+    if (turn == CycleLock::Turn::taken) {
+        lock_.release();
+    }
+}
+
+void FilesystemResource::writeRecord() {
     const RunTimeDataBytes record = encodeRunTimeData(data_);
     const std::vector<uint8_t> bytes(record.begin(), record.end());
     if (writeFileAtomically(files_, runTimeFilePath_, bytes)) {

@@ -15,6 +15,7 @@
 #include "storage/RunTimeData.h"
 
 class Clock;
+class CycleLock;
 class FileSystem;
 class MainWindowCommands;
 class SystemLanguage;
@@ -24,6 +25,8 @@ class SystemPaths;
 // run-time data in the all-users application-data folder.
 std::string configurationFilePath(const SystemPaths& paths);
 std::string runTimeFilePath(const SystemPaths& paths);
+// The machine-wide cycle lock's file, beside the run-time data.
+std::string cycleLockFilePath(const SystemPaths& paths);
 
 // Owns everything the agent keeps on disk: the initial configuration beside
 // the program and the run-time data in the all-users application-data
@@ -34,7 +37,26 @@ class FilesystemResource : public Resource {
     // A fatal start-up error goes to `window`, which tells the user and ends
     // the program; `clock` dates the plans.
     FilesystemResource(const SystemPaths& paths, const SystemLanguage& language, FileSystem& files,
-                       MainWindowCommands& window, const Clock& clock);
+                       CycleLock& lock, MainWindowCommands& window, const Clock& clock);
+
+    // How long a cycle waits for another user's agent to end its cycle. A
+    // hello or transmission holds the lock for a dongle conversation and a
+    // portal answer, well under a second when all is well; the wait blocks
+    // this agent's window thread, so it stays short, and a holder that takes
+    // longer (a portal near its deadline) costs the waiting cycle one error
+    // interval, not the agent.
+    static constexpr int32_t cycleLockWait = 5000;
+
+    // The dongle and the run-time data are shared by every user's agent:
+    // one cycle's work on them at a time, machine-wide. Takes the cycle
+    // lock, waiting at most cycleLockWait, and then reads again what another
+    // agent may have changed meanwhile. False (logged) when another agent
+    // held it all that time: the cycle counts as failed. A lock that cannot
+    // be had at all (the data folder gone, a link at the lock file's name)
+    // stops nothing: the cycle goes ahead without it, as a lone agent would,
+    // and its writes make the folder again. Use SharedWork.
+    bool beginSharedWork(const char* cycle);
+    void endSharedWork();
 
     // Runs init, then fires the first hello deadline and, with frames
     // pending, the first transmit deadline.
@@ -76,12 +98,20 @@ class FilesystemResource : public Resource {
     // init's steps; a failure is the text init logs with its fatal error,
     // and `reading` the file the failed step read.
     Outcome<Done> loadInitData(std::string& reading);
+    // Takes from the file what every agent shares rather than plans for
+    // itself: the transmit counter (when ahead of this agent's) and, at the
+    // start of a cycle, the dongle's identity another agent read last.
+    void rereadSharedData(bool identityToo);
+    void writeRecord();
     void fireHelloTime();
     void fireTransmitTime(const TimeStamp& time);
 
     const SystemPaths& paths_;
     const SystemLanguage& language_;
     FileSystem& files_;
+    CycleLock& lock_;
+    int lockDepth_ = 0;
+    bool lockTaken_ = false;
     MainWindowCommands& window_;
     const Clock& clock_;
     std::unique_ptr<InitialConfiguration> configuration_;
@@ -91,4 +121,24 @@ class FilesystemResource : public Resource {
     uint64_t transmitSteps_ = 0;
     mutable std::mutex warnedLock_;
     mutable std::set<RetryInterval> warned_;
+};
+
+// One cycle's turn at the shared dongle and run-time data, given back when
+// it ends; false when the turn was not had in time.
+class SharedWork {
+  public:
+    SharedWork(FilesystemResource& filesystem, const char* cycle)
+        : filesystem_(filesystem), held_(filesystem.beginSharedWork(cycle)) {}
+    ~SharedWork() {
+        if (held_) {
+            filesystem_.endSharedWork();
+        }
+    }
+    SharedWork(const SharedWork&) = delete;
+    SharedWork& operator=(const SharedWork&) = delete;
+    explicit operator bool() const { return held_; }
+
+  private:
+    FilesystemResource& filesystem_;
+    bool held_;
 };

@@ -11,6 +11,8 @@
 #include "core/win32/Win32SystemPaths.h"
 #include "dongle/win32/Win32HidPort.h"
 #include "portal/win32/WinInetTransport.h"
+#include "storage/FilesystemResource.h"
+#include "storage/win32/Win32CycleLock.h"
 #include "storage/win32/Win32FileSystem.h"
 #include "timer/win32/Win32WindowTimers.h"
 #include "ui/win32/LoggerWindow.h"
@@ -66,6 +68,7 @@ Platform windowsPlatform(WindowTimers& timers) {
     static ShellUrlOpener urlOpener;
     static Win32SystemLanguage language;
     static Win32HidPort hid;
+    static Win32CycleLock cycleLock(cycleLockFilePath(paths));
     Platform platform;
     platform.window = &window;
     platform.clock = &clock;
@@ -76,6 +79,7 @@ Platform windowsPlatform(WindowTimers& timers) {
     platform.urlOpener = &urlOpener;
     platform.language = &language;
     platform.hid = &hid;
+    platform.cycleLock = &cycleLock;
     return platform;
 }
 

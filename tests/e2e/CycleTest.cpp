@@ -5,14 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <future>
 #include <initializer_list>
+#include <list>
 #include <string>
 #include <vector>
 
 #include "resources/resource.h"
 #include "tests/e2e/AgentWithSimulators.h"
+#include "tools/donglesim/DongleModel.h"
 
 namespace quorvel::e2e {
 namespace {
@@ -133,27 +136,6 @@ TEST_F(HelloCycle, APortalThatRefusesIsRetriedUntilItAnswers) {
     ASSERT_TRUE(back.waitForRequests(1, milliseconds(10000)));
     EXPECT_EQ(back.requests().front().body, hello(7));
     EXPECT_TRUE(waitForStored(minuteAhead)) << "the answer's interval did not take over";
-}
-
-TEST_F(TransmitCycle, AnswerFramesGoOnAirInOrderWithOneCounterValuePerAttempt) {
-    plugDongle();
-    portal().addReplies({answer({S1, S2, S3, "I60000"}), answer({S4, S5, "I60000"})});
-    startAgentWith(config());  // SEND_FRAMES_REPEAT=2
-    ASSERT_TRUE(waitForBroadcast(6));
-    const auto first = waitForStored(
-        [](const RunTimeData& d) { return d.frames.empty() && d.transmitCounter == 1; });
-    ASSERT_TRUE(first) << "the frames were not cleared after the transmission";
-    EXPECT_EQ(broadcast(), (Strings{onAir(S1, 1), onAir(S2, 1), onAir(S3, 1), onAir(S1, 1),
-                                    onAir(S2, 1), onAir(S3, 1)}));
-    EXPECT_TRUE(dueIn(first->nextHelloTime, 50000, 60500));
-
-    openPortal();
-    ASSERT_TRUE(waitForBroadcast(10));
-    ASSERT_TRUE(waitForStored(
-        [](const RunTimeData& d) { return d.frames.empty() && d.transmitCounter == 2; }));
-    const Strings sent = broadcast();
-    EXPECT_EQ(Strings(sent.begin() + 6, sent.end()),
-              (Strings{onAir(S4, 2), onAir(S5, 2), onAir(S4, 2), onAir(S5, 2)}));
 }
 
 TEST_F(TransmitCycle, DutyCycleAtTheMaximumSendsAndOneAboveDropsTheFrames) {
@@ -371,6 +353,126 @@ TEST_F(UserCommands, OpenPortalDuringStartUpLeadsToOneHelloAfterIt) {
     const auto data = waitForStored(minuteAhead);
     ASSERT_TRUE(data);
     EXPECT_EQ(data->helloReason, 7);
+}
+
+// ---- two sessions --------------------------------------------------------------
+
+// A second Wine prefix that is another user's session on the same machine:
+// its own wineserver (so the single-instance mutex does not stop a second
+// agent), the first prefix's registry, and drive C: the first prefix's, so
+// C:\ProgramData\quorvel is the same folder without a link in its path.
+// The dongle reaches it through donglerelay.exe; ended with its server.
+class SecondSession {
+  public:
+    explicit SecondSession(const WineSetup& setup) : setup_(setup) {
+        prefix_ = setup.runsDir / "second-prefix";
+        fs::remove_all(prefix_);
+        fs::create_directories(prefix_ / "dosdevices");
+        for (const char* file : {"system.reg", "user.reg", "userdef.reg", ".update-timestamp"}) {
+            fs::copy_file(setup.prefix / file, prefix_ / file);
+        }
+        fs::create_directory_symlink(setup.prefix / "drive_c", prefix_ / "dosdevices" / "c:");
+        fs::create_directory_symlink("/", prefix_ / "dosdevices" / "z:");
+    }
+    ~SecondSession() {
+        relays_.clear();
+        runCaptured({"wineserver", "-k"}, env(), milliseconds(10000));
+        fs::remove_all(prefix_);
+    }
+    std::map<std::string, std::string> env(std::map<std::string, std::string> more = {}) const {
+        more["WINEPREFIX"] = prefix_.string();
+        return more;
+    }
+    // Carries the simulator's pipes from the first prefix into this one;
+    // false when either relay does not come up.
+    bool relayDongle(const fs::path& folder) {
+        const fs::path exe = fs::path(QUORVEL_E2E_DONGLESIM_DIR) / "donglerelay.exe";
+        relays_.emplace_back(setup_, exe, std::vector<std::string>{"out"}, folder,
+                             folder / "relay-out.log");
+        const int port = announcedPort(folder / "relay-out.log", milliseconds(20000));
+        if (port == 0) {
+            return false;
+        }
+        relays_.emplace_back(setup_, exe, std::vector<std::string>{"in", std::to_string(port)},
+                             folder, folder / "relay-in.log", env());
+        return waitUntil(
+            [&] { return readFile(folder / "relay-in.log").find("serving") != std::string::npos; },
+            milliseconds(20000));
+    }
+
+  private:
+    const WineSetup& setup_;
+    fs::path prefix_;
+    std::list<WineProcess> relays_;
+};
+
+class TwoSessions : public AgentWithSimulators {};
+
+// Two users' agents, one dongle that answers slowly, one quorvel.dat: every
+// hello brings two frames and the next hello half a second later. Each
+// transmission is the dongle's duty-cycle query and then its frames in
+// order, twice, under one counter value, never mixed with the other agent's
+// reports; the counter values follow each other, and the frames are
+// cleared once sent.
+TEST_F(TwoSessions, AgentsOfTwoSessionsTakeTurnsAtTheDongleAndNeverRepeatTheCounter) {
+    plugDongle();
+    ASSERT_EQ(dongle().command("delay dongle 100"), "ok");
+    constexpr int transmissions = 6;
+    std::vector<Reply> replies(transmissions, answer({S1, S2, "I500"}));
+    replies.push_back(answer({"I60000"}));
+    portal().addReplies(replies);
+
+    SecondSession second(harness().setup());
+    const fs::path folder = agentFolder(config());
+    ASSERT_TRUE(second.relayDongle(folder));
+    Config other = config();
+    other["PARTNER"] = "acme-two";
+    const fs::path otherFolder = agentFolder(other, ".second");
+    startAgentIn(folder);
+    startAgent(otherFolder, second.env({{"WINEDLLOVERRIDES", "mscoree,mshtml=;setupapi,hid=n,b"}}));
+
+    ASSERT_TRUE(waitForBroadcast(4 * transmissions, milliseconds(40000)))
+        << broadcast().size() << " frames on air";
+    EXPECT_TRUE(waitForStored([](const RunTimeData& d) {
+        return d.transmitCounter == transmissions && d.frames.empty();
+    })) << "the counter is not at one per transmission, or frames are left";
+    Strings expected;
+    for (int counter = 1; counter <= transmissions; ++counter) {
+        for (const std::string& frame : {S1, S2, S1, S2}) {
+            expected.push_back(onAir(frame, counter));
+        }
+    }
+    EXPECT_EQ(broadcast(), expected);
+
+    // The reports as the dongle received them, a letter each: after each
+    // duty-cycle query (D) the four frames (F) of that transmission, and
+    // nothing of the other agent's between them.
+    std::string kinds;
+    const Strings reports = dongle().values("reports dongle");
+    for (auto hex = reports.begin() + 1; hex < reports.end(); ++hex) {
+        ReportBuffer report{};
+        for (std::size_t b = 0; b < report.size() && 2 * b + 1 < hex->size(); ++b) {
+            report[b] = static_cast<uint8_t>(std::stoul(hex->substr(2 * b, 2), nullptr, 16));
+        }
+        kinds += "IDF?"[static_cast<int>(DongleModel::classify(report))];
+    }
+    std::string others = kinds;
+    for (auto at = others.find("DFFFF"); at != std::string::npos; at = others.find("DFFFF")) {
+        others.erase(at, 5);
+    }
+    EXPECT_EQ(kinds.size() - others.size(), 5u * transmissions) << kinds;
+    EXPECT_EQ(others.find_first_not_of('I'), std::string::npos) << kinds;
+    // Both agents worked.
+    const Strings bodies = helloBodies();
+    for (const std::string partner : {",acme-home", ",acme-two"}) {
+        EXPECT_GE(std::count_if(bodies.begin(), bodies.end(),
+                                [&](const std::string& body) {
+                                    return body.size() > partner.size() &&
+                                           body.rfind(partner) == body.size() - partner.size();
+                                }),
+                  2)
+            << partner;
+    }
 }
 
 }  // namespace

@@ -38,19 +38,8 @@ DongleSimulator::DongleSimulator(const WineSetup& setup, const fs::path& folder)
 
     const fs::path log = folder_ / "sim" / "donglesim.log";
     simulator_ = WineProcess(setup_, folder_ / "sim" / "donglesim.exe", {}, folder_ / "sim", log);
-    int port = 0;
-    const bool listening = waitUntil(
-        [&] {
-            const std::string text = readFile(log);
-            const auto at = text.find("port=");
-            if (at == std::string::npos || text.find('\n', at) == std::string::npos) {
-                return false;
-            }
-            port = std::stoi(text.substr(at + 5));
-            return true;
-        },
-        startTimeout);
-    if (!listening) {
+    const int port = announcedPort(log, startTimeout);
+    if (port == 0) {
         throw std::runtime_error("donglesim did not start: " + readFile(log));
     }
     socket_ = ::socket(AF_INET, SOCK_STREAM, 0);

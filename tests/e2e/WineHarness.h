@@ -131,4 +131,8 @@ std::map<std::string, std::string> parseKeyValues(const std::string& output);
 // The contents of a file, or an empty string when it cannot be read.
 std::string readFile(const std::filesystem::path& path);
 
+// The port a simulator's log announces as a whole line "port=N", waited
+// for; 0 when none comes in time.
+int announcedPort(const std::filesystem::path& log, milliseconds timeout);
+
 }  // namespace quorvel::e2e

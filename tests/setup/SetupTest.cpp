@@ -675,6 +675,7 @@ TEST_F(Setup, UninstallWithPurgeAlsoRemovesTheDataButNothingALinkLeadsTo) {
     installDirect({"/NOSTART"});
     store(earlierRun());
     std::ofstream(dataDir() / "quorvel.dat.new") << "half written";
+    std::ofstream(dataDir() / "quorvel.lock");  // the agents' cycle lock
     uninstall({"/S", "/PURGE"});
     EXPECT_FALSE(fs::exists(installDir())) << "left: " << listing(installDir());
     EXPECT_FALSE(fs::exists(dataDir())) << "left: " << listing(dataDir());

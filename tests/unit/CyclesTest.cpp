@@ -29,19 +29,21 @@ const std::string dongleFields = "QV12345678,0aff,2.1.0,258,acme";
 
 const char threeFrames[] = "S1122334455\r\nS2233445566\r\nS3344556677\r\nI60000";
 
+// Frame reports the dongle received, as (first telegram byte, counter and
+// flag bits).
+std::vector<std::pair<int, int>> frameReportsOf(const WiredAgent& agent) {
+    std::vector<std::pair<int, int>> reports;
+    for (const ReportBuffer& report : agent.dongle.received()) {
+        if (DongleModel::classify(report) == DongleModel::Request::Frame) {
+            reports.emplace_back(report[2], report[6] & 0xF0);
+        }
+    }
+    return reports;
+}
+
 class CyclesTest : public ::testing::Test {
   protected:
-    // Frame reports the dongle received, as (first telegram byte, counter
-    // and flag bits).
-    std::vector<std::pair<int, int>> frameReports() const {
-        std::vector<std::pair<int, int>> reports;
-        for (const ReportBuffer& report : agent.dongle.received()) {
-            if (DongleModel::classify(report) == DongleModel::Request::Frame) {
-                reports.emplace_back(report[2], report[6] & 0xF0);
-            }
-        }
-        return reports;
-    }
+    std::vector<std::pair<int, int>> frameReports() const { return frameReportsOf(agent); }
     std::size_t broadcasts() const { return agent.dongle.broadcast().size(); }
     bool logged(const std::string& text) const { return agent.window.logged(text); }
 
@@ -330,23 +332,6 @@ TEST_F(CyclesTest, NewFramesReplaceThoseWaitingForARetryAndAreDueAtOnce) {
     EXPECT_EQ(frameReports().front().first, 0x11);
 }
 
-TEST_F(CyclesTest, FramesLeftByAnEndedRunAreSentAtOnceAfterStartUp) {
-    RunTimeData earlier;
-    earlier.frames = "S1122334455,S2233445566,";
-    earlier.nextTransmitTime = agent.clock.timeStampIn(-5000);
-    earlier.nextHelloTime = agent.clock.timeStampIn(60000);
-    earlier.transmitCounter = 6;
-    agent.storeRunTimeData(earlier);
-    agent.start();
-
-    EXPECT_EQ(agent.lastDelay(transmit), 0);
-    ASSERT_TRUE(agent.expireTransmit());
-    EXPECT_EQ(frameReports(), (std::vector<std::pair<int, int>>{
-                                  {0x11, 0xF0}, {0x22, 0xF0}, {0x11, 0xF0}, {0x22, 0xF0}}));
-    EXPECT_EQ(agent.stored().transmitCounter, 7);
-    EXPECT_EQ(agent.stored().frames, "");
-}
-
 TEST_F(CyclesTest, ATransmissionThatFailsUnexpectedlyKeepsTheFramesAndTriesAgain) {
     agent.portal.chunks = {"S1122334455\r\nI60000"};
     agent.start();
@@ -584,6 +569,80 @@ TEST_F(CyclesTest, APluggedInDongleSendsFramesKeptForItAtOnce) {
     ASSERT_TRUE(agent.expireTransmit());
     EXPECT_EQ(broadcasts(), 2u);
     EXPECT_EQ(agent.stored().frames, "");
+}
+
+// ---- two sessions: one cycle at a time, machine-wide -------------------------
+
+// Another user's agent shares the dongle and quorvel.dat. This agent
+// starts with frames an ended run left, due at once; since it read the
+// record the other agent has said hello with a new dongle and used counter
+// 41; then the cycle lock is free, held by it, or not to be had at all.
+TEST(CycleLock, ACycleWorksWhileHoldingTheLockAndOnTheRecordAsItStandsThen) {
+    using Turn = CycleLock::Turn;
+    for (const bool transmission : {false, true}) {
+        for (const Turn meets : {Turn::taken, Turn::busy, Turn::unusable}) {
+            const std::string cycle = transmission ? "transmission" : "hello";
+            SCOPED_TRACE(cycle + (meets == Turn::taken  ? ", lock free"
+                                  : meets == Turn::busy ? ", lock held elsewhere"
+                                                        : ", lock unusable"));
+            WiredAgent agent;
+            RunTimeData record;
+            record.serialNumber = "OLD0000001";
+            record.helloReason = 3;
+            record.frames = "S1122334455,S2233445566,";
+            record.transmitCounter = 7;
+            agent.storeRunTimeData(record);
+            agent.start();
+            ASSERT_EQ(agent.lastDelay(transmit), 0);
+            record.serialNumber = "QV12345678";
+            record.transmitCounter = 41;
+            agent.storeRunTimeData(record);
+
+            bool touchedUnlocked = false;
+            agent.portal.duringPost = [&] { touchedUnlocked |= !agent.cycleLock.held; };
+            agent.hid.beforeOpen = [&] { touchedUnlocked |= !agent.cycleLock.held; };
+            const auto runCycle = [&] {
+                return transmission ? agent.expireTransmit() : agent.expireHello();
+            };
+
+            agent.cycleLock.meets = meets;
+            ASSERT_TRUE(runCycle());
+            if (meets == Turn::busy) {
+                // Failed, re-planned after its error interval, nothing touched
+                // or written over the other agent's record.
+                EXPECT_TRUE(agent.dongle.received().empty());
+                EXPECT_TRUE(agent.portal.requests.empty());
+                EXPECT_EQ(agent.lastDelay(transmission ? transmit : hello),
+                          transmission ? 20000 : 30000);
+                EXPECT_TRUE(agent.window.logged("another agent holds the cycle lock, " + cycle +
+                                                " counted as failed after waiting [ms]: 5000"));
+                EXPECT_EQ(agent.stored().transmitCounter, 41);
+                agent.cycleLock.meets = Turn::taken;
+                ASSERT_TRUE(runCycle());
+            }
+            // A lock that cannot be had at all stops nothing.
+            EXPECT_EQ(agent.window.logged("the cycle lock cannot be used, " + cycle +
+                                          " goes ahead without it"),
+                      meets == Turn::unusable);
+            EXPECT_EQ(touchedUnlocked, meets == Turn::unusable);
+            EXPECT_EQ(agent.cycleLock.waits.empty() ? -1 : agent.cycleLock.waits.front(),
+                      FilesystemResource::cycleLockWait);
+            EXPECT_FALSE(agent.cycleLock.held);
+            if (transmission) {
+                // In order, twice, under counter 42 (bits 010) with the flag;
+                // never 8.
+                EXPECT_EQ(frameReportsOf(agent),
+                          (std::vector<std::pair<int, int>>{
+                              {0x11, 0xA0}, {0x22, 0xA0}, {0x11, 0xA0}, {0x22, 0xA0}}));
+                EXPECT_EQ(agent.stored().transmitCounter, 42);
+                EXPECT_EQ(agent.stored().frames, "");
+            } else {
+                // The other agent announced the new dongle already.
+                EXPECT_EQ(agent.lastHello(), "H3," + dongleFields);
+                EXPECT_EQ(agent.lastDelay(hello), 60000);
+            }
+        }
+    }
 }
 
 }  // namespace

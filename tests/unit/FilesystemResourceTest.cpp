@@ -9,6 +9,7 @@
 #include "core/Log.h"
 #include "storage/FileSystem.h"
 #include "storage/FilesystemResource.h"
+#include "tests/unit/support/FakeCycleLock.h"
 #include "tests/unit/support/FakeFileSystem.h"
 #include "tests/unit/support/FakeMainWindow.h"
 #include "tests/unit/support/FakeSystemLanguage.h"
@@ -54,7 +55,8 @@ class FilesystemResourceTest : public ::testing::Test {
 
     // A resource as a fresh process would create it, with the recorder wired.
     std::unique_ptr<FilesystemResource> startAgent() {
-        auto resource = std::make_unique<FilesystemResource>(paths, language, files, window, clock);
+        auto resource = std::make_unique<FilesystemResource>(paths, language, files, lock, window,
+                                                             clock);
         recorder.listeners.listenTo(resource->getActivities());
         lastStart = resource->start();
         return resource;
@@ -76,6 +78,7 @@ class FilesystemResourceTest : public ::testing::Test {
     FakeSystemPaths paths;
     FakeSystemLanguage language;
     FakeFileSystem files;
+    FakeCycleLock lock;
     DeadlineRecorder recorder;
     int lastStart = 99;
 };

@@ -58,6 +58,7 @@ Main& WiredAgent::start(const std::string& ini) {
     platform.urlOpener = &browser;
     platform.language = &language;
     platform.hid = &hid;
+    platform.cycleLock = &cycleLock;
     main = std::make_unique<Main>(platform, gate);
     main->initialise();
     return *main;

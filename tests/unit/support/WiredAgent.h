@@ -6,6 +6,7 @@
 #include "core/CycleGate.h"
 #include "core/Main.h"
 #include "storage/RunTimeData.h"
+#include "tests/unit/support/FakeCycleLock.h"
 #include "tests/unit/support/FakeFileSystem.h"
 #include "tests/unit/support/FakeHidPort.h"
 #include "tests/unit/support/FakeHttpTransport.h"
@@ -54,6 +55,7 @@ class WiredAgent {
     TempFolder folder;
     FakeSystemPaths paths;
     FakeFileSystem files;
+    FakeCycleLock cycleLock;
     FakeSystemLanguage language;
     FakeWindowTimers timers;
     FakeHttpTransport portal;

@@ -9,6 +9,7 @@
 #include "core/Log.h"
 #include "storage/FileSystem.h"
 #include "storage/FolderRights.h"
+#include "storage/win32/Win32CycleLock.h"
 #include "storage/win32/Win32FileSystem.h"
 #include "storage/win32/Win32FolderRights.h"
 #include "tests/unit/support/FakeMainWindow.h"
@@ -183,6 +184,30 @@ TEST_F(Win32FileSystemTest, AHardLinkIsNeitherWrittenNorReadThrough) {
     })) << (lines.empty() ? "" : lines.back());
     ASSERT_TRUE(DeleteFileA(path.c_str()));
     EXPECT_EQ(theirBytes(), "not the agent's");
+}
+
+// Each agent opens the lock file with a handle of its own; the lock goes
+// with the handle.
+TEST_F(Win32FileSystemTest, TheCycleLockHasOneHolderAtATimeAndIsNeverALinksFile) {
+    using Turn = CycleLock::Turn;
+    const std::string path = folder.file("quorvel.lock");
+    Win32CycleLock mine(path);
+    Win32CycleLock theirs(path);
+    ASSERT_EQ(mine.acquireWithin(0), Turn::taken);
+    const ULONGLONG before = GetTickCount64();
+    EXPECT_EQ(theirs.acquireWithin(200), Turn::busy);
+    EXPECT_GE(GetTickCount64() - before, 200u);
+    mine.release();
+    EXPECT_EQ(theirs.acquireWithin(0), Turn::taken);
+    theirs.release();
+
+    ASSERT_TRUE(DeleteFileA(path.c_str()));
+    const std::string other = folder.write("theirs.txt", "not the agent's");
+    ASSERT_TRUE(CreateHardLinkA(path.c_str(), other.c_str(), nullptr));
+    EXPECT_EQ(mine.acquireWithin(0), Turn::unusable);
+    EXPECT_TRUE(window.logged("[Win32CycleLock] refused " + path +
+                              ": it is a file with 2 names (hard link)"))
+        << window.logLines().back();
 }
 
 TEST_F(Win32FileSystemTest, AtomicWriteReplacesTheFileAndLeavesNoTemporaryBehind) {
