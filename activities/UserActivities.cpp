@@ -29,9 +29,14 @@ void ShowAboutDialogActivity::handle(const ShowAboutDialogEvent&) {
     std::string serialNumber;
     std::string radioAddress;
     std::string firmwareVersion;
-    if (usb_.getDeviceInfos(serialNumber, firmwareVersion, radioAddress,
-                            configuration.getUsbWaitTimeout()) != 0) {
-        log("cannot read serial number from device: Your dongle is not available");
+    // About's read is a conversation with the shared dongle like a cycle's:
+    // it waits its turn, and without one shows what was read last.
+    const SharedWork turn(filesystem_, "About");
+    if (!turn || usb_.getDeviceInfos(serialNumber, firmwareVersion, radioAddress,
+                                     configuration.getUsbWaitTimeout()) != 0) {
+        if (turn) {
+            log("cannot read serial number from device: Your dongle is not available");
+        }
         // The software version does not depend on the dongle; its own values
         // are the last ones any read brought (a hello's too, or an earlier
         // run's), empty until the dongle has answered once.

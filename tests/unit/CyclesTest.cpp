@@ -512,8 +512,15 @@ TEST_F(CyclesTest, AboutShowsTheSoftwareVersionAlwaysAndTheDongleAsLastRead) {
     other.firmwareVersion = 259;
     agent.dongle.setIdentity(other);
     agent.dongle.plug();
+    // While another user's agent holds the dongle, About does not talk to it.
+    agent.cycleLock.meets = CycleLock::Turn::busy;
+    agent.hid.beforeOpen = [] { ADD_FAILURE() << "About opened the dongle without its turn"; };
+    EXPECT_EQ(about(), Strings({"2.1.0", "258", "QV12345678"}));
+    agent.cycleLock.meets = CycleLock::Turn::taken;
+    agent.hid.beforeOpen = nullptr;
     EXPECT_EQ(about(), Strings({"2.1.0", "259", "QV87654321"}));
     EXPECT_EQ(agent.stored().serialNumber, "QV87654321");
+    EXPECT_FALSE(agent.cycleLock.held);
 }
 
 TEST_F(CyclesTest, AboutWithADongleReportingNoSerialNumberShowsTheStoredOne) {
