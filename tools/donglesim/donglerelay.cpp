@@ -26,28 +26,12 @@
 #include <string>
 #include <vector>
 
+#include "tools/donglesim/Threads.h"
 #include "tools/donglesim/standins/SimulatedDevices.h"
 
 namespace {
 
-// Not std::thread: see donglesim.cpp (winpthreads under Wine).
-void startDetached(std::function<void()> work) {
-    auto* owned = new std::function<void()>(std::move(work));
-    const HANDLE thread = CreateThread(
-        nullptr, 0,
-        [](LPVOID parameter) -> DWORD {
-            const std::unique_ptr<std::function<void()>> run(
-                static_cast<std::function<void()>*>(parameter));
-            (*run)();
-            return 0;
-        },
-        owned, 0, nullptr);
-    if (thread == nullptr) {
-        delete owned;
-    } else {
-        CloseHandle(thread);
-    }
-}
+using quorvel::donglesim::startDetached;
 
 bool sendAll(SOCKET socket, const char* data, std::size_t size) {
     while (size > 0) {
