@@ -34,5 +34,19 @@ struct ConfigureOutcome {
     std::string message;
 };
 
+// Besides the keys, `assignments` may name the setup program's switches
+// (the package's properties): PORTAL_HOST, PORTAL_PORT, PORTAL_PATH,
+// PARTNER, LOGGING and PROXY=host:port (empty: no proxy), each standing for
+// the keys it sets. With `takeSetAside`, a quorvel.ini set aside beside
+// the file (setConfigurationAside) takes its place first.
 ConfigureOutcome configure(FileSystem& files, const std::string& iniPath,
-                           const std::vector<std::string>& assignments);
+                           const std::vector<std::string>& assignments, bool takeSetAside = false);
+
+// configure's checks alone, nothing read or written: exit code 0 or 2.
+ConfigureOutcome checkSettings(const std::vector<std::string>& assignments);
+
+// The package's upgrade removes the older version's quorvel.ini with the
+// rest of it: the file goes aside (quorvel.ini.kept) in `folder` until the
+// new version's configure takes it back. Exit code 0 also when there is
+// none, 1 when it could not be moved.
+ConfigureOutcome setConfigurationAside(FileSystem& files, const std::string& folder);
