@@ -230,3 +230,52 @@ ConfigureOutcome setConfigurationAside(FileSystem& files, const std::string& fol
     }
     return {0, "quorvel-check: set " + iniPath + " aside until the new version takes it back"};
 }
+
+const std::vector<std::string>& setupSwitchNames() {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> list;
+        for (const auto& entry : kSwitchKeys) {
+            list.push_back(entry.first);
+        }
+        list.push_back("PROXY");
+        return list;
+    }();
+    return names;
+}
+
+std::vector<std::string> packageAssignments(const std::map<std::string, std::string>& properties,
+                                            bool upgrade, const std::string& version) {
+    std::vector<std::string> assignments{"SOFTWARE_VERSION=" + version};
+    for (const std::string& name : setupSwitchNames()) {
+        const auto it = properties.find(name);
+        const std::string value = it == properties.end() ? "" : it->second;
+        if (!value.empty() || (name == "PORTAL_HOST" && !upgrade)) {
+            assignments.push_back(name + "=" + value);
+        }
+    }
+    return assignments;
+}
+
+std::string commandLineOf(const std::vector<std::string>& arguments) {
+    // Windows' rule: backslashes are literal unless they come before a
+    // quote, where each pair stands for one.
+    std::string line;
+    for (const std::string& argument : arguments) {
+        line += line.empty() ? "\"" : " \"";
+        std::size_t backslashes = 0;
+        for (char c : argument) {
+            if (c == '\\') {
+                ++backslashes;
+            } else {
+                if (c == '"') {
+                    line.append(backslashes + 1, '\\');
+                }
+                backslashes = 0;
+            }
+            line += c;
+        }
+        line.append(backslashes, '\\');
+        line += '"';
+    }
+    return line;
+}

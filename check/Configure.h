@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -50,3 +51,18 @@ ConfigureOutcome checkSettings(const std::vector<std::string>& assignments);
 // new version's configure takes it back. Exit code 0 also when there is
 // none, 1 when it could not be moved.
 ConfigureOutcome setConfigurationAside(FileSystem& files, const std::string& folder);
+
+// The setup program's switches, which are also the package's public
+// properties (installer/quorvel.wxs).
+const std::vector<std::string>& setupSwitchNames();
+
+// What the package passes to quorvel-check for its properties: this
+// version, then NAME=VALUE for each property given (an empty one is not
+// given). A first install names the portal host even when it is empty, so
+// that it is refused as the setup refuses it.
+std::vector<std::string> packageAssignments(const std::map<std::string, std::string>& properties,
+                                            bool upgrade, const std::string& version);
+
+// The arguments as one command line that a Windows program splits back
+// into them.
+std::string commandLineOf(const std::vector<std::string>& arguments);

@@ -23,10 +23,11 @@ add_custom_command(
     COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/msi.sh ${PROJECT_VERSION} ${QUORVEL_MSI}
             ${CMAKE_CURRENT_SOURCE_DIR}/quorvel.wxs
             $<TARGET_FILE:quorvel> $<TARGET_FILE:quorvel_check>
+            $<TARGET_FILE:quorvel_msi_actions>
             ${CMAKE_CURRENT_BINARY_DIR}/quorvel.ini
             ${PROJECT_SOURCE_DIR}/resources/quorvel.ico ${PROJECT_SOURCE_DIR}/resources
             ${QUORVEL_SIGN_COMMAND}
-    DEPENDS quorvel quorvel_check
+    DEPENDS quorvel quorvel_check quorvel_msi_actions
             ${CMAKE_CURRENT_SOURCE_DIR}/msi.sh ${CMAKE_CURRENT_SOURCE_DIR}/quorvel.wxs
             ${CMAKE_CURRENT_BINARY_DIR}/quorvel.ini
             ${PROJECT_SOURCE_DIR}/resources/quorvel.ico ${languages}

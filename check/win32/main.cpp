@@ -8,9 +8,8 @@
 // and --end-agents ends every agent that runs from quorvel-check's own
 // folder, in any session (exit code 3 when one could not be ended).
 // --configure KEY=VALUE ... sets keys of the quorvel.ini beside it
-// (check/Configure.h; exit codes there). The Windows Installer package
-// also runs --check-settings, --set-configuration-aside FOLDER and
-// --configure --take-set-aside (check/Configure.h).
+// (check/Configure.h; exit codes there); the MSI package's upgrade adds
+// --take-set-aside first.
 
 #include <windows.h>
 
@@ -64,19 +63,15 @@ int main(int argc, char** argv) {
         }
         return ended.allEnded ? 0 : 3;
     }
-    // The package's steps (installer/quorvel.wxs); --check-settings and
-    // --set-configuration-aside run from the package itself, before this
-    // version is installed.
-    const bool takeSetAside = args.size() > 1 && args[1] == "--take-set-aside";
-    if (!args.empty() && (args.front() == "--configure" || args.front() == "--check-settings" ||
-                          (args.front() == "--set-configuration-aside" && args.size() == 2))) {
+    // The MSI package takes back the quorvel.ini it set aside on an
+    // upgrade (installer/quorvel.wxs).
+    if (!args.empty() && args.front() == "--configure") {
+        const bool takeSetAside = args.size() > 1 && args[1] == "--take-set-aside";
         Win32FileSystem files;
-        const std::vector<std::string> rest(args.begin() + (takeSetAside ? 2 : 1), args.end());
         const ConfigureOutcome outcome =
-            args.front() == "--check-settings" ? checkSettings(rest)
-            : args.front() == "--configure"
-                ? configure(files, configurationFilePath(Win32SystemPaths()), rest, takeSetAside)
-                : setConfigurationAside(files, args[1]);
+            configure(files, configurationFilePath(Win32SystemPaths()),
+                      std::vector<std::string>(args.begin() + (takeSetAside ? 2 : 1), args.end()),
+                      takeSetAside);
         std::fprintf(outcome.exitCode == 0 ? stdout : stderr, "%s\n", outcome.message.c_str());
         return outcome.exitCode;
     }
@@ -100,9 +95,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      "usage: quorvel-check [--verbose] "
                      "[--create-data-folder | --secure-install-folder FOLDER | --end-agents]\n"
-                     "       quorvel-check --configure [--take-set-aside] KEY=VALUE [KEY=VALUE ...]\n"
-                     "       quorvel-check --check-settings KEY=VALUE [KEY=VALUE ...]\n"
-                     "       quorvel-check --set-configuration-aside FOLDER\n");
+                     "       quorvel-check --configure [--take-set-aside] KEY=VALUE [KEY=VALUE ...]\n");
         return 2;
     }
     static PrintingWindow window;
