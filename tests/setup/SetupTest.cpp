@@ -816,7 +816,10 @@ TEST_F(Setup, PackageInstallsUpgradesRefusesADowngradeAndUninstallsKeepingTheDat
     std::string ini = readFile(iniPath) + "; tuned by the administrator\r\nUSB_WAIT_TIMEOUT=1500\r\n";
     std::ofstream(iniPath, std::ios::binary) << ini;
     ASSERT_EQ(msiexec({"/i", newer, "/qb", "PARTNER=acme-2"}, "upgrade.log"), 0);
-    EXPECT_EQ(old.waitForExit(kExitTimeout), 0) << "the agent was not asked to end";
+    EXPECT_EQ(old.waitForExit(kExitTimeout), 0);
+    // Asked, it left by itself: quorvel-check --end-agents found none to end.
+    EXPECT_TRUE(contains(readFile(workDir() / "upgrade.log.out"), "no Quorvel agent runs from"))
+        << "the agent was not asked to end";
     for (const auto& [from, to] :
          {std::pair<std::string, std::string>{std::string("SOFTWARE_VERSION=") + kVersion,
                                               std::string("SOFTWARE_VERSION=") +
@@ -841,8 +844,10 @@ TEST_F(Setup, PackageInstallsUpgradesRefusesADowngradeAndUninstallsKeepingTheDat
     EXPECT_EQ(packageEntries().begin()->second["DisplayVersion"], QUORVEL_E2E_NEWER_VERSION);
     EXPECT_TRUE(sameBytes(readFile(iniPath), ini));
 
-    // The removal ends the agent it started, and keeps its data.
+    // The removal ends the agent it started, and keeps its data. The test's
+    // own files go first: the folder goes only when empty.
     removeStandIns();
+    fs::remove(installDir() / "agent-1.log");
     ASSERT_EQ(msiexec({"/x", newer, "/qn"}, "uninstall.log"), 0);
     EXPECT_TRUE(waitUntil([&] { return installedAgentPids().empty(); }, kExitTimeout))
         << "the agent still runs";
