@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -134,6 +135,21 @@ TEST(Configure, AnUpgradeTakesBackTheFileSetAsideInPlaceOfTheDefaults) {
     EXPECT_EQ(configure(disk, kIni, {"PARTNER=newer"}, true).exitCode, 0);
     EXPECT_NE(std::string(disk.files[kIni].begin(), disk.files[kIni].end()).find("PARTNER=newer"),
               std::string::npos);
+}
+
+// What the MSI package hands quorvel-check for its properties: the given
+// ones only, the host always on a first install, quoted so that Windows
+// splits the line back into the same arguments.
+TEST(Configure, PackagePropertiesBecomeTheGivenValuesOnOneCommandLine) {
+    const std::map<std::string, std::string> properties = {
+        {"PORTAL_HOST", ""}, {"PARTNER", "a \"b\" c\\"}, {"LOGGING", ""}};
+    EXPECT_EQ(packageAssignments(properties, false, "1.2.3"),
+              (std::vector<std::string>{"SOFTWARE_VERSION=1.2.3", "PORTAL_HOST=",
+                                        "PARTNER=a \"b\" c\\"}));
+    EXPECT_EQ(packageAssignments(properties, true, "1.2.3"),
+              (std::vector<std::string>{"SOFTWARE_VERSION=1.2.3", "PARTNER=a \"b\" c\\"}));
+    EXPECT_EQ(commandLineOf({"A=x y", "B=a \"b\" c\\", "C=d\\e"}),
+              "\"A=x y\" \"B=a \\\"b\\\" c\\\\\" \"C=d\\e\"");
 }
 
 }  // namespace
