@@ -148,8 +148,8 @@ TEST(Configure, PackagePropertiesBecomeTheGivenValuesOnOneCommandLine) {
                                         "PARTNER=a \"b\" c\\"}));
     EXPECT_EQ(packageAssignments(properties, true, "1.2.3"),
               (std::vector<std::string>{"SOFTWARE_VERSION=1.2.3", "PARTNER=a \"b\" c\\"}));
-    EXPECT_EQ(commandLineOf({"A=x y", "B=a \"b\" c\\", "C=d\\e"}),
-              "\"A=x y\" \"B=a \\\"b\\\" c\\\\\" \"C=d\\e\"");
+    EXPECT_EQ(commandLineOf({"A=x y", "B=a \"b\" c\\", "C=d\\e", "D=e\\\"f"}),
+              "\"A=x y\" \"B=a \\\"b\\\" c\\\\\" \"C=d\\e\" \"D=e\\\\\\\"f\"");
 }
 
 }  // namespace
