@@ -57,6 +57,64 @@ std::vector<Line> splitLines(const std::string& text) {
     return lines;
 }
 
+// The setup program's switches by the key each sets; PROXY, which sets
+// two, is split below.
+const std::pair<const char*, const char*> kSwitchKeys[] = {
+    {"PORTAL_HOST", "PORTAL_SERVER_HOST"}, {"PORTAL_PORT", "PORTAL_SERVER_PORT"},
+    {"PORTAL_PATH", "PORTAL_SERVER_URI"},  {"PARTNER", "PARTNER"},
+    {"LOGGING", "ENABLE_LOGGING"},
+};
+
+// Adds what KEY=VALUE sets; "" or why it cannot.
+std::string addSettings(const std::string& assignment, std::vector<Setting>& settings) {
+    const std::size_t equals = assignment.find('=');
+    if (equals == std::string::npos) {
+        return "not KEY=VALUE";
+    }
+    std::string key = assignment.substr(0, equals);
+    const std::string value = assignment.substr(equals + 1);
+    if (key == "PROXY") {
+        // host:port, split at the last colon; empty for a direct connection.
+        const std::size_t colon = value.rfind(':');
+        const std::string host = colon == std::string::npos ? value : value.substr(0, colon);
+        const std::string port = colon == std::string::npos ? "" : value.substr(colon + 1);
+        if (!value.empty() && (host.empty() || !isPort(port))) {
+            return "the proxy must be host:port, the port a whole number from 1 to 65535";
+        }
+        settings.emplace_back("PROXY_SERVER_HOST", host);
+        settings.emplace_back("PROXY_SERVER_PORT", port);
+        return "";
+    }
+    for (const auto& [name, iniKey] : kSwitchKeys) {
+        if (key == name) {
+            key = iniKey;
+        }
+    }
+    const std::string problem = settingProblem(key, value);
+    if (problem.empty()) {
+        settings.emplace_back(key, value);
+    }
+    return problem;
+}
+
+// The settings of every assignment, or the outcome refusing them.
+std::optional<ConfigureOutcome> parse(const std::vector<std::string>& assignments,
+                                      std::vector<Setting>& settings) {
+    for (const std::string& assignment : assignments) {
+        const std::string problem = addSettings(assignment, settings);
+        if (!problem.empty()) {
+            return ConfigureOutcome{
+                2, "quorvel-check: " + assignment + ": " + problem + "; nothing written"};
+        }
+    }
+    if (settings.empty()) {
+        return ConfigureOutcome{2, "quorvel-check --configure: no KEY=VALUE given; nothing written"};
+    }
+    return std::nullopt;
+}
+
+std::string keptPath(const std::string& iniPath) { return iniPath + ".kept"; }
+
 }  // namespace
 
 std::string settingProblem(const std::string& key, const std::string& value) {
@@ -124,21 +182,14 @@ std::string withSettings(std::string text, const std::vector<Setting>& settings)
 }
 
 ConfigureOutcome configure(FileSystem& files, const std::string& iniPath,
-                           const std::vector<std::string>& assignments) {
+                           const std::vector<std::string>& assignments, bool takeSetAside) {
     std::vector<Setting> settings;
-    for (const std::string& assignment : assignments) {
-        const std::size_t equals = assignment.find('=');
-        const std::string key = assignment.substr(0, equals);
-        const std::string problem = equals == std::string::npos
-                                        ? "not KEY=VALUE"
-                                        : settingProblem(key, assignment.substr(equals + 1));
-        if (!problem.empty()) {
-            return {2, "quorvel-check: " + assignment + ": " + problem + "; nothing written"};
-        }
-        settings.emplace_back(key, assignment.substr(equals + 1));
+    if (auto refused = parse(assignments, settings)) {
+        return *refused;
     }
-    if (settings.empty()) {
-        return {2, "quorvel-check --configure: no KEY=VALUE given; nothing written"};
+    if (takeSetAside && files.probe(keptPath(iniPath)).exists &&
+        !files.replaceFile(keptPath(iniPath), iniPath)) {
+        return {1, "quorvel-check: " + keptPath(iniPath) + " could not be taken back; nothing written"};
     }
     std::vector<uint8_t> bytes;
     if (!files.readFile(iniPath, maxFileBytes + 1, bytes) || bytes.size() > maxFileBytes) {
@@ -153,4 +204,78 @@ ConfigureOutcome configure(FileSystem& files, const std::string& iniPath,
         keys += (keys.empty() ? "" : ", ") + setting.first;
     }
     return {0, "quorvel-check: set " + keys + " in " + iniPath};
+}
+
+ConfigureOutcome checkSettings(const std::vector<std::string>& assignments) {
+    std::vector<Setting> settings;
+    if (auto refused = parse(assignments, settings)) {
+        return *refused;
+    }
+    return {0, "quorvel-check: the values can go into quorvel.ini"};
+}
+
+ConfigureOutcome setConfigurationAside(FileSystem& files, const std::string& folder) {
+    // The package names the folder as "C:\...\Quorvel\." (a backslash
+    // before the closing quote would escape it).
+    std::string base = folder;
+    while (!base.empty() && (base.back() == '.' || base.back() == '\\' || base.back() == '/')) {
+        base.pop_back();
+    }
+    const std::string iniPath = base + "\\quorvel.ini";
+    if (!files.probe(iniPath).exists) {
+        return {0, "quorvel-check: no " + iniPath + " to set aside"};
+    }
+    if (!files.replaceFile(iniPath, keptPath(iniPath))) {
+        return {1, "quorvel-check: " + iniPath + " could not be set aside"};
+    }
+    return {0, "quorvel-check: set " + iniPath + " aside until the new version takes it back"};
+}
+
+const std::vector<std::string>& setupSwitchNames() {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> list;
+        for (const auto& entry : kSwitchKeys) {
+            list.push_back(entry.first);
+        }
+        list.push_back("PROXY");
+        return list;
+    }();
+    return names;
+}
+
+std::vector<std::string> packageAssignments(const std::map<std::string, std::string>& properties,
+                                            bool upgrade, const std::string& version) {
+    std::vector<std::string> assignments{"SOFTWARE_VERSION=" + version};
+    for (const std::string& name : setupSwitchNames()) {
+        const auto it = properties.find(name);
+        const std::string value = it == properties.end() ? "" : it->second;
+        if (!value.empty() || (name == "PORTAL_HOST" && !upgrade)) {
+            assignments.push_back(name + "=" + value);
+        }
+    }
+    return assignments;
+}
+
+std::string commandLineOf(const std::vector<std::string>& arguments) {
+    // Windows' rule: backslashes are literal unless they come before a
+    // quote, where each pair stands for one.
+    std::string line;
+    for (const std::string& argument : arguments) {
+        line += line.empty() ? "\"" : " \"";
+        std::size_t backslashes = 0;
+        for (char c : argument) {
+            if (c == '\\') {
+                ++backslashes;
+            } else {
+                if (c == '"') {
+                    line.append(backslashes + 1, '\\');
+                }
+                backslashes = 0;
+            }
+            line += c;
+        }
+        line.append(backslashes, '\\');
+        line += '"';
+    }
+    return line;
 }

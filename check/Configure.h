@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,5 +35,34 @@ struct ConfigureOutcome {
     std::string message;
 };
 
+// Besides the keys, `assignments` may name the setup program's switches
+// (the package's properties): PORTAL_HOST, PORTAL_PORT, PORTAL_PATH,
+// PARTNER, LOGGING and PROXY=host:port (empty: no proxy), each standing for
+// the keys it sets. With `takeSetAside`, a quorvel.ini set aside beside
+// the file (setConfigurationAside) takes its place first.
 ConfigureOutcome configure(FileSystem& files, const std::string& iniPath,
-                           const std::vector<std::string>& assignments);
+                           const std::vector<std::string>& assignments, bool takeSetAside = false);
+
+// configure's checks alone, nothing read or written: exit code 0 or 2.
+ConfigureOutcome checkSettings(const std::vector<std::string>& assignments);
+
+// The package's upgrade removes the older version's quorvel.ini with the
+// rest of it: the file goes aside (quorvel.ini.kept) in `folder` until the
+// new version's configure takes it back. Exit code 0 also when there is
+// none, 1 when it could not be moved.
+ConfigureOutcome setConfigurationAside(FileSystem& files, const std::string& folder);
+
+// The setup program's switches, which are also the package's public
+// properties (installer/quorvel.wxs).
+const std::vector<std::string>& setupSwitchNames();
+
+// What the package passes to quorvel-check for its properties: this
+// version, then NAME=VALUE for each property given (an empty one is not
+// given). A first install names the portal host even when it is empty, so
+// that it is refused as the setup refuses it.
+std::vector<std::string> packageAssignments(const std::map<std::string, std::string>& properties,
+                                            bool upgrade, const std::string& version);
+
+// The arguments as one command line that a Windows program splits back
+// into them.
+std::string commandLineOf(const std::vector<std::string>& arguments);

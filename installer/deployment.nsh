@@ -123,13 +123,14 @@ Function WriteConfiguration
     Push $0  ; the arguments
     Push $1
     StrCpy $0 '"SOFTWARE_VERSION=${VERSION}"'
-    !insertmacro GIVEN_SETTING ${GIVEN_HOST} PORTAL_SERVER_HOST $PortalHost
-    !insertmacro GIVEN_SETTING ${GIVEN_PORT} PORTAL_SERVER_PORT $PortalPort
-    !insertmacro GIVEN_SETTING ${GIVEN_PATH} PORTAL_SERVER_URI $PortalPath
-    !insertmacro GIVEN_SETTING ${GIVEN_PROXY} PROXY_SERVER_HOST $ProxyHost
-    !insertmacro GIVEN_SETTING ${GIVEN_PROXY} PROXY_SERVER_PORT $ProxyPort
+    ; By the switches' own names: quorvel-check knows the keys each sets,
+    ; for this setup and the MSI package alike.
+    !insertmacro GIVEN_SETTING ${GIVEN_HOST} PORTAL_HOST $PortalHost
+    !insertmacro GIVEN_SETTING ${GIVEN_PORT} PORTAL_PORT $PortalPort
+    !insertmacro GIVEN_SETTING ${GIVEN_PATH} PORTAL_PATH $PortalPath
+    !insertmacro GIVEN_SETTING ${GIVEN_PROXY} PROXY $Proxy
     !insertmacro GIVEN_SETTING ${GIVEN_PARTNER} PARTNER $Partner
-    !insertmacro GIVEN_SETTING ${GIVEN_LOGGING} ENABLE_LOGGING $Logging
+    !insertmacro GIVEN_SETTING ${GIVEN_LOGGING} LOGGING $Logging
     DetailPrint "Writing the configuration into $INSTDIR\quorvel.ini"
     nsExec::ExecToLog '"$INSTDIR\quorvel-check.exe" --configure $0'
     Pop $1

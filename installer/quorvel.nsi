@@ -396,6 +396,12 @@ Function .onInit
     ${If} $WordFound = 1
         !insertmacro REFUSE "Unknown switch $WordRest."
     ${EndIf}
+    ; The Windows Installer package's install (its UpgradeCode, in
+    ; quorvel.wxs): the two would fight over the same files and entries.
+    System::Call 'msi::MsiEnumRelatedProductsW(w "{6C0B7A52-3E51-4F7B-9A0E-2D1F5C8E4A31}", i 0, i 0, w .r0) i .r1'
+    ${If} $1 = 0
+        !insertmacro REFUSE "Quorvel is installed by its Windows Installer package. Remove it first (Apps & features, or msiexec /x), then run this setup."
+    ${EndIf}
 
     StrCpy $PortalPort "80"
     StrCpy $PortalPath "/"

@@ -8,6 +8,7 @@ packages=(
     cmake ninja-build g++ googletest        # native builds and unit tests
     g++-mingw-w64-x86-64-posix mingw-w64-tools  # the Windows cross-build
     nsis                                    # the setup program (makensis)
+    wixl msitools                           # the MSI package (wixl, msibuild)
     osslsigncode openssl                    # Authenticode signing, the tests' certificate
     wine wine64 xvfb                        # the Wine test tier
     xdotool imagemagick                     # pointing at and photographing the tray

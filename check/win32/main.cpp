@@ -8,7 +8,8 @@
 // and --end-agents ends every agent that runs from quorvel-check's own
 // folder, in any session (exit code 3 when one could not be ended).
 // --configure KEY=VALUE ... sets keys of the quorvel.ini beside it
-// (check/Configure.h; exit codes there).
+// (check/Configure.h; exit codes there); the MSI package's upgrade adds
+// --take-set-aside first.
 
 #include <windows.h>
 
@@ -62,11 +63,15 @@ int main(int argc, char** argv) {
         }
         return ended.allEnded ? 0 : 3;
     }
+    // The MSI package takes back the quorvel.ini it set aside on an
+    // upgrade (installer/quorvel.wxs).
     if (!args.empty() && args.front() == "--configure") {
+        const bool takeSetAside = args.size() > 1 && args[1] == "--take-set-aside";
         Win32FileSystem files;
         const ConfigureOutcome outcome =
             configure(files, configurationFilePath(Win32SystemPaths()),
-                      std::vector<std::string>(args.begin() + 1, args.end()));
+                      std::vector<std::string>(args.begin() + (takeSetAside ? 2 : 1), args.end()),
+                      takeSetAside);
         std::fprintf(outcome.exitCode == 0 ? stdout : stderr, "%s\n", outcome.message.c_str());
         return outcome.exitCode;
     }
@@ -90,7 +95,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      "usage: quorvel-check [--verbose] "
                      "[--create-data-folder | --secure-install-folder FOLDER | --end-agents]\n"
-                     "       quorvel-check --configure KEY=VALUE [KEY=VALUE ...]\n");
+                     "       quorvel-check --configure [--take-set-aside] KEY=VALUE [KEY=VALUE ...]\n");
         return 2;
     }
     static PrintingWindow window;

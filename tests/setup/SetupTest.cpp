@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <fstream>
 #include <regex>
 #include <set>
@@ -238,9 +239,43 @@ class Setup : public AgentWithSimulators {
         return pids;
     }
 
+    // msiexec with its verbose log in `log`, beside its output.
+    std::optional<int> msiexec(Strings args, const std::string& log) {
+        std::string logPath = "Z:" + (workDir() / log).string();
+        std::replace(logPath.begin(), logPath.end(), '/', '\\');
+        args.insert(args.end(), {"/l*v", logPath});
+        return run("msiexec", args, log + ".out");
+    }
+
+    // The product codes of installed packages named Quorvel, and their
+    // entries under Apps & features.
+    std::map<std::string, Values> packageEntries() {
+        const std::string root = std::string(kUninstallKey).substr(0, std::strlen(kUninstallKey) - std::strlen("\\Quorvel"));
+        const CommandResult r = runCaptured(
+            {harness().setup().wine.string(), "reg", "query", root, "/s"}, environment(), kExitTimeout);
+        std::map<std::string, Values> entries;
+        std::string key;
+        static const std::regex value(R"(^ +(\S.*?) {4}(REG_\w+) {4}(.*)$)");
+        for (const std::string& line : lines(r.out)) {
+            std::smatch m;
+            if (line.rfind("HKEY_", 0) == 0) {
+                key = line.substr(line.rfind('\\') + 1);
+            } else if (!key.empty() && key[0] == '{' && std::regex_match(line, m, value)) {
+                entries[key][m[1]] = m[3];
+            }
+        }
+        for (auto it = entries.begin(); it != entries.end();) {
+            it = it->second["DisplayName"] == "Quorvel" ? std::next(it) : entries.erase(it);
+        }
+        return entries;
+    }
+
     // Whatever a case or a failed setup left: the prefix is shared by the
     // cases of this suite.
     void removeInstallation() {
+        for (const auto& entry : packageEntries()) {
+            msiexec({"/x", entry.first, "/qn"}, "cleanup.log");
+        }
         auto windows = harness().loggerWindows();
         if (windows && !windows->empty()) {
             harness().driver({"kill-all"});
@@ -708,6 +743,127 @@ TEST_F(Setup, UninstallWithPurgeAlsoRemovesTheDataButNothingALinkLeadsTo) {
     fs::create_directory_symlink(elsewhere / "folder", dataDir());
     uninstall({"/S", "/PURGE"});
     EXPECT_TRUE(untouched()) << "deleted through the data folder, a link";
+}
+
+// The Windows Installer package as deployment tools run it, silently with
+// properties (and once interactively), from a refused value through an
+// upgrade and a refused downgrade to its removal; then the package and the
+// setup program refusing to install over each other.
+TEST_F(Setup, PackageInstallsUpgradesRefusesADowngradeAndUninstallsKeepingTheData) {
+    // msiexec's 1603, the install failed, as Wine passes it on: modulo 256.
+    constexpr int kFailed = 1603 % 256;
+    const std::string package = std::string("Z:") + QUORVEL_E2E_MSI;
+    const std::string newer = std::string("Z:") + QUORVEL_E2E_NEWER_MSI;
+    const std::string exe = std::string(kInstallDir) + "\\quorvel.exe";
+
+    EXPECT_EQ(msiexec({"/i", package, "/qn", "PORTAL_HOST=127.0.0.1", "PORTAL_PORT=0"},
+                      "refused.log"),
+              kFailed);
+    EXPECT_TRUE(contains(readFile(workDir() / "refused.log"),
+                         "PORTAL_PORT=0: the port must be a whole number from 1 to 65535"))
+        << "no reason in the log";
+    EXPECT_FALSE(fs::exists(installDir())) << "left: " << listing(installDir());
+    EXPECT_TRUE(packageEntries().empty());
+
+    PortalSimulator proxy;
+    placeStandIns();
+    plugDongle();
+    ASSERT_EQ(msiexec({"/i", package, "/qn", "PORTAL_HOST=127.0.0.1",
+                       "PORTAL_PORT=" + std::to_string(portal().port()),
+                       "PORTAL_PATH=/agent/hello.php",
+                       "PROXY=127.0.0.1:" + std::to_string(proxy.port()), "PARTNER=acme home",
+                       "LOGGING=true"},
+                      "install.log"),
+              0);
+    // The setup program's files, as built.
+    for (const auto& [installed, built] :
+         {std::pair<std::string, fs::path>{"quorvel.exe", QUORVEL_E2E_AGENT_EXE},
+          {"quorvel-check.exe", QUORVEL_E2E_CHECK_EXE},
+          {"resources/de.txt", fs::path(QUORVEL_E2E_SOURCE_RESOURCES) / "de.txt"},
+          {"resources/it.txt", fs::path(QUORVEL_E2E_SOURCE_RESOURCES) / "it.txt"}}) {
+        EXPECT_TRUE(sameBytes(readFile(installDir() / installed), readFile(built))) << installed;
+    }
+    EXPECT_TRUE(fs::is_directory(dataDir()));
+    EXPECT_EQ(registry(kRunKey).value_or(Values{})["Quorvel"], "\"" + exe + "\"");
+    EXPECT_TRUE(mentions(readFile(startMenuDir() / "Quorvel.lnk"), exe));
+    EXPECT_TRUE(mentions(readFile(startMenuDir() / "Quorvel check.lnk"),
+                         std::string(kInstallDir) + "\\quorvel-check.exe\" & pause"));
+    auto entries = packageEntries();
+    ASSERT_EQ(entries.size(), 1u);
+    Values entry = entries.begin()->second;
+    EXPECT_EQ(entry["DisplayVersion"], kVersion);
+    EXPECT_EQ(entry["Publisher"], "Quorvel");
+    EXPECT_EQ(entry["DisplayIcon"], exe + ",0");
+    EXPECT_EQ(entry["InstallLocation"], std::string(kInstallDir) + "\\");
+    const auto windows = harness().loggerWindows();
+    EXPECT_TRUE(windows && windows->empty()) << "a silent install started the agent";
+
+    // The agent says hello through the proxy with the values given, its log
+    // window shown; its state is stored with nothing due for a while.
+    WineProcess& old = launch(installDir());
+    EXPECT_TRUE(waitForLoggerWindow(old, true)) << "LOGGING=true did not show the log window";
+    ASSERT_TRUE(waitForHellos(1));
+    EXPECT_EQ(portal().requests().front().target, "/agent/hello.php");
+    EXPECT_EQ(portal().requests().front().body, helloOf(3, kVersion, "acme home"));
+    EXPECT_FALSE(proxy.requests().empty()) << "the hello did not go through the proxy";
+    ASSERT_TRUE(waitForStored(
+        [](const RunTimeData& d) { return msOf(d.nextHelloTime) - wallClockMs() > 40000; }));
+    const std::string data = readFile(harness().runTimeFile());
+
+    // An interactive upgrade with one value: the running agent is asked to
+    // end, the administrator's lines stay, the new agent is started.
+    const fs::path iniPath = installDir() / "quorvel.ini";
+    std::string ini = readFile(iniPath) + "; tuned by the administrator\r\nUSB_WAIT_TIMEOUT=1500\r\n";
+    std::ofstream(iniPath, std::ios::binary) << ini;
+    ASSERT_EQ(msiexec({"/i", newer, "/qb", "PARTNER=acme-2"}, "upgrade.log"), 0);
+    EXPECT_EQ(old.waitForExit(kExitTimeout), 0);
+    // Asked, it left by itself: quorvel-check --end-agents found none to end.
+    EXPECT_TRUE(contains(readFile(workDir() / "upgrade.log.out"), "no Quorvel agent runs from"))
+        << "the agent was not asked to end";
+    for (const auto& [from, to] :
+         {std::pair<std::string, std::string>{std::string("SOFTWARE_VERSION=") + kVersion,
+                                              std::string("SOFTWARE_VERSION=") +
+                                                  QUORVEL_E2E_NEWER_VERSION},
+          {"PARTNER=acme home", "PARTNER=acme-2"}}) {
+        ASSERT_NE(ini.find(from + "\r\n"), std::string::npos) << from;
+        ini.replace(ini.find(from + "\r\n"), from.size(), to);
+    }
+    EXPECT_TRUE(sameBytes(readFile(iniPath), ini)) << "more of quorvel.ini changed";
+    EXPECT_TRUE(sameBytes(readFile(harness().runTimeFile()), data)) << "quorvel.dat changed";
+    entries = packageEntries();
+    ASSERT_EQ(entries.size(), 1u) << "the older version is still registered";
+    EXPECT_EQ(entries.begin()->second["DisplayVersion"], QUORVEL_E2E_NEWER_VERSION);
+    EXPECT_TRUE(waitForAgentWindow(true)) << "the interactive upgrade did not start the agent";
+
+    // Neither the older package nor the setup program goes over it.
+    EXPECT_EQ(msiexec({"/i", package, "/qn"}, "downgrade.log"), kFailed);
+    EXPECT_TRUE(contains(readFile(workDir() / "downgrade.log"),
+                         "A newer version of Quorvel is installed"));
+    EXPECT_EQ(runSetup({"/S", "/PORTAL_HOST=127.0.0.1"}), 2);
+    EXPECT_TRUE(contains(readFile(setupLog()), "installed by its Windows Installer package"));
+    EXPECT_EQ(packageEntries().begin()->second["DisplayVersion"], QUORVEL_E2E_NEWER_VERSION);
+    EXPECT_TRUE(sameBytes(readFile(iniPath), ini));
+
+    // The removal ends the agent it started, and keeps its data. The test's
+    // own files go first: the folder goes only when empty.
+    removeStandIns();
+    fs::remove(installDir() / "agent-1.log");
+    ASSERT_EQ(msiexec({"/x", newer, "/qn"}, "uninstall.log"), 0);
+    EXPECT_TRUE(waitUntil([&] { return installedAgentPids().empty(); }, kExitTimeout))
+        << "the agent still runs";
+    EXPECT_FALSE(fs::exists(installDir())) << "left: " << listing(installDir());
+    EXPECT_TRUE(packageEntries().empty());
+    EXPECT_EQ(registry(kRunKey).value_or(Values{}).count("Quorvel"), 0u) << "autostart left";
+    EXPECT_FALSE(fs::exists(startMenuDir())) << "Start menu left: " << listing(startMenuDir());
+    EXPECT_EQ(readFile(harness().runTimeFile()).size(), RunTimeData::fileSize)
+        << "quorvel.dat was not kept";
+
+    installDirect({"/NOSTART"});
+    EXPECT_EQ(msiexec({"/i", package, "/qn", "PORTAL_HOST=127.0.0.1"}, "over-setup.log"), kFailed);
+    EXPECT_TRUE(contains(readFile(workDir() / "over-setup.log"),
+                         "Quorvel is installed by its setup program"));
+    EXPECT_TRUE(packageEntries().empty());
+    EXPECT_TRUE(sameBytes(readFile(installDir() / "quorvel.exe"), readFile(QUORVEL_E2E_AGENT_EXE)));
 }
 
 }  // namespace

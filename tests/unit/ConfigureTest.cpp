@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,23 @@ TEST(Configure, ReplacesTheGivenKeysLastLinesAppendsAbsentOnesAndRefusesBadValue
         {{"PROXY_SERVER_HOST=", "PROXY_SERVER_PORT="},
          0,
          kAdministrators + "\r\nPROXY_SERVER_HOST=\r\nPROXY_SERVER_PORT=\r\n"},
+        // The setup's switches (the package's properties) by their own
+        // names; PROXY splits at its last colon, empty it clears both keys.
+        {{"PORTAL_HOST=new.example.com", "PORTAL_PORT=8080", "PORTAL_PATH=/p", "PARTNER=x",
+          "LOGGING=true", "PROXY=[::1]:3128"},
+         0,
+         "; the portal\r\nPORTAL_SERVER_HOST=new.example.com\r\nPORTAL_SERVER_PORT=8080\r\n"
+         ";PARTNER=commented out\r\nPARTNER=first\nUSB_WAIT_TIMEOUT=1500\r\nPARTNER=x\r\n"
+         "PORTAL_SERVER_URI=/p\r\nENABLE_LOGGING=true\r\nPROXY_SERVER_HOST=[::1]\r\n"
+         "PROXY_SERVER_PORT=3128\r\n"},
+        {{"PROXY="}, 0, kAdministrators + "\r\nPROXY_SERVER_HOST=\r\nPROXY_SERVER_PORT=\r\n"},
+        {{"PROXY=proxy.example.com"}, 2, kAdministrators},
+        {{"PROXY=:3128"}, 2, kAdministrators},
+        {{"PROXY=proxy:0"}, 2, kAdministrators},
+        {{"PORTAL_HOST="}, 2, kAdministrators},
+        {{"PORTAL_PORT=8o"}, 2, kAdministrators},
+        {{"PORTAL_PATH=agent.php"}, 2, kAdministrators},
+        {{"LOGGING=yes"}, 2, kAdministrators},
         // Each refused before anything is written, the good ones with it.
         {{"PORTAL_SERVER_HOST=new.example.com", "PORTAL_SERVER_PORT=80a8"}, 2, kAdministrators},
         {{"PORTAL_SERVER_PORT=65536"}, 2, kAdministrators},
@@ -77,6 +95,8 @@ TEST(Configure, ReplacesTheGivenKeysLastLinesAppendsAbsentOnesAndRefusesBadValue
             args += a.substr(0, 40) + " ";
         }
         FakeFileSystem disk = diskWith(kAdministrators);
+        // The package checks the values first, with nothing to write to.
+        EXPECT_EQ(checkSettings(c.args).exitCode, c.exitCode == 0 ? 0 : 2) << args;
         const ConfigureOutcome outcome = configure(disk, kIni, c.args);
         EXPECT_EQ(outcome.exitCode, c.exitCode) << args << outcome.message;
         const auto& bytes = disk.files[kIni];
@@ -97,6 +117,39 @@ TEST(Configure, ReplacesTheGivenKeysLastLinesAppendsAbsentOnesAndRefusesBadValue
     empty.files.clear();
     EXPECT_EQ(configure(empty, kIni, {"PARTNER=x"}).exitCode, 1);
     EXPECT_EQ(empty.files.count(kIni), 0u);
+}
+
+// The package's upgrade: the older version's file goes aside before that
+// version is removed, and comes back in place of the new version's defaults.
+TEST(Configure, AnUpgradeTakesBackTheFileSetAsideInPlaceOfTheDefaults) {
+    FakeFileSystem disk = diskWith(kAdministrators);
+    EXPECT_EQ(setConfigurationAside(disk, kFolder + ".").exitCode, 0);
+    EXPECT_EQ(disk.files.count(kIni), 0u);
+    EXPECT_EQ(setConfigurationAside(disk, kFolder + ".").exitCode, 0) << "nothing to set aside";
+    disk.files[kIni] = {'d', '\r', '\n'};  // the new version's defaults
+    EXPECT_EQ(configure(disk, kIni, {"LOGGING=true"}, true).exitCode, 0);
+    EXPECT_EQ(std::string(disk.files[kIni].begin(), disk.files[kIni].end()),
+              kAdministrators + "\r\nENABLE_LOGGING=true\r\n");
+    EXPECT_EQ(disk.files.count(kIni + ".kept"), 0u);
+    // Nothing set aside: the defaults are configured.
+    EXPECT_EQ(configure(disk, kIni, {"PARTNER=newer"}, true).exitCode, 0);
+    EXPECT_NE(std::string(disk.files[kIni].begin(), disk.files[kIni].end()).find("PARTNER=newer"),
+              std::string::npos);
+}
+
+// What the MSI package hands quorvel-check for its properties: the given
+// ones only, the host always on a first install, quoted so that Windows
+// splits the line back into the same arguments.
+TEST(Configure, PackagePropertiesBecomeTheGivenValuesOnOneCommandLine) {
+    const std::map<std::string, std::string> properties = {
+        {"PORTAL_HOST", ""}, {"PARTNER", "a \"b\" c\\"}, {"LOGGING", ""}};
+    EXPECT_EQ(packageAssignments(properties, false, "1.2.3"),
+              (std::vector<std::string>{"SOFTWARE_VERSION=1.2.3", "PORTAL_HOST=",
+                                        "PARTNER=a \"b\" c\\"}));
+    EXPECT_EQ(packageAssignments(properties, true, "1.2.3"),
+              (std::vector<std::string>{"SOFTWARE_VERSION=1.2.3", "PARTNER=a \"b\" c\\"}));
+    EXPECT_EQ(commandLineOf({"A=x y", "B=a \"b\" c\\", "C=d\\e", "D=e\\\"f"}),
+              "\"A=x y\" \"B=a \\\"b\\\" c\\\\\" \"C=d\\e\" \"D=e\\\\\\\"f\"");
 }
 
 }  // namespace
