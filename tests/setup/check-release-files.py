@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks the shipped Windows programs as Windows will see them.
 
-    check-release-files.py OBJDUMP VERSION AGENT_EXE SETUP_EXE [CHECK_EXE]
+    check-release-files.py OBJDUMP VERSION AGENT_EXE SETUP_EXE [CHECK_EXE [MSI_DLL]]
 
 quorvel.exe: the GUI subsystem (no console window at logon), only DLLs that
 Windows itself ships (a static build that picked up libstdc++ or
@@ -9,10 +9,12 @@ winpthread would not start on a clean machine), a manifest that asks for
 common controls 6, per-monitor DPI awareness and no elevation, and a
 version block and manifest identity that carry the project version.
 quorvel-check.exe: the console subsystem, system DLLs only. The setup
-program: its version block carries the project version.
+program: its version block carries the project version. quorvel-msi.dll
+(the package's custom actions, loaded into the elevated installer service):
+system DLLs only.
 
-All three: ASLR with 64-bit entropy (DYNAMIC_BASE, HIGH_ENTROPY_VA) and DEP
-(NX_COMPAT). The two programs also keep their relocations, without which
+All of them: ASLR with 64-bit entropy (DYNAMIC_BASE, HIGH_ENTROPY_VA) and DEP
+(NX_COMPAT). Our own files also keep their relocations, without which
 Windows cannot move them despite DYNAMIC_BASE, and carry the stack
 protector's canary. The setup's missing relocations are NSIS's (its stub
 comes without them) and are printed as a gap, not counted as a failure.
@@ -30,7 +32,7 @@ SYSTEM_DLLS = {
     "hid.dll", "kernel32.dll", "msvcrt.dll", "ole32.dll", "oleaut32.dll",
     "setupapi.dll", "shell32.dll", "shlwapi.dll", "user32.dll", "uxtheme.dll",
     "version.dll", "wininet.dll", "ws2_32.dll", "iphlpapi.dll", "secur32.dll",
-    "bcrypt.dll", "ntdll.dll", "ucrtbase.dll",
+    "bcrypt.dll", "ntdll.dll", "ucrtbase.dll", "msi.dll",
 }
 
 RT_VERSION = 16
@@ -232,11 +234,12 @@ def check_hardening(label, path, ours=True, known_gap=None):
 
 
 def main(argv):
-    if len(argv) not in (5, 6):
+    if len(argv) not in (5, 6, 7):
         print(__doc__, file=sys.stderr)
         return 2
     tool, version, agent, setup = argv[1:5]
-    check = argv[5] if len(argv) == 6 else None
+    check = argv[5] if len(argv) >= 6 else None
+    msi_dll = argv[6] if len(argv) == 7 else None
 
     subsystem, dlls = objdump(tool, agent)
     report(subsystem == "Windows GUI", f"quorvel.exe: subsystem {subsystem}")
@@ -256,6 +259,11 @@ def main(argv):
         report(subsystem == "Windows CUI", f"quorvel-check.exe: subsystem {subsystem}")
         check_imports("quorvel-check.exe", dlls)
         check_hardening("quorvel-check.exe", check)
+
+    if msi_dll:
+        _, dlls = objdump(tool, msi_dll)
+        check_imports("quorvel-msi.dll", dlls)
+        check_hardening("quorvel-msi.dll", msi_dll)
 
     subsystem, dlls = objdump(tool, setup)
     report(subsystem == "Windows GUI", f"setup: subsystem {subsystem}")
