@@ -17,7 +17,7 @@ root=$(pwd)
 list=scripts/mutants.txt
 doc=docs/mutants.md
 work=$root/build/mutants
-jobs=2
+jobs=${MUTANTS_JOBS:-2}
 mkdir -p "$work/results"
 
 # The list's reader, the planter and the table's writer.
