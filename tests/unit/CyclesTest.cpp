@@ -203,16 +203,32 @@ TEST(RetryIntervals, AreAtLeastASecondAndAMinuteWhenUnset) {
     EXPECT_EQ(usableRetryInterval(45000), 45000);
 }
 
-TEST_F(CyclesTest, AHelloThatFailsUnexpectedlyStillPlansTheNextOne) {
-    agent.portal.duringPost = [] { throw std::runtime_error("out of handles"); };
-    agent.start();
-    const TimeStamp planned = agent.stored().nextHelloTime;
-    ASSERT_TRUE(agent.expireHello());
+// Whatever breaks a hello, at the first one as at a later one: the dongle
+// it read stays stored (or every later hello would announce it as new) and
+// a next hello is planned (or the agent would never call the portal again).
+TEST(CyclesFailingHello, KeepsTheDongleReadAndPlansTheNextHello) {
+    for (const int failing : {1, 3}) {
+        SCOPED_TRACE("hello " + std::to_string(failing) + " fails");
+        WiredAgent agent;
+        RunTimeData earlier;
+        earlier.serialNumber = "OLD0000001";
+        earlier.helloReason = 3;
+        agent.storeRunTimeData(earlier);
+        agent.start();
+        for (int cycle = 1; cycle < failing; ++cycle) {
+            ASSERT_TRUE(agent.expireHello());
+        }
+        agent.portal.duringPost = [] { throw std::runtime_error("out of handles"); };
+        ASSERT_TRUE(agent.expireHello());
 
-    EXPECT_TRUE(logged("[CyclicHelloActivity::execute] stopped by an error: out of handles"));
-    EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 30000);
-    EXPECT_FALSE(agent.stored().nextHelloTime == planned);
-    EXPECT_TRUE(agent.timers.isPending(hello));
+        EXPECT_TRUE(agent.window.logged(
+            "[CyclicHelloActivity::execute] stopped by an error: out of handles"));
+        EXPECT_EQ(agent.stored().serialNumber, "QV12345678");
+        EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 30000);
+        agent.portal.duringPost = nullptr;
+        ASSERT_TRUE(agent.expireHello());
+        EXPECT_EQ(agent.lastHello(), "H3," + dongleFields);
+    }
 }
 
 // ---- the transmission --------------------------------------------------------
@@ -415,41 +431,53 @@ TEST_F(CyclesTest, OpenPortalSaysHelloAtOnceWithReasonTwoAndLeavesTheStoredReaso
 
 // A hello can pump messages (the shell's COM, a cross-process send). An
 // Open Portal and a transmit expiry dispatched there must wait for the
-// hello to end, not run inside it, and must not be lost.
-TEST_F(CyclesTest, WorkArrivingInsideAHelloRunsAfterItInOrder) {
-    agent.portal.chunks = {"S1122334455\r\nI60000"};
-    agent.start();
-    ASSERT_TRUE(agent.expireHello());
-    ASSERT_TRUE(agent.timers.isPending(transmit));
+// hello to end, not run inside it, and must not be lost; an expiry that the
+// hello's answer planned anew is dropped, or the frames would go out early
+// and the new plan would run a second conversation under a second counter.
+TEST(CyclesInsideAHello, WorkArrivingThereRunsAfterItInOrder) {
+    for (const bool newFrames : {false, true}) {
+        SCOPED_TRACE(newFrames ? "the answer brings frames" : "the answer brings none");
+        WiredAgent agent;
+        agent.portal.chunks = {"S1122334455\r\nI60000"};
+        agent.start();
+        ASSERT_TRUE(agent.expireHello());
+        ASSERT_TRUE(agent.timers.isPending(transmit));
 
-    std::size_t broadcastsInside = 99;
-    std::size_t requestsInside = 99;
-    agent.portal.chunks = {"I60000"};
-    bool pumped = false;
-    agent.portal.duringPost = [this, &pumped, &broadcastsInside, &requestsInside] {
-        if (pumped) {
-            return;
+        std::size_t broadcastsInside = 99;
+        std::size_t requestsInside = 99;
+        agent.portal.chunks = {newFrames ? "S2233445566\r\nI60000" : "I60000"};
+        bool pumped = false;
+        agent.portal.duringPost = [&] {
+            if (pumped) {
+                return;
+            }
+            pumped = true;
+            agent.gate.run("open portal",
+                           [&agent] { agent.main->userInterfaceResource()->openPortal(); });
+            agent.expireTransmit();
+            agent.expireHello();
+            broadcastsInside = agent.dongle.broadcast().size();
+            requestsInside = agent.portal.requests.size();
+        };
+        agent.main->userInterfaceResource()->openPortal();
+        ASSERT_TRUE(agent.expireHello());
+
+        EXPECT_EQ(broadcastsInside, 0u);
+        EXPECT_EQ(requestsInside, 2u);
+        if (newFrames) {
+            EXPECT_EQ(agent.dongle.broadcast().size(), 0u);
+            ASSERT_TRUE(agent.expireTransmit());
+            EXPECT_EQ(frameReportsOf(agent).front().first, 0x22);
         }
-        pumped = true;
-        agent.gate.run("open portal",
-                       [this] { agent.main->userInterfaceResource()->openPortal(); });
-        agent.expireTransmit();
-        agent.expireHello();
-        broadcastsInside = broadcasts();
-        requestsInside = agent.portal.requests.size();
-    };
-    agent.main->userInterfaceResource()->openPortal();
-    ASSERT_TRUE(agent.expireHello());
-
-    EXPECT_EQ(broadcastsInside, 0u);
-    EXPECT_EQ(requestsInside, 2u);
-    // After the hello: the transmission ran, and the Open Portal armed a
-    // hello with reason 2 that the answer's plan did not overwrite.
-    EXPECT_EQ(broadcasts(), 2u);
-    EXPECT_EQ(agent.lastDelay(hello), 0);
-    ASSERT_TRUE(agent.expireHello());
-    EXPECT_EQ(agent.lastHello(), "H2," + dongleFields);
-    EXPECT_EQ(agent.portal.requests.size(), 3u);
+        // After the hello: one transmission, and the Open Portal armed a
+        // hello with reason 2 that the answer's plan did not overwrite.
+        EXPECT_EQ(agent.dongle.broadcast().size(), 2u);
+        EXPECT_EQ(agent.stored().transmitCounter, 1);
+        EXPECT_EQ(agent.lastDelay(hello), 0);
+        ASSERT_TRUE(agent.expireHello());
+        EXPECT_EQ(agent.lastHello(), "H2," + dongleFields);
+        EXPECT_EQ(agent.portal.requests.size(), 3u);
+    }
 }
 
 TEST_F(CyclesTest, OpenPortalDuringStartUpWaitsUntilItHasFinished) {
