@@ -575,7 +575,8 @@ TEST_F(Setup, QuorvelCheckNamesWhatStopsTheInstalledAgent) {
     portal().stop();
     const CommandResult noPortal = check();
     EXPECT_NE(noPortal.exitCode, 0) << noPortal.out;
-    EXPECT_EQ(findingAbout(noPortal.out, "portal").rfind("FAIL", 0), 0u) << noPortal.out;
+    EXPECT_EQ(findingAbout(noPortal.out, "portal").rfind("FAIL", 0), 0u)
+        << noPortal.exitCode << "\n" << noPortal.out << noPortal.err;
     EXPECT_EQ(findingAbout(noPortal.out, "dongle").rfind("ok", 0), 0u) << noPortal.out;
 }
 
