@@ -8,13 +8,7 @@ set(QUORVEL_MSI ${PROJECT_BINARY_DIR}/${QUORVEL_MSI_NAME})
 find_program(QUORVEL_WIXL wixl)
 find_program(QUORVEL_MSIBUILD msibuild)
 if(NOT QUORVEL_WIXL OR NOT QUORVEL_MSIBUILD)
-    message(WARNING "wixl not found: ${QUORVEL_MSI_NAME} is not built. Install msitools and "
-                    "wixl (apt-get install wixl msitools, or scripts/install-deps.sh) and "
-                    "configure again.")
-    add_custom_target(quorvel_msi
-        COMMAND ${CMAKE_COMMAND} -E echo
-                "wixl not found: install wixl and msitools and configure this build again"
-        COMMAND ${CMAKE_COMMAND} -E false)
+    package_tool_missing(quorvel_msi ${QUORVEL_MSI_NAME} wixl "wixl msitools")
     return()
 endif()
 
