@@ -116,6 +116,8 @@ TEST_F(CyclesTest, AnUnreachablePortalIsShownAndCalledAgainAfterTheErrorInterval
 
     EXPECT_FALSE(displayStatus().internetState);
     EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 30000);
+    // Planned by the failure's own path, not left to the safety net.
+    EXPECT_FALSE(logged("no next hello planned, retrying after the error interval"));
 
     // A portal that trickles its answer past the exchange's deadline is as
     // unreachable, counted from when the agent gave up on it.

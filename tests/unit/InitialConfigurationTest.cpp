@@ -73,7 +73,7 @@ TEST_F(InitialConfigurationTest, EachSlipIsNamedWithItsLineAndWhatTheAgentUses) 
     } cases[] = {
         {"USB_WAIT_TIMEOUT=2s", "USB_WAIT_TIMEOUT=2s is not a whole number; used 2"},
         {"USB_WAIT_TIMEOUT=", "USB_WAIT_TIMEOUT= is not a whole number; used 0"},
-        {"REASON=99999999999", "REASON=99999999999 is not a whole number; used 2147483647"},
+        {"REASON=2147483648", "REASON=2147483648 is not a whole number; used 2147483647"},
         {"SEND_FRAMES_REPEAT= +3\t", nullptr},
         {"PROXY_SERVER_PORT=", nullptr},  // as the setup writes it for no proxy
         {"partner=acme", "unknown key \"partner\" ignored; did you mean PARTNER?"},
