@@ -61,42 +61,4 @@ TEST(DongleModel, AcknowledgementFormsAndAWrongChecksum) {
     EXPECT_TRUE(model.broadcast().empty());
 }
 
-TEST(DongleModel, Faults) {
-    DongleModel silent;
-    silent.setSilent(true);
-    silent.receive(dongle::dutyCycleRequest());
-    EXPECT_EQ(silent.pendingAnswers(), 0u);
-
-    DongleModel muted;
-    muted.setAcknowledgementsMuted(true);
-    muted.receive(frame);
-    EXPECT_EQ(muted.pendingAnswers(), 0u);
-    EXPECT_EQ(muted.broadcast().size(), 1u);  // broadcast all the same
-    muted.receive(dongle::dutyCycleRequest());
-    EXPECT_EQ(muted.pendingAnswers(), 1u);
-
-    DongleModel noisy;
-    noisy.setWrongAnswersBeforeEach(2);
-    noisy.receive(dongle::dutyCycleRequest());
-    ASSERT_EQ(noisy.pendingAnswers(), 3u);
-    ReportBuffer answer{};
-    noisy.takeAnswer(answer);
-    EXPECT_NE(answer[2], dongle::dutyCycleAnswer);
-    EXPECT_FALSE(dongle::isAcknowledgement(answer));
-}
-
-TEST(DongleModel, UnplugsRightAfterTheChosenRequest) {
-    DongleModel model;
-    model.unplugAfter(DongleModel::Request::DutyCycle);
-    model.receive(dongle::deviceInformationRequest());
-    EXPECT_TRUE(model.plugged());
-    model.receive(dongle::dutyCycleRequest());
-    EXPECT_FALSE(model.plugged());
-    EXPECT_EQ(model.pendingAnswers(), 2u);  // both answers left before it went
-    model.unplug();
-    model.receive(dongle::dutyCycleRequest());
-    EXPECT_EQ(model.pendingAnswers(), 0u);
-    EXPECT_EQ(model.received().size(), 2u);
-}
-
 }  // namespace

@@ -10,7 +10,6 @@
 
 #include "dongle/ReportProtocol.h"
 #include "dongle/USBResource.h"
-#include "tools/donglesim/DongleModel.h"
 
 namespace {
 
@@ -106,40 +105,20 @@ TEST(FrameReport, SixtyFourDigitsFillTheReportExactly) {
     EXPECT_EQ(report, expected) << hexDump(report);
 }
 
-TEST(FrameReport, TooLongOrTooShortFramesAreRefusedAndLeaveTheReportZero) {
-    for (const std::string& frame : {"S" + std::string(66, '1'), "S" + std::string(65, '1'),
-                                     std::string("S12"), std::string("S1"), std::string()}) {
+// Too long or too short; and, found by fuzzing, two-byte telegrams with
+// D0 0x00 or 0x01 (also four digits that do not decode, which become all
+// zero): 01 03 00|01 FF is the head of the dongle's own queries, which it
+// answers instead of broadcasting the frame.
+TEST(FrameReport, FramesThatCannotBeSentAreRefusedAndLeaveTheReportZero) {
+    for (const std::string& frame :
+         {"S" + std::string(66, '1'), "S" + std::string(65, '1'), std::string("S12"),
+          std::string("S1"), std::string(), std::string("S0012"), std::string("S01FF"),
+          std::string("S1\x11" "22"), std::string("S0G12")}) {
         ReportBuffer report;
         report.fill(0xAA);
         EXPECT_EQ(buildFrameReport(frame, report, 0, 0x80), -1) << frame;
         EXPECT_EQ(report, ReportBuffer{}) << frame;
     }
-}
-
-// Found by fuzzing: a two-byte telegram with D0 0x00 or 0x01 (also one whose
-// four digits do not decode, which becomes all zero) gave 01 03 00|01 FF,
-// the head of the dongle's own requests. The simulated dongle answered it as
-// a device-information or duty-cycle query and broadcast nothing.
-TEST(FrameReport, TwoByteTelegramsThatReadAsARequestAreRefused) {
-    for (const std::string& frame : {std::string("S0012"), std::string("S01FF"),
-                                     std::string("S1\x11" "22"), std::string("S0G12")}) {
-        ReportBuffer report;
-        report.fill(0xAA);
-        EXPECT_EQ(buildFrameReport(frame, report, 0, 0x80), -1) << frame;
-        EXPECT_EQ(report, ReportBuffer{}) << frame;
-    }
-    // What those frames used to become: the dongle takes them for its queries.
-    EXPECT_EQ(DongleModel::classify(reportOf({0x01, 0x03, 0x00, 0xFF, 0x44})),
-              DongleModel::Request::DeviceInformation);
-    EXPECT_EQ(DongleModel::classify(reportOf({0x01, 0x03, 0x01, 0xFF, 0x44})),
-              DongleModel::Request::DutyCycle);
-    // From D0 0x02 on the dongle reads it as a frame, and broadcasts it.
-    ReportBuffer report{};
-    ASSERT_EQ(buildFrameReport("S0212", report, 0, 0), 0);
-    DongleModel model;
-    EXPECT_EQ(model.receive(report), DongleModel::Request::Frame);
-    ASSERT_EQ(model.broadcast().size(), 1u);
-    EXPECT_EQ(model.broadcast()[0], std::vector<uint8_t>{0x02});
 }
 
 TEST(Answers, AcknowledgementForms) {
@@ -168,12 +147,6 @@ TEST(Answers, DeviceInformation) {
     info = parseDeviceInformation(answer);
     EXPECT_EQ(info.firmwareValue, 10000);
     EXPECT_EQ(info.firmwareVersion, "");
-}
-
-TEST(Requests, FixedLayouts) {
-    EXPECT_EQ(deviceInformationRequest(), reportOf({0x01, 0x03, 0x00, 0xFF}));
-    EXPECT_EQ(dutyCycleRequest(), reportOf({0x01, 0x03, 0x01, 0xFF}));
-    EXPECT_EQ(clearedInputReport(), reportOf({0x02}));
 }
 
 }  // namespace
