@@ -136,20 +136,6 @@ TEST_F(CyclesTest, AnUnreachablePortalIsShownAndCalledAgainAfterTheErrorInterval
     EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 60000);
 }
 
-TEST_F(CyclesTest, AnErrorPageIsNoIntervalAndTheNextHelloFollowsTheErrorInterval) {
-    agent.portal.chunks = {"Internal Server Error\r\nI60000x\r\nInternal Server Error"};
-    agent.start();
-    ASSERT_TRUE(agent.expireHello());
-
-    EXPECT_TRUE(logged("unknown command: Internal Server Error"));
-    // The one line that does read as a number wins.
-    EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 60000);
-
-    agent.portal.chunks = {"Internal Server Error"};
-    ASSERT_TRUE(agent.expireHello());
-    EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 30000);
-}
-
 TEST_F(CyclesTest, TheIntervalZeroOrNegativeMeansAtOnce) {
     for (const char* answer : {"I0", "I-5000"}) {
         agent.portal.chunks = {answer};

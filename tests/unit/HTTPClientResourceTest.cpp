@@ -210,14 +210,11 @@ TEST_F(HTTPClientResourceTest, AnswersGiveTheirEventsInOrder) {
         {"<html>\r\nInternal Server Error\r\nSorry\r\n</html>\r\n",
          {"SendFramesEvent=Sorry", "IntervalEvent=30000"}},
         {"I700\nInternal Server Error", {"IntervalEvent=700"}},
-        // Intervals are read the way atoi reads them.
+        // Intervals are read the way atoi reads them, but a line without
+        // a number is none.
         {"I  42ms", {"IntervalEvent=42"}},
         {"Iabc", {"IntervalEvent=30000"}},
-        {"I", {"IntervalEvent=30000"}},
-        {"I-", {"IntervalEvent=30000"}},
         {"I-250", {"IntervalEvent=-250"}},
-        {"I+7", {"IntervalEvent=7"}},
-        {"I99999999999", {"IntervalEvent=2147483647"}},
     };
     for (const auto& [answer, events] : cases) {
         recorder.records.clear();

@@ -103,7 +103,8 @@ TEST_F(TimerResourceTest, AnExpiryThatHadToWaitRunsAfterTheCycleUnlessReplanned)
     gate.run("cycle", [&] {
         timers.expire(1);
         timers.expire(2);
-        EXPECT_TRUE(recorder.names().empty() || recorder.names().back() == "NotifyTimerStateEvent");
+        EXPECT_TRUE(recorder.records.empty() ||
+                    recorder.records.back().name == "NotifyTimerStateEvent");
         // The transmit expiry stays current; the hello is planned anew.
         timer.startHelloThreadIn(at(start + 60, 0), 0);
     });
