@@ -88,7 +88,8 @@ TEST_F(CyclesTest, AnotherDongleIsAnnouncedWithReasonOneInExactlyOneHello) {
     EXPECT_EQ(agent.lastHello(), "H3," + dongleFields);
 }
 
-TEST_F(CyclesTest, WithoutADongleThePortalIsNotCalledAndTheHelloIsRetriedLater) {
+// The retry waits out its interval, unless the dongle is plugged in first.
+TEST_F(CyclesTest, WithoutADongleThePortalIsNotCalledAndTheHelloIsRetriedWhenItComes) {
     agent.dongle.unplug();
     agent.start();
     ASSERT_TRUE(agent.expireHello());
@@ -96,12 +97,20 @@ TEST_F(CyclesTest, WithoutADongleThePortalIsNotCalledAndTheHelloIsRetriedLater) 
     EXPECT_TRUE(agent.portal.requests.empty());
     EXPECT_TRUE(logged("cannot read serial number from device: Your dongle is not available"));
     EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 30000);
+    EXPECT_EQ(agent.lastDelay(hello), 30000);
     EXPECT_FALSE(displayStatus().usbState);
 
     agent.dongle.plug();
+    agent.main->userInterfaceResource()->dongleArrived();
+    EXPECT_EQ(agent.lastDelay(hello), 0);
     ASSERT_TRUE(agent.expireHello());
     EXPECT_EQ(agent.lastHello(), "H3," + dongleFields);
     EXPECT_TRUE(displayStatus().usbState);
+
+    // A hello planned by the portal does not wait for the dongle.
+    const std::size_t armings = agent.timers.armings.size();
+    agent.main->userInterfaceResource()->dongleArrived();
+    EXPECT_EQ(agent.timers.armings.size(), armings);
 }
 
 TEST_F(CyclesTest, AnUnreachablePortalIsShownAndCalledAgainAfterTheErrorInterval) {
@@ -273,7 +282,7 @@ TEST_F(CyclesTest, UtilisationAtTheMaximumStillSendsOneAboveDropsTheFrames) {
     EXPECT_EQ(agent.lastDelay(hello), 900000);
 }
 
-TEST_F(CyclesTest, ADongleLostAfterTheDutyCycleQueryKeepsTheFramesForALaterAttempt) {
+TEST_F(CyclesTest, ADongleLostAfterTheDutyCycleQueryKeepsTheFramesUntilItComesBack) {
     agent.portal.chunks = {"S1122334455\r\nI60000"};
     agent.dongle.unplugAfter(DongleModel::Request::DutyCycle);
     agent.start();
@@ -286,8 +295,13 @@ TEST_F(CyclesTest, ADongleLostAfterTheDutyCycleQueryKeepsTheFramesForALaterAttem
     EXPECT_EQ(agent.lastDelay(transmit), 20000);
     EXPECT_FALSE(displayStatus().usbState);
 
+    // Plugged in again, the frames are due at once; the hello the answer
+    // planned is left alone.
     agent.dongle.unplugAfter(DongleModel::Request::Unknown);
     agent.dongle.plug();
+    agent.main->userInterfaceResource()->dongleArrived();
+    EXPECT_EQ(agent.lastDelay(transmit), 0);
+    EXPECT_EQ(agent.lastDelay(hello), 60000);
     ASSERT_TRUE(agent.expireTransmit());
     EXPECT_EQ(frameReports(), (std::vector<std::pair<int, int>>{{0x11, 0xA0}, {0x11, 0xA0}}));
     EXPECT_EQ(agent.stored().frames, "");
@@ -553,45 +567,6 @@ TEST_F(CyclesTest, AboutWithADongleReportingNoSerialNumberShowsTheStoredOne) {
     agent.main->userInterfaceResource()->showAboutDialog(software, firmware, serial);
     EXPECT_EQ(Strings({software, firmware, serial}), Strings({"2.1.0", "257", "QV00000042"}));
     EXPECT_EQ(agent.stored().serialNumber, "QV00000042");
-}
-
-// ---- the dongle plugged in again ---------------------------------------------
-
-TEST_F(CyclesTest, APluggedInDongleEndsTheWaitOfAHelloThatFailedForIt) {
-    agent.dongle.unplug();
-    agent.start();
-    ASSERT_TRUE(agent.expireHello());
-    ASSERT_EQ(agent.lastDelay(hello), 30000);
-
-    agent.dongle.plug();
-    agent.main->userInterfaceResource()->dongleArrived();
-    EXPECT_EQ(agent.lastDelay(hello), 0);
-    ASSERT_TRUE(agent.expireHello());
-    EXPECT_EQ(agent.lastHello(), "H3," + dongleFields);
-
-    // A hello planned by the portal does not wait for the dongle.
-    const std::size_t armings = agent.timers.armings.size();
-    agent.main->userInterfaceResource()->dongleArrived();
-    EXPECT_EQ(agent.timers.armings.size(), armings);
-}
-
-TEST_F(CyclesTest, APluggedInDongleSendsFramesKeptForItAtOnce) {
-    agent.portal.chunks = {"S1122334455\r\nI60000"};
-    agent.dongle.unplugAfter(DongleModel::Request::DutyCycle);
-    agent.start();
-    ASSERT_TRUE(agent.expireHello());
-    ASSERT_TRUE(agent.expireTransmit());
-    ASSERT_EQ(agent.lastDelay(transmit), 20000);
-
-    agent.dongle.unplugAfter(DongleModel::Request::Unknown);
-    agent.dongle.plug();
-    agent.main->userInterfaceResource()->dongleArrived();
-    EXPECT_EQ(agent.lastDelay(transmit), 0);
-    // The hello the answer planned is left alone.
-    EXPECT_EQ(agent.lastDelay(hello), 60000);
-    ASSERT_TRUE(agent.expireTransmit());
-    EXPECT_EQ(broadcasts(), 2u);
-    EXPECT_EQ(agent.stored().frames, "");
 }
 
 // ---- two sessions: one cycle at a time, machine-wide -------------------------
