@@ -58,8 +58,8 @@ TEST_F(ActivityRegistryTest, LaterRegistrationsRunFirstAndNestedFiresCompleteIns
     ContinueHelloEvent unregistered;
     registry.fire(&unregistered);
 
-    EXPECT_EQ(entries, (Strings{"Outer:IntervalEvent", "Inner:CyclicHelloTimeEvent",
-                                "Outer:after", "First:IntervalEvent"}));
+    EXPECT_EQ(entries, (Strings{"Outer:IntervalEvent", "Inner:CyclicHelloTimeEvent", "Outer:after",
+                                "First:IntervalEvent"}));
     EXPECT_TRUE(window.commands.empty());  // logging is off
 }
 
@@ -78,7 +78,8 @@ TEST_F(ActivityRegistryTest, RegistrationDuringDispatchWaitsForTheNextFire) {
 
     entries.clear();
     registry.fire(&event);
-    EXPECT_EQ(entries, (Strings{"Late:StartSessionEvent", "First:StartSessionEvent", "First:after"}));
+    EXPECT_EQ(entries,
+              (Strings{"Late:StartSessionEvent", "First:StartSessionEvent", "First:after"}));
 }
 
 TEST_F(ActivityRegistryTest, EachDispatchLogsTheActivityWithTheClockBeforeItRuns) {

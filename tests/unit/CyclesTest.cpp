@@ -326,8 +326,9 @@ TEST_F(CyclesTest, ARemovalNoticeDuringATransmissionEndsItsPassesEarly) {
 
     // The first frame of each of the two passes, one read each.
     EXPECT_EQ(frameReports().size(), 2u);
-    EXPECT_TRUE(logged("no device found! invalid create handle of "
-                       "device[USBResource::checkUSBhandle]: the dongle is not available"));
+    EXPECT_TRUE(
+        logged("no device found! invalid create handle of "
+               "device[USBResource::checkUSBhandle]: the dongle is not available"));
 }
 
 TEST_F(CyclesTest, NewFramesReplaceThoseWaitingForARetryAndAreDueAtOnce) {

@@ -158,8 +158,8 @@ TEST_F(FilesystemResourceTest, AWriteThatFailsPartWayKeepsTheRecordAndALaterWrit
         agent.files.failWriteAfterBytes = after;
         resource->clearFrames();
         EXPECT_EQ(agent.files.files.at(wiredAgentDataFile), good);
-        EXPECT_FALSE(writeFileAtomically(agent.files, wiredAgentDataFile,
-                                         std::vector<uint8_t>(10304, 9)));
+        EXPECT_FALSE(
+            writeFileAtomically(agent.files, wiredAgentDataFile, std::vector<uint8_t>(10304, 9)));
         EXPECT_EQ(agent.files.files.at(wiredAgentDataFile), good);
 
         // The torn temporary file is still there, as after a crash; the

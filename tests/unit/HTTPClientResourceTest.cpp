@@ -25,7 +25,8 @@ class HTTPClientResourceTest : public ::testing::Test {
         recorder.listenTo(resource);
     }
 
-    void send(const std::string& message = "H0", const std::string& proxy = "", bool secure = false) {
+    void send(const std::string& message = "H0", const std::string& proxy = "",
+              bool secure = false) {
         resource.sendRequest(message, "portal.example", 8080, "/portal/", secure, proxy,
                              errorInterval);
     }

@@ -114,7 +114,9 @@ TEST(FrameReport, FramesThatCannotBeSentAreRefusedAndLeaveTheReportZero) {
     for (const std::string& frame :
          {"S" + std::string(66, '1'), "S" + std::string(65, '1'), std::string("S12"),
           std::string("S1"), std::string(), std::string("S0012"), std::string("S01FF"),
-          std::string("S1\x11" "22"), std::string("S0G12")}) {
+          std::string("S1\x11"
+                      "22"),
+          std::string("S0G12")}) {
         ReportBuffer report;
         report.fill(0xAA);
         EXPECT_EQ(buildFrameReport(frame, report, 0, 0x80), -1) << frame;

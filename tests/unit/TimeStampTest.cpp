@@ -47,10 +47,14 @@ TEST(TimeStampArithmetic, OffsetsCarryAndBorrowWholeSecondsAndNeverOverflow) {
 TEST(TimeStampArithmetic, MillisecondsUntilADeadline) {
     const TimeStamp now = at(1000, 700);
     const std::pair<TimeStamp, int32_t> cases[] = {
-        {at(1002, 200), 1500},  {at(1000, 700), 0},
-        {at(1000, 701), 1},     {at(999, 900), 0},
-        {at(1000, 699), 0},     {at(-2147483647 - 1, 0), 0},
-        {at(2148484, 0), 2147483300}, {at(2148484, 400), 2147483647},
+        {at(1002, 200), 1500},
+        {at(1000, 700), 0},
+        {at(1000, 701), 1},
+        {at(999, 900), 0},
+        {at(1000, 699), 0},
+        {at(-2147483647 - 1, 0), 0},
+        {at(2148484, 0), 2147483300},
+        {at(2148484, 400), 2147483647},
         {at(maxSeconds, 999), 2147483647},
     };
     for (const auto& [deadline, expected] : cases) {

@@ -61,7 +61,8 @@ TEST_F(USBResourceTest, OnlyAnOpenableDongleIsTakenAndOthersAreClosed) {
     port.devices.back().capabilities = {64, 65};
     auto device = usb.openDevice();
     ASSERT_NE(device, nullptr);
-    EXPECT_EQ(port.closedWithoutMatch, (Strings{"mouse", "other product", "mouse", "other product"}));
+    EXPECT_EQ(port.closedWithoutMatch,
+              (Strings{"mouse", "other product", "mouse", "other product"}));
     EXPECT_EQ(port.openDevices, 1);
     EXPECT_EQ(dongleDevice().path, donglePath);
 
@@ -102,7 +103,8 @@ TEST_F(USBResourceTest, TheIdentityIsReadPastOtherAnswersOrTheHelloEndsWithoutIt
     present = false;  // a removal notice stops at the first time-out
     EXPECT_EQ(read(), -1);
     EXPECT_EQ(port.reads, 10 + 1);
-    EXPECT_EQ(recorder.summary(), (Strings{ended[0], ended[1], ended[0], ended[1], ended[0], ended[1]}));
+    EXPECT_EQ(recorder.summary(),
+              (Strings{ended[0], ended[1], ended[0], ended[1], ended[0], ended[1]}));
     EXPECT_EQ(serial, "old");
 
     present = true;
@@ -201,17 +203,23 @@ TEST_F(USBResourceTest, FailuresBeforeTheFirstFrameSendNothingAndALostDongleEnds
         std::string log;
         void (*fault)(DongleModel&, FakeHidPort&);
     } cases[] = {
-        {49, {"NotifyDutyCycleStateEvent=0", "ContinueTransmitEvent=1"},
-         "over max duty cycle utilisation!", [](DongleModel&, FakeHidPort&) {}},
-        {50, {"NotifyDutyCycleStateEvent=1", "NotifyUSBStateEvent=0", "ContinueTransmitEvent=2"},
+        {49,
+         {"NotifyDutyCycleStateEvent=0", "ContinueTransmitEvent=1"},
+         "over max duty cycle utilisation!",
+         [](DongleModel&, FakeHidPort&) {}},
+        {50,
+         {"NotifyDutyCycleStateEvent=1", "NotifyUSBStateEvent=0", "ContinueTransmitEvent=2"},
          noDongle + "transmit]: the dongle is not available",
          [](DongleModel& m, FakeHidPort&) { m.unplugAfter(DongleModel::Request::DutyCycle); }},
-        {50, {"NotifyUSBStateEvent=0", "ContinueTransmitEvent=2"}, "no response from USB!",
+        {50,
+         {"NotifyUSBStateEvent=0", "ContinueTransmitEvent=2"},
+         "no response from USB!",
          [](DongleModel& m, FakeHidPort&) {
              m.plug();
              m.setSilent(true);
          }},
-        {50, {"NotifyUSBStateEvent=0", "ContinueTransmitEvent=2"},
+        {50,
+         {"NotifyUSBStateEvent=0", "ContinueTransmitEvent=2"},
          noDongle + "getDutyCycleUtilisation]: the dongle is not available",
          [](DongleModel&, FakeHidPort& p) { p.devices.clear(); }},
     };
