@@ -197,41 +197,27 @@ TEST_F(USBResourceTest, FramesTheDongleDoesNotAcknowledgeArePassedOverNotResent)
 TEST_F(USBResourceTest, FailuresBeforeTheFirstFrameSendNothingAndALostDongleEndsThePass) {
     attachDongle();
     recorder.listenTo(usb);
-    const struct {
-        int32_t maxDuty;
-        Strings events;
-        std::string log;
-        void (*fault)(DongleModel&, FakeHidPort&);
-    } cases[] = {
-        {49,
-         {"NotifyDutyCycleStateEvent=0", "ContinueTransmitEvent=1"},
-         "over max duty cycle utilisation!",
-         [](DongleModel&, FakeHidPort&) {}},
-        {50,
-         {"NotifyDutyCycleStateEvent=1", "NotifyUSBStateEvent=0", "ContinueTransmitEvent=2"},
-         noDongle + "transmit]: the dongle is not available",
-         [](DongleModel& m, FakeHidPort&) { m.unplugAfter(DongleModel::Request::DutyCycle); }},
-        {50,
-         {"NotifyUSBStateEvent=0", "ContinueTransmitEvent=2"},
-         "no response from USB!",
-         [](DongleModel& m, FakeHidPort&) {
-             m.plug();
-             m.setSilent(true);
-         }},
-        {50,
-         {"NotifyUSBStateEvent=0", "ContinueTransmitEvent=2"},
-         noDongle + "getDutyCycleUtilisation]: the dongle is not available",
-         [](DongleModel&, FakeHidPort& p) { p.devices.clear(); }},
-    };
-    for (const auto& c : cases) {
-        c.fault(model, port);
+    const auto expectNothingSent = [&](int32_t maxDuty, const Strings& events,
+                                       const std::string& log) {
         recorder.records.clear();
-        EXPECT_EQ(send(frames, 5, 2, c.maxDuty), -1) << c.log;
-        EXPECT_TRUE(model.broadcast().empty()) << c.log;
-        EXPECT_EQ(recorder.summary(), c.events) << c.log;
-        EXPECT_TRUE(window.logged(c.log)) << c.log;
-        EXPECT_EQ(port.openDevices, 0) << c.log;
-    }
+        EXPECT_EQ(send(frames, 5, 2, maxDuty), -1) << log;
+        EXPECT_TRUE(model.broadcast().empty()) << log;
+        EXPECT_EQ(recorder.summary(), events) << log;
+        EXPECT_TRUE(window.logged(log)) << log;
+        EXPECT_EQ(port.openDevices, 0) << log;
+    };
+    const std::string failed = "ContinueTransmitEvent=2";
+    expectNothingSent(49, {"NotifyDutyCycleStateEvent=0", "ContinueTransmitEvent=1"},
+                      "over max duty cycle utilisation!");
+    model.unplugAfter(DongleModel::Request::DutyCycle);
+    expectNothingSent(50, {"NotifyDutyCycleStateEvent=1", "NotifyUSBStateEvent=0", failed},
+                      noDongle + "transmit]: the dongle is not available");
+    model.plug();
+    model.setSilent(true);
+    expectNothingSent(50, {"NotifyUSBStateEvent=0", failed}, "no response from USB!");
+    port.devices.clear();
+    expectNothingSent(50, {"NotifyUSBStateEvent=0", failed},
+                      noDongle + "getDutyCycleUtilisation]: the dongle is not available");
 
     DongleModel lost;
     port.devices = {{donglePath, dongle::vendorId, dongle::productId, {36, 36}, true, &lost}};
