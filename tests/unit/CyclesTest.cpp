@@ -183,12 +183,9 @@ TEST_F(CyclesTest, UnusableRetryIntervalsAreReplacedAndSaidOnce) {
     ASSERT_TRUE(agent.expireHello());
     EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 60000);
 
-    const Strings lines = agent.window.logLines();
-    const auto said = std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
-        return line.find("CYCLIC_HELLO_INTERVAL_ON_ERROR is 0, waiting instead [ms]: 60000") !=
-               std::string::npos;
-    });
-    EXPECT_EQ(said, 1);
+    EXPECT_EQ(agent.window.countLogged(
+                  "CYCLIC_HELLO_INTERVAL_ON_ERROR is 0, waiting instead [ms]: 60000"),
+              1);
 }
 
 TEST(RetryIntervals, AreAtLeastASecondAndAMinuteWhenUnset) {
