@@ -8,6 +8,7 @@
 
 #include "core/Log.h"
 #include "tests/unit/support/FakeMainWindow.h"
+#include "tests/unit/support/TestClock.h"
 #include "ui/DisplayStatus.h"
 #include "ui/UserInterfaceResource.h"
 
@@ -15,7 +16,8 @@ namespace {
 
 TEST(UserInterfaceResource, EachReportIsLoggedCopiedAndShownEvenWhenUnchanged) {
     FakeMainWindow window;
-    LogCapture capture{window};
+    TestClock clock;
+    LogCapture capture{window, clock};
     setLoggingEnabled(true);
     DisplayStatus status;
     UserInterfaceResource ui(window, status);
