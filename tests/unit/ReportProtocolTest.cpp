@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "dongle/ReportProtocol.h"
-#include "dongle/USBResource.h"
 #include "tools/donglesim/DongleModel.h"
 
 namespace {
@@ -47,20 +46,6 @@ TEST(Checksum, KnownValuesAndTheDirectFormOnRandomData) {
     }
 }
 
-TEST(HexToBytes, DecodesPairsInEitherCaseOrRefusesWithoutWriting) {
-    uint8_t bytes[5] = {};
-    ASSERT_EQ(hexToBytes("0aFf1B", bytes, 4), 0);
-    EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + 5),
-              (std::vector<uint8_t>{0x0A, 0xFF, 0x1B, 0, 0}));
-    EXPECT_EQ(USBResource::hexToBytes("", bytes, 4), 0);
-    // Capacity 4, so the last text is one pair too long.
-    for (const char* text : {"abc", "0g", "12 4", "zz", "0102030405"}) {
-        std::fill(bytes, bytes + 5, 0xEE);
-        EXPECT_EQ(hexToBytes(text, bytes, 4), -1) << text;
-        EXPECT_EQ(std::count(bytes, bytes + 5, 0xEE), 5) << text;
-    }
-}
-
 TEST(FrameReport, LayoutCounterFlagAndChecksum) {
     struct Case {
         std::string frame;
@@ -68,7 +53,8 @@ TEST(FrameReport, LayoutCounterFlagAndChecksum) {
         ReportBuffer expected;
     };
     const Case cases[] = {
-        {"S020B112233445566", 5 << 4, 0x80,
+        // Hex digits in either case.
+        {"S020b112233445566", 5 << 4, 0x80,
          reportOf({0x01, 0x09, 0x02, 0xFF, 0x11, 0x22, 0xD3, 0x44, 0x55, 0x66, 0x2C})},
         // D4 = 0x3F: bits 0..2 kept, bit 3 cleared, counter 7 in bits 4..6.
         {"s000011223F4456", 7 << 4, 0x00,
