@@ -105,12 +105,6 @@ TEST_F(DiagnosisTest, EachSlipInTheConfigurationIsNamedAndFailsWhatTheAgentCanno
          "warn  configuration  INI: line 3: unknown key \"PORTAL_SERVER_HOTS\" ignored; did you "
          "mean PORTAL_SERVER_HOST?\n"
          "FAIL  portal         http://:8080/agent/hello: no address to try"},
-        {"ENABLE_LOGGING=", "ENABLE_LOGING=",
-         "warn  configuration  INI: line 14: unknown key \"ENABLE_LOGING\" ignored; did you mean "
-         "ENABLE_LOGGING?"},
-        {"ENABLE_LOGGING=true", "ENABLE_LOGGING=True",
-         "warn  configuration  INI: line 14: ENABLE_LOGGING=True is neither true nor false; used "
-         "false"},
         {"PORTAL_SERVER_PORT=8080", "PORTAL_SERVER_PORT=80a8",
          "FAIL  configuration  INI: line 2: PORTAL_SERVER_PORT=80a8 is not a whole number; used "
          "80"},

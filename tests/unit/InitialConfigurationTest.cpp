@@ -40,29 +40,6 @@ const char completeFile[] =
     "USB_WAIT_TIMEOUT=2000\n"
     "PARTNER=acme\n";
 
-TEST_F(InitialConfigurationTest, EveryKeyLandsInItsField) {
-    const InitialConfiguration c = readFile(completeFile);
-    EXPECT_EQ(c.getPortalServerHost(), "portal.example");
-    EXPECT_EQ(c.getPortalServerPort(), 8080);
-    EXPECT_EQ(c.getProxy(), std::optional<std::string>("proxy.local:3128"));
-    EXPECT_EQ(c.getPortalServerUri(), "/hello");
-    EXPECT_EQ(c.getSoftwareVersion(), "1.2.3");
-    EXPECT_EQ(c.getReason(), 4);
-    EXPECT_EQ(c.getCyclicHelloIntervalOnError(), 60000);
-    EXPECT_EQ(c.getCyclicUsbIntervalOnError(), 30000);
-    EXPECT_EQ(c.getMaxDutyCycleUtilisation(), 90);
-    EXPECT_EQ(c.getCyclicHelloIntervalOnDutyCycle(), 120000);
-    EXPECT_EQ(c.getSendFramesRepeat(), 3);
-    EXPECT_EQ(c.getMaxUsbWriteBufferRetry(), 5);
-    EXPECT_EQ(c.getUsbWaitTimeout(), 2000);
-    EXPECT_EQ(c.getPartner(), "acme");
-    EXPECT_TRUE(c.mistakes().empty());
-    // Without the switches logging and HTTPS stay off and the window hidden.
-    EXPECT_FALSE(c.getPortalServerSecure());
-    EXPECT_FALSE(loggingEnabled());
-    EXPECT_TRUE(window.commands.empty());
-}
-
 // What the agent takes from a line is unchanged; a line it reads otherwise
 // than written, or passes over, is named with its number and what was used.
 // (The plain cases, as quorvel-check shows them, are in DiagnosisTest.)
@@ -73,7 +50,7 @@ TEST_F(InitialConfigurationTest, EachSlipIsNamedWithItsLineAndWhatTheAgentUses) 
     } cases[] = {
         {"USB_WAIT_TIMEOUT=2s", "USB_WAIT_TIMEOUT=2s is not a whole number; used 2"},
         {"USB_WAIT_TIMEOUT=", "USB_WAIT_TIMEOUT= is not a whole number; used 0"},
-        {"REASON=99999999999", "REASON=99999999999 is not a whole number; used 2147483647"},
+        {"REASON=2147483648", "REASON=2147483648 is not a whole number; used 2147483647"},
         {"SEND_FRAMES_REPEAT= +3\t", nullptr},
         {"PROXY_SERVER_PORT=", nullptr},  // as the setup writes it for no proxy
         {"partner=acme", "unknown key \"partner\" ignored; did you mean PARTNER?"},
@@ -127,12 +104,11 @@ TEST_F(InitialConfigurationTest, LinesSplitAtTheFirstEqualsSignUntrimmedAndLater
     EXPECT_EQ(c.getPartner(), " spaced ");  // CR LF ends a line as LF does
     EXPECT_EQ(c.getSoftwareVersion(), "lf");
     EXPECT_EQ(c.getReason(), 7);  // the last line needs no end
-}
-
-TEST_F(InitialConfigurationTest, AnEmptyProxyHostMeansNoProxyWhateverThePort) {
+    // An empty proxy host means no proxy, whatever the port.
+    EXPECT_FALSE(c.getProxy());
     EXPECT_FALSE(readFile("PROXY_SERVER_HOST=\nPROXY_SERVER_PORT=3128\n").getProxy());
-    EXPECT_FALSE(readFile("PROXY_SERVER_PORT=3128\n").getProxy());
     EXPECT_EQ(readFile("PROXY_SERVER_HOST=p\n").getProxy(), std::optional<std::string>("p:0"));
+    EXPECT_EQ(readFile(completeFile).getProxy(), std::optional<std::string>("proxy.local:3128"));
 }
 
 TEST_F(InitialConfigurationTest, SwitchesAreOnOnlyForExactlyTrue) {
@@ -151,28 +127,20 @@ TEST_F(InitialConfigurationTest, SwitchesAreOnOnlyForExactlyTrue) {
     }
 }
 
-TEST_F(InitialConfigurationTest, ALongLineIsCutAndItsRestIsNotReadAsANewLine) {
-    const std::string longValue(2000, 'v');
+// A long line is cut and its rest not read as a new line; a long name is
+// cut and matches no key; a binary file still ends.
+TEST_F(InitialConfigurationTest, LongLinesLongNamesAndBinaryNoiseAreReadThrough) {
     const std::string trap = std::string(InitialConfiguration::maxLineLength, 'x') + "PARTNER=evil";
-    const InitialConfiguration c = readFile("SOFTWARE_VERSION=" + longValue + "\n" + trap + "\n" +
-                                            "PORTAL_SERVER_URI=/after\n");
-    EXPECT_EQ(c.getSoftwareVersion().size(),
-              InitialConfiguration::maxLineLength - std::string("SOFTWARE_VERSION=").size());
-    EXPECT_EQ(c.getPartner(), "");
-    EXPECT_EQ(c.getPortalServerUri(), "/after");
-}
-
-TEST_F(InitialConfigurationTest, ALongNameIsCutAndMatchesNoKey) {
-    const InitialConfiguration c = readFile(std::string(200, 'P') + "=x\nPARTNER=kept\n");
-    EXPECT_EQ(c.getPartner(), "kept");
-}
-
-TEST_F(InitialConfigurationTest, ABinaryFileStillEnds) {
     std::string noise;
     for (int i = 0; i < 5000; ++i) {
         noise += static_cast<char>((i * 37) & 0xFF);
     }
-    const InitialConfiguration c = readFile(noise + "\nPARTNER=after-noise\n");
+    const InitialConfiguration c =
+        readFile("SOFTWARE_VERSION=" + std::string(2000, 'v') + "\n" + std::string(200, 'P') +
+                 "=x\nPORTAL_SERVER_URI=/after\n" + noise + "\nPARTNER=after-noise\n" + trap);
+    EXPECT_EQ(c.getSoftwareVersion().size(),
+              InitialConfiguration::maxLineLength - std::string("SOFTWARE_VERSION=").size());
+    EXPECT_EQ(c.getPortalServerUri(), "/after");
     EXPECT_EQ(c.getPartner(), "after-noise");
 }
 

@@ -1,5 +1,5 @@
 // The dongle's report formats: checksum, hex decoding, frame reports and the
-// answers the agent reads.
+// answers the agent reads; and the simulated dongle that answers them.
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "dongle/ReportProtocol.h"
-#include "dongle/USBResource.h"
 #include "tools/donglesim/DongleModel.h"
 
 namespace {
@@ -47,20 +46,6 @@ TEST(Checksum, KnownValuesAndTheDirectFormOnRandomData) {
     }
 }
 
-TEST(HexToBytes, DecodesPairsInEitherCaseOrRefusesWithoutWriting) {
-    uint8_t bytes[5] = {};
-    ASSERT_EQ(hexToBytes("0aFf1B", bytes, 4), 0);
-    EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + 5),
-              (std::vector<uint8_t>{0x0A, 0xFF, 0x1B, 0, 0}));
-    EXPECT_EQ(USBResource::hexToBytes("", bytes, 4), 0);
-    // Capacity 4, so the last text is one pair too long.
-    for (const char* text : {"abc", "0g", "12 4", "zz", "0102030405"}) {
-        std::fill(bytes, bytes + 5, 0xEE);
-        EXPECT_EQ(hexToBytes(text, bytes, 4), -1) << text;
-        EXPECT_EQ(std::count(bytes, bytes + 5, 0xEE), 5) << text;
-    }
-}
-
 TEST(FrameReport, LayoutCounterFlagAndChecksum) {
     struct Case {
         std::string frame;
@@ -68,7 +53,8 @@ TEST(FrameReport, LayoutCounterFlagAndChecksum) {
         ReportBuffer expected;
     };
     const Case cases[] = {
-        {"S020B112233445566", 5 << 4, 0x80,
+        // Hex digits in either case.
+        {"S020b112233445566", 5 << 4, 0x80,
          reportOf({0x01, 0x09, 0x02, 0xFF, 0x11, 0x22, 0xD3, 0x44, 0x55, 0x66, 0x2C})},
         // D4 = 0x3F: bits 0..2 kept, bit 3 cleared, counter 7 in bits 4..6.
         {"s000011223F4456", 7 << 4, 0x00,
@@ -106,40 +92,22 @@ TEST(FrameReport, SixtyFourDigitsFillTheReportExactly) {
     EXPECT_EQ(report, expected) << hexDump(report);
 }
 
-TEST(FrameReport, TooLongOrTooShortFramesAreRefusedAndLeaveTheReportZero) {
-    for (const std::string& frame : {"S" + std::string(66, '1'), "S" + std::string(65, '1'),
-                                     std::string("S12"), std::string("S1"), std::string()}) {
+// Too long or too short; and, found by fuzzing, two-byte telegrams with
+// D0 0x00 or 0x01 (also four digits that do not decode, which become all
+// zero): 01 03 00|01 FF is the head of the dongle's own queries, which it
+// answers instead of broadcasting the frame.
+TEST(FrameReport, FramesThatCannotBeSentAreRefusedAndLeaveTheReportZero) {
+    for (const std::string& frame :
+         {"S" + std::string(66, '1'), "S" + std::string(65, '1'), std::string("S12"),
+          std::string("S1"), std::string(), std::string("S0012"), std::string("S01FF"),
+          std::string("S1\x11"
+                      "22"),
+          std::string("S0G12")}) {
         ReportBuffer report;
         report.fill(0xAA);
         EXPECT_EQ(buildFrameReport(frame, report, 0, 0x80), -1) << frame;
         EXPECT_EQ(report, ReportBuffer{}) << frame;
     }
-}
-
-// Found by fuzzing: a two-byte telegram with D0 0x00 or 0x01 (also one whose
-// four digits do not decode, which becomes all zero) gave 01 03 00|01 FF,
-// the head of the dongle's own requests. The simulated dongle answered it as
-// a device-information or duty-cycle query and broadcast nothing.
-TEST(FrameReport, TwoByteTelegramsThatReadAsARequestAreRefused) {
-    for (const std::string& frame : {std::string("S0012"), std::string("S01FF"),
-                                     std::string("S1\x11" "22"), std::string("S0G12")}) {
-        ReportBuffer report;
-        report.fill(0xAA);
-        EXPECT_EQ(buildFrameReport(frame, report, 0, 0x80), -1) << frame;
-        EXPECT_EQ(report, ReportBuffer{}) << frame;
-    }
-    // What those frames used to become: the dongle takes them for its queries.
-    EXPECT_EQ(DongleModel::classify(reportOf({0x01, 0x03, 0x00, 0xFF, 0x44})),
-              DongleModel::Request::DeviceInformation);
-    EXPECT_EQ(DongleModel::classify(reportOf({0x01, 0x03, 0x01, 0xFF, 0x44})),
-              DongleModel::Request::DutyCycle);
-    // From D0 0x02 on the dongle reads it as a frame, and broadcasts it.
-    ReportBuffer report{};
-    ASSERT_EQ(buildFrameReport("S0212", report, 0, 0), 0);
-    DongleModel model;
-    EXPECT_EQ(model.receive(report), DongleModel::Request::Frame);
-    ASSERT_EQ(model.broadcast().size(), 1u);
-    EXPECT_EQ(model.broadcast()[0], std::vector<uint8_t>{0x02});
 }
 
 TEST(Answers, AcknowledgementForms) {
@@ -170,10 +138,60 @@ TEST(Answers, DeviceInformation) {
     EXPECT_EQ(info.firmwareVersion, "");
 }
 
-TEST(Requests, FixedLayouts) {
-    EXPECT_EQ(deviceInformationRequest(), reportOf({0x01, 0x03, 0x00, 0xFF}));
-    EXPECT_EQ(dutyCycleRequest(), reportOf({0x01, 0x03, 0x01, 0xFF}));
-    EXPECT_EQ(clearedInputReport(), reportOf({0x02}));
+// ---- the simulated dongle that the unit tests and the Wine simulator share ----
+
+const ReportBuffer frame = [] {
+    ReportBuffer report{};
+    dongle::buildFrameReport("S020B112233445566", report, 0x10, 0x80);
+    return report;
+}();
+
+ReportBuffer only(DongleModel& model) {
+    ReportBuffer answer{};
+    EXPECT_TRUE(model.takeAnswer(answer));
+    EXPECT_EQ(model.pendingAnswers(), 0u);
+    return answer;
+}
+
+TEST(DongleModel, AnswersItsIdentityAndAUtilisationThatGrowsWithAirtime) {
+    DongleModel model({"SN-0000007", 0x1234, 4711});
+    EXPECT_EQ(model.receive(dongle::deviceInformationRequest()),
+              DongleModel::Request::DeviceInformation);
+    const dongle::DeviceInformation info = dongle::parseDeviceInformation(only(model));
+    EXPECT_EQ(info.serialNumber + " " + info.radioAddress + " " + info.firmwareVersion,
+              "SN-0000007 1234 4711");
+
+    model.setBaseUtilisation(40);
+    model.setAirtimePerByte(360000);  // 0.36 s a byte: 1 % per byte of airtime
+    model.receive(dongle::dutyCycleRequest());
+    EXPECT_EQ(only(model)[4], 40);
+    model.receive(frame);  // n = 8, plus 8 bytes of overhead
+    EXPECT_TRUE(dongle::isAcknowledgement(only(model)));
+    model.receive(dongle::dutyCycleRequest());
+    const ReportBuffer duty = only(model);
+    EXPECT_EQ(duty[2], dongle::dutyCycleAnswer);
+    EXPECT_EQ(duty[4], 56);
+    EXPECT_EQ(model.broadcast(),
+              (std::vector<std::vector<uint8_t>>{{0x02, 0x11, 0x22, 0x93, 0x44, 0x55, 0x66}}));
+    EXPECT_EQ(model.received().size(), 4u);
+}
+
+TEST(DongleModel, AcknowledgementFormsAndAWrongChecksum) {
+    DongleModel statusStyle;
+    statusStyle.setStatusStyleAcknowledgement(true);
+    statusStyle.receive(frame);
+    const ReportBuffer ack = only(statusStyle);
+    EXPECT_EQ(ack[2], dongle::statusAnswer);
+    EXPECT_TRUE(dongle::isAcknowledgement(ack));
+
+    DongleModel model;
+    ReportBuffer corrupt = frame;
+    corrupt[10] ^= 0x01;
+    model.receive(corrupt);
+    const ReportBuffer refusal = only(model);
+    EXPECT_EQ(refusal[2], dongle::frameAnswer);
+    EXPECT_EQ(refusal[4], 0x00);
+    EXPECT_TRUE(model.broadcast().empty());
 }
 
 }  // namespace

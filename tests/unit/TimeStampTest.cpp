@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <limits>
 
 #include "core/Clock.h"
 #include "core/TimeStamp.h"
 
 namespace {
+
+constexpr int32_t maxSeconds = std::numeric_limits<int32_t>::max();
 
 TimeStamp at(int32_t seconds, uint16_t milliseconds) {
     TimeStamp stamp;
@@ -14,72 +18,67 @@ TimeStamp at(int32_t seconds, uint16_t milliseconds) {
     return stamp;
 }
 
-TEST(TimeStampArithmetic, AddingCarriesWholeSecondsOutOfTheMilliseconds) {
-    const TimeStamp result = timeStampAfter(at(100, 800), 1500);
-    EXPECT_EQ(result.seconds, 102);
-    EXPECT_EQ(result.milliseconds, 300);
+TEST(TimeStampArithmetic, OffsetsCarryAndBorrowWholeSecondsAndNeverOverflow) {
+    const struct {
+        TimeStamp from;
+        int32_t offset;
+        TimeStamp expected;
+    } cases[] = {
+        {at(100, 800), 1500, at(102, 300)},
+        {at(100, 200), -500, at(99, 700)},
+        {at(100, 0), -2000, at(98, 0)},
+        {at(maxSeconds, 999), 5000, at(maxSeconds, 999)},
+    };
+    for (const auto& c : cases) {
+        const TimeStamp result = timeStampAfter(c.from, c.offset);
+        EXPECT_EQ(result.seconds, c.expected.seconds) << c.offset;
+        EXPECT_EQ(result.milliseconds, c.expected.milliseconds) << c.offset;
+    }
+    TimeStamp zoned = at(100, 0);
+    zoned.timezoneMinutesWest = -60;
+    zoned.daylightSaving = 1;
+    const TimeStamp later = timeStampAfter(zoned, 60000);
+    EXPECT_EQ(later.timezoneMinutesWest, -60);
+    EXPECT_EQ(later.daylightSaving, 1);
 }
 
-TEST(TimeStampArithmetic, NegativeOffsetsBorrowSeconds) {
-    const TimeStamp result = timeStampAfter(at(100, 200), -500);
-    EXPECT_EQ(result.seconds, 99);
-    EXPECT_EQ(result.milliseconds, 700);
-
-    const TimeStamp exact = timeStampAfter(at(100, 0), -2000);
-    EXPECT_EQ(exact.seconds, 98);
-    EXPECT_EQ(exact.milliseconds, 0);
+// What a timer is armed with: borrowed across the fields, zero for the
+// past, clamped to 32 bits.
+TEST(TimeStampArithmetic, MillisecondsUntilADeadline) {
+    const TimeStamp now = at(1000, 700);
+    const std::pair<TimeStamp, int32_t> cases[] = {
+        {at(1002, 200), 1500},
+        {at(1000, 700), 0},
+        {at(1000, 701), 1},
+        {at(999, 900), 0},
+        {at(1000, 699), 0},
+        {at(-2147483647 - 1, 0), 0},
+        {at(2148484, 0), 2147483300},
+        {at(2148484, 400), 2147483647},
+        {at(maxSeconds, 999), 2147483647},
+    };
+    for (const auto& [deadline, expected] : cases) {
+        EXPECT_EQ(millisecondsBetween(now, deadline), expected)
+            << deadline.seconds << " s " << deadline.milliseconds << " ms";
+    }
 }
 
-TEST(TimeStampArithmetic, ZoneAndDaylightFieldsTravelUnchanged) {
-    TimeStamp now = at(100, 0);
-    now.timezoneMinutesWest = -60;
-    now.daylightSaving = 1;
-    const TimeStamp result = timeStampAfter(now, 60000);
-    EXPECT_EQ(result.timezoneMinutesWest, -60);
-    EXPECT_EQ(result.daylightSaving, 1);
-}
-
-TEST(TimeStampArithmetic, LowerMillisecondFieldInTheDeadlineIsBorrowed) {
-    // Two seconds later in the seconds field, 500 lower in the milliseconds.
-    EXPECT_EQ(millisecondsBetween(at(1000, 700), at(1002, 200)), 1500);
-}
-
-TEST(TimeStampArithmetic, PastDeadlinesGiveZero) {
-    EXPECT_EQ(millisecondsBetween(at(1000, 500), at(999, 500)), 0);
-    EXPECT_EQ(millisecondsBetween(at(1000, 500), at(1000, 499)), 0);
-    EXPECT_EQ(millisecondsBetween(at(1000, 500), at(1000, 500)), 0);
-}
-
-TEST(TimeStampArithmetic, FarDeadlinesAreClampedToA32BitDelay) {
-    EXPECT_EQ(millisecondsBetween(at(0, 0), at(std::numeric_limits<int32_t>::max(), 999)),
-              std::numeric_limits<int32_t>::max());
-}
-
-TEST(TimeStampArithmetic, SecondsNeverOverflow) {
-    const TimeStamp result = timeStampAfter(at(std::numeric_limits<int32_t>::max(), 999), 5000);
-    EXPECT_EQ(result.seconds, std::numeric_limits<int32_t>::max());
-}
-
-TEST(TimeStampClock, SystemClockIsCloseToTheCRuntime) {
+TEST(TimeStampClock, TheSystemClockAgreesWithTheCRuntime) {
     SystemClock system;
     const TimeStamp now = system.now();
-    const auto reference = static_cast<int32_t>(std::time(nullptr));
-    EXPECT_LE(std::abs(now.seconds - reference), 2);
+    EXPECT_LE(std::abs(now.seconds - static_cast<int32_t>(std::time(nullptr))), 2);
     EXPECT_LT(now.milliseconds, 1000);
     EXPECT_GE(system.processMilliseconds(), 0);
-}
 
-TEST(TimeStampClock, SystemLocalTimeAgreesWithTheCRuntime) {
-    SystemClock system;
     const std::time_t moment = 1311584703;  // 2011-07-25 09:05:03 UTC
-    const std::tm* expected = std::localtime(&moment);
+    const std::tm expected = *std::localtime(&moment);
     const LocalTime local = system.localTime(static_cast<int32_t>(moment));
-    EXPECT_EQ(local.year, expected->tm_year + 1900);
-    EXPECT_EQ(local.month, expected->tm_mon + 1);
-    EXPECT_EQ(local.day, expected->tm_mday);
-    EXPECT_EQ(local.hour, expected->tm_hour);
-    EXPECT_EQ(local.minute, expected->tm_min);
-    EXPECT_EQ(local.second, expected->tm_sec);
+    EXPECT_EQ(local.year, expected.tm_year + 1900);
+    EXPECT_EQ(local.month, expected.tm_mon + 1);
+    EXPECT_EQ(local.day, expected.tm_mday);
+    EXPECT_EQ(local.hour, expected.tm_hour);
+    EXPECT_EQ(local.minute, expected.tm_min);
+    EXPECT_EQ(local.second, expected.tm_sec);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "core/SentTexts.h"
@@ -82,11 +83,23 @@ TEST(WindowCommandRouting, EachMessageGoesToTheFirstTestItMatchesInTheWindowsOrd
     }
 }
 
-TEST(LogTextTest, EveryLineIsPrecededByALineBreak) {
-    LogText text;
-    text.append("first");
-    text.append("second");
-    EXPECT_EQ(text.text(), "Logger:\r\nfirst\r\nsecond");
+TEST(SentTexts, ATextCountsAsSentOnlyWhileAtLeastOneLoanLasts) {
+    SentTexts texts;
+    const std::string line = "a log line";
+    EXPECT_FALSE(texts.contains(line.c_str()));
+    {
+        const SentTexts::Loan first(texts, line.c_str());
+        {
+            // The initialisation thread and the GUI thread may lend one
+            // static text at once.
+            const SentTexts::Loan second(texts, line.c_str());
+            EXPECT_TRUE(texts.contains(line.c_str()));
+        }
+        EXPECT_TRUE(texts.contains(line.c_str()));
+        EXPECT_FALSE(texts.contains(line.c_str() + 1));
+    }
+    EXPECT_FALSE(texts.contains(line.c_str()));
+    EXPECT_FALSE(texts.contains(nullptr));
 }
 
 TEST(LogTextTest, OldestWholeLinesGoFirstOnceTheCapIsPassed) {
@@ -97,7 +110,9 @@ TEST(LogTextTest, OldestWholeLinesGoFirstOnceTheCapIsPassed) {
     EXPECT_FALSE(text.append("line-2"));  // 23
     EXPECT_TRUE(text.append("line-3"));   // 31 > 30: line-1 goes
     EXPECT_EQ(text.text(), "Logger:\r\nline-2\r\nline-3");
-    EXPECT_LE(text.text().size(), 30u);
+    // A line larger than the cap keeps its beginning.
+    EXPECT_TRUE(text.append(std::string(100, 'x')));
+    EXPECT_EQ(text.text(), "Logger:\r\n" + std::string(21, 'x'));
 }
 
 // The view takes the whole text again whenever lines are dropped; at the
@@ -121,13 +136,6 @@ TEST(LogTextTest, AVeryLongLineIsShownInPartWithTheCountOfTheRest) {
     EXPECT_EQ(LogText::shownPart(fits), fits);
     const std::string shown = LogText::shownPart(fits + "bcd");
     EXPECT_EQ(shown, fits + " ... (3 more characters not shown)");
-}
-
-TEST(LogTextTest, ALineLargerThanTheCapKeepsItsBeginning) {
-    LogText text(20);
-    text.append("old");
-    EXPECT_TRUE(text.append(std::string(100, 'x')));
-    EXPECT_EQ(text.text(), "Logger:\r\n" + std::string(11, 'x'));
 }
 
 // Around the cap (one under, exactly, one over) for many small caps: the

@@ -23,14 +23,6 @@ class EventRecorder {
     // Registers this recorder for every event the three resources fire.
     void listenTo(Resource& resource) { listeners_.listenTo(resource.getActivities()); }
 
-    std::vector<std::string> names() const {
-        std::vector<std::string> result;
-        for (const Record& record : records) {
-            result.push_back(record.name);
-        }
-        return result;
-    }
-
     // Each event as "Name=payload", so a whole exchange compares in one check.
     std::vector<std::string> summary() const {
         std::vector<std::string> result;

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "storage/CycleLock.h"
 
 // The machine-wide cycle lock: free, held by another agent, or not to be had
@@ -10,6 +12,9 @@
 class FakeCycleLock final : public CycleLock {
   public:
     Turn acquireWithin(int32_t milliseconds) override {
+        // The real lock is recursive: taken again unreleased, it would keep
+        // every other agent out until this one ends.
+        EXPECT_FALSE(held) << "the cycle lock taken again without a release";
         waits.push_back(milliseconds);
         held = meets == Turn::taken;
         return meets;

@@ -47,7 +47,6 @@ class FakeFileSystem final : public FileSystem, public FolderRights {
     long failWriteAfterBytes = -1;
     bool failFlush = false;  // every byte written, then the flush fails
     bool refuseWrites = false;
-    bool refuseFolders = false;
     int writeCalls = 0;
 
   private:

@@ -74,7 +74,6 @@ FakeHidPort::Device* FakeHidPort::find(const std::string& path) {
 
 std::unique_ptr<HidDevice> FakeHidPort::openFirst(uint16_t vendorId, uint16_t productId,
                                                   HidDeviceInfo& found) {
-    ++discoveries;
     if (beforeOpen) {
         beforeOpen();
     }

@@ -37,7 +37,6 @@ class FakeHidPort final : public HidPort {
     // Runs at every discovery; a test can unplug or break things there.
     std::function<void()> beforeOpen;
     uint64_t nowMs = 0;
-    int discoveries = 0;
     int openDevices = 0;                          // currently open
     std::vector<std::string> closedWithoutMatch;  // opened, then closed as not ours
     std::size_t lastReadLength = 0;

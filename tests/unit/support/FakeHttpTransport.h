@@ -1,6 +1,5 @@
 #pragma once
 
-#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -18,10 +17,6 @@ class FakeHttpTransport final : public HttpTransport {
         requests.push_back(request);
         if (duringPost) {
             duringPost();
-        }
-        if (!answers.empty()) {
-            chunks = {answers.front()};
-            answers.pop_front();
         }
         chunksDelivered = 0;
         if (outcome.failedStep != HttpStep::none && outcome.failedStep != HttpStep::read) {
@@ -41,8 +36,6 @@ class FakeHttpTransport final : public HttpTransport {
     uint32_t exchangeDeadlineMilliseconds() const override { return deadline; }
 
     std::vector<HttpRequest> requests;
-    // One answer per exchange while any are left, then `chunks` again.
-    std::deque<std::string> answers;
     std::vector<std::string> chunks;
     // Runs while the exchange is under way, as a message pumped there would.
     std::function<void()> duringPost;

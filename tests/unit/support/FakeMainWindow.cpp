@@ -19,12 +19,12 @@ std::vector<FakeMainWindow::Command> FakeMainWindow::commandsWithCode(unsigned c
     return found;
 }
 
-bool FakeMainWindow::logged(const std::string& message) const {
+int FakeMainWindow::countLogged(const std::string& message) const {
     const std::vector<std::string> lines = logLines();
-    return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+    return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
         return line.size() >= message.size() &&
                line.compare(line.size() - message.size(), message.size(), message) == 0;
-    });
+    }));
 }
 
 LogCapture::LogCapture(MainWindowCommands& window, const Clock& clock) : sink_{window, clock} {

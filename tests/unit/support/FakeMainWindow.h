@@ -28,8 +28,9 @@ class FakeMainWindow final : public MainWindowCommands {
 
     std::vector<std::string> logLines() const;
     std::vector<Command> commandsWithCode(unsigned code) const;
-    // Whether a log line ends with `message`.
-    bool logged(const std::string& message) const;
+    // Whether a log line ends with `message`, and how many do.
+    bool logged(const std::string& message) const { return countLogged(message) > 0; }
+    int countLogged(const std::string& message) const;
 
     std::vector<Command> commands;
 };
