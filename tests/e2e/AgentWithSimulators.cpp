@@ -26,6 +26,10 @@ TimeStamp timeStampAt(int64_t ms) {
     return time;
 }
 
+bool minuteAhead(const RunTimeData& data) {
+    return msOf(data.nextHelloTime) - wallClockMs() > 50000;
+}
+
 std::string onAir(const std::string& frame, int counter) {
     std::vector<unsigned> bytes;
     for (std::size_t i = 1; i + 1 < frame.size(); i += 2) {

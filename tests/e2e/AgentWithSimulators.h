@@ -47,6 +47,8 @@ inline portalsim::Reply answer(std::initializer_list<std::string> lines) {
 int64_t wallClockMs();
 int64_t msOf(const TimeStamp& time);
 TimeStamp timeStampAt(int64_t ms);
+// The next hello lies more than 50 s ahead: an answer's "I60000" was planned.
+bool minuteAhead(const RunTimeData& data);
 
 class AgentWithSimulators : public AgentTest {
   protected:

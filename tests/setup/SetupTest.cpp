@@ -32,7 +32,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using portalsim::PortalSimulator;
-using Strings = std::vector<std::string>;
 using Values = std::map<std::string, std::string>;
 
 constexpr char kVersion[] = QUORVEL_E2E_VERSION;
@@ -62,18 +61,6 @@ const Strings kKeys = {
     "ENABLE_LOGGING",
     "PORTAL_SERVER_SECURE",
 };
-
-Strings lines(const std::string& text) {
-    Strings out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        out.push_back(line);
-    }
-    return out;
-}
 
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
@@ -106,7 +93,7 @@ bool mentions(const std::string& blob, const std::string& ascii) {
 
 // The line of quorvel-check's output about `subject`, or "".
 std::string findingAbout(const std::string& output, const std::string& subject) {
-    for (const std::string& line : lines(output)) {
+    for (const std::string& line : linesOf(output)) {
         if (line.size() > 6 && line.compare(6, subject.size(), subject) == 0) {
             return line;
         }
@@ -195,20 +182,39 @@ class Setup : public AgentWithSimulators {
             << "the uninstaller did not finish; left: " << listing(installDir());
     }
 
-    // The values under a registry key, or nullopt when it does not exist.
-    std::optional<Values> registry(const std::string& key) {
-        const CommandResult r = runCaptured({harness().setup().wine.string(), "reg", "query", key},
-                                            environment(), kExitTimeout);
+    // `wine reg query` of a key (and, if asked, all below it): the values
+    // of each key by its last name, or nullopt when the key does not exist.
+    std::optional<std::map<std::string, Values>> regQuery(const std::string& key,
+                                                          bool below = false) {
+        Strings argv{harness().setup().wine.string(), "reg", "query", key};
+        if (below) {
+            argv.push_back("/s");
+        }
+        const CommandResult r = runCaptured(argv, environment(), kExitTimeout);
         if (r.exitCode != 0) {
             return std::nullopt;
         }
-        static const std::regex line(R"(^ +(\S.*?) {4}(REG_\w+) {4}(.*)$)");
-        Values values;
-        for (const std::string& text : lines(r.out)) {
+        static const std::regex value(R"(^ +(\S.*?) {4}(REG_\w+) {4}(.*)$)");
+        std::map<std::string, Values> keys;
+        std::string name;
+        for (const std::string& line : linesOf(r.out)) {
             std::smatch m;
-            if (std::regex_match(text, m, line)) {
-                values[m[1]] = m[3];
+            if (line.rfind("HKEY_", 0) == 0) {
+                name = line.substr(line.rfind('\\') + 1);
+            } else if (std::regex_match(line, m, value)) {
+                keys[name][m[1]] = m[3];
             }
+        }
+        return keys;
+    }
+    std::optional<Values> registry(const std::string& key) {
+        const auto keys = regQuery(key);
+        if (!keys) {
+            return std::nullopt;
+        }
+        Values values;
+        for (const auto& entry : *keys) {
+            values.insert(entry.second.begin(), entry.second.end());
         }
         return values;
     }
@@ -250,22 +256,12 @@ class Setup : public AgentWithSimulators {
     // The product codes of installed packages named Quorvel, and their
     // entries under Apps & features.
     std::map<std::string, Values> packageEntries() {
-        const std::string root = std::string(kUninstallKey).substr(0, std::strlen(kUninstallKey) - std::strlen("\\Quorvel"));
-        const CommandResult r = runCaptured(
-            {harness().setup().wine.string(), "reg", "query", root, "/s"}, environment(), kExitTimeout);
-        std::map<std::string, Values> entries;
-        std::string key;
-        static const std::regex value(R"(^ +(\S.*?) {4}(REG_\w+) {4}(.*)$)");
-        for (const std::string& line : lines(r.out)) {
-            std::smatch m;
-            if (line.rfind("HKEY_", 0) == 0) {
-                key = line.substr(line.rfind('\\') + 1);
-            } else if (!key.empty() && key[0] == '{' && std::regex_match(line, m, value)) {
-                entries[key][m[1]] = m[3];
-            }
-        }
+        const std::string key = kUninstallKey;
+        auto entries = regQuery(key.substr(0, key.rfind('\\')), true).value_or(
+            std::map<std::string, Values>{});
         for (auto it = entries.begin(); it != entries.end();) {
-            it = it->second["DisplayName"] == "Quorvel" ? std::next(it) : entries.erase(it);
+            const bool package = it->first[0] == '{' && it->second["DisplayName"] == "Quorvel";
+            it = package ? std::next(it) : entries.erase(it);
         }
         return entries;
     }
@@ -351,7 +347,7 @@ class Setup : public AgentWithSimulators {
     };
     AgentProcess agentProcess() {
         const CommandResult r = harness().driver({"windows"});
-        for (std::string line : lines(r.out)) {
+        for (std::string line : linesOf(r.out)) {
             if (line.rfind("window ", 0) == 0) {
                 std::replace(line.begin(), line.end(), ' ', '\n');
                 Values values = parseKeyValues(line);
@@ -399,7 +395,7 @@ TEST_F(Setup, SilentSetupRefusesValuesThatCannotWorkAndInstallsNothing) {
     }
     EXPECT_FALSE(registry(kUninstallKey));
     // Each run's reason, dated, for whoever deployed it.
-    const Strings logged = lines(readFile(setupLog()));
+    const Strings logged = linesOf(readFile(setupLog()));
     ASSERT_EQ(logged.size(), refused.size()) << readFile(setupLog());
     EXPECT_TRUE(std::regex_match(logged.front(),
                                  std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d quorvel-setup .*: )"
@@ -466,7 +462,7 @@ TEST_F(Setup, SilentInstallConfiguresRegistersAndStartsTheAgent) {
         EXPECT_TRUE(at > 0 && text[at - 1] == '\r') << "a line without CR at byte " << at;
     }
     EXPECT_GT(lineEnds, 16u);
-    const Strings fileLines = lines(text);
+    const Strings fileLines = linesOf(text);
     std::map<std::string, int> seen;
     for (std::size_t i = 0; i < fileLines.size(); ++i) {
         const std::string& line = fileLines[i];

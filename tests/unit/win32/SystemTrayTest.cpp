@@ -136,7 +136,9 @@ class SystemTrayTest : public ::testing::Test {
     MenuRecordingTray tray{shell, 20};
 };
 
-TEST_F(SystemTrayTest, TheIconIsAddedWithTheWindowIdCallbackAndTooltip) {
+// Added with the window, id, callback and tooltip; a fault then changes the
+// image and the tooltip, cut at its limit, and the good state changes both back.
+TEST_F(SystemTrayTest, TheIconIsAddedAndFollowsTheStateWithItsTooltipCutAtItsLimit) {
     ASSERT_TRUE(create());
     ASSERT_EQ(shell.calls.size(), 1u);
     const NOTIFYICONDATAA& added = shell.calls[0].data;
@@ -149,13 +151,9 @@ TEST_F(SystemTrayTest, TheIconIsAddedWithTheWindowIdCallbackAndTooltip) {
     EXPECT_NE(added.hIcon, nullptr);
     EXPECT_STREQ(added.szTip, "Open Portal - Double click here");
     EXPECT_TRUE(tray.visible());
-}
 
-TEST_F(SystemTrayTest, TheShellIsToldTheFaultIconAndTheTooltipCutAtItsLimit) {
-    ASSERT_TRUE(create());
     setStatus(false, false, true, std::string(200, '7'));
     tray.refreshStatus();
-
     ASSERT_GE(shell.calls.size(), 3u);
     const auto& icon = shell.calls[shell.calls.size() - 2];
     EXPECT_EQ(icon.message, static_cast<DWORD>(NIM_MODIFY));
@@ -167,7 +165,6 @@ TEST_F(SystemTrayTest, TheShellIsToldTheFaultIconAndTheTooltipCutAtItsLimit) {
     EXPECT_EQ(std::string(tip.data.szTip, 127), expected);
     EXPECT_EQ(tip.data.szTip[127], '\0');
 
-    // Back to good: another image than the fault one.
     setStatus(true, true, true, "");
     tray.refreshStatus();
     EXPECT_STREQ(last().data.szTip, "Open the portal\r\n");
