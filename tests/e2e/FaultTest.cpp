@@ -187,7 +187,7 @@ std::string numberOnAir(const std::string& telegram) {
 int killCount() {
     const char* text = std::getenv("QUORVEL_FAULT_KILLS");
     const int count = text != nullptr ? std::atoi(text) : 0;
-    return count > 0 ? count : 20;
+    return count > 0 ? count : 10;
 }
 
 class KilledAgent : public FaultFixture {};
