@@ -34,17 +34,6 @@ class Agent : public AgentTest {
         return waitUntil([&] { return record().size() == RunTimeData::fileSize; }, kStartTimeout);
     }
 
-    // Ends `agent` with `command` and expects exit code 0 and no window left.
-    void endWith(WineProcess& agent, int command) {
-        drive({"send", std::to_string(command), "0"});
-        const auto code = agent.waitForExit(kExitTimeout);
-        ASSERT_TRUE(code) << "the agent still runs " << kExitTimeout.count() << " ms later";
-        EXPECT_EQ(*code, 0);
-        const auto windows = harness().loggerWindows();
-        ASSERT_TRUE(windows);
-        EXPECT_TRUE(windows->empty()) << "a logger window outlived its process";
-    }
-
     std::string logText() {
         const auto text = harness().logText();
         EXPECT_TRUE(text) << "no log view";

@@ -40,17 +40,9 @@ long long msBetween(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration_cast<milliseconds>(to - from).count();
 }
 
-class FaultFixture : public AgentWithSimulators {
-  protected:
-    void exitAgent(WineProcess& agent) {
-        drive({"send", std::to_string(ID_EXIT), "0"});
-        ASSERT_TRUE(agent.waitForExit(kExitTimeout)) << "the agent did not exit";
-    }
-};
-
 // ---------------------------------------------------------------- portal
 
-class PortalFault : public FaultFixture {};
+class PortalFault : public AgentWithSimulators {};
 
 // A megabyte of page lines with the log window open: the answer is cut at
 // 64,999 characters, only its first unknown lines are logged, and the rest
@@ -80,7 +72,7 @@ TEST_F(PortalFault, OneMegabyteBodyIsCutAndRetried) {
 
 // ---------------------------------------------------------------- run-time file
 
-class RunTimeFileFault : public FaultFixture {
+class RunTimeFileFault : public AgentWithSimulators {
   protected:
     fs::path file() { return harness().runTimeFile(); }
 
@@ -122,7 +114,7 @@ TEST_F(RunTimeFileFault, LinksInTheDataFolderAreNeverFollowed) {
     fs::remove(temporary);
     roundTrip(S3, 3);
     ASSERT_TRUE(waitForStored(sent(3))) << "the record did not catch up";
-    exitAgent(first);
+    endWith(first, ID_EXIT);
 
     // The record leads to another one with a frame pending: not read at
     // start, so that frame never goes on air; the first write puts the
@@ -190,7 +182,7 @@ int killCount() {
     return count > 0 ? count : 10;
 }
 
-class KilledAgent : public FaultFixture {};
+class KilledAgent : public AgentWithSimulators {};
 
 // Killed (SIGKILL of the Wine process) at random moments of start-up,
 // hellos, transmissions and file writes, then started again. After each
