@@ -48,6 +48,16 @@ std::string onAir(const std::string& frame, int counter) {
     return text;
 }
 
+Strings twice(const std::string& frame, int counter) {
+    return {onAir(frame, counter), onAir(frame, counter)};
+}
+
+std::function<bool(const RunTimeData&)> sent(int counter) {
+    return [counter](const RunTimeData& d) {
+        return d.frames.empty() && d.transmitCounter == counter;
+    };
+}
+
 void AgentWithSimulators::SetUp() {
     AgentTest::SetUp();
     if (HasFatalFailure()) {

@@ -106,5 +106,9 @@ class AgentWithSimulators : public AgentTest {
 // then D2 onwards, with D4's upper four bits replaced by the transmit flag
 // and the counter's lowest three bits.
 std::string onAir(const std::string& frame, int counter);
+// A frame as SEND_FRAMES_REPEAT=2 puts it on air.
+Strings twice(const std::string& frame, int counter);
+// Settled after a transmission: nothing pending, the counter where expected.
+std::function<bool(const RunTimeData&)> sent(int counter);
 
 }  // namespace quorvel::e2e

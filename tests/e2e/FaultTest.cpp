@@ -25,17 +25,6 @@ namespace {
 namespace fs = std::filesystem;
 using portalsim::Reply;
 
-Strings twice(const std::string& frame, int counter) {
-    return {onAir(frame, counter), onAir(frame, counter)};
-}
-
-// Settled after a transmission: nothing pending, the counter where expected.
-std::function<bool(const RunTimeData&)> sent(int counter) {
-    return [counter](const RunTimeData& d) {
-        return d.frames.empty() && d.transmitCounter == counter;
-    };
-}
-
 long long msBetween(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration_cast<milliseconds>(to - from).count();
 }
