@@ -37,8 +37,8 @@ std::string onAir(const std::string& frame, int counter) {
     }
     std::vector<unsigned> telegram{bytes.at(0)};
     telegram.insert(telegram.end(), bytes.begin() + 2, bytes.end());
-    telegram.at(3) = (telegram.at(3) & 0x07u) | ((static_cast<unsigned>(counter) & 0x07u) << 4) |
-                     0x80u;
+    telegram.at(3) =
+        (telegram.at(3) & 0x07u) | ((static_cast<unsigned>(counter) & 0x07u) << 4) | 0x80u;
     static const char digits[] = "0123456789abcdef";
     std::string text;
     for (unsigned b : telegram) {

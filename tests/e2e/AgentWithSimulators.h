@@ -87,8 +87,9 @@ class AgentWithSimulators : public AgentTest {
     // quorvel.dat decoded, when it exists with its full size.
     std::optional<RunTimeData> stored();
     // Waits until quorvel.dat satisfies `condition`; returns the record seen.
-    std::optional<RunTimeData> waitForStored(const std::function<bool(const RunTimeData&)>& condition,
-                                             milliseconds timeout = milliseconds(15000));
+    std::optional<RunTimeData> waitForStored(
+        const std::function<bool(const RunTimeData&)>& condition,
+        milliseconds timeout = milliseconds(15000));
     // Writes a record as an earlier run would have left it.
     void store(const RunTimeData& data);
     // A record of an earlier run with this dongle: hello an hour ahead.

@@ -31,8 +31,8 @@ class Cycle : public AgentWithSimulators {};
 // one hello after it.
 TEST_F(Cycle, AHelloSendsItsFramesAndOpenPortalFollowsEachRunningHelloOnce) {
     plugDongle();
-    portal().addReplies({answer({S1, S2, "I60000"}), Reply::text("I60000"),
-                         Reply::text("I60000"), Reply::text("I60000")});
+    portal().addReplies({answer({S1, S2, "I60000"}), Reply::text("I60000"), Reply::text("I60000"),
+                         Reply::text("I60000")});
     const fs::path folder = agentFolder(config());
     startAgentIn(folder);
     ASSERT_TRUE(waitForHellos(1));
@@ -43,8 +43,8 @@ TEST_F(Cycle, AHelloSendsItsFramesAndOpenPortalFollowsEachRunningHelloOnce) {
     EXPECT_EQ(request.header("Content-type"), "application/binary");
     EXPECT_EQ(request.header("User-Agent"), "Quorvel");
     ASSERT_TRUE(waitForBroadcast(4));
-    const auto data = waitForStored(
-        [](const RunTimeData& d) { return d.frames.empty() && minuteAhead(d); });
+    const auto data =
+        waitForStored([](const RunTimeData& d) { return d.frames.empty() && minuteAhead(d); });
     ASSERT_TRUE(data) << "no next hello planned from the answer's interval";
     EXPECT_EQ(broadcast(), (Strings{onAir(S1, 1), onAir(S2, 1), onAir(S1, 1), onAir(S2, 1)}));
     EXPECT_EQ(data->transmitCounter, 1);

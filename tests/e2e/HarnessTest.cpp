@@ -12,9 +12,9 @@ namespace quorvel::e2e {
 namespace {
 
 TEST(RunCaptured, KeepsStdoutAndStderrApartWithTheEnvironmentAndTheExitCode) {
-    const auto r = runCaptured(
-        {"/bin/sh", "-c", "printf 'a\\r\\n%s' \"$QV_PROBE\"; echo err >&2; exit 7"},
-        {{"QV_PROBE", "x y"}}, milliseconds(10000));
+    const auto r =
+        runCaptured({"/bin/sh", "-c", "printf 'a\\r\\n%s' \"$QV_PROBE\"; echo err >&2; exit 7"},
+                    {{"QV_PROBE", "x y"}}, milliseconds(10000));
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 7);
     EXPECT_EQ(r.out, "a\r\nx y");

@@ -257,8 +257,8 @@ class Setup : public AgentWithSimulators {
     // entries under Apps & features.
     std::map<std::string, Values> packageEntries() {
         const std::string key = kUninstallKey;
-        auto entries = regQuery(key.substr(0, key.rfind('\\')), true).value_or(
-            std::map<std::string, Values>{});
+        auto entries = regQuery(key.substr(0, key.rfind('\\')), true)
+                           .value_or(std::map<std::string, Values>{});
         for (auto it = entries.begin(); it != entries.end();) {
             const bool package = it->first[0] == '{' && it->second["DisplayName"] == "Quorvel";
             it = package ? std::next(it) : entries.erase(it);
@@ -555,8 +555,8 @@ TEST_F(Setup, QuorvelCheckNamesWhatStopsTheInstalledAgent) {
     // Started with a first word that names another folder, it still reads
     // the configuration beside itself.
     const std::string installed = std::string(kInstallDir) + "\\quorvel-check.exe";
-    const CommandResult misled = harness().driver(
-        {"run-as", installed, "C:\\elsewhere\\quorvel-check.exe"}, kSetupTimeout);
+    const CommandResult misled =
+        harness().driver({"run-as", installed, "C:\\elsewhere\\quorvel-check.exe"}, kSetupTimeout);
     EXPECT_EQ(findingAbout(misled.out, "configuration"),
               "ok    configuration  " + std::string(kInstallDir) + "\\quorvel.ini: every key set")
         << misled.out << misled.err;
@@ -752,9 +752,9 @@ TEST_F(Setup, PackageInstallsUpgradesRefusesADowngradeAndUninstallsKeepingTheDat
     const std::string newer = std::string("Z:") + QUORVEL_E2E_NEWER_MSI;
     const std::string exe = std::string(kInstallDir) + "\\quorvel.exe";
 
-    EXPECT_EQ(msiexec({"/i", package, "/qn", "PORTAL_HOST=127.0.0.1", "PORTAL_PORT=0"},
-                      "refused.log"),
-              kFailed);
+    EXPECT_EQ(
+        msiexec({"/i", package, "/qn", "PORTAL_HOST=127.0.0.1", "PORTAL_PORT=0"}, "refused.log"),
+        kFailed);
     EXPECT_TRUE(contains(readFile(workDir() / "refused.log"),
                          "PORTAL_PORT=0: the port must be a whole number from 1 to 65535"))
         << "no reason in the log";
@@ -764,13 +764,13 @@ TEST_F(Setup, PackageInstallsUpgradesRefusesADowngradeAndUninstallsKeepingTheDat
     PortalSimulator proxy;
     placeStandIns();
     plugDongle();
-    ASSERT_EQ(msiexec({"/i", package, "/qn", "PORTAL_HOST=127.0.0.1",
-                       "PORTAL_PORT=" + std::to_string(portal().port()),
-                       "PORTAL_PATH=/agent/hello.php",
-                       "PROXY=127.0.0.1:" + std::to_string(proxy.port()), "PARTNER=acme home",
-                       "LOGGING=true"},
-                      "install.log"),
-              0);
+    ASSERT_EQ(
+        msiexec({"/i", package, "/qn", "PORTAL_HOST=127.0.0.1",
+                 "PORTAL_PORT=" + std::to_string(portal().port()), "PORTAL_PATH=/agent/hello.php",
+                 "PROXY=127.0.0.1:" + std::to_string(proxy.port()), "PARTNER=acme home",
+                 "LOGGING=true"},
+                "install.log"),
+        0);
     // The setup program's files, as built.
     for (const auto& [installed, built] :
          {std::pair<std::string, fs::path>{"quorvel.exe", QUORVEL_E2E_AGENT_EXE},
@@ -809,7 +809,8 @@ TEST_F(Setup, PackageInstallsUpgradesRefusesADowngradeAndUninstallsKeepingTheDat
     // An interactive upgrade with one value: the running agent is asked to
     // end, the administrator's lines stay, the new agent is started.
     const fs::path iniPath = installDir() / "quorvel.ini";
-    std::string ini = readFile(iniPath) + "; tuned by the administrator\r\nUSB_WAIT_TIMEOUT=1500\r\n";
+    std::string ini =
+        readFile(iniPath) + "; tuned by the administrator\r\nUSB_WAIT_TIMEOUT=1500\r\n";
     std::ofstream(iniPath, std::ios::binary) << ini;
     ASSERT_EQ(msiexec({"/i", newer, "/qb", "PARTNER=acme-2"}, "upgrade.log"), 0);
     EXPECT_EQ(old.waitForExit(kExitTimeout), 0);
@@ -817,9 +818,9 @@ TEST_F(Setup, PackageInstallsUpgradesRefusesADowngradeAndUninstallsKeepingTheDat
     EXPECT_TRUE(contains(readFile(workDir() / "upgrade.log.out"), "no Quorvel agent runs from"))
         << "the agent was not asked to end";
     for (const auto& [from, to] :
-         {std::pair<std::string, std::string>{std::string("SOFTWARE_VERSION=") + kVersion,
-                                              std::string("SOFTWARE_VERSION=") +
-                                                  QUORVEL_E2E_NEWER_VERSION},
+         {std::pair<std::string, std::string>{
+              std::string("SOFTWARE_VERSION=") + kVersion,
+              std::string("SOFTWARE_VERSION=") + QUORVEL_E2E_NEWER_VERSION},
           {"PARTNER=acme home", "PARTNER=acme-2"}}) {
         ASSERT_NE(ini.find(from + "\r\n"), std::string::npos) << from;
         ini.replace(ini.find(from + "\r\n"), from.size(), to);
@@ -833,8 +834,8 @@ TEST_F(Setup, PackageInstallsUpgradesRefusesADowngradeAndUninstallsKeepingTheDat
 
     // Neither the older package nor the setup program goes over it.
     EXPECT_EQ(msiexec({"/i", package, "/qn"}, "downgrade.log"), kFailed);
-    EXPECT_TRUE(contains(readFile(workDir() / "downgrade.log"),
-                         "A newer version of Quorvel is installed"));
+    EXPECT_TRUE(
+        contains(readFile(workDir() / "downgrade.log"), "A newer version of Quorvel is installed"));
     EXPECT_EQ(runSetup({"/S", "/PORTAL_HOST=127.0.0.1"}), 2);
     EXPECT_TRUE(contains(readFile(setupLog()), "installed by its Windows Installer package"));
     EXPECT_EQ(packageEntries().begin()->second["DisplayVersion"], QUORVEL_E2E_NEWER_VERSION);
