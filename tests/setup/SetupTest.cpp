@@ -555,8 +555,8 @@ TEST_F(Setup, QuorvelCheckNamesWhatStopsTheInstalledAgent) {
     // Started with a first word that names another folder, it still reads
     // the configuration beside itself.
     const std::string installed = std::string(kInstallDir) + "\\quorvel-check.exe";
-    const CommandResult misled =
-        harness().driver({"run-as", installed, "C:\\elsewhere\\quorvel-check.exe"}, kSetupTimeout);
+    const CommandResult misled = harness().driver(
+        {"run-as", installed, "C:\\elsewhere\\quorvel-check.exe"}, kSetupTimeout);
     EXPECT_EQ(findingAbout(misled.out, "configuration"),
               "ok    configuration  " + std::string(kInstallDir) + "\\quorvel.ini: every key set")
         << misled.out << misled.err;
