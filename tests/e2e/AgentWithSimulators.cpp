@@ -220,4 +220,11 @@ void AgentWithSimulators::openPortal() {
     drive({"send", std::to_string(ID_OPEN_PORTAL), "0"});
 }
 
+void AgentWithSimulators::openPortalAndSend(const std::string& frame, int counter) {
+    const std::size_t before = broadcast().size();
+    openPortal();
+    ASSERT_TRUE(waitForBroadcast(before + 2));
+    EXPECT_EQ(broadcast().back(), onAir(frame, counter));
+}
+
 }  // namespace quorvel::e2e

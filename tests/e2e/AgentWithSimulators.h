@@ -97,6 +97,8 @@ class AgentWithSimulators : public AgentTest {
 
     // Open Portal, as the tray menu sends it.
     void openPortal();
+    // Open Portal, and its answer's `frame` on air (twice) with `counter`.
+    void openPortalAndSend(const std::string& frame, int counter);
 
   private:
     std::unique_ptr<portalsim::PortalSimulator> portal_;

@@ -252,14 +252,6 @@ class RunTimeFileFault : public FaultFixture {
         data.transmitCounter = 4;
         return data;
     }
-
-    // Open Portal, the answer's frames on air, the counter one higher.
-    void roundTrip(const std::string& frame, int counter) {
-        const std::size_t before = broadcast().size();
-        openPortal();
-        ASSERT_TRUE(waitForBroadcast(before + 2));
-        EXPECT_EQ(broadcast().back(), onAir(frame, counter));
-    }
 };
 
 TEST_F(RunTimeFileFault, TruncatedFileKeepsWhatItStillHolds) {
@@ -333,7 +325,7 @@ TEST_F(RunTimeFileFault, FolderDeletedWhileRunningIsMadeAgain) {
     ASSERT_TRUE(waitForStored(sent(1)));
 
     fs::remove_all(file().parent_path());
-    roundTrip(S2, 2);
+    openPortalAndSend(S2, 2);
     const auto data =
         waitForStored([](const RunTimeData& d) { return sent(2)(d) && minuteAhead(d); });
     EXPECT_TRUE(data) << "the record was not written again";

@@ -64,14 +64,6 @@ TEST_F(PortalFault, OneMegabyteBodyIsCutAndRetried) {
 class RunTimeFileFault : public AgentWithSimulators {
   protected:
     fs::path file() { return harness().runTimeFile(); }
-
-    // Open Portal, the answer's frames on air, the counter one higher.
-    void roundTrip(const std::string& frame, int counter) {
-        const std::size_t before = broadcast().size();
-        openPortal();
-        ASSERT_TRUE(waitForBroadcast(before + 2));
-        EXPECT_EQ(broadcast().back(), onAir(frame, counter));
-    }
 };
 
 // Links another user put in the data folder, as Unix links: Wine shows a
@@ -93,7 +85,7 @@ TEST_F(RunTimeFileFault, LinksInTheDataFolderAreNeverFollowed) {
     const fs::path temporary = file().string() + ".new";
     fs::remove(temporary);
     fs::create_symlink(theirs, temporary);
-    roundTrip(S2, 2);
+    openPortalAndSend(S2, 2);
     drive(
         {"wait-text", "5000", "DeleteFile refused for C:\\ProgramData\\quorvel\\quorvel.dat.new"});
     EXPECT_EQ(readFile(theirs), "theirs");
@@ -101,7 +93,7 @@ TEST_F(RunTimeFileFault, LinksInTheDataFolderAreNeverFollowed) {
     ASSERT_TRUE(during);
     EXPECT_EQ(during->transmitCounter, 1) << "a write went through the link";
     fs::remove(temporary);
-    roundTrip(S3, 3);
+    openPortalAndSend(S3, 3);
     ASSERT_TRUE(waitForStored(sent(3))) << "the record did not catch up";
     endWith(first, ID_EXIT);
 
@@ -136,14 +128,14 @@ TEST_F(RunTimeFileFault, LinksInTheDataFolderAreNeverFollowed) {
     fs::rename(dataFolder, moved);
     fs::create_symlink(moved, dataFolder);
     const std::string before = readFile(moved / "quorvel.dat");
-    roundTrip(S4, 1);
+    openPortalAndSend(S4, 1);
     drive({"wait-text", "5000",
            "refused for C:\\ProgramData\\quorvel\\quorvel.dat.new: it is in a link"});
     EXPECT_EQ(readFile(moved / "quorvel.dat"), before);
     EXPECT_FALSE(fs::exists(moved / "quorvel.dat.new"));
     fs::remove(dataFolder);
     fs::remove_all(moved);
-    roundTrip(S5, 2);
+    openPortalAndSend(S5, 2);
     EXPECT_TRUE(waitForStored(sent(2))) << "the folder was not made again";
 }
 
