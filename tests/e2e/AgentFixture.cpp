@@ -114,6 +114,16 @@ bool AgentTest::waitForLoggerWindow(WineProcess& agent, bool visible) {
     return appeared;
 }
 
+void AgentTest::endWith(WineProcess& agent, int command) {
+    drive({"send", std::to_string(command), "0"});
+    const auto code = agent.waitForExit(kExitTimeout);
+    ASSERT_TRUE(code) << "the agent still runs " << kExitTimeout.count() << " ms later";
+    EXPECT_EQ(*code, 0);
+    const auto windows = harness_->loggerWindows();
+    ASSERT_TRUE(windows);
+    EXPECT_TRUE(windows->empty()) << "a logger window outlived its process";
+}
+
 CommandResult AgentTest::drive(const std::vector<std::string>& args, milliseconds timeout) {
     CommandResult r = harness_->driver(args, timeout);
     std::string line = "qvdriver";

@@ -41,6 +41,10 @@ class AgentTest : public ::testing::Test {
     // early when `agent` ends first. Returns whether it appeared.
     bool waitForLoggerWindow(WineProcess& agent, bool visible = false);
 
+    // Ends `agent` with the window command `command` and expects exit code
+    // 0 and no logger window left behind.
+    void endWith(WineProcess& agent, int command);
+
     // Runs the driver and fails the test when it does not exit 0.
     CommandResult drive(const std::vector<std::string>& args,
                         milliseconds timeout = milliseconds(20000));

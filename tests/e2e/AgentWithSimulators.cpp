@@ -26,6 +26,10 @@ TimeStamp timeStampAt(int64_t ms) {
     return time;
 }
 
+bool minuteAhead(const RunTimeData& data) {
+    return msOf(data.nextHelloTime) - wallClockMs() > 50000;
+}
+
 std::string onAir(const std::string& frame, int counter) {
     std::vector<unsigned> bytes;
     for (std::size_t i = 1; i + 1 < frame.size(); i += 2) {
@@ -33,8 +37,8 @@ std::string onAir(const std::string& frame, int counter) {
     }
     std::vector<unsigned> telegram{bytes.at(0)};
     telegram.insert(telegram.end(), bytes.begin() + 2, bytes.end());
-    telegram.at(3) = (telegram.at(3) & 0x07u) | ((static_cast<unsigned>(counter) & 0x07u) << 4) |
-                     0x80u;
+    telegram.at(3) =
+        (telegram.at(3) & 0x07u) | ((static_cast<unsigned>(counter) & 0x07u) << 4) | 0x80u;
     static const char digits[] = "0123456789abcdef";
     std::string text;
     for (unsigned b : telegram) {
@@ -42,6 +46,16 @@ std::string onAir(const std::string& frame, int counter) {
         text += digits[b & 0x0F];
     }
     return text;
+}
+
+Strings twice(const std::string& frame, int counter) {
+    return {onAir(frame, counter), onAir(frame, counter)};
+}
+
+std::function<bool(const RunTimeData&)> sent(int counter) {
+    return [counter](const RunTimeData& d) {
+        return d.frames.empty() && d.transmitCounter == counter;
+    };
 }
 
 void AgentWithSimulators::SetUp() {
@@ -204,6 +218,13 @@ RunTimeData AgentWithSimulators::earlierRun() const {
 
 void AgentWithSimulators::openPortal() {
     drive({"send", std::to_string(ID_OPEN_PORTAL), "0"});
+}
+
+void AgentWithSimulators::openPortalAndSend(const std::string& frame, int counter) {
+    const std::size_t before = broadcast().size();
+    openPortal();
+    ASSERT_TRUE(waitForBroadcast(before + 2));
+    EXPECT_EQ(broadcast().back(), onAir(frame, counter));
 }
 
 }  // namespace quorvel::e2e

@@ -47,6 +47,8 @@ inline portalsim::Reply answer(std::initializer_list<std::string> lines) {
 int64_t wallClockMs();
 int64_t msOf(const TimeStamp& time);
 TimeStamp timeStampAt(int64_t ms);
+// The next hello lies more than 50 s ahead: an answer's "I60000" was planned.
+bool minuteAhead(const RunTimeData& data);
 
 class AgentWithSimulators : public AgentTest {
   protected:
@@ -85,8 +87,9 @@ class AgentWithSimulators : public AgentTest {
     // quorvel.dat decoded, when it exists with its full size.
     std::optional<RunTimeData> stored();
     // Waits until quorvel.dat satisfies `condition`; returns the record seen.
-    std::optional<RunTimeData> waitForStored(const std::function<bool(const RunTimeData&)>& condition,
-                                             milliseconds timeout = milliseconds(15000));
+    std::optional<RunTimeData> waitForStored(
+        const std::function<bool(const RunTimeData&)>& condition,
+        milliseconds timeout = milliseconds(15000));
     // Writes a record as an earlier run would have left it.
     void store(const RunTimeData& data);
     // A record of an earlier run with this dongle: hello an hour ahead.
@@ -94,6 +97,8 @@ class AgentWithSimulators : public AgentTest {
 
     // Open Portal, as the tray menu sends it.
     void openPortal();
+    // Open Portal, and its answer's `frame` on air (twice) with `counter`.
+    void openPortalAndSend(const std::string& frame, int counter);
 
   private:
     std::unique_ptr<portalsim::PortalSimulator> portal_;
@@ -104,5 +109,9 @@ class AgentWithSimulators : public AgentTest {
 // then D2 onwards, with D4's upper four bits replaced by the transmit flag
 // and the counter's lowest three bits.
 std::string onAir(const std::string& frame, int counter);
+// A frame as SEND_FRAMES_REPEAT=2 puts it on air.
+Strings twice(const std::string& frame, int counter);
+// Settled after a transmission: nothing pending, the counter where expected.
+std::function<bool(const RunTimeData&)> sent(int counter);
 
 }  // namespace quorvel::e2e

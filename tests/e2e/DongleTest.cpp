@@ -1,5 +1,7 @@
 // The agent's HID code under Wine, through its own SetupAPI, HID and
-// overlapped file calls, against the simulated dongle.
+// overlapped file calls, against the simulated dongle: what the agent's own
+// cycle (identity, frames on air) does not meet. The transmission's rules
+// are the unit tests' to prove.
 
 #include <gtest/gtest.h>
 
@@ -62,30 +64,34 @@ class DongleWine : public ::testing::Test {
     std::unique_ptr<DongleSimulator> sim_;
 };
 
-TEST_F(DongleWine, DongleSecondOfTwoDevicesIsFound) {
+// Only the vendor and product ids together name the dongle, wherever it
+// comes in the list; the other devices are opened and closed, not talked to.
+TEST_F(DongleWine, TheDongleIsFoundAmongDevicesOfOtherIds) {
     ASSERT_EQ(sim().command("add mouse 046d c077").rfind("ok ", 0), 0u);
+    ASSERT_EQ(sim().command(std::string("add cousin ") + dongleVid + " 2d4b").rfind("ok ", 0), 0u);
+    const std::string none = probe({"open"});
+    EXPECT_TRUE(has(none, "open=0\n") && has(none, "path=\n")) << none;
     addDongle();
     const std::string out = probe({"open"});
     EXPECT_TRUE(has(out, "open=1\n")) << out;
     EXPECT_TRUE(has(out, "path=\\\\.\\pipe\\quorvel-sim-hid#vid_5e91&pid_2d4a#dongle\n")) << out;
     EXPECT_TRUE(has(out, "input=36\noutput=36\n")) << out;
-    // The mouse was opened and closed, not talked to.
     EXPECT_EQ(sim().values("reports mouse"), std::vector<std::string>{"0"});
+    EXPECT_EQ(sim().values("reports cousin"), std::vector<std::string>{"0"});
 }
 
-TEST_F(DongleWine, RightVendorOtherProductIsIgnored) {
-    ASSERT_EQ(sim().command(std::string("add cousin ") + dongleVid + " 2d4b").rfind("ok ", 0), 0u);
-    const std::string out = probe({"open"});
-    EXPECT_TRUE(has(out, "open=0\n")) << out;
-    EXPECT_TRUE(has(out, "path=\n")) << out;
-}
+// Without a dongle the hello gets its error events; with one that stays
+// silent a read times out, which is transient while the dongle is there.
+TEST_F(DongleWine, NoDongleAndASilentOneGiveTheirEventsAndLogLines) {
+    const std::string none = probe({"info", "300"});
+    EXPECT_TRUE(has(none, "event=NotifyUSBStateEvent=0\nlog=")) << none;
+    EXPECT_TRUE(has(none, "event=ContinueHelloEvent\n")) << none;
+    EXPECT_TRUE(has(none, "result=-1\n")) << none;
 
-TEST_F(DongleWine, ReceiveTimeOutIsLoggedAndTransientWhileTheDongleIsPresent) {
     addDongle();
     const std::string out = probe({"receive", "300"});
     EXPECT_TRUE(has(out, "]  WAIT_TIMEOUT in receiveReport\n")) << out;
     EXPECT_TRUE(has(out, "result=-1\ncheck=0\n")) << out;
-
     const std::string absent = probe({"--absent", "receive", "300"});
     EXPECT_TRUE(has(absent, "result=-1\ncheck=-1\n")) << absent;
     EXPECT_TRUE(has(absent,
@@ -94,84 +100,21 @@ TEST_F(DongleWine, ReceiveTimeOutIsLoggedAndTransientWhileTheDongleIsPresent) {
         << absent;
 }
 
-TEST_F(DongleWine, DeviceInformationIsReadFromTheDongle) {
-    addDongle();
-    const std::string out = probe({"info", "1000"});
-    EXPECT_TRUE(has(out, "result=0\nserial=QV00000042\nfirmware=258\nradio=0aff\n")) << out;
-    EXPECT_TRUE(has(out, "event=NotifyUSBStateEvent=1\n")) << out;
-    EXPECT_TRUE(has(out, "getDeviceInfos inputReportBuffer: 02:10:80:ff:51:56:")) << out;
-    const auto reports = sim().values("reports dongle");
-    ASSERT_EQ(reports.size(), 2u);
-    EXPECT_EQ(reports[1].substr(0, 8), "010300ff");
-}
-
 // quorvel-check and the agent open the dongle again within milliseconds of
 // closing it, so the simulator starts a connection thread for each handle,
 // many of which end at once; on a busy machine every conversation must
 // still be answered and the simulator live on.
 TEST_F(DongleWine, EveryOneOfManyQuickReopensIsAnswered) {
     addDongle();
-    for (int host = 0; host < 3; ++host) {
+    for (int host = 0; host < 2; ++host) {
         const std::string out = probe({"reopen", "100", "1000"});
         ASSERT_TRUE(has(out, "answered=100\n")) << out;
     }
     EXPECT_EQ(sim().command("utilisation dongle"), "ok 0");
 }
 
-TEST_F(DongleWine, NoDongleGivesTheHelloItsErrorEvents) {
-    const std::string out = probe({"info", "300"});
-    EXPECT_TRUE(has(out, "event=NotifyUSBStateEvent=0\nlog=")) << out;
-    EXPECT_TRUE(has(out, "event=ContinueHelloEvent\n")) << out;
-    EXPECT_TRUE(has(out, "result=-1\n")) << out;
-}
-
-TEST_F(DongleWine, FramesAreSentRepeatTimesWithTheCounterBits) {
-    addDongle();
-    ASSERT_EQ(sim().command("duty dongle 30"), "ok");
-    const std::string out =
-        probe({"start", "13", "3", "2", "30", "1000", "S020B112233445566", "S0A0B0C0D0E0F"});
-    EXPECT_TRUE(has(out, "duty cycle utilisation is[%]: 30\n")) << out;
-    EXPECT_TRUE(has(out, "event=ContinueTransmitEvent=0\nresult=0\n")) << out;
-    EXPECT_EQ(count(out, " inputReportBuffer: 02:10:82:ff:01:"), 6) << out;
-    const auto sent = sim().values("broadcast dongle");
-    ASSERT_EQ(sent.size(), 7u);
-    EXPECT_EQ(sent[0], "6");
-    for (int pass = 0; pass < 3; ++pass) {
-        // Counter 13: low bits 5 in bits 4 to 6, flag in bit 7.
-        EXPECT_EQ(sent[1 + 2 * pass], "021122d3445566");
-        EXPECT_EQ(sent[2 + 2 * pass], "0a0c0dd60f");
-    }
-}
-
-TEST_F(DongleWine, DutyCycleAtTheMaximumIsAcceptedAndOneAboveIsNot) {
-    addDongle();
-    ASSERT_EQ(sim().command("duty dongle 51"), "ok");
-    const std::string over = probe({"start", "1", "1", "2", "50", "1000", "S020B112233445566"});
-    EXPECT_TRUE(has(over, "event=NotifyDutyCycleStateEvent=0\n")) << over;
-    EXPECT_TRUE(has(over, "event=ContinueTransmitEvent=1\n")) << over;
-    EXPECT_TRUE(has(over, "over max duty cycle utilisation!")) << over;
-    EXPECT_EQ(sim().values("broadcast dongle"), std::vector<std::string>{"0"});
-
-    const std::string at = probe({"start", "1", "1", "2", "51", "1000", "S020B112233445566"});
-    EXPECT_TRUE(has(at, "event=NotifyDutyCycleStateEvent=1\n")) << at;
-    EXPECT_TRUE(has(at, "event=ContinueTransmitEvent=0\n")) << at;
-    EXPECT_EQ(sim().values("broadcast dongle").front(), "1");
-}
-
-TEST_F(DongleWine, DongleUnpluggedBetweenDutyCycleQueryAndTransmission) {
-    addDongle();
-    ASSERT_EQ(sim().command("unplug-after dongle duty"), "ok");
-    const std::string out = probe({"start", "1", "2", "2", "50", "1000", "S020B112233445566"});
-    EXPECT_TRUE(has(out, "event=NotifyDutyCycleStateEvent=1\n")) << out;
-    EXPECT_TRUE(has(out, "event=NotifyUSBStateEvent=0\n")) << out;
-    EXPECT_TRUE(has(out, "event=ContinueTransmitEvent=2\n")) << out;
-    EXPECT_TRUE(has(out,
-                    "no device found! cannot create handle of "
-                    "device[USBResource::transmit]: the dongle is not available"))
-        << out;
-    EXPECT_EQ(sim().values("broadcast dongle"), std::vector<std::string>{"0"});
-}
-
+// A dongle that takes frames but never acknowledges: each frame costs its
+// reads, and none is sent again.
 TEST_F(DongleWine, UnacknowledgedFramesCostTheirReadsAndAreNotResent) {
     addDongle();
     ASSERT_EQ(sim().command("mute dongle 1"), "ok");

@@ -1,20 +1,15 @@
-// The real agent under Wine meeting faults of the portal, the dongle and its
-// own run-time file, and being killed at random moments. Each case puts the
-// fault in place, watches what the agent does meanwhile, takes the fault away
-// and then demands that a hello reaches the portal again, that frames go on
-// air, and that quorvel.dat holds the frames and the transmit counter it
-// should. Intervals are short so that each case takes seconds.
+// The real agent under Wine meeting the faults that only the real program
+// shows: an answer too big for the log view, links another user put in its
+// data folder, and being killed at random moments. The faults whose handling
+// is the cycles' logic (a refusing or silent portal, a lost, slow, mute or
+// babbling dongle, a damaged record) are the unit tests' to prove.
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
-#include <initializer_list>
 #include <iostream>
-#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -28,359 +23,48 @@ namespace quorvel::e2e {
 namespace {
 
 namespace fs = std::filesystem;
-using portalsim::PortalSimulator;
 using portalsim::Reply;
-using Strings = std::vector<std::string>;
-
-Strings twice(const std::string& frame, int counter) {
-    return {onAir(frame, counter), onAir(frame, counter)};
-}
-
-bool minuteAhead(const RunTimeData& d) {
-    return msOf(d.nextHelloTime) - wallClockMs() > 50000;
-}
-
-// Settled after a transmission: nothing pending, the counter where expected.
-std::function<bool(const RunTimeData&)> sent(int counter) {
-    return [counter](const RunTimeData& d) {
-        return d.frames.empty() && d.transmitCounter == counter;
-    };
-}
 
 long long msBetween(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration_cast<milliseconds>(to - from).count();
 }
 
-class FaultFixture : public AgentWithSimulators {
-  protected:
-    // Reports whose first bytes say what the host asked the dongle.
-    int reportsStartingWith(const std::string& prefix) {
-        int count = 0;
-        for (const auto& report : dongle().values("reports dongle")) {
-            count += report.rfind(prefix, 0) == 0 ? 1 : 0;
-        }
-        return count;
-    }
-    int infoRequests() { return reportsStartingWith("010300ff"); }
-
-    // The agent asked the dongle for its identity at least `count` times:
-    // hellos keep being attempted while the fault lasts.
-    bool waitForHelloAttempts(int count, milliseconds timeout = milliseconds(15000)) {
-        return waitUntil([&] { return infoRequests() >= count; }, timeout);
-    }
-
-    void exitAgent(WineProcess& agent) {
-        drive({"send", std::to_string(ID_EXIT), "0"});
-        ASSERT_TRUE(agent.waitForExit(kExitTimeout)) << "the agent did not exit";
-    }
-
-    // A portal fault answers the first hello; the second gets one frame.
-    // The retry must come after the error interval (1.5 s) and within
-    // `bound` of the first hello's start, and the frame must go on air with
-    // counter 1 and leave quorvel.dat with nothing pending.
-    void recoversAfterPortalFault(const Reply& fault, milliseconds low, milliseconds bound) {
-        plugDongle();
-        portal().addReplies({fault, answer({S1, "I60000"})});
-        startAgentWith(config());
-        ASSERT_TRUE(waitForHellos(2, bound + milliseconds(15000)))
-            << "no hello after the faulty answer";
-        const auto requests = portal().requests();
-        EXPECT_EQ(requests[0].body, hello(7));
-        EXPECT_EQ(requests[1].body, hello(7));
-        const long long gap = msBetween(requests[0].connectedAt, requests[1].connectedAt);
-        EXPECT_GE(gap, low.count()) << "the retry came too soon";
-        EXPECT_LE(gap, bound.count()) << "the retry was not bounded";
-        std::cerr << "note: the retry came " << gap << " ms after the faulty hello\n";
-        ASSERT_TRUE(waitForBroadcast(2));
-        const auto data =
-            waitForStored([](const RunTimeData& d) { return sent(1)(d) && minuteAhead(d); });
-        ASSERT_TRUE(data) << "frames or counter wrong after the recovery";
-        EXPECT_EQ(broadcast(), twice(S1, 1));
-        EXPECT_FALSE(waitForHellos(3, milliseconds(1000))) << "the answer's minute was ignored";
-    }
-};
-
 // ---------------------------------------------------------------- portal
 
-class PortalFault : public FaultFixture {};
+class PortalFault : public AgentWithSimulators {};
 
-// The agent's receive time-out is 30 s: the hello that met silence ends
-// within it, and the next is planned the error interval later.
-TEST_F(PortalFault, SilentPortalIsBoundedByTheReceiveTimeout) {
-    recoversAfterPortalFault(Reply::silence(), milliseconds(29000), milliseconds(36000));
-}
-
-TEST_F(PortalFault, ErrorStatusWithAPageIsRetriedAfterTheErrorInterval) {
-    recoversAfterPortalFault(
-        Reply::text("<html><body><h1>500 Internal Server Error</h1>\n<p>database down</p>"
-                    "</body></html>\n",
-                    500),
-        milliseconds(1400), milliseconds(5000));
-}
-
-TEST_F(PortalFault, EmptyBodyIsRetriedAfterTheErrorInterval) {
-    recoversAfterPortalFault(Reply::text(""), milliseconds(1400), milliseconds(5000));
-}
+// A megabyte of page lines with the log window open: the answer is cut at
+// 64,999 characters, only its first unknown lines are logged, and the rest
+// is read and dropped, so the retry comes after the error interval (1.5 s)
+// rather than after the log view has choked on a thousand lines.
 
 TEST_F(PortalFault, OneMegabyteBodyIsCutAndRetried) {
     std::string page;
     while (page.size() < (1u << 20)) {
         page += "<tr><td>filler that is no command of the portal</td></tr>\r\n";
     }
-    // The rest after the cut is read and dropped, so the exchange ends at
-    // once rather than waiting out the receive time-out with the window
-    // unresponsive.
-    recoversAfterPortalFault(Reply::text(page), milliseconds(1400), milliseconds(8000));
-    const std::string log = harness().logText().value_or("");
-    EXPECT_NE(log.find("answer cut at characters: 64999"), std::string::npos);
-    for (const char* line : {"-------- [HTTPClientResource::sendRequest]", "answer cut at"}) {
-        const auto at = log.rfind("\n", log.find(line));
-        std::cerr << "note: " << log.substr(at + 1, log.find('\n', at + 1) - at - 1) << "\n";
-    }
-}
-
-TEST_F(PortalFault, RandomBytesAreRetriedAfterTheErrorInterval) {
-    std::mt19937 random(20240611);
-    std::string noise(4096, '\0');
-    for (char& c : noise) {
-        c = static_cast<char>(random() & 0xFF);
-    }
-    // A line that starts with a command letter would be carried out as a
-    // command, rightly; the fault under test is noise, not a valid command.
-    for (std::size_t i = 0; i < noise.size(); ++i) {
-        if ((i == 0 || noise[i - 1] == '\r' || noise[i - 1] == '\n') &&
-            std::string("BISbis").find(noise[i]) != std::string::npos) {
-            noise[i] = 'x';
-        }
-    }
-    noise[0] = 'x';  // an empty first read would look like an empty body
-    recoversAfterPortalFault(Reply::text(noise), milliseconds(1400), milliseconds(5000));
-}
-
-TEST_F(PortalFault, RefusingProxyIsRetriedUntilItCarriesTheHello) {
     plugDongle();
-    portal().addReply(answer({S1, "I60000"}));
-    const uint16_t proxyPort = PortalSimulator::refusedPort();
-    Config settings = config();
-    settings["PROXY_SERVER_HOST"] = "127.0.0.1";
-    settings["PROXY_SERVER_PORT"] = std::to_string(proxyPort);
-    startAgentWith(settings);
-    ASSERT_TRUE(waitForHelloAttempts(3)) << "the hello through the refusing proxy was not retried";
-    EXPECT_TRUE(portal().requests().empty()) << "the proxy setting was bypassed";
-    const auto waiting = stored();
-    ASSERT_TRUE(waiting);
-    EXPECT_EQ(waiting->transmitCounter, 0);
-
-    PortalSimulator proxy(proxyPort);  // forwards requests in absolute form
-    ASSERT_TRUE(waitForHellos(1, milliseconds(10000)));
-    ASSERT_TRUE(proxy.waitForRequests(1, milliseconds(1000)));
-    EXPECT_TRUE(proxy.requests().front().proxied);
-    EXPECT_EQ(portal().requests().front().body, hello(7));
+    portal().addReplies({Reply::text(page), answer({S1, "I60000"})});
+    startAgentWith(config());
+    ASSERT_TRUE(waitForHellos(2, milliseconds(23000))) << "no hello after the big answer";
+    const auto requests = portal().requests();
+    const auto gap = requests[1].connectedAt - requests[0].connectedAt;
+    EXPECT_GE(gap, milliseconds(1400)) << "the retry came too soon";
+    EXPECT_LE(gap, milliseconds(8000)) << "the big answer held the agent";
+    EXPECT_EQ(requests[1].body, hello(7));
     ASSERT_TRUE(waitForBroadcast(2));
     EXPECT_EQ(broadcast(), twice(S1, 1));
     EXPECT_TRUE(waitForStored([](const RunTimeData& d) { return sent(1)(d) && minuteAhead(d); }));
-}
-
-// ---------------------------------------------------------------- dongle
-
-class DongleFault : public FaultFixture {};
-
-// The dongle disappears as it takes the first frame report. The attempt
-// counts as made (a report that fails ends the pass, the outcome stays 0),
-// so the list is cleared with the frames after the first never on air; the
-// agent goes on with the dongle once it is back.
-TEST_F(DongleFault, UnpluggedInTheMiddleOfATransmission) {
-    plugDongle();
-    ASSERT_EQ(dongle().command("unplug-after dongle frame"), "ok");
-    portal().addReplies({answer({S1, S2, S3, "I60000"}), answer({S4, "I60000"})});
-    startAgentWith(config());
-    ASSERT_TRUE(waitForHellos(1));
-    const auto after = waitForStored(
-        [](const RunTimeData& d) { return d.transmitCounter >= 1 && d.frames.empty(); });
-    ASSERT_TRUE(after) << "the attempt never ended";
-    EXPECT_EQ(after->transmitCounter, 1);
-    EXPECT_EQ(broadcast(), Strings{onAir(S1, 1)});
-
-    ASSERT_EQ(dongle().command("plug dongle"), "ok");
-    openPortal();
-    ASSERT_TRUE(waitForHellos(2));
-    ASSERT_TRUE(waitForBroadcast(3));
-    EXPECT_EQ(broadcast(), (Strings{onAir(S1, 1), onAir(S4, 2), onAir(S4, 2)}));
-    EXPECT_TRUE(waitForStored(sent(2)));
-}
-
-// Frames go on air but no acknowledgement comes back: each frame costs
-// MAX_USB_WRITE_BUFFER_RETRY waits, then the attempt ends as made.
-TEST_F(DongleFault, NeverAcknowledgingDongleStillGetsTheFramesOnceEach) {
-    plugDongle();
-    ASSERT_EQ(dongle().command("mute dongle 1"), "ok");
-    portal().addReplies({answer({S1, "I60000"}), answer({S2, "I60000"})});
-    startAgentWith(config());
-    ASSERT_TRUE(waitForHellos(1));
-    // 2 passes x 3 reads x USB_WAIT_TIMEOUT (1 s), with room for Wine.
-    const auto done = waitForStored(sent(1), milliseconds(20000));
-    ASSERT_TRUE(done) << "the unacknowledged attempt did not end";
-    EXPECT_EQ(broadcast(), twice(S1, 1));
-    drive({"wait-text", "5000", "sending frame to usb: " + S1});
-
-    ASSERT_EQ(dongle().command("mute dongle 0"), "ok");
-    openPortal();
-    ASSERT_TRUE(waitForBroadcast(4));
-    const Strings all = broadcast();
-    EXPECT_EQ(Strings(all.begin() + 2, all.end()), twice(S2, 2));
-    EXPECT_TRUE(waitForStored(sent(2)));
-}
-
-// The agent reads a query's answer up to ten times USB_WAIT_TIMEOUT, so a
-// dongle must be slower than that to be unusable: 2.5 s against 10 x 200 ms.
-// No hello leaves without the dongle's identity; it is retried meanwhile.
-TEST_F(DongleFault, TooSlowDongleHoldsTheHelloUntilItAnswersInTime) {
-    plugDongle();
-    ASSERT_EQ(dongle().command("delay dongle 2500"), "ok");
-    portal().addReply(answer({S1, "I60000"}));
-    Config settings = config();
-    settings["USB_WAIT_TIMEOUT"] = "200";
-    startAgentWith(settings);
-    ASSERT_TRUE(waitForHelloAttempts(3, milliseconds(20000))) << "the hello was not retried";
-    EXPECT_TRUE(portal().requests().empty()) << "a hello left without the dongle's identity";
-    const auto waiting = stored();
-    ASSERT_TRUE(waiting);
-    EXPECT_EQ(waiting->transmitCounter, 0);
-    EXPECT_EQ(waiting->serialNumber, "");
-
-    ASSERT_EQ(dongle().command("delay dongle 0"), "ok");
-    ASSERT_TRUE(waitForHellos(1, milliseconds(10000)));
-    EXPECT_EQ(portal().requests().front().body, hello(7));
-    ASSERT_TRUE(waitForBroadcast(2));
-    EXPECT_EQ(broadcast(), twice(S1, 1));
-    EXPECT_TRUE(waitForStored([](const RunTimeData& d) { return sent(1)(d) && minuteAhead(d); }));
-}
-
-// Noise reports before every real answer. More noise than the agent reads
-// for a query (ten reports) holds the hello back; less is skipped, and
-// nothing of it is taken for the dongle's identity or an acknowledgement.
-TEST_F(DongleFault, GarbageAnswersAreNeverTakenForTheDongle) {
-    plugDongle();
-    ASSERT_EQ(dongle().command("wrong dongle 12"), "ok");
-    portal().addReplies({answer({S1, "I60000"}), answer({S2, "I60000"})});
-    startAgentWith(config());
-    ASSERT_TRUE(waitForHelloAttempts(3)) << "the hello was not retried through the noise";
-    EXPECT_TRUE(portal().requests().empty()) << "noise was taken for the dongle's identity";
-
-    ASSERT_EQ(dongle().command("wrong dongle 5"), "ok");
-    ASSERT_TRUE(waitForHellos(1, milliseconds(10000)));
-    EXPECT_EQ(helloBodies(), Strings{hello(7)});
-    ASSERT_TRUE(waitForBroadcast(2));
-    EXPECT_EQ(broadcast(), twice(S1, 1));
-    ASSERT_TRUE(waitForStored(sent(1)));
-
-    ASSERT_EQ(dongle().command("wrong dongle 0"), "ok");
-    openPortal();
-    ASSERT_TRUE(waitForBroadcast(4));
-    const Strings all = broadcast();
-    EXPECT_EQ(Strings(all.begin() + 2, all.end()), twice(S2, 2));
-    EXPECT_TRUE(waitForStored(sent(2)));
+    EXPECT_TRUE(harness().logText().value_or("").find("answer cut at characters: 64999") !=
+                std::string::npos);
 }
 
 // ---------------------------------------------------------------- run-time file
 
-class RunTimeFileFault : public FaultFixture {
+class RunTimeFileFault : public AgentWithSimulators {
   protected:
     fs::path file() { return harness().runTimeFile(); }
-
-    RunTimeData pendingFrames() {
-        RunTimeData data = earlierRun();  // hello an hour ahead
-        data.nextTransmitTime = timeStampAt(wallClockMs() - 60000);
-        data.frames = S1 + "," + S2 + ",";
-        data.transmitCounter = 4;
-        return data;
-    }
-
-    // Open Portal, the answer's frames on air, the counter one higher.
-    void roundTrip(const std::string& frame, int counter) {
-        const std::size_t before = broadcast().size();
-        openPortal();
-        ASSERT_TRUE(waitForBroadcast(before + 2));
-        EXPECT_EQ(broadcast().back(), onAir(frame, counter));
-    }
 };
-
-TEST_F(RunTimeFileFault, TruncatedFileKeepsWhatItStillHolds) {
-    plugDongle();
-    portal().addReply(answer({S3, "I60000"}));
-    store(pendingFrames());
-    fs::resize_file(file(), 5000);  // the frames lie well inside
-    const fs::path folder = agentFolder(config());
-    WineProcess& first = startAgentIn(folder);
-    ASSERT_TRUE(waitForBroadcast(4));
-    EXPECT_EQ(broadcast(), (Strings{onAir(S1, 5), onAir(S2, 5), onAir(S1, 5), onAir(S2, 5)}));
-    ASSERT_TRUE(waitForStored(sent(5))) << "the record was not written back whole";
-    EXPECT_EQ(fs::file_size(file()), RunTimeData::fileSize);
-    exitAgent(first);
-
-    // Nothing left at all: the agent starts as on a fresh record and works.
-    fs::resize_file(file(), 0);
-    startAgentIn(folder);
-    ASSERT_TRUE(waitForHellos(1));
-    ASSERT_TRUE(waitForBroadcast(6));
-    const auto data = waitForStored([](const RunTimeData& d) { return d.frames.empty(); });
-    ASSERT_TRUE(data);
-    EXPECT_EQ(broadcast().back(), onAir(S3, data->transmitCounter));
-    std::cerr << "note: after an emptied file the counter restarted at " << data->transmitCounter
-              << "\n";
-}
-
-TEST_F(RunTimeFileFault, RandomBytesDoNotStopTheAgent) {
-    plugDongle();
-    portal().addReply(answer({S3, "I60000"}));
-    std::mt19937 random(77);
-    std::vector<uint8_t> noise(RunTimeData::fileSize);
-    for (uint8_t& b : noise) {
-        b = static_cast<uint8_t>(random() & 0xFF);
-    }
-    const RunTimeData seen = decodeRunTimeData(noise);
-    fs::create_directories(file().parent_path());
-    std::ofstream(file(), std::ios::binary)
-        .write(reinterpret_cast<const char*>(noise.data()),
-               static_cast<std::streamsize>(noise.size()));
-    startAgentWith(config());
-    // Whatever the noise planned, Open Portal says hello now.
-    ASSERT_TRUE(waitForStored([](const RunTimeData&) { return true; }, milliseconds(5000)));
-    openPortal();
-    ASSERT_TRUE(waitForHellos(1, milliseconds(10000))) << "no hello after random bytes";
-    // The noise's serial number is not the dongle's: announced as changed.
-    EXPECT_EQ(helloBodies().front(), hello(1));
-    // Frames the noise happened to hold may go on air first; the answer's
-    // frame must follow with the counter then stored.
-    std::optional<RunTimeData> data;
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            data = stored();
-            const Strings all = broadcast();
-            return data && data->frames.empty() && all.size() >= 2 &&
-                   Strings(all.end() - 2, all.end()) == twice(S3, data->transmitCounter);
-        },
-        milliseconds(15000)))
-        << "the answer's frame did not go on air";
-    EXPECT_GT(data->transmitCounter, seen.transmitCounter) << "the counter went back";
-    std::cerr << "note: the noise held counter " << seen.transmitCounter << ", "
-              << broadcast().size() - 2 << " frame(s) of noise went on air\n";
-    EXPECT_EQ(fs::file_size(file()), RunTimeData::fileSize);
-}
-
-TEST_F(RunTimeFileFault, FolderDeletedWhileRunningIsMadeAgain) {
-    plugDongle();
-    portal().addReplies({answer({S1, "I60000"}), answer({S2, "I60000"})});
-    startAgentWith(config());
-    ASSERT_TRUE(waitForBroadcast(2));
-    ASSERT_TRUE(waitForStored(sent(1)));
-
-    fs::remove_all(file().parent_path());
-    roundTrip(S2, 2);
-    const auto data =
-        waitForStored([](const RunTimeData& d) { return sent(2)(d) && minuteAhead(d); });
-    EXPECT_TRUE(data) << "the record was not written again";
-}
 
 // Links another user put in the data folder, as Unix links: Wine shows a
 // link to a file as a plain file, so only the path the opened handle really
@@ -401,7 +85,7 @@ TEST_F(RunTimeFileFault, LinksInTheDataFolderAreNeverFollowed) {
     const fs::path temporary = file().string() + ".new";
     fs::remove(temporary);
     fs::create_symlink(theirs, temporary);
-    roundTrip(S2, 2);
+    openPortalAndSend(S2, 2);
     drive(
         {"wait-text", "5000", "DeleteFile refused for C:\\ProgramData\\quorvel\\quorvel.dat.new"});
     EXPECT_EQ(readFile(theirs), "theirs");
@@ -409,9 +93,9 @@ TEST_F(RunTimeFileFault, LinksInTheDataFolderAreNeverFollowed) {
     ASSERT_TRUE(during);
     EXPECT_EQ(during->transmitCounter, 1) << "a write went through the link";
     fs::remove(temporary);
-    roundTrip(S3, 3);
+    openPortalAndSend(S3, 3);
     ASSERT_TRUE(waitForStored(sent(3))) << "the record did not catch up";
-    exitAgent(first);
+    endWith(first, ID_EXIT);
 
     // The record leads to another one with a frame pending: not read at
     // start, so that frame never goes on air; the first write puts the
@@ -444,14 +128,14 @@ TEST_F(RunTimeFileFault, LinksInTheDataFolderAreNeverFollowed) {
     fs::rename(dataFolder, moved);
     fs::create_symlink(moved, dataFolder);
     const std::string before = readFile(moved / "quorvel.dat");
-    roundTrip(S4, 1);
+    openPortalAndSend(S4, 1);
     drive({"wait-text", "5000",
            "refused for C:\\ProgramData\\quorvel\\quorvel.dat.new: it is in a link"});
     EXPECT_EQ(readFile(moved / "quorvel.dat"), before);
     EXPECT_FALSE(fs::exists(moved / "quorvel.dat.new"));
     fs::remove(dataFolder);
     fs::remove_all(moved);
-    roundTrip(S5, 2);
+    openPortalAndSend(S5, 2);
     EXPECT_TRUE(waitForStored(sent(2))) << "the folder was not made again";
 }
 
@@ -476,10 +160,10 @@ std::string numberOnAir(const std::string& telegram) {
 int killCount() {
     const char* text = std::getenv("QUORVEL_FAULT_KILLS");
     const int count = text != nullptr ? std::atoi(text) : 0;
-    return count > 0 ? count : 20;
+    return count > 0 ? count : 10;
 }
 
-class KilledAgent : public FaultFixture {};
+class KilledAgent : public AgentWithSimulators {};
 
 // Killed (SIGKILL of the Wine process) at random moments of start-up,
 // hellos, transmissions and file writes, then started again. After each

@@ -142,6 +142,18 @@ std::string readFile(const fs::path& path) {
     return content.str();
 }
 
+Strings linesOf(const std::string& text) {
+    Strings lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
 int announcedPort(const fs::path& log, milliseconds timeout) {
     int port = 0;
     waitUntil(

@@ -128,6 +128,11 @@ class Harness {
 // Values of key=value lines in driver output; later keys win.
 std::map<std::string, std::string> parseKeyValues(const std::string& output);
 
+using Strings = std::vector<std::string>;
+
+// The lines of a text, without their line ends (LF or CRLF).
+Strings linesOf(const std::string& text);
+
 // The contents of a file, or an empty string when it cannot be read.
 std::string readFile(const std::filesystem::path& path);
 

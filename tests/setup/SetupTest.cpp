@@ -32,7 +32,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using portalsim::PortalSimulator;
-using Strings = std::vector<std::string>;
 using Values = std::map<std::string, std::string>;
 
 constexpr char kVersion[] = QUORVEL_E2E_VERSION;
@@ -62,18 +61,6 @@ const Strings kKeys = {
     "ENABLE_LOGGING",
     "PORTAL_SERVER_SECURE",
 };
-
-Strings lines(const std::string& text) {
-    Strings out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        out.push_back(line);
-    }
-    return out;
-}
 
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
@@ -106,7 +93,7 @@ bool mentions(const std::string& blob, const std::string& ascii) {
 
 // The line of quorvel-check's output about `subject`, or "".
 std::string findingAbout(const std::string& output, const std::string& subject) {
-    for (const std::string& line : lines(output)) {
+    for (const std::string& line : linesOf(output)) {
         if (line.size() > 6 && line.compare(6, subject.size(), subject) == 0) {
             return line;
         }
@@ -195,20 +182,39 @@ class Setup : public AgentWithSimulators {
             << "the uninstaller did not finish; left: " << listing(installDir());
     }
 
-    // The values under a registry key, or nullopt when it does not exist.
-    std::optional<Values> registry(const std::string& key) {
-        const CommandResult r = runCaptured({harness().setup().wine.string(), "reg", "query", key},
-                                            environment(), kExitTimeout);
+    // `wine reg query` of a key (and, if asked, all below it): the values
+    // of each key by its last name, or nullopt when the key does not exist.
+    std::optional<std::map<std::string, Values>> regQuery(const std::string& key,
+                                                          bool below = false) {
+        Strings argv{harness().setup().wine.string(), "reg", "query", key};
+        if (below) {
+            argv.push_back("/s");
+        }
+        const CommandResult r = runCaptured(argv, environment(), kExitTimeout);
         if (r.exitCode != 0) {
             return std::nullopt;
         }
-        static const std::regex line(R"(^ +(\S.*?) {4}(REG_\w+) {4}(.*)$)");
-        Values values;
-        for (const std::string& text : lines(r.out)) {
+        static const std::regex value(R"(^ +(\S.*?) {4}(REG_\w+) {4}(.*)$)");
+        std::map<std::string, Values> keys;
+        std::string name;
+        for (const std::string& line : linesOf(r.out)) {
             std::smatch m;
-            if (std::regex_match(text, m, line)) {
-                values[m[1]] = m[3];
+            if (line.rfind("HKEY_", 0) == 0) {
+                name = line.substr(line.rfind('\\') + 1);
+            } else if (std::regex_match(line, m, value)) {
+                keys[name][m[1]] = m[3];
             }
+        }
+        return keys;
+    }
+    std::optional<Values> registry(const std::string& key) {
+        const auto keys = regQuery(key);
+        if (!keys) {
+            return std::nullopt;
+        }
+        Values values;
+        for (const auto& entry : *keys) {
+            values.insert(entry.second.begin(), entry.second.end());
         }
         return values;
     }
@@ -250,22 +256,12 @@ class Setup : public AgentWithSimulators {
     // The product codes of installed packages named Quorvel, and their
     // entries under Apps & features.
     std::map<std::string, Values> packageEntries() {
-        const std::string root = std::string(kUninstallKey).substr(0, std::strlen(kUninstallKey) - std::strlen("\\Quorvel"));
-        const CommandResult r = runCaptured(
-            {harness().setup().wine.string(), "reg", "query", root, "/s"}, environment(), kExitTimeout);
-        std::map<std::string, Values> entries;
-        std::string key;
-        static const std::regex value(R"(^ +(\S.*?) {4}(REG_\w+) {4}(.*)$)");
-        for (const std::string& line : lines(r.out)) {
-            std::smatch m;
-            if (line.rfind("HKEY_", 0) == 0) {
-                key = line.substr(line.rfind('\\') + 1);
-            } else if (!key.empty() && key[0] == '{' && std::regex_match(line, m, value)) {
-                entries[key][m[1]] = m[3];
-            }
-        }
+        const std::string key = kUninstallKey;
+        auto entries = regQuery(key.substr(0, key.rfind('\\')), true)
+                           .value_or(std::map<std::string, Values>{});
         for (auto it = entries.begin(); it != entries.end();) {
-            it = it->second["DisplayName"] == "Quorvel" ? std::next(it) : entries.erase(it);
+            const bool package = it->first[0] == '{' && it->second["DisplayName"] == "Quorvel";
+            it = package ? std::next(it) : entries.erase(it);
         }
         return entries;
     }
@@ -351,7 +347,7 @@ class Setup : public AgentWithSimulators {
     };
     AgentProcess agentProcess() {
         const CommandResult r = harness().driver({"windows"});
-        for (std::string line : lines(r.out)) {
+        for (std::string line : linesOf(r.out)) {
             if (line.rfind("window ", 0) == 0) {
                 std::replace(line.begin(), line.end(), ' ', '\n');
                 Values values = parseKeyValues(line);
@@ -399,7 +395,7 @@ TEST_F(Setup, SilentSetupRefusesValuesThatCannotWorkAndInstallsNothing) {
     }
     EXPECT_FALSE(registry(kUninstallKey));
     // Each run's reason, dated, for whoever deployed it.
-    const Strings logged = lines(readFile(setupLog()));
+    const Strings logged = linesOf(readFile(setupLog()));
     ASSERT_EQ(logged.size(), refused.size()) << readFile(setupLog());
     EXPECT_TRUE(std::regex_match(logged.front(),
                                  std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d quorvel-setup .*: )"
@@ -466,7 +462,7 @@ TEST_F(Setup, SilentInstallConfiguresRegistersAndStartsTheAgent) {
         EXPECT_TRUE(at > 0 && text[at - 1] == '\r') << "a line without CR at byte " << at;
     }
     EXPECT_GT(lineEnds, 16u);
-    const Strings fileLines = lines(text);
+    const Strings fileLines = linesOf(text);
     std::map<std::string, int> seen;
     for (std::size_t i = 0; i < fileLines.size(); ++i) {
         const std::string& line = fileLines[i];
@@ -757,9 +753,9 @@ TEST_F(Setup, PackageInstallsUpgradesRefusesADowngradeAndUninstallsKeepingTheDat
     const std::string newer = std::string("Z:") + QUORVEL_E2E_NEWER_MSI;
     const std::string exe = std::string(kInstallDir) + "\\quorvel.exe";
 
-    EXPECT_EQ(msiexec({"/i", package, "/qn", "PORTAL_HOST=127.0.0.1", "PORTAL_PORT=0"},
-                      "refused.log"),
-              kFailed);
+    EXPECT_EQ(
+        msiexec({"/i", package, "/qn", "PORTAL_HOST=127.0.0.1", "PORTAL_PORT=0"}, "refused.log"),
+        kFailed);
     EXPECT_TRUE(contains(readFile(workDir() / "refused.log"),
                          "PORTAL_PORT=0: the port must be a whole number from 1 to 65535"))
         << "no reason in the log";
@@ -769,13 +765,13 @@ TEST_F(Setup, PackageInstallsUpgradesRefusesADowngradeAndUninstallsKeepingTheDat
     PortalSimulator proxy;
     placeStandIns();
     plugDongle();
-    ASSERT_EQ(msiexec({"/i", package, "/qn", "PORTAL_HOST=127.0.0.1",
-                       "PORTAL_PORT=" + std::to_string(portal().port()),
-                       "PORTAL_PATH=/agent/hello.php",
-                       "PROXY=127.0.0.1:" + std::to_string(proxy.port()), "PARTNER=acme home",
-                       "LOGGING=true"},
-                      "install.log"),
-              0);
+    ASSERT_EQ(
+        msiexec({"/i", package, "/qn", "PORTAL_HOST=127.0.0.1",
+                 "PORTAL_PORT=" + std::to_string(portal().port()), "PORTAL_PATH=/agent/hello.php",
+                 "PROXY=127.0.0.1:" + std::to_string(proxy.port()), "PARTNER=acme home",
+                 "LOGGING=true"},
+                "install.log"),
+        0);
     // The setup program's files, as built.
     for (const auto& [installed, built] :
          {std::pair<std::string, fs::path>{"quorvel.exe", QUORVEL_E2E_AGENT_EXE},
@@ -814,7 +810,8 @@ TEST_F(Setup, PackageInstallsUpgradesRefusesADowngradeAndUninstallsKeepingTheDat
     // An interactive upgrade with one value: the running agent is asked to
     // end, the administrator's lines stay, the new agent is started.
     const fs::path iniPath = installDir() / "quorvel.ini";
-    std::string ini = readFile(iniPath) + "; tuned by the administrator\r\nUSB_WAIT_TIMEOUT=1500\r\n";
+    std::string ini =
+        readFile(iniPath) + "; tuned by the administrator\r\nUSB_WAIT_TIMEOUT=1500\r\n";
     std::ofstream(iniPath, std::ios::binary) << ini;
     ASSERT_EQ(msiexec({"/i", newer, "/qb", "PARTNER=acme-2"}, "upgrade.log"), 0);
     EXPECT_EQ(old.waitForExit(kExitTimeout), 0);
@@ -822,9 +819,9 @@ TEST_F(Setup, PackageInstallsUpgradesRefusesADowngradeAndUninstallsKeepingTheDat
     EXPECT_TRUE(contains(readFile(workDir() / "upgrade.log.out"), "no Quorvel agent runs from"))
         << "the agent was not asked to end";
     for (const auto& [from, to] :
-         {std::pair<std::string, std::string>{std::string("SOFTWARE_VERSION=") + kVersion,
-                                              std::string("SOFTWARE_VERSION=") +
-                                                  QUORVEL_E2E_NEWER_VERSION},
+         {std::pair<std::string, std::string>{
+              std::string("SOFTWARE_VERSION=") + kVersion,
+              std::string("SOFTWARE_VERSION=") + QUORVEL_E2E_NEWER_VERSION},
           {"PARTNER=acme home", "PARTNER=acme-2"}}) {
         ASSERT_NE(ini.find(from + "\r\n"), std::string::npos) << from;
         ini.replace(ini.find(from + "\r\n"), from.size(), to);
@@ -838,8 +835,8 @@ TEST_F(Setup, PackageInstallsUpgradesRefusesADowngradeAndUninstallsKeepingTheDat
 
     // Neither the older package nor the setup program goes over it.
     EXPECT_EQ(msiexec({"/i", package, "/qn"}, "downgrade.log"), kFailed);
-    EXPECT_TRUE(contains(readFile(workDir() / "downgrade.log"),
-                         "A newer version of Quorvel is installed"));
+    EXPECT_TRUE(
+        contains(readFile(workDir() / "downgrade.log"), "A newer version of Quorvel is installed"));
     EXPECT_EQ(runSetup({"/S", "/PORTAL_HOST=127.0.0.1"}), 2);
     EXPECT_TRUE(contains(readFile(setupLog()), "installed by its Windows Installer package"));
     EXPECT_EQ(packageEntries().begin()->second["DisplayVersion"], QUORVEL_E2E_NEWER_VERSION);

@@ -1,6 +1,7 @@
 // The Win32 adapters against the real (or Wine's) system calls: window timers
-// driven by a message loop on the test thread, the all-users data folder, the
-// system language and the shell's URL handling.
+// (and the timer resource on them) driven by a message loop on the test
+// thread, the all-users data folder, the system language and its texts on
+// screen, the shell's URL handling and the single-instance lock.
 
 #include <windows.h>
 
@@ -18,16 +19,22 @@
 #include <thread>
 #include <vector>
 
+#include "activities/HelloEvents.h"
+#include "activities/TransmitEvents.h"
 #include "activities/win32/ShellUrlOpener.h"
+#include "core/Clock.h"
+#include "core/CycleGate.h"
+#include "core/EventListeners.h"
 #include "core/Log.h"
 #include "core/win32/ErrorWords.h"
 #include "core/win32/SingleInstance.h"
-#include "core/win32/Win32MainWindow.h"
 #include "core/win32/Win32SystemPaths.h"
-#include "resources/resource.h"
 #include "tests/unit/support/FakeMainWindow.h"
+#include "tests/unit/support/FakeSystemLanguage.h"
 #include "tests/unit/support/TempFolder.h"
+#include "timer/TimerResource.h"
 #include "timer/win32/Win32WindowTimers.h"
+#include "ui/Texts.h"
 #include "ui/win32/Win32SystemLanguage.h"
 
 namespace {
@@ -116,15 +123,19 @@ class Win32WindowTimersTest : public LoggingTest {
     Win32WindowTimers timers{window};
 };
 
-TEST_F(Win32WindowTimersTest, ExpiriesRunOnceOnTheWindowThreadWhereverTheyWereArmed) {
-    ExpiryRecord armedElsewhere, follower;
+// Each expiry runs once, on the window's thread wherever it was armed; it
+// may re-arm its own timer (a lock held around it would hang), and arming
+// again replaces both the delay and the expiry.
+TEST_F(Win32WindowTimersTest, ExpiriesRunOnceOnTheWindowThreadAndReArmingReplacesThem) {
+    ExpiryRecord armedElsewhere, follower, replaced, replacing;
     std::thread([&] { timers.arm(1, 20, oneShot(1, armedElsewhere)); }).join();
-    // An expiry may re-arm its own timer; a lock held around it would hang.
     int leaderRuns = 0;
     timers.arm(2, 20, [&] {
         ++leaderRuns;
         timers.arm(2, 20, oneShot(2, follower));
     });
+    timers.arm(3, 20, oneShot(3, replaced));
+    timers.arm(3, 600000, oneShot(3, replacing));  // far beyond the test
     ASSERT_TRUE(pumpUntil([&] { return armedElsewhere.runs > 0 && follower.runs > 0; }));
     pumpQuietPeriod();
     EXPECT_EQ(armedElsewhere.runs, 1);
@@ -132,23 +143,11 @@ TEST_F(Win32WindowTimersTest, ExpiriesRunOnceOnTheWindowThreadWhereverTheyWereAr
     EXPECT_EQ(leaderRuns, 1);
     EXPECT_EQ(follower.runs, 1);
     EXPECT_EQ(follower.thread, GetCurrentThreadId());
+    EXPECT_EQ(replaced.runs + replacing.runs, 0) << "the replaced 20 ms timer still expired";
     EXPECT_TRUE(logWindow.logLines().empty()) << log();
 }
 
-TEST_F(Win32WindowTimersTest, ReArmingReplacesBothTheDelayAndTheExpiry) {
-    ExpiryRecord first, second, third;
-    timers.arm(1, 20, oneShot(1, first));
-    timers.arm(1, 600000, oneShot(1, second));  // far beyond the test
-    expireReference();
-    EXPECT_EQ(first.runs, 0) << "the replaced 20 ms timer still expired";
-    EXPECT_EQ(second.runs, 0);
-
-    timers.arm(1, 20, oneShot(1, third));
-    ASSERT_TRUE(pumpUntil([&] { return third.runs > 0; }));
-    EXPECT_EQ(first.runs + second.runs, 0);
-}
-
-TEST_F(Win32WindowTimersTest, KilledOrOrphanedOrLongestDelayTimersDoNotExpire) {
+TEST_F(Win32WindowTimersTest, KilledOrphanedOrLongestDelayTimersDoNotExpireAndFailuresAreLogged) {
     ExpiryRecord killed, orphan, distant;
     timers.arm(1, 20, oneShot(1, killed));
     timers.kill(1);
@@ -159,20 +158,15 @@ TEST_F(Win32WindowTimersTest, KilledOrOrphanedOrLongestDelayTimersDoNotExpire) {
     // Stays long, clamped to what SetTimer takes, instead of wrapping short.
     timers.arm(2, UINT32_MAX, oneShot(2, distant));
     expireReference();
-    EXPECT_EQ(killed.runs, 0);
-    EXPECT_EQ(orphan.runs, 0);
-    EXPECT_EQ(distant.runs, 0);
+    EXPECT_EQ(killed.runs + orphan.runs + distant.runs, 0);
     // Killing what is not armed is routine (a one-shot that already ran).
     timers.kill(1);
     timers.kill(99);
     EXPECT_TRUE(logWindow.logLines().empty()) << log();
-}
 
-TEST_F(Win32WindowTimersTest, FailuresAreLoggedWithTheRealError) {
     const HWND stale = createMessageWindow();
     DestroyWindow(stale);
-    ExpiryRecord record;
-    Win32WindowTimers(stale).arm(4, 20, oneShot(4, record));
+    Win32WindowTimers(stale).arm(4, 20, oneShot(4, killed));
     // Windows says ERROR_INVALID_WINDOW_HANDLE, Wine ERROR_INVALID_HANDLE.
     const std::string code = after(onlyLogLine(), "SetTimer failed for timer 4, GetLastError=");
     EXPECT_TRUE(code == std::to_string(ERROR_INVALID_WINDOW_HANDLE) ||
@@ -181,16 +175,18 @@ TEST_F(Win32WindowTimersTest, FailuresAreLoggedWithTheRealError) {
 }
 
 // Start-up may arm the stored plans before the GUI thread has made the main
-// window; they must go on the window when it comes, not be lost.
+// window; they must go on the window when it comes with the time they had
+// left: not lost, and not expiring at once.
 TEST_F(Win32WindowTimersTest, ArmsMadeBeforeTheWindowExistsGoOnItWhenItComes) {
     Win32WindowTimers late;
-    ExpiryRecord kept, killed;
+    ExpiryRecord kept, killed, distant;
     late.arm(5, 20, [&] {
         late.kill(5);
         ++kept.runs;
     });
     late.arm(6, 20, [&] { ++killed.runs; });
     late.kill(6);
+    late.arm(7, 600000, [&] { ++distant.runs; });
     // Without a window SetTimer would make a thread timer; it must not.
     pumpQuietPeriod();
     EXPECT_EQ(kept.runs, 0);
@@ -200,10 +196,38 @@ TEST_F(Win32WindowTimersTest, ArmsMadeBeforeTheWindowExistsGoOnItWhenItComes) {
     pumpQuietPeriod();
     EXPECT_EQ(kept.runs, 1);
     EXPECT_EQ(killed.runs, 0);
+    EXPECT_EQ(distant.runs, 0) << "a timer kept for the window lost its delay";
     EXPECT_TRUE(logWindow.logLines().empty()) << log();
 }
 
-TEST(Win32SystemPathsTest, CommonAppDataFolderIsAnExistingAbsoluteFolder) {
+// A hello that pumps messages (the shell's COM does, a modal loop does)
+// dispatches the transmit timer's expiry inside itself; the transmission
+// must wait until the hello has returned, then run once.
+TEST_F(Win32WindowTimersTest, ATransmitDueDuringAPumpingHelloRunsAfterIt) {
+    CycleGate gate;
+    SystemClock clock;
+    TimerResource resource(timers, gate, clock);
+    int transmits = 0;
+    int transmitsInside = -1;
+    EventListeners<CyclicHelloEvent> hello([&](const CyclicHelloEvent&) {
+        resource.startTransmitThreadIn(clock.timeStampIn(0));
+        pumpQuietPeriod();
+        transmitsInside = transmits;
+    });
+    EventListeners<CyclicTransmitEvent> transmit([&](const CyclicTransmitEvent&) { ++transmits; });
+    hello.listenTo(resource.getActivities());
+    transmit.listenTo(resource.getActivities());
+
+    resource.startHelloThreadIn(clock.timeStampIn(0), 0);
+    ASSERT_TRUE(pumpUntil([&] { return transmits > 0; }));
+    pumpQuietPeriod();
+    EXPECT_EQ(transmitsInside, 0);
+    EXPECT_EQ(transmits, 1);
+}
+
+// The all-users folder exists; the program's path is its own file, not the
+// command line's first word, and a buffer far too small grows until it fits.
+TEST(Win32SystemPathsTest, TheDataFolderExistsAndTheProgramPathIsWhole) {
     const std::string folder = Win32SystemPaths().commonAppDataFolder();
     ASSERT_GE(folder.size(), 3u) << folder;
     EXPECT_TRUE(std::isalpha(static_cast<unsigned char>(folder[0]))) << folder;
@@ -211,11 +235,7 @@ TEST(Win32SystemPathsTest, CommonAppDataFolderIsAnExistingAbsoluteFolder) {
     const DWORD attributes = GetFileAttributesA(folder.c_str());
     ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES) << folder << ": " << GetLastError();
     EXPECT_NE(attributes & FILE_ATTRIBUTE_DIRECTORY, 0u) << folder;
-}
 
-// The program's own file, not the command line's first word; a buffer far
-// too small for it grows until the whole path fits.
-TEST(Win32SystemPathsTest, TheProgramPathIsTheModulesWholePath) {
     const std::wstring full = modulePath(MAX_PATH);
     ASSERT_GT(full.size(), 4u);
     EXPECT_EQ(modulePath(4), full);
@@ -242,6 +262,27 @@ TEST(Win32SystemLanguageTest, TheSystemLanguageIsABareEnglishName) {
         return c > 0 && std::isalpha(c) != 0;
     })) << name;
     EXPECT_TRUE(std::isupper(static_cast<unsigned char>(name[0]))) << name;
+}
+
+// The language files are cp1252 and go to the ANSI window calls unchanged;
+// on a Western European system (code page 1252) an umlaut must reach the
+// screen as the same character, not as two bytes of UTF-8 or a question mark.
+TEST(Win32SystemLanguageTest, AnUmlautFromTheGermanFileArrivesIntactInAWindow) {
+    if (GetACP() != 1252) {
+        GTEST_SKIP() << "the system code page is " << GetACP() << ", not 1252";
+    }
+    Texts::resetForTesting();
+    Texts::init(std::string(QUORVEL_SOURCE_DIR) + "\\quorvel.ini", FakeSystemLanguage("German"));
+    const std::string about = Texts::get("SYS_ABOUT_US");
+    Texts::resetForTesting();
+    const HWND window = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                        GetModuleHandleA(nullptr), nullptr);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(SetWindowTextA(window, about.c_str()));
+    wchar_t shown[128] = {};
+    GetWindowTextW(window, shown, 128);
+    DestroyWindow(window);
+    EXPECT_EQ(std::wstring(shown).substr(0, 4), L"\u00DCber");
 }
 
 // Wine's own export that maps a DOS path to the host path behind it; empty
@@ -326,58 +367,6 @@ TEST_F(ShellUrlOpenerTest, AnAddressTheShellCannotOpenIsLogged) {
         after(onlyLogLine(), "ShellExecuteA failed for quorvel-no-such-scheme:nothing, result=");
     ASSERT_FALSE(code.empty()) << log();
     EXPECT_LE(std::stoi(code), 32) << log();
-}
-
-// The portable code asks for what it means; the window procedure tests one
-// particular field per command, so the adapter must pack each in its own.
-TEST(Win32MainWindowCommands, EachRequestTravelsInTheFieldTheWindowTests) {
-    struct Received {
-        WPARAM wParam;
-        LPARAM lParam;
-        std::string text;
-    };
-    static std::vector<Received> received;
-    received.clear();
-    WNDCLASSA windowClass{};
-    windowClass.lpfnWndProc = [](HWND window, UINT message, WPARAM wParam,
-                                 LPARAM lParam) -> LRESULT {
-        if (message != WM_COMMAND) {
-            return DefWindowProcA(window, message, wParam, lParam);
-        }
-        Received r{wParam, lParam, {}};
-        if (LOWORD(wParam) == ID_LOG_LINE) {
-            r.text = reinterpret_cast<const char*>(lParam);
-        } else if (lParam == ID_FATAL_ERROR) {
-            r.text = reinterpret_cast<const char*>(wParam);
-        }
-        received.push_back(r);
-        return 0;
-    };
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = "QuorvelCommandPackingTest";
-    RegisterClassA(&windowClass);
-    const HWND window = CreateWindowExA(0, windowClass.lpszClassName, "", 0, 0, 0, 0, 0,
-                                        HWND_MESSAGE, nullptr, windowClass.hInstance, nullptr);
-    ASSERT_NE(window, nullptr) << GetLastError();
-    setMainWindow(window, windowClass.hInstance);
-
-    Win32MainWindowCommands commands;
-    commands.appendLogLine(" - [5] a line");
-    commands.showLogger();
-    commands.statusChanged();
-    static const char fatal[] = "fatal error! reading init data.";
-    commands.fatalError(fatal);
-    setMainWindow(nullptr, nullptr);
-    DestroyWindow(window);
-
-    ASSERT_EQ(received.size(), 4u);
-    EXPECT_EQ(received[0].wParam, static_cast<WPARAM>(ID_LOG_LINE));
-    EXPECT_EQ(received[0].text, " - [5] a line");
-    EXPECT_EQ(LOWORD(received[1].wParam), ID_SHOW_LOGGER);
-    EXPECT_EQ(received[2].wParam, 0u);
-    EXPECT_EQ(received[2].lParam, ID_STATUS_CHANGED);
-    EXPECT_EQ(received[3].lParam, ID_FATAL_ERROR);
-    EXPECT_EQ(received[3].text, fatal);
 }
 
 // Only a free name lets this copy run: one another copy holds, one it may

@@ -1,0 +1,165 @@
+// The agent's own life under Wine, without its counterparts: the single
+// instance rule, the run-time file in the all-users folder, the logger
+// window with logging on and off, the fatal error for a missing file, and
+// every way of telling it to go, each of which must end it with exit code 0.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "resources/resource.h"
+#include "storage/RunTimeData.h"
+#include "tests/e2e/AgentFixture.h"
+
+namespace quorvel::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+int64_t nowSeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+class Agent : public AgentTest {
+  protected:
+    std::string record() { return readFile(harness().runTimeFile()); }
+
+    bool waitForRunTimeFile() {
+        return waitUntil([&] { return record().size() == RunTimeData::fileSize; }, kStartTimeout);
+    }
+
+    std::string logText() {
+        const auto text = harness().logText();
+        EXPECT_TRUE(text) << "no log view";
+        return text.value_or("");
+    }
+};
+
+// A fresh machine, logging on with Windows line ends: the record is made from
+// the configuration, the log window shows time-stamped lines, a second start
+// hands over, closing only hides the window and "&Beenden" ends the agent.
+// Then a record as an earlier run left it, the configuration with Unix line
+// ends: it is read, not rewritten, both stored deadlines are armed, and Exit
+// ends the agent with its timers pending.
+TEST_F(Agent, KeepsOneCopyItsRecordAndItsLogAndEndsWithZero) {
+    const fs::path folder =
+        programFolder(baseConfig("\r\n") + "REASON=42\r\nENABLE_LOGGING=true\r\n");
+    WineProcess& first = startAgent(folder);
+    ASSERT_TRUE(waitForLoggerWindow(first, /*visible=*/true));
+    ASSERT_TRUE(waitForRunTimeFile()) << harness().runTimeFile();
+    const std::string bytes = record();
+    const RunTimeData made = decodeRunTimeData(std::vector<uint8_t>(bytes.begin(), bytes.end()));
+    EXPECT_EQ(made.helloReason, 42);
+    EXPECT_EQ(made.transmitCounter, 0);
+    EXPECT_EQ(made.frames, "");
+    EXPECT_NEAR(static_cast<double>(made.nextHelloTime.seconds), static_cast<double>(nowSeconds()),
+                60.0);
+
+    drive({"wait-text", "15000", "reading init data: ok"});
+    const std::string text = logText();
+    EXPECT_EQ(text.rfind("Logger:\r\n - [", 0), 0u) << text;
+    EXPECT_NE(text.find("run time file not found! generate a new one form ini file."),
+              std::string::npos);
+    EXPECT_NE(text.find("run time file path: C:\\ProgramData\\quorvel\\quorvel.dat"),
+              std::string::npos);
+    // Milliseconds since this process started, never going back.
+    const std::regex stamp(R"(\r\n - \[(\d+)\] )");
+    long long previous = 0;
+    for (std::sregex_iterator m(text.begin(), text.end(), stamp), end; m != end; ++m) {
+        const long long at = std::stoll((*m)[1]);
+        EXPECT_GE(at, previous) << text;
+        EXPECT_LT(at, 120000) << text;
+        previous = at;
+    }
+
+    const auto before = harness().loggerWindows();
+    ASSERT_TRUE(before);
+    ASSERT_EQ(before->size(), 1u);
+    WineProcess& second = startAgent(folder);
+    const auto code = second.waitForExit(kStartTimeout);
+    ASSERT_TRUE(code) << "the second start did not end";
+    EXPECT_EQ(*code, 0);
+    EXPECT_TRUE(first.running()) << "the running copy ended when a second was started";
+
+    drive({"close"});
+    const auto closed = harness().loggerWindows();
+    ASSERT_TRUE(closed);
+    ASSERT_EQ(closed->size(), 1u) << "closing the window ended the agent";
+    EXPECT_EQ(closed->front().hwnd, before->front().hwnd) << "the logger window was replaced";
+    EXPECT_FALSE(closed->front().visible);
+    drive({"send", std::to_string(ID_SHOW_LOGGER), "0"});
+    EXPECT_EQ(harness().driver({"wait-window", "5000", "visible"}).exitCode, 0)
+        << "the logger window was not shown again";
+    endWith(first, IDM_QUIT);
+
+    RunTimeData earlier;
+    earlier.nextHelloTime.seconds = static_cast<int32_t>(nowSeconds() + 3600);
+    earlier.nextTransmitTime = earlier.nextHelloTime;
+    earlier.serialNumber = "SN00000042";
+    earlier.transmitCounter = 17;
+    earlier.frames = "S0102,";
+    const RunTimeDataBytes stored = encodeRunTimeData(earlier);
+    std::ofstream(harness().runTimeFile(), std::ios::binary)
+        .write(reinterpret_cast<const char*>(stored.data()),
+               static_cast<std::streamsize>(stored.size()));
+    std::ofstream(folder / "quorvel.ini", std::ios::binary)
+        << baseConfig("\n") + "REASON=42\nENABLE_LOGGING=true\n";
+    WineProcess& resumed = startAgent(folder);
+    ASSERT_TRUE(waitForLoggerWindow(resumed, /*visible=*/true));
+    drive({"wait-text", "20000", "startTransmitThreadIn starts in[ms]: "});
+    const std::string resumedText = logText();
+    EXPECT_NE(resumedText.find("found run time file."), std::string::npos) << resumedText;
+    EXPECT_EQ(resumedText.find("run time file not found"), std::string::npos) << resumedText;
+    EXPECT_NE(resumedText.find("startHelloThreadIn starts in[ms]: 3"), std::string::npos);
+    EXPECT_EQ(resumedText.find("startHelloThreadIn is already started"), std::string::npos);
+    EXPECT_EQ(record(), std::string(stored.begin(), stored.end())) << "the record was rewritten";
+    endWith(resumed, ID_EXIT);
+}
+
+// Without quorvel.ini the agent names it by its full path in a box with the
+// error icon, titled with the product's name as no language texts are read,
+// and makes no record. With it, but logging not switched on, not one line
+// reaches the window, which stays hidden.
+TEST_F(Agent, AMissingConfigurationIsFatalAndWithoutLoggingTheWindowStaysEmpty) {
+    const fs::path folder = programFolder(std::nullopt);
+    WineProcess& fatal = startAgent(folder);
+    const CommandResult box = drive({"wait-msgbox", "20000"});
+    std::string shownPath = "Z:";
+    for (const char c : (folder / "quorvel.ini").string()) {
+        shownPath += c == '/' ? std::string("\\\\") : std::string(1, c);
+    }
+    auto shown = parseKeyValues(box.out);
+    EXPECT_EQ(shown["count"], "1") << box.out;
+    EXPECT_EQ(shown["static"], "fatal error! reading init data.\\r\\ncannot read " + shownPath);
+    EXPECT_NE(box.out.find(" title=Quorvel\n"), std::string::npos) << box.out;
+    EXPECT_EQ(shown["icon"], "1") << box.out;
+    EXPECT_TRUE(fatal.running()) << "the agent ended before its message was confirmed";
+    drive({"msgbox-ok"});
+    const auto code = fatal.waitForExit(kExitTimeout);
+    ASSERT_TRUE(code) << "the agent still runs after OK";
+    EXPECT_EQ(*code, 0);
+    EXPECT_FALSE(fs::exists(harness().runTimeFile()));
+
+    std::ofstream(folder / "quorvel.ini", std::ios::binary) << baseConfig();
+    WineProcess& quiet = startAgent(folder);
+    ASSERT_TRUE(waitForLoggerWindow(quiet));
+    // Start-up has passed the lines it would log by the time the record is
+    // written; the round trip lets any line sent meanwhile arrive.
+    ASSERT_TRUE(waitForRunTimeFile());
+    drive({"ping"});
+    EXPECT_EQ(logText(), "Logger:");
+    const auto windows = harness().loggerWindows();
+    ASSERT_TRUE(windows);
+    ASSERT_EQ(windows->size(), 1u);
+    EXPECT_FALSE(windows->front().visible);
+    endWith(quiet, ID_EXIT);
+}
+
+}  // namespace
+}  // namespace quorvel::e2e
