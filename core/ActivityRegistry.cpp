@@ -21,13 +21,3 @@ void ActivityRegistry::fire(Event* event) const {
         activity->execute(event);
     }
 }
-
-std::map<std::string, std::list<std::string>> ActivityRegistry::registrations() const {
-    std::map<std::string, std::list<std::string>> names;
-    for (const auto& entry : activities_) {
-        for (const Activity* activity : entry.second) {
-            names[entry.first].push_back(activity->getName());
-        }
-    }
-    return names;
-}

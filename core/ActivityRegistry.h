@@ -26,10 +26,6 @@ class ActivityRegistry {
     // the calling thread; an unregistered name runs nothing.
     void fire(Event* event) const;
 
-    // Each registered event name with its activities' names, in the order
-    // they run: what the wiring made of this registry.
-    std::map<std::string, std::list<std::string>> registrations() const;
-
   private:
     void insert(const std::string& eventName, Activity* activity);
 

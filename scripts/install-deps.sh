@@ -12,7 +12,7 @@ packages=(
     osslsigncode openssl                    # Authenticode signing, the tests' certificate
     wine wine64 xvfb                        # the Wine test tier
     xdotool imagemagick                     # pointing at and photographing the tray
-    tinyproxy python3                       # proxy and portal stand-ins for tests
+    python3                                 # the release-file check, the bench report
     socat                                   # the portal over TLS (certificates: openssl above)
     libbenchmark-dev                        # scripts/bench.sh: agent CPU per frame
     clang libclang-rt-dev                   # the fuzz targets (libFuzzer, sanitizers)

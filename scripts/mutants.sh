@@ -143,7 +143,10 @@ run_wine() {
     timeout 120 tests/e2e/wine-env.sh run "$wine_state" "$exe" "${args[@]}" >"$log" 2>&1
     local rc=$?
     [[ $rc -eq 124 ]] && echo "the Windows unit tests (timeout)"
-    grep -E '^\[  FAILED  \] [A-Za-z_]' "$log" | sed -E 's/^\[  FAILED  \] ([^ ,]+).*/\1/' | sort -u
+    # Wine's console output ends lines with CR: without it, gtest's two
+    # FAILED lines per test give one name.
+    tr -d '\r' <"$log" | grep -E '^\[  FAILED  \] [A-Za-z_]' |
+        sed -E 's/^\[  FAILED  \] ([^ ,]+).*/\1/' | sort -u
     [[ $rc -ne 0 && $rc -ne 124 ]] && ! grep -q '^\[  FAILED  \]' "$log" && echo "the Windows unit tests (exit $rc)"
     return 0
 }
