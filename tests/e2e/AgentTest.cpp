@@ -42,8 +42,9 @@ class Agent : public AgentTest {
 };
 
 // A fresh machine, logging on with Windows line ends: the record is made from
-// the configuration, the log window shows time-stamped lines, a second start
-// hands over, closing only hides the window and "&Beenden" ends the agent.
+// the configuration, the log window shows time-stamped lines, closing only
+// hides the window and "&Beenden" ends the agent. (A second start hands over
+// in the cycle scenario.)
 // Then a record as an earlier run left it, the configuration with Unix line
 // ends: it is read, not rewritten, both stored deadlines are armed, and Exit
 // ends the agent with its timers pending.
@@ -81,12 +82,6 @@ TEST_F(Agent, KeepsOneCopyItsRecordAndItsLogAndEndsWithZero) {
     const auto before = harness().loggerWindows();
     ASSERT_TRUE(before);
     ASSERT_EQ(before->size(), 1u);
-    WineProcess& second = startAgent(folder);
-    const auto code = second.waitForExit(kStartTimeout);
-    ASSERT_TRUE(code) << "the second start did not end";
-    EXPECT_EQ(*code, 0);
-    EXPECT_TRUE(first.running()) << "the running copy ended when a second was started";
-
     drive({"close"});
     const auto closed = harness().loggerWindows();
     ASSERT_TRUE(closed);

@@ -10,8 +10,8 @@
 #include <time.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
-#include <iostream>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -183,15 +183,6 @@ class TrayTest : public AgentWithSimulators {
     }
 
     void TearDown() override {
-        if (HasFailure() && desktopSet_) {
-            const fs::path last = shots_ / "at-failure.png";
-            const std::string window = desktop_.empty() ? findDesktop() : desktop_;
-            if (!window.empty() &&
-                runCaptured({"import", "-window", window, last.string()}, display(), kExitTimeout)
-                        .exitCode == 0) {
-                std::cerr << "--- screenshot at failure: " << last << "\n";
-            }
-        }
         AgentWithSimulators::TearDown();
         if (desktopSet_) {
             // The tests after this one expect Wine's default desktop.
@@ -284,7 +275,9 @@ class TrayTest : public AgentWithSimulators {
     }
 
     // Photographs the desktop and looks at the right end of the taskbar,
-    // where the notification area shows the agent's icon, the only one.
+    // where the notification area shows the agent's icon, the only one. The
+    // icons are a blue disc; the fault icon adds a red badge in its lower
+    // right quarter. The taskbar around them is grey or white.
     IconShot shootIcon() {
         IconShot shot;
         shot.file = shots_ / ("shot-" + std::to_string(++shots_taken_) + ".png");
@@ -292,81 +285,59 @@ class TrayTest : public AgentWithSimulators {
         const Rect bar = taskbar();
         const int width = 48;
         const int height = bar.bottom - bar.top;
-        const CommandResult grab = runCaptured({"import", "-window", desktop(), shot.file.string()},
-                                               display(), kExitTimeout);
-        if (grab.exitCode != 0) {
-            shot.detail = "import failed (is imagemagick installed?): " + grab.err;
-            return shot;
-        }
         const std::string area = std::to_string(width) + "x" + std::to_string(height) + "+" +
                                  std::to_string(bar.right - width) + "+" + std::to_string(bar.top);
+        const CommandResult grab = runCaptured({"import", "-window", desktop(), shot.file.string()},
+                                               display(), kExitTimeout);
         const CommandResult pixels = runCaptured({"stream", "-map", "rgb", "-storage-type", "char",
                                                   "-extract", area, shot.file.string(), "-"},
                                                  {}, kExitTimeout);
-        if (pixels.exitCode != 0 ||
+        if (grab.exitCode != 0 ||
             pixels.out.size() != static_cast<std::size_t>(width * height * 3)) {
-            shot.detail = "cannot read the pixels of " + shot.file.string() + ": " + pixels.err;
+            shot.detail =
+                "cannot read the pixels (is imagemagick installed?): " + grab.err + pixels.err;
             return shot;
         }
-        classify(pixels.out, width, height, bar.right - width, bar.top, shot);
-        return shot;
-    }
-
-    // The icons are a blue disc; the fault icon adds a red badge in its
-    // lower right quarter. The taskbar around them is grey or white.
-    static void classify(const std::string& rgb, int width, int height, int originX, int originY,
-                         IconShot& shot) {
-        auto at = [&](int x, int y, int channel) {
-            return static_cast<int>(static_cast<unsigned char>(rgb[(y * width + x) * 3 + channel]));
+        const auto pixel = [&](int x, int y) {
+            const auto* p =
+                reinterpret_cast<const unsigned char*>(&pixels.out[(y * width + x) * 3]);
+            return std::array<int, 3>{p[0], p[1], p[2]};
         };
         Rect box{width, height, -1, -1};
         for (int y = 0; y < height; ++y) {
             for (int x = 0; x < width; ++x) {
-                const int r = at(x, y, 0);
-                const int g = at(x, y, 1);
-                const int b = at(x, y, 2);
+                const auto [r, g, b] = pixel(x, y);
                 if (std::max({r, g, b}) - std::min({r, g, b}) > 60) {
                     box = Rect{std::min(box.left, x), std::min(box.top, y),
                                std::max(box.right, x + 1), std::max(box.bottom, y + 1)};
                 }
             }
         }
-        if (box.empty()) {
-            shot.look = Look::none;
-            shot.detail = "no coloured pixels";
-            return;
-        }
         int blue = 0;
         int redInCorner = 0;
         int redElsewhere = 0;
         for (int y = box.top; y < box.bottom; ++y) {
             for (int x = box.left; x < box.right; ++x) {
-                const int r = at(x, y, 0);
-                const int g = at(x, y, 1);
-                const int b = at(x, y, 2);
-                if (b > 150 && b > r + 60) {
-                    ++blue;
-                }
+                const auto [r, g, b] = pixel(x, y);
+                blue += b > 150 && b > r + 60 ? 1 : 0;
                 if (r > 170 && g < 110 && b < 110) {
-                    const bool corner = x >= box.centerX() && y >= box.centerY();
-                    ++(corner ? redInCorner : redElsewhere);
+                    ++(x >= box.centerX() && y >= box.centerY() ? redInCorner : redElsewhere);
                 }
             }
         }
-        shot.box =
-            Rect{box.left + originX, box.top + originY, box.right + originX, box.bottom + originY};
-        std::ostringstream detail;
-        detail << (box.right - box.left) << "x" << (box.bottom - box.top) << " icon, blue pixels "
-               << blue << ", red in the lower right quarter " << redInCorner << ", red elsewhere "
-               << redElsewhere;
-        shot.detail = detail.str();
-        if (blue >= 30 && redInCorner == 0 && redElsewhere == 0) {
+        shot.box = Rect{box.left + bar.right - width, box.top + bar.top,
+                        box.right + bar.right - width, box.bottom + bar.top};
+        shot.detail = "blue pixels " + std::to_string(blue) + ", red in the lower right quarter " +
+                      std::to_string(redInCorner) + ", red elsewhere " +
+                      std::to_string(redElsewhere);
+        if (box.empty()) {
+            shot.look = Look::none;
+        } else if (blue >= 30 && redInCorner == 0 && redElsewhere == 0) {
             shot.look = Look::good;
         } else if (blue >= 30 && redInCorner >= 10 && redElsewhere <= redInCorner / 4) {
             shot.look = Look::fault;
-        } else {
-            shot.look = Look::unclear;
         }
+        return shot;
     }
 
     // Waits until the screen shows `expected` at the icon's place.

@@ -64,15 +64,6 @@ TEST_F(Win32FileSystemTest, AMissingFileIsQuietOtherFailuresAreLoggedWithTheirCo
     EXPECT_NE(window.logLines()[0].find("GetLastError=2"), std::string::npos);  // no such folder
 }
 
-TEST_F(Win32FileSystemTest, FoldersAreCreatedOnceAndAMissingParentFails) {
-    const std::string quorvel = folder.file("quorvel");
-    EXPECT_TRUE(files.createFolder(quorvel));
-    EXPECT_TRUE(files.createFolder(quorvel));
-    EXPECT_NE(GetFileAttributesA(quorvel.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
-    EXPECT_FALSE(files.createFolder(folder.file("a\\b\\c")));
-    EXPECT_EQ(window.logLines().size(), 1u);
-}
-
 // Wine keeps no access list on folders (reading one back gives one made
 // from the Unix mode and owned by the Unix user), so what is checked is the
 // descriptor handed to the system calls that set it.
