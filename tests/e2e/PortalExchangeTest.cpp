@@ -2,10 +2,10 @@
 // WinINet adapter under Wine against the portal simulator hosted here, and
 // the tests look at both ends: the events and log lines the probe printed,
 // and the request the simulator recorded. What the agent's own cycle does
-// not meet: a deadline no receive time-out reaches, and TLS. (The proxy
-// path the installed agent takes in the setup tests; a refused, empty,
-// silent or erroring portal the fault matrix, an answer in pieces the
-// megabyte answer of the fault scenarios.)
+// not meet in the test command: each way WinINet fails, a deadline no
+// receive time-out reaches, and TLS. (The proxy path the installed agent
+// takes in the setup tests; an erroring portal the fault matrix, an answer
+// in pieces the megabyte answer of the fault scenarios.)
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -35,6 +35,8 @@ using portalsim::PortalSimulator;
 using portalsim::Reply;
 
 const std::string helloBody = "H3,ABCDEFGHIJ,0a1b,0.1.0,258,demo";
+// Short, so a silent portal costs the test seconds, not the default half minute.
+constexpr int shortTimeoutMs = 2000;
 
 struct ProbeOutput {
     Strings events;       // "Name payload", as the probe printed them
@@ -171,6 +173,29 @@ class PortalExchange : public ::testing::Test {
     WineSetup setup_;
     PortalSimulator portal;
 };
+
+// The ways WinINet fails, in the test command: the fault matrix shows what
+// the agent makes of them, but runs outside it.
+TEST_F(PortalExchange, FailedExchangesReportStateZeroWithTheirText) {
+    const auto expectFailure = [&](uint16_t port, const std::string& text) {
+        const ProbeOutput out = probe(port, {"--timeout", std::to_string(shortTimeoutMs)});
+        EXPECT_EQ(out.events, Strings{"NotifyHTTPStateEvent state=0"}) << out.raw;
+        if (!text.empty()) {
+            EXPECT_TRUE(out.logged("Exception! http connection error: " + text)) << out.raw;
+        }
+        return out.elapsedMs;
+    };
+    portal.addReply(Reply::text(""));
+    expectFailure(portal.port(), "content is empty");
+    expectFailure(PortalSimulator::refusedPort(), "The attempt to connect to the server failed.");
+    portal.addReply(Reply::closing());
+    expectFailure(portal.port(), "");  // closed without a word
+    portal.addReply(Reply::silence());
+    const long elapsedMs = expectFailure(portal.port(), "HttpSendRequest");
+    EXPECT_GE(elapsedMs, shortTimeoutMs - 200);
+    EXPECT_LT(elapsedMs, 5 * shortTimeoutMs);
+    EXPECT_EQ(portal.requests().size(), 3u);
+}
 
 // Each byte comes within the receive time-out, so no wait ever times out;
 // the exchange's deadline, twice the receive time-out, ends it all the same.
