@@ -144,20 +144,6 @@ TEST_F(InitialConfigurationTest, LongLinesLongNamesAndBinaryNoiseAreReadThrough)
     EXPECT_EQ(c.getPartner(), "after-noise");
 }
 
-TEST_F(InitialConfigurationTest, AMissingFileDoesNotExistAndReadingItIsFatal) {
-    InitialConfiguration configuration;
-    configuration.setFilePath(folder.file("absent.ini"));
-    EXPECT_FALSE(configuration.exists());
-    try {
-        configuration.read();
-        FAIL() << "reading a missing file must fail";
-    } catch (const FatalError& error) {
-        EXPECT_STREQ(error.what(),
-                     "fatal error! unable to open initial configuration file. It makes no "
-                     "sence to continue");
-    }
-}
-
 TEST_F(InitialConfigurationTest, AFileHeldOpenForWritingCanStillBeRead) {
     const std::string path = folder.write("quorvel.ini", "PARTNER=shared\n");
     // Another program editing the file must not lock the agent out.

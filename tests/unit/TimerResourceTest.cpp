@@ -17,13 +17,6 @@ namespace {
 // 2012-01-01 08:03:09.000 UTC, local time equal to UTC unless a test shifts it.
 constexpr int32_t start = 1325404989;
 
-TimeStamp at(int32_t seconds, uint16_t milliseconds) {
-    TimeStamp stamp;
-    stamp.seconds = seconds;
-    stamp.milliseconds = milliseconds;
-    return stamp;
-}
-
 using Strings = std::vector<std::string>;
 
 class TimerResourceTest : public ::testing::Test {
@@ -78,20 +71,6 @@ TEST_F(TimerResourceTest, TheExpiryKillsItsTimerFirstAndFiresTheLastReasonOnce) 
     EXPECT_FALSE(timers.expire(1));
     EXPECT_EQ(recorder.summary(), Strings{"CyclicHelloEvent=6"});
     EXPECT_TRUE(window.logged("## ------------------ startHelloThreadIn is already started ##"));
-}
-
-TEST_F(TimerResourceTest, ATransmitUsesTimerTwoAloneAnnouncesNothingAndFiresOnce) {
-    timer.startHelloThreadIn(at(start + 5, 0), 1);
-    recorder.records.clear();
-    timer.startTransmitThreadIn(at(start, 0));
-    timer.startTransmitThreadIn(at(start + 3, 0));
-    EXPECT_EQ(timers.armings.back().id, 2u);
-    EXPECT_EQ(timers.armings.back().delay, 2500u);
-    EXPECT_TRUE(recorder.records.empty());
-    ASSERT_TRUE(timers.expire(2));
-    EXPECT_FALSE(timers.expire(2));
-    EXPECT_TRUE(timers.isPending(1));
-    EXPECT_EQ(recorder.summary(), Strings{"CyclicTransmitEvent="});
 }
 
 // An expiry dispatched inside a running cycle waits for it. If that cycle
