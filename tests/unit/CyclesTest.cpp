@@ -491,7 +491,9 @@ TEST_F(CyclesTest, OpenPortalDuringStartUpWaitsUntilItHasFinished) {
     earlier.helloReason = 0;
     agent.storeRunTimeData(earlier);
     agent.start();
+    // A restart resumes the stored plan, and writes nothing to do so.
     EXPECT_EQ(agent.lastDelay(hello), 3600000);
+    EXPECT_EQ(agent.files.writeCalls, 0);
 
     agent.gate.release();
     EXPECT_EQ(agent.lastDelay(hello), 0);

@@ -73,31 +73,4 @@ TEST_F(TimerResourceTest, TheExpiryKillsItsTimerFirstAndFiresTheLastReasonOnce) 
     EXPECT_TRUE(window.logged("## ------------------ startHelloThreadIn is already started ##"));
 }
 
-// An expiry dispatched inside a running cycle waits for it. If that cycle
-// plans the next hello anew, the waiting expiry is stale: running it would
-// say hello at once instead of at the newer time.
-TEST_F(TimerResourceTest, AnExpiryThatHadToWaitRunsAfterTheCycleUnlessReplanned) {
-    timer.startHelloThreadIn(at(start, 0), 4);
-    timer.startTransmitThreadIn(at(start, 0));
-    gate.run("cycle", [&] {
-        timers.expire(1);
-        timers.expire(2);
-        EXPECT_TRUE(recorder.records.empty() ||
-                    recorder.records.back().name == "NotifyTimerStateEvent");
-        // The transmit expiry stays current; the hello is planned anew.
-        timer.startHelloThreadIn(at(start + 60, 0), 0);
-    });
-
-    int hellos = 0;
-    int transmits = 0;
-    for (const auto& record : recorder.records) {
-        hellos += record.name == "CyclicHelloEvent" ? 1 : 0;
-        transmits += record.name == "CyclicTransmitEvent" ? 1 : 0;
-    }
-    EXPECT_EQ(transmits, 1);
-    EXPECT_EQ(hellos, 0);
-    EXPECT_TRUE(timers.isPending(1));
-    EXPECT_EQ(timers.armings.back().delay, 60000u - 500u);
-}
-
 }  // namespace
