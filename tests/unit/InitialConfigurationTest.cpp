@@ -128,7 +128,8 @@ TEST_F(InitialConfigurationTest, SwitchesAreOnOnlyForExactlyTrue) {
 }
 
 // A long line is cut and its rest not read as a new line; a long name is
-// cut and matches no key; a binary file still ends.
+// cut and matches no key; a binary file still ends. (The language files are
+// read by the same reader.)
 TEST_F(InitialConfigurationTest, LongLinesLongNamesAndBinaryNoiseAreReadThrough) {
     const std::string trap = std::string(InitialConfiguration::maxLineLength, 'x') + "PARTNER=evil";
     std::string noise;
