@@ -53,7 +53,9 @@ class CyclesTest : public ::testing::Test {
 // ---- the hello ---------------------------------------------------------------
 
 TEST_F(CyclesTest, TheFirstHelloTellsThePortalWhoCallsWithTheConfiguredReason) {
-    agent.start(WiredAgent::configuration() + "PORTAL_SERVER_SECURE=true\r\n");
+    agent.start(WiredAgent::configuration() +
+                "PORTAL_SERVER_SECURE=true\r\nPROXY_SERVER_HOST=proxy.example\r\n"
+                "PROXY_SERVER_PORT=3128\r\n");
     ASSERT_TRUE(agent.expireHello());
 
     ASSERT_EQ(agent.portal.requests.size(), 1u);
@@ -63,7 +65,9 @@ TEST_F(CyclesTest, TheFirstHelloTellsThePortalWhoCallsWithTheConfiguredReason) {
     EXPECT_EQ(request.port, 8080);
     EXPECT_EQ(request.uri, "/agent/hello");
     EXPECT_TRUE(request.secure);
-    EXPECT_EQ(request.proxy, "");
+    EXPECT_EQ(request.proxy, "proxy.example:3128");
+    EXPECT_TRUE(logged("message to portal:\r\nH3," + dongleFields +
+                       " host: portal.example port: 8080 uri: /agent/hello (https)"));
     // The identity is kept for the next hello and the About dialog.
     EXPECT_EQ(agent.stored().serialNumber, "QV12345678");
     EXPECT_EQ(agent.stored().firmwareVersion, "258");
