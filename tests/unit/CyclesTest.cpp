@@ -74,6 +74,8 @@ TEST_F(CyclesTest, TheFirstHelloTellsThePortalWhoCallsWithTheConfiguredReason) {
     // "I60000" planned the next one.
     EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 60000);
     EXPECT_EQ(agent.lastDelay(hello), 60000);
+    // A window timer repeats: its expiry kills it, the answer arms it anew.
+    EXPECT_EQ(agent.timers.kills, std::vector<unsigned>{hello});
 }
 
 TEST_F(CyclesTest, AnotherDongleIsAnnouncedWithReasonOneInExactlyOneHello) {
@@ -508,6 +510,7 @@ TEST_F(CyclesTest, OpenPortalDuringStartUpWaitsUntilItHasFinished) {
 // ---- status and About --------------------------------------------------------
 
 TEST_F(CyclesTest, StateChangesReachTheDisplayAndTheWindow) {
+    agent.clock.setUtcOffsetMinutes(60);  // the tooltip shows local time
     agent.start();
     const std::size_t before = agent.window.commandsWithCode(ID_STATUS_CHANGED).size();
     agent.dongle.unplug();
@@ -517,9 +520,9 @@ TEST_F(CyclesTest, StateChangesReachTheDisplayAndTheWindow) {
     EXPECT_FALSE(displayStatus().usbState);
     EXPECT_TRUE(displayStatus().internetState);
     EXPECT_GT(agent.window.commandsWithCode(ID_STATUS_CHANGED).size(), before);
-    // The retry's time is what the tooltip shows next: 08:03:09 + 30 s.
-    EXPECT_EQ(displayStatus().nextPortalConnectionTime(), "08:03");
-    EXPECT_TRUE(logged("nextPortalConnectionTime: 08:03"));
+    // The retry's time is what the tooltip shows next: 08:03:09 UTC + 30 s.
+    EXPECT_EQ(displayStatus().nextPortalConnectionTime(), "09:03");
+    EXPECT_TRUE(logged("nextPortalConnectionTime: 09:03"));
 }
 
 TEST_F(CyclesTest, AboutShowsTheSoftwareVersionAlwaysAndTheDongleAsLastRead) {
