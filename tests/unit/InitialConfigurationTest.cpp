@@ -75,7 +75,6 @@ TEST_F(InitialConfigurationTest, EachSlipIsNamedWithItsLineAndWhatTheAgentUses) 
                                  : std::vector<std::string>{})
             << c.line;
     }
-    EXPECT_EQ(readFile("PORTAL_SERVER_PORT=80a8\n").getPortalServerPort(), 80);  // atoi's, as ever
 }
 
 // A missing key gets no invented value. A reader without a log window
