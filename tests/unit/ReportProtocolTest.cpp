@@ -114,8 +114,9 @@ TEST(FrameReport, FramesThatCannotBeSentAreRefusedAndLeaveTheReportZero) {
 // firmware that fits four digits. (A whole serial number, and 10000: the
 // model's and USBResource's tests.)
 TEST(Answers, DeviceInformation) {
-    const DeviceInformation info = parseDeviceInformation(reportOf(
-        {2, 0, 0x80, 0xFF, 'Q', 'V', '0', '0', 0, '0', '0', '0', '4', '2', 0x00, 0x05, 0x27, 0x0F}));
+    const DeviceInformation info =
+        parseDeviceInformation(reportOf({2, 0, 0x80, 0xFF, 'Q', 'V', '0', '0', 0, '0', '0', '0',
+                                         '4', '2', 0x00, 0x05, 0x27, 0x0F}));
     EXPECT_EQ(info.serialNumber + " " + info.radioAddress + " " + info.firmwareVersion,
               "QV00 0005 9999");
 }
