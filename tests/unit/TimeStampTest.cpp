@@ -6,11 +6,17 @@
 
 #include "core/Clock.h"
 #include "core/TimeStamp.h"
-#include "tests/unit/support/TestClock.h"
 
 namespace {
 
 constexpr int32_t maxSeconds = std::numeric_limits<int32_t>::max();
+
+TimeStamp at(int32_t seconds, uint16_t milliseconds) {
+    TimeStamp stamp;
+    stamp.seconds = seconds;
+    stamp.milliseconds = milliseconds;
+    return stamp;
+}
 
 TEST(TimeStampArithmetic, OffsetsCarryAndBorrowWholeSecondsAndNeverOverflow) {
     const struct {

@@ -29,11 +29,3 @@ class TestClock final : public Clock {
     int64_t processMilliseconds_ = 0;
     int utcOffsetMinutes_ = 0;
 };
-
-// A time stamp of UTC seconds and milliseconds, zone fields left zero.
-inline TimeStamp at(int32_t seconds, uint16_t milliseconds) {
-    TimeStamp stamp;
-    stamp.seconds = seconds;
-    stamp.milliseconds = milliseconds;
-    return stamp;
-}
