@@ -512,6 +512,9 @@ TEST_F(CyclesTest, OpenPortalDuringStartUpWaitsUntilItHasFinished) {
 TEST_F(CyclesTest, StateChangesReachTheDisplayAndTheWindow) {
     agent.clock.setUtcOffsetMinutes(60);  // the tooltip shows local time
     agent.start();
+    // Until the first report nothing shows as a fault.
+    EXPECT_TRUE(displayStatus().internetState && displayStatus().usbState &&
+                displayStatus().dutyState);
     const std::size_t before = agent.window.commandsWithCode(ID_STATUS_CHANGED).size();
     agent.dongle.unplug();
     ASSERT_TRUE(agent.expireHello());
