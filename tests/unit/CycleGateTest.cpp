@@ -41,19 +41,6 @@ TEST(CycleGate, AKeyAlreadyWaitingIsNotQueuedTwice) {
     EXPECT_EQ(portals, 1);
 }
 
-TEST(CycleGate, WhileHeldNothingRunsAndReleaseRunsWhatWaited) {
-    CycleGate gate;
-    Strings trace;
-    gate.hold();
-    gate.run("open portal", [&] { trace.push_back("open portal"); });
-    EXPECT_TRUE(trace.empty());
-    gate.release();
-    EXPECT_EQ(trace, Strings{"open portal"});
-    // Released means open: the next work runs at once.
-    gate.run("hello", [&] { trace.push_back("hello"); });
-    EXPECT_EQ(trace, (Strings{"open portal", "hello"}));
-}
-
 TEST(CycleGate, WorkThatThrowsLeavesTheGateOpen) {
     CycleGate gate;
     bool later = false;

@@ -53,7 +53,9 @@ class CyclesTest : public ::testing::Test {
 // ---- the hello ---------------------------------------------------------------
 
 TEST_F(CyclesTest, TheFirstHelloTellsThePortalWhoCallsWithTheConfiguredReason) {
-    agent.start(WiredAgent::configuration() + "PORTAL_SERVER_SECURE=true\r\n");
+    agent.start(WiredAgent::configuration() +
+                "PORTAL_SERVER_SECURE=true\r\nPROXY_SERVER_HOST=proxy.example\r\n"
+                "PROXY_SERVER_PORT=3128\r\n");
     ASSERT_TRUE(agent.expireHello());
 
     ASSERT_EQ(agent.portal.requests.size(), 1u);
@@ -63,13 +65,17 @@ TEST_F(CyclesTest, TheFirstHelloTellsThePortalWhoCallsWithTheConfiguredReason) {
     EXPECT_EQ(request.port, 8080);
     EXPECT_EQ(request.uri, "/agent/hello");
     EXPECT_TRUE(request.secure);
-    EXPECT_EQ(request.proxy, "");
+    EXPECT_EQ(request.proxy, "proxy.example:3128");
+    EXPECT_TRUE(logged("message to portal:\r\nH3," + dongleFields +
+                       " host: portal.example port: 8080 uri: /agent/hello (https)"));
     // The identity is kept for the next hello and the About dialog.
     EXPECT_EQ(agent.stored().serialNumber, "QV12345678");
     EXPECT_EQ(agent.stored().firmwareVersion, "258");
     // "I60000" planned the next one.
     EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 60000);
     EXPECT_EQ(agent.lastDelay(hello), 60000);
+    // A window timer repeats: its expiry kills it, the answer arms it anew.
+    EXPECT_EQ(agent.timers.kills, std::vector<unsigned>{hello});
 }
 
 TEST_F(CyclesTest, AnotherDongleIsAnnouncedWithReasonOneInExactlyOneHello) {
@@ -491,7 +497,9 @@ TEST_F(CyclesTest, OpenPortalDuringStartUpWaitsUntilItHasFinished) {
     earlier.helloReason = 0;
     agent.storeRunTimeData(earlier);
     agent.start();
+    // A restart resumes the stored plan, and writes nothing to do so.
     EXPECT_EQ(agent.lastDelay(hello), 3600000);
+    EXPECT_EQ(agent.files.writeCalls, 0);
 
     agent.gate.release();
     EXPECT_EQ(agent.lastDelay(hello), 0);
@@ -502,7 +510,11 @@ TEST_F(CyclesTest, OpenPortalDuringStartUpWaitsUntilItHasFinished) {
 // ---- status and About --------------------------------------------------------
 
 TEST_F(CyclesTest, StateChangesReachTheDisplayAndTheWindow) {
+    agent.clock.setUtcOffsetMinutes(60);  // the tooltip shows local time
     agent.start();
+    // Until the first report nothing shows as a fault.
+    EXPECT_TRUE(displayStatus().internetState && displayStatus().usbState &&
+                displayStatus().dutyState);
     const std::size_t before = agent.window.commandsWithCode(ID_STATUS_CHANGED).size();
     agent.dongle.unplug();
     ASSERT_TRUE(agent.expireHello());
@@ -511,9 +523,9 @@ TEST_F(CyclesTest, StateChangesReachTheDisplayAndTheWindow) {
     EXPECT_FALSE(displayStatus().usbState);
     EXPECT_TRUE(displayStatus().internetState);
     EXPECT_GT(agent.window.commandsWithCode(ID_STATUS_CHANGED).size(), before);
-    // The retry's time is what the tooltip shows next: 08:03:09 + 30 s.
-    EXPECT_EQ(displayStatus().nextPortalConnectionTime(), "08:03");
-    EXPECT_TRUE(logged("nextPortalConnectionTime: 08:03"));
+    // The retry's time is what the tooltip shows next: 08:03:09 UTC + 30 s.
+    EXPECT_EQ(displayStatus().nextPortalConnectionTime(), "09:03");
+    EXPECT_TRUE(logged("nextPortalConnectionTime: 09:03"));
 }
 
 TEST_F(CyclesTest, AboutShowsTheSoftwareVersionAlwaysAndTheDongleAsLastRead) {
@@ -549,22 +561,13 @@ TEST_F(CyclesTest, AboutShowsTheSoftwareVersionAlwaysAndTheDongleAsLastRead) {
     EXPECT_EQ(about(), Strings({"2.1.0", "259", "QV87654321"}));
     EXPECT_EQ(agent.stored().serialNumber, "QV87654321");
     EXPECT_FALSE(agent.cycleLock.held);
-}
 
-TEST_F(CyclesTest, AboutWithADongleReportingNoSerialNumberShowsTheStoredOne) {
-    RunTimeData earlier;
-    earlier.serialNumber = "QV00000042";
-    earlier.firmwareVersion = "257";
-    agent.storeRunTimeData(earlier);
+    // A dongle reporting no serial number shows, and keeps, the stored one.
     DongleModel::Identity blank;
     blank.serialNumber = "";
     agent.dongle.setIdentity(blank);
-    agent.start();
-
-    std::string software, firmware, serial;
-    agent.main->userInterfaceResource()->showAboutDialog(software, firmware, serial);
-    EXPECT_EQ(Strings({software, firmware, serial}), Strings({"2.1.0", "257", "QV00000042"}));
-    EXPECT_EQ(agent.stored().serialNumber, "QV00000042");
+    EXPECT_EQ(about(), Strings({"2.1.0", "259", "QV87654321"}));
+    EXPECT_EQ(agent.stored().serialNumber, "QV87654321");
 }
 
 // ---- two sessions: one cycle at a time, machine-wide -------------------------

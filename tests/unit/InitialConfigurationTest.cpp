@@ -75,7 +75,6 @@ TEST_F(InitialConfigurationTest, EachSlipIsNamedWithItsLineAndWhatTheAgentUses) 
                                  : std::vector<std::string>{})
             << c.line;
     }
-    EXPECT_EQ(readFile("PORTAL_SERVER_PORT=80a8\n").getPortalServerPort(), 80);  // atoi's, as ever
 }
 
 // A missing key gets no invented value. A reader without a log window
@@ -128,7 +127,8 @@ TEST_F(InitialConfigurationTest, SwitchesAreOnOnlyForExactlyTrue) {
 }
 
 // A long line is cut and its rest not read as a new line; a long name is
-// cut and matches no key; a binary file still ends.
+// cut and matches no key; a binary file still ends. (The language files are
+// read by the same reader.)
 TEST_F(InitialConfigurationTest, LongLinesLongNamesAndBinaryNoiseAreReadThrough) {
     const std::string trap = std::string(InitialConfiguration::maxLineLength, 'x') + "PARTNER=evil";
     std::string noise;
@@ -142,20 +142,6 @@ TEST_F(InitialConfigurationTest, LongLinesLongNamesAndBinaryNoiseAreReadThrough)
               InitialConfiguration::maxLineLength - std::string("SOFTWARE_VERSION=").size());
     EXPECT_EQ(c.getPortalServerUri(), "/after");
     EXPECT_EQ(c.getPartner(), "after-noise");
-}
-
-TEST_F(InitialConfigurationTest, AMissingFileDoesNotExistAndReadingItIsFatal) {
-    InitialConfiguration configuration;
-    configuration.setFilePath(folder.file("absent.ini"));
-    EXPECT_FALSE(configuration.exists());
-    try {
-        configuration.read();
-        FAIL() << "reading a missing file must fail";
-    } catch (const FatalError& error) {
-        EXPECT_STREQ(error.what(),
-                     "fatal error! unable to open initial configuration file. It makes no "
-                     "sence to continue");
-    }
 }
 
 TEST_F(InitialConfigurationTest, AFileHeldOpenForWritingCanStillBeRead) {

@@ -66,7 +66,7 @@ TEST(RunTimeDataFile, AShortFileLeavesTheTailAsZeros) {
     EXPECT_EQ(decodeRunTimeData({}).nextHelloTime, TimeStamp{});
 }
 
-TEST(RunTimeDataFields, TextsWithoutTerminatorAreCutAtTheirField) {
+TEST(RunTimeDataFields, TextsAreCutAtTheirFieldReadOrWritten) {
     RunTimeData blank;
     blank.helloReason = 0;
     RunTimeDataBytes bytes = encodeRunTimeData(blank);
@@ -80,19 +80,17 @@ TEST(RunTimeDataFields, TextsWithoutTerminatorAreCutAtTheirField) {
     // The neighbouring fields were not read into the texts.
     EXPECT_EQ(decoded.transmitCounter, 0);
     EXPECT_EQ(decoded.helloReason, 0);
-}
 
-TEST(RunTimeDataFields, OverlongTextsAreCutSoTheTerminatorFits) {
-    RunTimeData data;
-    data.firmwareVersion = "123456";
-    data.serialNumber = std::string(30, 'B');
-    const RunTimeDataBytes bytes = encodeRunTimeData(data);
+    // Written overlong, they are cut so that the terminator fits.
+    RunTimeData overlong;
+    overlong.firmwareVersion = "123456";
+    overlong.serialNumber = std::string(30, 'B');
+    bytes = encodeRunTimeData(overlong);
     EXPECT_EQ(bytes[28], 0);  // firmware keeps 4 characters and its zero
     EXPECT_EQ(bytes[56], 0);
     EXPECT_EQ(bytes[32], 0);  // the counter after the field is untouched
-    const RunTimeData decoded = decodeRunTimeData({bytes.begin(), bytes.end()});
-    EXPECT_EQ(decoded.firmwareVersion, "1234");
-    EXPECT_EQ(decoded.serialNumber, std::string(20, 'B'));
+    const RunTimeData cut = decodeRunTimeData({bytes.begin(), bytes.end()});
+    EXPECT_EQ(cut.firmwareVersion + " " + cut.serialNumber, "1234 " + std::string(20, 'B'));
 }
 
 TEST(FrameStore, AListThatExactlyFillsTheFieldIsKept) {

@@ -7,8 +7,6 @@
 #include "core/Main.h"
 #include "core/SystemPaths.h"
 #include "tests/unit/support/WiredAgent.h"
-#include "timer/TimerResource.h"
-#include "ui/UserInterfaceResource.h"
 
 namespace {
 
@@ -50,42 +48,6 @@ TEST(Startup, WithLoggingOnTheLinesBeforeTheConfigurationAreNotShown) {
     EXPECT_NE(lines[1].find("] initial configuration file: missing key PORTAL_SERVER_HOST"),
               std::string::npos);
     EXPECT_TRUE(agent.window.logged("reading init data: ok"));
-}
-
-// A restart resumes the stored plan, and writes nothing to do so.
-TEST(Startup, StoredDeadlinesArmTheHelloAndTransmitTimers) {
-    WiredAgent agent;
-    RunTimeData stored;
-    stored.nextHelloTime = agent.clock.timeStampIn(3600 * 1000);
-    stored.nextTransmitTime = agent.clock.timeStampIn(90 * 1000);
-    stored.helloReason = 0;
-    stored.frames = "S0102,";
-    agent.storeRunTimeData(stored);
-
-    Main& main = agent.start("REASON=3\n");
-
-    const auto& armings = agent.timers.armings;
-    ASSERT_EQ(armings.size(), 2u);
-    EXPECT_EQ(armings[0].id, 1u);
-    EXPECT_EQ(armings[0].delay, 3600u * 1000u);
-    EXPECT_EQ(armings[1].id, 2u);
-    EXPECT_EQ(armings[1].delay, 90u * 1000u);
-    EXPECT_EQ(main.timerResource()->getHelloReason(), 0);
-    EXPECT_EQ(agent.files.writeCalls, 0);
-}
-
-// The window's commands reach the agent only through the published
-// resource, and it is published wired: an Open Portal that arrives at once
-// already starts a hello.
-TEST(Startup, TheUserInterfaceIsPublishedOnlyOnceWired) {
-    WiredAgent agent;
-    EXPECT_EQ(publishedUserInterface(), nullptr);
-    Main& main = agent.start();
-    ASSERT_EQ(publishedUserInterface(), main.userInterfaceResource());
-
-    publishedUserInterface()->openPortal();
-    EXPECT_EQ(main.timerResource()->getHelloReason(), 2);
-    EXPECT_EQ(agent.lastDelay(TimerResource::helloTimerId), 0);
 }
 
 }  // namespace

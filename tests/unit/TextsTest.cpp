@@ -108,17 +108,6 @@ TEST_F(TextsTest, AMissingFolderOrFileIsFatalWithoutFallingBackToEnglish) {
     EXPECT_EQ(Texts::get("K"), "");
 }
 
-TEST_F(TextsTest, ALongLineIsCutAndItsRestIsNotReadAsANewLine) {
-    const std::size_t max = Texts::maxLineLength;
-    const std::string noEquals(max, 'x');
-    initGermanWith("LONG=" + std::string(2000, 'v') + "\r\n" + noEquals + "=TAIL\r\nAFTER=ok\r\n");
-    EXPECT_EQ(Texts::get("LONG"), std::string(max - 5, 'v'));
-    EXPECT_EQ(Texts::get(noEquals), noEquals);
-    EXPECT_EQ(Texts::get("TAIL"), "");
-    EXPECT_EQ(Texts::get(""), "");
-    EXPECT_EQ(Texts::get("AFTER"), "ok");
-}
-
 // The GUI thread asks for texts while init() is still reading: a text not
 // read yet is empty, and once read it stays where it is and as it is.
 TEST_F(TextsTest, LookupsOnAnotherThreadDuringInitStayConsistent) {

@@ -194,39 +194,24 @@ TEST_F(USBResourceTest, FramesTheDongleDoesNotAcknowledgeArePassedOverNotResent)
     EXPECT_EQ(model.broadcast().size(), 3u);
 }
 
-TEST_F(USBResourceTest, FailuresBeforeTheFirstFrameSendNothingAndALostDongleEndsThePass) {
+// (Over the duty cycle, a dongle lost after its query or during the frames:
+// the cycles' tests.)
+TEST_F(USBResourceTest, ASilentOrMissingDongleSendsNothing) {
     attachDongle();
     recorder.listenTo(usb);
-    const auto expectNothingSent = [&](int32_t maxDuty, const Strings& events,
-                                       const std::string& log) {
+    model.setSilent(true);
+    for (const std::string& log :
+         {std::string("no response from USB!"),
+          noDongle + "getDutyCycleUtilisation]: the dongle is not available"}) {
         recorder.records.clear();
-        EXPECT_EQ(send(frames, 5, 2, maxDuty), -1) << log;
+        EXPECT_EQ(send(frames, 5, 2), -1) << log;
         EXPECT_TRUE(model.broadcast().empty()) << log;
-        EXPECT_EQ(recorder.summary(), events) << log;
+        EXPECT_EQ(recorder.summary(), (Strings{"NotifyUSBStateEvent=0", "ContinueTransmitEvent=2"}))
+            << log;
         EXPECT_TRUE(window.logged(log)) << log;
         EXPECT_EQ(port.openDevices, 0) << log;
-    };
-    const std::string failed = "ContinueTransmitEvent=2";
-    expectNothingSent(49, {"NotifyDutyCycleStateEvent=0", "ContinueTransmitEvent=1"},
-                      "over max duty cycle utilisation!");
-    model.unplugAfter(DongleModel::Request::DutyCycle);
-    expectNothingSent(50, {"NotifyDutyCycleStateEvent=1", "NotifyUSBStateEvent=0", failed},
-                      noDongle + "transmit]: the dongle is not available");
-    model.plug();
-    model.setSilent(true);
-    expectNothingSent(50, {"NotifyUSBStateEvent=0", failed}, "no response from USB!");
-    port.devices.clear();
-    expectNothingSent(50, {"NotifyUSBStateEvent=0", failed},
-                      noDongle + "getDutyCycleUtilisation]: the dongle is not available");
-
-    DongleModel lost;
-    port.devices = {{donglePath, dongle::vendorId, dongle::productId, {36, 36}, true, &lost}};
-    lost.setBaseUtilisation(50);
-    lost.unplugAfter(DongleModel::Request::Frame);
-    present = false;
-    ASSERT_EQ(send(frames, 5, 2), 0);
-    EXPECT_EQ(lost.broadcast().size(), 1u);
-    EXPECT_EQ(recorder.summary().back(), "ContinueTransmitEvent=0");
+        port.devices.clear();
+    }
 }
 
 }  // namespace

@@ -11,8 +11,8 @@
 #include "core/Text.h"
 #include "portal/PortalURL.h"
 
-// Records, in firing order, the events of the portal, timer and dongle
-// resources, each with its payload as text while the event is alive.
+// Records, in firing order, the events of the portal and dongle resources,
+// each with its payload as text while the event is alive.
 class EventRecorder {
   public:
     struct Record {
@@ -20,7 +20,7 @@ class EventRecorder {
         std::string payload;
     };
 
-    // Registers this recorder for every event the three resources fire.
+    // Registers this recorder for every event the two resources fire.
     void listenTo(Resource& resource) { listeners_.listenTo(resource.getActivities()); }
 
     // Each event as "Name=payload", so a whole exchange compares in one check.
@@ -50,19 +50,13 @@ class EventRecorder {
         return portalURLText(*e.getPortalURL());
     }
     static std::string payload(const SendFramesEvent& e) { return payload(e.getFrames()); }
-    static std::string payload(const CyclicTransmitEvent& e) { return payload(e.getFrames()); }
     static std::string payload(const IntervalEvent& e) { return decimalText(e.getInterval()); }
-    static std::string payload(const CyclicHelloEvent& e) { return decimalText(e.getReason()); }
     static std::string payload(const ContinueTransmitEvent& e) {
         return decimalText(static_cast<int32_t>(e.getCode()));
-    }
-    static std::string payload(const NotifyTimerStateEvent& e) {
-        return e.getNextPortalConnectionTime();
     }
     static std::string payload(const ContinueHelloEvent&) { return ""; }
 
     EventListeners<NotifyHTTPStateEvent, StartBrowserEvent, SendFramesEvent, IntervalEvent,
-                   CyclicHelloEvent, CyclicTransmitEvent, NotifyTimerStateEvent,
                    NotifyUSBStateEvent, ContinueHelloEvent, NotifyDutyCycleStateEvent,
                    ContinueTransmitEvent>
         listeners_{[this](const auto& event) {
