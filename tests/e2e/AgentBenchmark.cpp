@@ -16,26 +16,13 @@
 #include <vector>
 
 #include "tests/e2e/AgentWithSimulators.h"
+#include "tests/e2e/BenchFigures.h"
 
 namespace quorvel::e2e {
 namespace {
 
 namespace fs = std::filesystem;
 using portalsim::Reply;
-
-void report(const std::string& key, double value) {
-    std::printf("bench.%s=%.6g\n", key.c_str(), value);
-    std::fflush(stdout);
-}
-
-int envNumber(const char* name, int fallback) {
-    const char* value = std::getenv(name);
-    return value != nullptr && *value != '\0' ? std::atoi(value) : fallback;
-}
-
-double msBetween(Clock::time_point from, Clock::time_point to) {
-    return std::chrono::duration<double, std::milli>(to - from).count();
-}
 
 // CPU time of every thread of a process, from the scheduler's own
 // nanosecond account (utime/stime tick only every 10 ms).
@@ -64,38 +51,6 @@ double privateKiB(pid_t pid) {
     return kib;
 }
 
-struct Stamped {
-    long ms;
-    std::string text;
-};
-
-// " - [1234] text" lines of the log view.
-std::vector<Stamped> stampedLines(const std::string& log) {
-    std::vector<Stamped> lines;
-    std::istringstream in(log);
-    std::string line;
-    while (std::getline(in, line)) {
-        const auto open = line.find(" - [");
-        const auto close = line.find("] ", open == std::string::npos ? 0 : open);
-        if (open == std::string::npos || close == std::string::npos) {
-            continue;
-        }
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        lines.push_back({std::atol(line.c_str() + open + 4), line.substr(close + 2)});
-    }
-    return lines;
-}
-
-double median(std::vector<double> values) {
-    if (values.empty()) {
-        return 0;
-    }
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 class AgentBenchmark : public AgentWithSimulators {
   protected:
     WineProcess& startWith(const Config& config, const std::string& suffix,
@@ -106,83 +61,13 @@ class AgentBenchmark : public AgentWithSimulators {
     }
 };
 
-// Hello cycle: from the expiry of the hello timer to the next hello timer
-// armed, by the agent's own log stamps, over what its counterparts took in
-// the same cycle: the portal simulator's exchange (connection taken to last
-// byte sent) and the dongle's answer delay for every report it received.
-// Then the same agent runs on to 1,000 cycles for its private memory.
-TEST_F(AgentBenchmark, HelloOverheadAndMemoryOverAThousandCycles) {
-    const int portalMs = envNumber("QUORVEL_BENCH_PORTAL_MS", 100);
-    const int dongleMs = envNumber("QUORVEL_BENCH_DONGLE_MS", 2);
-    const int measured = envNumber("QUORVEL_BENCH_HELLOS", 60);
+// Private memory of an agent with logging off after 20 and after 1,000
+// cycles, the answers coming at once. (The hello overhead is
+// HelloBenchmark's.)
+TEST_F(AgentBenchmark, MemoryOverAThousandCycles) {
     const int cycles = envNumber("QUORVEL_BENCH_CYCLES", 1000);
     plugDongle();
-    ASSERT_EQ(dongle().command("delay dongle " + std::to_string(dongleMs)), "ok");
-    std::vector<Reply> replies;
-    for (int i = 0; i < measured + 1; ++i) {
-        Reply reply = Reply::text(i % 2 == 0 ? "I0" : "I100");
-        reply.delay = milliseconds(portalMs);
-        replies.push_back(reply);
-    }
-    replies.push_back(Reply::text("I0"));  // the rest: as fast as the agent goes
-    portal().addReplies(replies);
-
-    WineProcess& agent = startWith(config(), "");
-    ASSERT_TRUE(waitForHellos(static_cast<std::size_t>(measured + 1), milliseconds(120000)));
-    const std::string log = harness().logText().value_or("");
-    const auto requests = portal().requests();
-    const double reportsPerHello =
-        std::stod(dongle().values("reports dongle").empty()
-                      ? "0"
-                      : dongle().values("reports dongle").front()) /
-        static_cast<double>(requests.size());
-    ASSERT_FALSE(log.empty());
-    ASSERT_NE(log.find("Logger:"), std::string::npos);
-
-    // Pairs of expiry and re-arming, in order; the k-th expiry is the k-th
-    // request at the portal, as the log still holds its start.
-    std::vector<double> agentMs;
-    long expiry = -1;
-    for (const Stamped& line : stampedLines(log)) {
-        if (line.text.find("startHelloThreadIn is already started") != std::string::npos) {
-            expiry = line.ms;
-        } else if (expiry >= 0 && line.text.rfind("startHelloThreadIn starts in[ms]", 0) == 0) {
-            agentMs.push_back(static_cast<double>(line.ms - expiry));
-            expiry = -1;
-        }
-    }
-    ASSERT_GE(agentMs.size(), static_cast<std::size_t>(measured / 2));
-    // The first hello follows start-up (dongle discovery, first file):
-    // reported on its own, left out of the steady figure.
-    const double firstAgentMs = agentMs.front();
-    double agentSum = 0;
-    double outsideSum = 0;
-    std::vector<double> ratios;
-    std::vector<double> portalTimes;
-    for (std::size_t k = 1; k < agentMs.size() && k < requests.size(); ++k) {
-        const double portalTime = msBetween(requests[k].connectedAt, requests[k].answeredAt);
-        const double outside = portalTime + reportsPerHello * dongleMs;
-        agentSum += agentMs[k];
-        outsideSum += outside;
-        ratios.push_back(agentMs[k] / outside);
-        portalTimes.push_back(portalTime);
-    }
-    report("hello.count", static_cast<double>(ratios.size()));
-    report("hello.portal_delay_ms", portalMs);
-    report("hello.dongle_delay_ms", dongleMs);
-    report("hello.dongle_reports_per_hello", reportsPerHello);
-    report("hello.portal_ms_median", median(portalTimes));
-    report("hello.agent_ms_median", median(std::vector<double>(agentMs.begin() + 1, agentMs.end())));
-    report("hello.first_agent_ms", firstAgentMs);
-    report("hello.own_ms_per_hello", (agentSum - outsideSum) / static_cast<double>(ratios.size()));
-    report("hello.ratio", agentSum / outsideSum);
-    report("hello.ratio_median", median(ratios));
-
-    // A thousand cycles with the answers coming at once, logging off as in
-    // a normal run (with it on, the full log would dominate: see the log
-    // view figure), for the private memory.
-    agent.kill();
-    fs::remove(harness().runTimeFile());
+    portal().addReply(Reply::text("I0"));
     Config quiet = config();
     quiet["ENABLE_LOGGING"] = "false";
     WineProcess& second = startWith(quiet, "-quiet");
@@ -334,7 +219,7 @@ TEST_F(AgentBenchmark, LogViewCostPerLine) {
     const fs::path dir = harness().setup().runsDir / "AgentBenchmark.LogView";
     fs::create_directories(dir);
     CommandResult result = runCaptured(
-        {harness().setup().wine.string(), QUORVEL_E2E_LOGVIEWBENCH_EXE, "300", "10"},
+        {harness().setup().wine.string(), QUORVEL_E2E_LOGVIEWBENCH_EXE, "20"},
         harness().setup().environment(), milliseconds(120000));
     if (result.timedOut) {
         // Filling the log to its cap alone can take longer than this.

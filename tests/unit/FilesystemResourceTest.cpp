@@ -169,6 +169,10 @@ TEST_F(FilesystemResourceTest, SettersWriteAndDeadlineSettersFire) {
     resource->setDeviceInfos("SN12345678", "258");
     EXPECT_EQ(stored().serialNumber, "SN12345678");
     EXPECT_EQ(stored().firmwareVersion, "258");
+    // The same dongle read again changes nothing to write.
+    const int writes = files.writeCalls;
+    resource->setDeviceInfos("SN12345678", "258");
+    EXPECT_EQ(files.writeCalls, writes);
     EXPECT_TRUE(recorder.helloTimes.empty());
 
     resource->scheduleHelloOnError();

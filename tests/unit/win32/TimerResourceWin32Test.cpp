@@ -104,6 +104,18 @@ TEST_F(TimerResourceOnWindowTimers, AHelloFiresOnceWithTheArmedReason) {
     pumpUntil([] { return false; }, quietPeriod);
     EXPECT_EQ(hellos(), 1);
     EXPECT_EQ(firstHello()->payload, "5");
+
+    // One already due comes with the messages already queued, not after
+    // the window timer's minimum, and still once.
+    recorder.records.clear();
+    resource->startHelloThreadIn(clock.now(), 6);
+    MSG message{};
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        DispatchMessageA(&message);
+    }
+    EXPECT_EQ(hellos(), 1);
+    pumpUntil([] { return false; }, quietPeriod);
+    EXPECT_EQ(hellos(), 1);
 }
 
 TEST_F(TimerResourceOnWindowTimers, ReArmingReplacesThePendingHello) {
