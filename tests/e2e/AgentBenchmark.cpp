@@ -356,11 +356,13 @@ TEST_F(AgentBenchmark, GrowthOverTenThousandCycles) {
     ASSERT_TRUE(waitForHellos(100, milliseconds(60000)));
     const double earlyKiB = privateKiB(agent.pid());
     const double earlyHandles = handles();
+    fs::copy_file("/proc/" + std::to_string(agent.pid()) + "/smaps", "/tmp/hperfio-exp/smaps-early", fs::copy_options::overwrite_existing);
     const auto began = Clock::now();
     ASSERT_TRUE(waitForHellos(static_cast<std::size_t>(cycles), milliseconds(1200000)))
         << portal().requests().size() << " hellos";
     const double seconds = msBetween(began, Clock::now()) / 1000.0;
     const double lateKiB = privateKiB(agent.pid());
+    fs::copy_file("/proc/" + std::to_string(agent.pid()) + "/smaps", "/tmp/hperfio-exp/smaps-late", fs::copy_options::overwrite_existing);
     const double lateHandles = handles();
     ASSERT_TRUE(agent.running());
     const double thousands = (cycles - 100) / 1000.0;

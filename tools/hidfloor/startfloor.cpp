@@ -6,6 +6,8 @@
 //
 //   startfloor HOST PORT PATH      exit code 0 when the portal answered; prints
 //                                  the milliseconds from its entry to each step
+//   startfloor HOST PORT PATH N    N POSTs one after another, then waits to be
+//                                  ended: what WinINet alone keeps per exchange
 
 #include <windows.h>
 #include <shellapi.h>
@@ -55,7 +57,7 @@ bool post(const char* host, INTERNET_PORT port, const char* path) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    if (__argc != 4) {
+    if (__argc != 4 && __argc != 5) {
         return 2;
     }
     const auto entered = std::chrono::steady_clock::now();
@@ -92,6 +94,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     const bool answered =
         post(__argv[1], static_cast<INTERNET_PORT>(std::atoi(__argv[2])), __argv[3]);
     stamp("answer");
+    if (__argc == 5) {
+        for (int i = 1; i < std::atoi(__argv[4]); ++i) {
+            post(__argv[1], static_cast<INTERNET_PORT>(std::atoi(__argv[2])), __argv[3]);
+        }
+        std::fflush(stdout);
+        MSG message{};
+        while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+            DispatchMessageA(&message);
+        }
+    }
     Shell_NotifyIconA(NIM_DELETE, &icon);
     DestroyWindow(window);
     return answered ? 0 : 1;
