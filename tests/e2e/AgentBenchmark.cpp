@@ -9,12 +9,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
 #include <numeric>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "resources/resource.h"
 #include "tests/e2e/AgentWithSimulators.h"
 #include "tests/e2e/BenchFigures.h"
 
@@ -61,30 +65,6 @@ class AgentBenchmark : public AgentWithSimulators {
     }
 };
 
-// Private memory of an agent with logging off after 20 and after 1,000
-// cycles, the answers coming at once. (The hello overhead is
-// HelloBenchmark's.)
-TEST_F(AgentBenchmark, MemoryOverAThousandCycles) {
-    const int cycles = envNumber("QUORVEL_BENCH_CYCLES", 1000);
-    plugDongle();
-    portal().addReply(Reply::text("I0"));
-    Config quiet = config();
-    quiet["ENABLE_LOGGING"] = "false";
-    WineProcess& second = startWith(quiet, "-quiet");
-    const std::size_t done = portal().requests().size();
-    ASSERT_TRUE(waitForHellos(done + 20, milliseconds(60000)));
-    const double earlyKiB = privateKiB(second.pid());
-    const auto before = Clock::now();
-    ASSERT_TRUE(waitForHellos(done + static_cast<std::size_t>(cycles), milliseconds(900000)))
-        << portal().requests().size() - done << " hellos";
-    const double cycleMs = msBetween(before, Clock::now()) / (cycles - 20);
-    report("memory.cycles", cycles);
-    report("memory.private_kib_after_20", earlyKiB);
-    report("memory.private_kib", privateKiB(second.pid()));
-    report("memory.ms_per_fast_cycle", cycleMs);
-    report("memory.exe_bytes", static_cast<double>(fs::file_size(harness().setup().agentExe)));
-}
-
 // Idle: an agent whose next hello is ten minutes away, left alone for a
 // minute after its first cycle has settled. Its CPU time from the scheduler,
 // and every message dispatched to its windows from Wine's message trace.
@@ -126,38 +106,134 @@ TEST_F(AgentBenchmark, IdleBetweenDeadlines) {
 }
 
 // Start-up: from the spawn of the Wine process to the first hello's
-// connection at the portal, over a trivial program's spawn-to-exit in the
-// same prefix, alternated so that both see the same machine.
-TEST_F(AgentBenchmark, StartUpAgainstATrivialProgram) {
+// connection at the portal, over the same for startfloor (a window class, a
+// window, a tray icon, WinINet and one POST to the same portal), both built
+// alike and run alternately in the same prefix. One more agent start with
+// logging on gives the agent's own steps by its log stamps.
+TEST_F(AgentBenchmark, StartUpAgainstAFairFloor) {
     const int rounds = envNumber("QUORVEL_BENCH_STARTS", 5);
-    const fs::path trivial = fs::path(QUORVEL_E2E_HIDFLOOR_EXE);
     plugDongle();
     portal().addReply(Reply::text("I600000"));
     Config quiet = config();
     quiet["ENABLE_LOGGING"] = "false";
+    const auto env = std::map<std::string, std::string>{
+        {"WINEDLLOVERRIDES", "mscoree,mshtml=;setupapi,hid=n,b"}};
+    const auto spawnToRequest = [&](const std::function<void()>& spawn) {
+        const std::size_t seen = portal().requests().size();
+        const auto spawned = Clock::now();
+        spawn();
+        EXPECT_TRUE(waitForHellos(seen + 1, milliseconds(30000)));
+        return portal().requests().size() > seen
+                   ? msBetween(spawned, portal().requests()[seen].connectedAt)
+                   : 0.0;
+    };
     std::vector<double> agentMs;
-    std::vector<double> trivialMs;
+    std::vector<double> floorMs;
     for (int round = 0; round < rounds; ++round) {
         fs::remove(harness().runTimeFile());
         const fs::path folder = agentFolder(quiet, "-" + std::to_string(round));
-        const std::size_t seen = portal().requests().size();
-        const auto spawned = Clock::now();
-        WineProcess& agent = startAgent(
-            folder, {{"WINEDLLOVERRIDES", "mscoree,mshtml=;setupapi,hid=n,b"}});
-        ASSERT_TRUE(waitForHellos(seen + 1, milliseconds(30000)));
-        agentMs.push_back(msBetween(spawned, portal().requests()[seen].connectedAt));
-        agent.kill();
-
-        const auto started = Clock::now();
-        WineProcess program(harness().setup(), trivial, {"exit"}, folder, folder / "trivial.log");
-        ASSERT_TRUE(waitUntil([&] { return !program.running(); }, milliseconds(30000),
-                              milliseconds(1)));
-        trivialMs.push_back(msBetween(started, Clock::now()));
+        WineProcess* agent = nullptr;
+        agentMs.push_back(spawnToRequest([&] { agent = &startAgent(folder, env); }));
+        // Ended as a user ends it, tray icon removed: a killed agent leaves
+        // Wine's desktop holding its icon, and the next program's first
+        // window then waits about two seconds.
+        drive({"send", std::to_string(ID_EXIT), "0"});
+        ASSERT_EQ(agent->waitForExit(milliseconds(30000)), std::optional<int>(0));
+        std::unique_ptr<WineProcess> floor;
+        floorMs.push_back(spawnToRequest([&] {
+            floor = std::make_unique<WineProcess>(
+                harness().setup(), fs::path(QUORVEL_E2E_STARTFLOOR_EXE),
+                std::vector<std::string>{quiet.at("PORTAL_SERVER_HOST"),
+                                         quiet.at("PORTAL_SERVER_PORT"),
+                                         quiet.at("PORTAL_SERVER_URI")},
+                folder, folder / "startfloor.log", env);
+        }));
+        ASSERT_EQ(floor->waitForExit(milliseconds(30000)), std::optional<int>(0));
+        ASSERT_FALSE(HasFailure());
     }
     report("startup.rounds", rounds);
     report("startup.agent_ms_median", median(agentMs));
-    report("startup.trivial_ms_median", median(trivialMs));
-    report("startup.ratio", median(agentMs) / median(trivialMs));
+    report("startup.floor_ms_median", median(floorMs));
+    report("startup.ratio", median(agentMs) / median(floorMs));
+
+    // Where the agent's time goes: one more start, logging still off (the
+    // log view would cost more than the steps), with Wine's time-stamped
+    // trace of the libraries it loads, the files it opens and WinINet's
+    // calls, each shown in ms from the first trace line.
+    fs::remove(harness().runTimeFile());
+    const fs::path tracedFolder = agentFolder(quiet, "-traced");
+    auto tracedEnv = env;
+    tracedEnv["WINEDEBUG"] = "+timestamp,+loaddll,+file,+wininet";
+    WineProcess* traced = nullptr;
+    const double tracedMs =
+        spawnToRequest([&] { traced = &startAgent(tracedFolder, tracedEnv); });
+    report("startup.traced_agent_ms", tracedMs);
+    drive({"send", std::to_string(ID_EXIT), "0"});
+    ASSERT_EQ(traced->waitForExit(milliseconds(30000)), std::optional<int>(0));
+    for (const auto& entry : fs::directory_iterator(tracedFolder)) {
+        if (entry.path().filename().string().rfind("agent-", 0) != 0) {
+            continue;
+        }
+        std::istringstream in(readFile(entry.path()));
+        std::string line;
+        double first = -1;
+        std::printf("startup trace (ms from Wine's first trace line):\n");
+        while (std::getline(in, line)) {
+            const bool wanted = line.find("Loaded L") != std::string::npos ||
+                                (line.find("CreateFileW") != std::string::npos &&
+                                 line.find("trace:file") != std::string::npos) ||
+                                line.find("InternetOpenA") != std::string::npos ||
+                                line.find("HttpSendRequestA") != std::string::npos ||
+                                line.find("HTTP_HttpSendRequestW") != std::string::npos;
+            const double at = std::atof(line.c_str());
+            if (!wanted || at <= 0) {
+                continue;
+            }
+            first = first < 0 ? at : first;
+            std::printf("  +%.0f %s\n", 1000.0 * (at - first), line.substr(0, 160).c_str());
+        }
+    }
+}
+
+// How cost grows with time: an agent with logging off whose portal answers
+// "I0" at once (the next hello straight after), so that 10,000 cycles take
+// minutes; its private memory (Linux's account of the Wine process) and the
+// handles it holds (Wine's system handle list) after 100 cycles and after
+// all of them, as a slope per 1,000 cycles.
+TEST_F(AgentBenchmark, GrowthOverTenThousandCycles) {
+    const int cycles = envNumber("QUORVEL_BENCH_GROWTH_CYCLES", 10000);
+    plugDongle();
+    ASSERT_EQ(dongle().command("delay dongle 0"), "ok");
+    portal().addReply(Reply::text("I0"));
+    Config quiet = config();
+    quiet["ENABLE_LOGGING"] = "false";
+    WineProcess& agent = startWith(quiet, "");
+    const auto handles = [&] {
+        const CommandResult r = harness().driver({"process-stats", "Quorvel Logger Window"});
+        const auto values = parseKeyValues(r.out);
+        const auto it = values.find("system_handles");
+        return it == values.end() ? -1.0 : std::stod(it->second);
+    };
+    ASSERT_TRUE(waitForHellos(100, milliseconds(60000)));
+    const double earlyKiB = privateKiB(agent.pid());
+    const double earlyHandles = handles();
+    const auto began = Clock::now();
+    ASSERT_TRUE(waitForHellos(static_cast<std::size_t>(cycles), milliseconds(1200000)))
+        << portal().requests().size() << " hellos";
+    const double seconds = msBetween(began, Clock::now()) / 1000.0;
+    const double lateKiB = privateKiB(agent.pid());
+    const double lateHandles = handles();
+    ASSERT_TRUE(agent.running());
+    const double thousands = (cycles - 100) / 1000.0;
+    report("growth.cycles", cycles);
+    report("growth.seconds", seconds);
+    report("growth.ms_per_cycle", 1000.0 * seconds / (cycles - 100));
+    report("growth.private_kib_at_100", earlyKiB);
+    report("growth.private_kib_at_end", lateKiB);
+    report("growth.private_kib_per_1000", (lateKiB - earlyKiB) / thousands);
+    report("growth.handles_at_100", earlyHandles);
+    report("growth.handles_at_end", lateHandles);
+    report("growth.handles_per_1000", (lateHandles - earlyHandles) / thousands);
 }
 
 // Frames per second through the simulated dongle: the agent's USBResource
@@ -177,12 +253,12 @@ TEST_F(AgentBenchmark, FrameThroughputAgainstTheTransportFloor) {
     path.erase(std::remove(path.begin(), path.end(), '\r'), path.end());
     auto env = harness().setup().environment();
     env["WINEDLLOVERRIDES"] = "mscoree,mshtml=;setupapi,hid=n,b";
-    const int rounds = envNumber("QUORVEL_BENCH_FRAME_ROUNDS", 3);
+    const int rounds = envNumber("QUORVEL_BENCH_FRAME_ROUNDS", 5);
     struct Run {
         int answerMs;
         int frames;
     };
-    for (const Run run : {Run{0, 1000}, Run{2, 200}, Run{10, 100}}) {
+    for (const Run run : {Run{0, 2000}, Run{2, 200}, Run{10, 100}}) {
         ASSERT_EQ(dongle().command("delay dongle " + std::to_string(run.answerMs)), "ok");
         std::vector<double> agentMs;
         std::vector<double> floorMs;

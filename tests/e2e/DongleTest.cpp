@@ -82,9 +82,15 @@ TEST_F(DongleWine, RightVendorOtherProductIsIgnored) {
 
 TEST_F(DongleWine, ReceiveTimeOutIsLoggedAndTransientWhileTheDongleIsPresent) {
     addDongle();
-    const std::string out = probe({"receive", "300"});
+    // The handle's event and buffer, reused after the cancelled read, carry
+    // the next frame out and its acknowledgement back.
+    const std::string out = probe({"receive", "300", "S020B112233445566"});
     EXPECT_TRUE(has(out, "]  WAIT_TIMEOUT in receiveReport\n")) << out;
     EXPECT_TRUE(has(out, "result=-1\ncheck=0\n")) << out;
+    EXPECT_EQ(count(out, " inputReportBuffer: 02:10:"), 1) << out;
+    EXPECT_TRUE(has(out, "sent=0\n")) << out;
+    EXPECT_EQ(sim().values("broadcast dongle"),
+              (std::vector<std::string>{"1", "02112293445566"}));
 
     const std::string absent = probe({"--absent", "receive", "300"});
     EXPECT_TRUE(has(absent, "result=-1\ncheck=-1\n")) << absent;
