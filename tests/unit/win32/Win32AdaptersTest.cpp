@@ -21,6 +21,7 @@
 #include "activities/win32/ShellUrlOpener.h"
 #include "core/Log.h"
 #include "core/win32/ErrorWords.h"
+#include "core/win32/MainWindow.h"
 #include "core/win32/SingleInstance.h"
 #include "core/win32/Win32MainWindow.h"
 #include "core/win32/Win32SystemPaths.h"
@@ -201,6 +202,31 @@ TEST_F(Win32WindowTimersTest, ArmsMadeBeforeTheWindowExistsGoOnItWhenItComes) {
     EXPECT_EQ(kept.runs, 1);
     EXPECT_EQ(killed.runs, 0);
     EXPECT_TRUE(logWindow.logLines().empty()) << log();
+}
+
+// An expiry that comes while start-up runs (the stored hello, due at once)
+// is held, once however often it comes, and runs as soon as start-up has
+// finished, not when its window timer next fires (here: never).
+TEST_F(Win32WindowTimersTest, AnExpiryHeldDuringStartUpRunsOnceItHasFinished) {
+    static int runs = 0;
+    const TIMERPROC count = [](HWND, UINT, UINT_PTR, DWORD) { ++runs; };
+    ASSERT_NE(SetTimer(window, 7, 600000, count), 0u);
+    const auto pumpQueued = [this](StartupExpiries& expiries, bool finished) {
+        for (MSG message{}; PeekMessageA(&message, window, 0, 0, PM_REMOVE);) {
+            if (!expiries.hold(message, finished)) {
+                DispatchMessageA(&message);
+            }
+        }
+    };
+    StartupExpiries expiries;
+    PostMessageA(window, WM_TIMER, 7, reinterpret_cast<LPARAM>(count));
+    PostMessageA(window, WM_TIMER, 7, reinterpret_cast<LPARAM>(count));
+    pumpQueued(expiries, false);
+    EXPECT_EQ(runs, 0);
+    expiries.postAgain();
+    pumpQueued(expiries, true);
+    EXPECT_EQ(runs, 1);
+    KillTimer(window, 7);
 }
 
 TEST(Win32SystemPathsTest, CommonAppDataFolderIsAnExistingAbsoluteFolder) {
