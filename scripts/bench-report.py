@@ -12,9 +12,11 @@ HEAD = """# Performance
 
 Written by `bash scripts/bench.sh`, which builds `build/bench-native`,
 `build/bench-windows` and `build/bench-e2e`, starts its own Xvfb and Wine
-prefix and runs `build/bench-native/tests/bench/quorvel_frame_bench` and
+prefix and runs `build/bench-native/tests/bench/quorvel_frame_bench`,
+`quorvel_answer_bench` (natively and its `.exe` under Wine) and
 `build/bench-e2e/tests/e2e/quorvel_agent_benchmark` (one case per figure:
-`--gtest_filter=AgentBenchmark.<Case>` reproduces one; the prefix comes from
+`--gtest_filter=AgentBenchmark.<Case>` or `HelloBenchmark.*` reproduces one,
+run from `build/bench-e2e`; the prefix comes from
 `tests/e2e/wine-env.sh start build/bench-e2e/tests/e2e/wine`). Every figure is
 a ratio of two things measured in the same run on a shared two-core machine;
 nothing in the test command depends on one.
@@ -39,6 +41,11 @@ NOTES = """
   over logging off of the same run; the per-line figure beside it is the
   difference of the medians over the lines one hello logs (noise when
   near zero).
+  In each round `startfloor HOST PORT PATH 30` also makes the same POSTs
+  one after another (a new WinINet session and connection for each, as the
+  agent makes them); the median interval between them is WinINet's own
+  exchange, and the agent's own work per hello is the logging-off interval
+  less that and the dongle's delays.
 - **Frame throughput** (`...FrameThroughputAgainstTheTransportFloor`):
   `dongleprobe bench N 1000` (the agent's `USBResource::transmit` with the
   Win32 HID adapter) against `tools/hidfloor` (one handle on the same device
@@ -64,11 +71,14 @@ NOTES = """
   connection at the portal simulator, against the same for
   `tools/hidfloor/startfloor.exe` (built like the agent: registers a class,
   creates a window, adds a tray icon, opens WinINet and POSTs once to the
-  same portal), alternated five times in the same prefix, medians. Each
+  same portal), alternated eleven times in the same prefix, medians (the
+  quickest of each beside them). Each
   agent is ended with its Exit command (a killed one leaves its tray icon to
   Wine's desktop, and the next program's first window then waits about 2 s).
-  One more agent start runs with `WINEDEBUG=+timestamp,+loaddll,+file,+wininet`
-  and the test prints the loads, file opens and WinINet calls in ms.
+  One more start of each runs with `WINEDEBUG=+timestamp,+loaddll,+file,+wininet`;
+  the test prints the loads, file opens and WinINet calls and reports when
+  each step came, in ms from the program's first trace line
+  (`startup.agent_trace.*`, `startup.floor_trace.*`).
 - **Longest answer** (`build/bench-native/tests/bench/quorvel_answer_bench`
   and `build/bench-windows/tests/bench/quorvel_answer_bench.exe` under Wine):
   the whole hello cycle as start-up wires it (`WiredAgent`: dongle model,
@@ -102,6 +112,9 @@ def verdict(ok):
 
 rows = [("Hello overhead, logging off, portal 100 ms / dongle 2 ms", g("hello.off.ratio"),
          "≤ 1.05", verdict(v.get("hello.off.ratio", 9) <= 1.05)),
+        ("Hello, logging off, over WinINet alone and the dongle's delays",
+         g("hello.off.over_wininet_floor") + " (the agent's own work: " +
+         g("hello.off.own_ms", "{:.0f} ms") + ")", "(reported)", ""),
         ("Hello overhead, logging off, portal 0 ms / dongle 2 ms", g("hello.off_at_once.ratio"),
          "(reported)", "")]
 for length in ("short", "full"):
@@ -119,6 +132,7 @@ rows.append(("Idle timer wake-ups", g("idle.wm_timer_dispatched", "{:.0f}"), "no
              verdict(v.get("idle.wm_timer_dispatched", 1) == 0)))
 rows.append(("Start-up over a fair floor", g("startup.ratio"), "≤ 1.3",
              verdict(v.get("startup.ratio", 9) <= 1.3)))
+rows.append(("Start-up, quickest over quickest", g("startup.ratio_of_minimums"), "(reported)", ""))
 rows.append(("Longest answer: parse, store, plan (native / Wine)",
              g("answer.native_parse_store_plan_us", "{:.0f}") + " / " +
              g("answer.wine_parse_store_plan_us", "{:.0f} µs"), "(reported)", ""))

@@ -6,9 +6,10 @@
 // measurement could not be taken.
 //
 // Agents with logging off (as shipped) and on take turns, so that a busy
-// machine slows both alike. The agent with logging on is measured with a
-// short log, then fed answers whose unknown lines take its log past the
-// cap, and measured again with the full log.
+// machine slows both alike; startfloor's bare WinINet POSTs to the same
+// portal take a turn too, for what the exchange itself costs. The agent with
+// logging on is measured with a short log, then fed answers whose unknown
+// lines take its log past the cap, and measured again with the full log.
 
 #include <gtest/gtest.h>
 
@@ -46,7 +47,8 @@ Reply fillingAnswer() {
 double linesPerMeasuredHello(const std::string& view, int hellos) {
     const std::string start = "startHelloThreadIn is already started";
     std::vector<std::size_t> starts;
-    for (std::size_t at = view.find(start); at != std::string::npos; at = view.find(start, at + 1)) {
+    for (std::size_t at = view.find(start); at != std::string::npos;
+         at = view.find(start, at + 1)) {
         starts.push_back(at);
     }
     if (starts.size() < static_cast<std::size_t>(hellos) + 1) {
@@ -54,7 +56,8 @@ double linesPerMeasuredHello(const std::string& view, int hellos) {
     }
     std::size_t lines = 0;
     const std::string lineStart = "\r\n - [";
-    for (std::size_t at = view.find(lineStart, starts[starts.size() - 1 - static_cast<std::size_t>(hellos)]);
+    for (std::size_t at =
+             view.find(lineStart, starts[starts.size() - 1 - static_cast<std::size_t>(hellos)]);
          at < starts.back(); at = view.find(lineStart, at + 1)) {
         ++lines;
     }
@@ -133,6 +136,29 @@ class HelloBenchmark : public AgentWithSimulators {
         return views;
     }
 
+    // WinINet alone: startfloor makes the same POSTs to the same portal one
+    // after another, a new session and connection for each as the agent
+    // makes them, and nothing else between them.
+    void runFloor(const Config& config, const std::vector<Reply>& replies) {
+        const std::size_t first = portal().requests().size();
+        portal().addReplies(replies);
+        const fs::path folder = agentFolder(config, "-floor" + std::to_string(++agents_));
+        WineProcess floor(harness().setup(), fs::path(QUORVEL_E2E_STARTFLOOR_EXE),
+                          {config.at("PORTAL_SERVER_HOST"), config.at("PORTAL_SERVER_PORT"),
+                           config.at("PORTAL_SERVER_URI"), std::to_string(replies.size())},
+                          folder, folder / "startfloor.log");
+        if (!waitForHellos(first + replies.size(), milliseconds(300000))) {
+            ADD_FAILURE() << "floor POSTs: " << portal().requests().size() - first;
+            return;
+        }
+        const auto requests = portal().requests();
+        for (std::size_t k = first; k + 1 < first + replies.size(); ++k) {
+            intervals["wininet_floor"].push_back(
+                msBetween(requests[k].connectedAt, requests[k + 1].connectedAt));
+        }
+        floor.kill();
+    }
+
     double reportsPerHello() const { return median(reportsPerHello_); }
 
     std::map<std::string, std::vector<double>> intervals;
@@ -172,8 +198,9 @@ TEST_F(HelloBenchmark, HelloOverheadWithLoggingOffAndOn) {
             fullChars.push_back(static_cast<double>(views[1].size()));
             linesPerHello = linesPerMeasuredHello(views[1], hellos);
         }
+        runFloor(off, atDelay);
     }
-    for (const char* name : {"off", "off_at_once", "short", "full"}) {
+    for (const char* name : {"off", "off_at_once", "short", "full", "wininet_floor"}) {
         ASSERT_FALSE(intervals[name].empty()) << name;
     }
 
@@ -186,10 +213,17 @@ TEST_F(HelloBenchmark, HelloOverheadWithLoggingOffAndOn) {
     report("hello.intervals_per_figure", static_cast<double>(intervals["off"].size()));
     report("hello.off.interval_ms_median", median(intervals["off"]));
     report("hello.off.ratio", offFigure);
+    // What is left of the hello beyond WinINet's own exchange and the
+    // dongle's delays: the agent's own work in each hello.
+    const double floorMs = median(intervals["wininet_floor"]);
+    report("hello.wininet_floor.interval_ms_median", floorMs);
+    report("hello.off.own_ms", median(intervals["off"]) - floorMs - reports * dongleMs);
+    report("hello.off.over_wininet_floor",
+           median(intervals["off"]) / (floorMs + reports * dongleMs));
     report("hello.off_at_once.interval_ms_median", median(intervals["off_at_once"]));
     report("hello.off_at_once.ratio", median(intervals["off_at_once"]) / (reports * dongleMs));
-    for (const auto& [name, chars] :
-         {std::pair<const char*, double>{"short", median(shortChars)}, {"full", median(fullChars)}}) {
+    for (const auto& [name, chars] : {std::pair<const char*, double>{"short", median(shortChars)},
+                                      {"full", median(fullChars)}}) {
         const double figure = median(intervals[name]) / outside;
         const std::string key = std::string("hello.on_") + name;
         report(key + ".interval_ms_median", median(intervals[name]));
