@@ -277,8 +277,15 @@ void FilesystemResource::setHelloReason(int32_t reason) {
 
 void FilesystemResource::setDeviceInfos(const std::string& serialNumber,
                                         const std::string& firmwareVersion) {
-    data_.serialNumber = bounded(serialNumber, RunTimeData::serialNumberWidth);
-    data_.firmwareVersion = bounded(firmwareVersion, RunTimeData::firmwareVersionWidth);
+    const std::string serial = bounded(serialNumber, RunTimeData::serialNumberWidth);
+    const std::string firmware = bounded(firmwareVersion, RunTimeData::firmwareVersionWidth);
+    // Every hello reads the same dongle; writing the record for nothing
+    // costs each hello a safe write (several milliseconds under Wine).
+    if (serial == data_.serialNumber && firmware == data_.firmwareVersion) {
+        return;
+    }
+    data_.serialNumber = serial;
+    data_.firmwareVersion = firmware;
     writeRunTimeData();
 }
 

@@ -23,6 +23,21 @@ void handOverToRunningCopy() {
 
 }  // namespace
 
+bool StartupExpiries::hold(const MSG& message, bool startupFinished) {
+    if (message.message != WM_TIMER || startupFinished) {
+        return false;
+    }
+    held_[{message.hwnd, message.wParam}] = message.lParam;
+    return true;
+}
+
+void StartupExpiries::postAgain() {
+    for (const auto& [timer, procedure] : held_) {
+        PostMessageA(timer.first, WM_TIMER, timer.second, procedure);
+    }
+    held_.clear();
+}
+
 MainWindow::MainWindow(LoggerWindowLinks& links, Win32WindowTimers& timers)
     : links_(links), timers_(timers) {}
 
@@ -62,6 +77,7 @@ int MainWindow::run(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     systemTray().create(instance, window, WM_TRAY_NOTIFY, "Open Portal - Double click here",
                         IDI_TRAY_GOOD, TRAY_ICON_ID);
 
+    StartupExpiries expiries;
     MSG message{};
     for (;;) {
         const BOOL got = GetMessageA(&message, nullptr, 0, 0);
@@ -74,14 +90,15 @@ int MainWindow::run(HINSTANCE instance, HINSTANCE, LPSTR, int) {
             return 0;
         }
         // Timer expiries wait until the initialisation thread has finished,
-        // so the two threads never touch the agent's state at once. A window
-        // timer keeps firing until it is killed, so the skipped expiry comes
-        // back within its interval.
-        if (message.message == WM_TIMER && !links_.startupFinished.load()) {
+        // so the two threads never touch the agent's state at once.
+        if (expiries.hold(message, links_.startupFinished.load())) {
             continue;
         }
         TranslateMessage(&message);
         DispatchMessageA(&message);
+        if (message.message == WM_STARTUP_FINISHED && links_.startupFinished.load()) {
+            expiries.postAgain();
+        }
     }
     return static_cast<int>(message.wParam);
 }

@@ -2,8 +2,24 @@
 
 #include <windows.h>
 
+#include <map>
+#include <utility>
+
 class Win32WindowTimers;
 struct LoggerWindowLinks;
+
+// Timer expiries that come while start-up runs, held back one per timer and
+// posted again once it has finished. Dropped, a hello due at start-up would
+// wait until its window timer fired again, 10 ms at least and often more.
+class StartupExpiries {
+  public:
+    // True when `message` is an expiry that has to wait for start-up.
+    bool hold(const MSG& message, bool startupFinished);
+    void postAgain();
+
+  private:
+    std::map<std::pair<HWND, WPARAM>, LPARAM> held_;
+};
 
 // The GUI thread's part of start-up: single-instance check, the hidden logger
 // window and the message loop.

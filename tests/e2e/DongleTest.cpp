@@ -53,6 +53,14 @@ TEST(DongleWine, TheDongleIsFoundAmongDevicesOfOtherIdsAndEveryQuickReopenIsAnsw
         ASSERT_TRUE(has(reopened, "answered=100\n")) << reopened;
     }
     EXPECT_EQ(sim.command("utilisation dongle"), "ok 0");
+
+    // A read that times out is cancelled; the handle's event and buffer,
+    // reused after it, carry the next frame out and its acknowledgement back.
+    const std::string timedOut = probe({"receive", "300", "S020B112233445566"});
+    EXPECT_TRUE(has(timedOut, "]  WAIT_TIMEOUT in receiveReport\n")) << timedOut;
+    EXPECT_TRUE(has(timedOut, "result=-1\ncheck=0\n")) << timedOut;
+    EXPECT_TRUE(has(timedOut, "sent=0\n")) << timedOut;
+    EXPECT_EQ(sim.values("broadcast dongle"), (std::vector<std::string>{"1", "02112293445566"}));
 }
 
 }  // namespace

@@ -39,6 +39,10 @@ TEST_F(FilesystemResourceTest, StoredFramesAreNormalisedAndOverlongIdentitiesCut
     resource->setDeviceInfos(std::string(40, 'N'), "65535");
     EXPECT_EQ(resource->getSerialNumber(), std::string(20, 'N'));
     EXPECT_EQ(resource->getFirmwareVersion(), "6553");
+    // Every hello reads the same dongle again: nothing new to write.
+    const int writes = agent.files.writeCalls;
+    resource->setDeviceInfos(std::string(40, 'N'), "65535");
+    EXPECT_EQ(agent.files.writeCalls, writes);
     // A data folder removed while the agent runs is made again.
     agent.files.folders.clear();
     resource->setHelloReason(2);

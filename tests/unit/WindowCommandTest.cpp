@@ -131,6 +131,30 @@ TEST(LogTextTest, AtTheCapAQuarterIsFreedSoTheWholeTextIsRarelySetAgain) {
     EXPECT_EQ(text.text().substr(text.text().size() - 9), "line 1999");
 }
 
+// The view takes what it lacks in one step; once lines have gone it needs
+// the whole text, and a reader's place moves up by the lines it held that
+// went, not by lines it never got.
+TEST(LogTextTest, TheViewGetsWhatItLacksAndHowManyOfItsLinesWent) {
+    LogText text(40);
+    text.append("a1");
+    text.append("b2");
+    LogText::ForView update = text.takeForView();
+    EXPECT_FALSE(update.whole);
+    EXPECT_EQ(update.added, "\r\na1\r\nb2");
+    EXPECT_FALSE(text.viewBehind());
+    text.append("c3");
+    EXPECT_TRUE(text.viewBehind());
+    text.append(std::string(20, 'd'));  // 43 > 40: a1, b2 and c3 go
+    update = text.takeForView();
+    EXPECT_TRUE(update.whole);
+    EXPECT_EQ(update.droppedLines, 2u);
+    EXPECT_EQ(update.droppedCharacters, 8u);
+    EXPECT_EQ(text.text(), "Logger:\r\n" + std::string(20, 'd'));
+    EXPECT_FALSE(text.viewBehind());
+    text.append("e5");
+    EXPECT_EQ(text.takeForView().added, "\r\ne5");
+}
+
 TEST(LogTextTest, AVeryLongLineIsShownInPartWithTheCountOfTheRest) {
     const std::string fits(LogText::maxShownLine, 'a');
     EXPECT_EQ(LogText::shownPart(fits), fits);

@@ -69,6 +69,15 @@ DWORD place(const Win32WindowTimers* owner, HWND window, unsigned id, uint32_t d
         return error;
     }
     table().timers[TimerKey(window, id)] = ArmedTimer{owner, std::move(onExpiry)};
+    if (delay == 0) {
+        // SetTimer waits at least USER_TIMER_MINIMUM (10 ms) however short
+        // the delay, which a portal that asks for the next hello at once
+        // would pay every hello. A deadline already due runs with the
+        // messages already queued; the expiry kills the timer or finds it
+        // gone, so it runs once either way. DispatchMessage calls the
+        // callback of a WM_TIMER only while such a timer is set.
+        PostMessageA(window, WM_TIMER, id, reinterpret_cast<LPARAM>(&expire));
+    }
     return ERROR_SUCCESS;
 }
 

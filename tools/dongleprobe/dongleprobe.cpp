@@ -1,6 +1,7 @@
 // dongleprobe [--absent] COMMAND ARGS...
 //   open                                   discovery only
-//   receive TIMEOUT                        one receiveReport on the dongle
+//   receive TIMEOUT [FRAME]                one receiveReport on the dongle; then FRAME
+//                                          sent and acknowledged on the same handle
 //   info TIMEOUT                           getDeviceInfos
 //   duty TIMEOUT                           getDutyCycleUtilisation
 //   reopen COUNT TIMEOUT                   COUNT times a discovery, its handle closed at
@@ -92,6 +93,11 @@ int run(USBResource& usb, const std::vector<std::string>& args) {
         const int result = usb.receiveReport(input, device.get(), number(args, 1));
         std::printf("open=%d\nresult=%d\ncheck=%d\n", device ? 1 : 0, result,
                     usb.checkUSBhandle(result, device.get()));
+        if (args.size() > 2) {
+            // transmit logs the acknowledgement it read as " inputReportBuffer: ".
+            std::printf("sent=%d\n", usb.transmit({args[2]}, 0x10, 0x80, device.get(), 2,
+                                                  number(args, 1)));
+        }
         return 0;
     }
     if (command == "info") {

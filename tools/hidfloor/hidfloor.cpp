@@ -21,9 +21,9 @@
 namespace {
 
 bool transfer(HANDLE file, HANDLE event, bool reading, uint8_t* data, DWORD size) {
+    // No ResetEvent: ReadFile and WriteFile reset the event as they start.
     OVERLAPPED overlapped{};
     overlapped.hEvent = event;
-    ResetEvent(event);
     const BOOL started = reading ? ReadFile(file, data, size, nullptr, &overlapped)
                                  : WriteFile(file, data, size, nullptr, &overlapped);
     if (!started && GetLastError() != ERROR_IO_PENDING) {

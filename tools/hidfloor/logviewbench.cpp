@@ -1,10 +1,13 @@
 // What one log line costs the agent's GUI thread, with its own logger window
 // code: the line goes through log(), the window command and the log view,
-// as in a cycle. Measured while the log is short and again once it has
-// reached its cap, where each new line pushes the oldest out. Paint messages
-// are handled after every ten lines, about one cycle's worth.
+// as in a cycle. Lines come in cycles of sixteen (a hello's worth), each
+// followed by 100 ms in the message loop (the portal's answer time), and
+// the thread's busy time is summed: the log calls, and every message
+// handled meanwhile (view updates, painting). Measured while the log is
+// short and again once it has reached its cap, where lines push the oldest
+// out.
 //
-//   logviewbench [LINES [FULL_LINES]]      prints key=value lines
+//   logviewbench [CYCLES]      prints key=value lines
 
 #include <windows.h>
 
@@ -22,29 +25,49 @@
 
 namespace {
 
-void pump() {
+using Steady = std::chrono::steady_clock;
+
+double msSince(Steady::time_point from) {
+    return std::chrono::duration<double, std::milli>(Steady::now() - from).count();
+}
+
+// Handles what is queued; returns the milliseconds it took.
+double pump() {
+    const auto begin = Steady::now();
     MSG message{};
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
+    return msSince(begin);
+}
+
+// Waits in the message loop for `ms`; returns the time spent handling
+// messages.
+double idle(double ms) {
+    const auto begin = Steady::now();
+    double busy = 0;
+    for (double left = ms; left > 0; left = ms - msSince(begin)) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left) + 1, QS_ALLINPUT);
+        busy += pump();
+    }
+    return busy;
 }
 
 // A line as long as a typical one of the hello cycle.
 const std::string kLine = "startHelloThreadIn starts in[ms]: 100 and some more words here";
+constexpr int kLinesPerCycle = 16;
 
-double microsecondsPerLine(int lines) {
-    const auto begin = std::chrono::steady_clock::now();
-    for (int i = 0; i < lines; ++i) {
-        log(kLine);
-        if (i % 10 == 9) {
-            pump();
+double microsecondsPerLine(int cycles) {
+    double busy = 0;
+    for (int cycle = 0; cycle < cycles; ++cycle) {
+        const auto begin = Steady::now();
+        for (int i = 0; i < kLinesPerCycle; ++i) {
+            log(kLine);
         }
+        busy += msSince(begin) + pump() + idle(100);
     }
-    pump();
-    return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - begin)
-               .count() /
-           lines;
+    return busy * 1000.0 / (cycles * kLinesPerCycle);
 }
 
 int viewLength() {
@@ -54,9 +77,7 @@ int viewLength() {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    const int lines = __argc > 1 ? std::atoi(__argv[1]) : 300;
-    // Lines on a full log cost far more; fewer are enough there.
-    const int fullLines = __argc > 2 ? std::atoi(__argv[2]) : 10;
+    const int cycles = __argc > 1 ? std::atoi(__argv[1]) : 20;
     if (!registerLoggerWindowClass(instance)) {
         return 1;
     }
@@ -73,9 +94,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     setLogSink(&sink);
     setLoggingEnabled(true);
     commands.showLogger();
-    pump();
+    idle(300);
 
-    const double empty = microsecondsPerLine(lines);
+    const double empty = microsecondsPerLine(cycles);
     const int emptyLength = viewLength();
     // Fill to the cap, untimed.
     const std::size_t perLine = kLine.size() + 12;
@@ -83,13 +104,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     for (int i = 0; i < toFill; ++i) {
         log(kLine);
     }
-    pump();
+    SendMessageA(window, WM_LOG_VIEW_UPDATE, 0, 0);
+    idle(300);
     const int fullLength = viewLength();
-    const double full = microsecondsPerLine(fullLines);
+    const double full = microsecondsPerLine(cycles);
+    SendMessageA(window, WM_LOG_VIEW_UPDATE, 0, 0);
 
-    std::printf("lines=%d\nfull_lines=%d\nline_bytes=%zu\nshort_view_chars=%d\nfull_view_chars=%d\n"
-                "short_log_us_per_line=%.1f\nfull_log_us_per_line=%.1f\n",
-                lines, fullLines, kLine.size() + 11, emptyLength, fullLength, empty, full);
+    std::printf("cycles=%d\nlines_per_cycle=%d\nline_bytes=%zu\nshort_view_chars=%d\n"
+                "full_view_chars=%d\nshort_log_us_per_line=%.1f\nfull_log_us_per_line=%.1f\n",
+                cycles, kLinesPerCycle, kLine.size() + 11, emptyLength, fullLength, empty, full);
     std::fflush(stdout);
     DestroyWindow(window);
     return 0;

@@ -15,6 +15,7 @@
 #include <shellapi.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -486,6 +487,49 @@ int cmdKillAll() {
 // What a process holds, sampled by the soak run: a count that climbs with
 // the cycles is a leak. Wine answers some of these from its own bookkeeping
 // and may report 0 where Windows would count.
+// The handles a process holds, from the system's handle list: Wine answers
+// GetProcessHandleCount with 0 for another process, but lists every handle
+// of every process here. -1 when the list cannot be read.
+long long systemHandleCount(DWORD pid) {
+    struct Entry {  // SYSTEM_HANDLE_TABLE_ENTRY_INFO, not in mingw-w64's headers
+        ULONG ownerPid;
+        BYTE objectType;
+        BYTE flags;
+        USHORT value;
+        PVOID object;
+        ACCESS_MASK access;
+    };
+    using Query = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+    const auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    if (query == nullptr) {
+        return -1;
+    }
+    constexpr ULONG systemHandleInformation = 16;
+    constexpr LONG infoLengthMismatch = static_cast<LONG>(0xC0000004);
+    std::vector<unsigned char> buffer(1 << 16);
+    for (;;) {
+        ULONG needed = 0;
+        const LONG status = query(systemHandleInformation, buffer.data(),
+                                  static_cast<ULONG>(buffer.size()), &needed);
+        if (status == infoLengthMismatch) {
+            buffer.resize(std::max<std::size_t>(buffer.size() * 2, needed + 4096));
+            continue;
+        }
+        if (status != 0) {
+            return -1;
+        }
+        break;
+    }
+    const ULONG count = *reinterpret_cast<const ULONG*>(buffer.data());
+    const auto* entries = reinterpret_cast<const Entry*>(buffer.data() + sizeof(ULONG_PTR));
+    long long held = 0;
+    for (ULONG i = 0; i < count; ++i) {
+        held += entries[i].ownerPid == pid ? 1 : 0;
+    }
+    return held;
+}
+
 int cmdProcessStats(const std::string& target) {
     long long number = 0;
     DWORD pid = 0;
@@ -517,6 +561,7 @@ int cmdProcessStats(const std::string& target) {
     CloseHandle(process);
     print("pid=" + std::to_string(pid));
     print("handles=" + (haveHandles ? std::to_string(handles) : std::string("unknown")));
+    print("system_handles=" + std::to_string(systemHandleCount(pid)));
     print("gdi_objects=" + std::to_string(gdi));
     print("user_objects=" + std::to_string(user));
     print("private_bytes=" +
@@ -912,7 +957,8 @@ int usage() {
         "  wait-msgbox MS               until a message box is shown, then list it\n"
         "  wait-text MS TEXT            until the log view contains TEXT\n"
         "  watch MS                     observe the logger window for MS milliseconds\n"
-        "  process-stats PID|CLASS      handles, GDI and USER objects, private bytes of a process\n"
+        "  process-stats PID|CLASS      handles (also from the system's list), GDI and USER objects,\n"
+        "                               private bytes of a process\n"
         "  kill-all                     terminate every process owning a logger window\n"
         "  run EXE [ARGS...]            run EXE to its end: its pid, then its exit code as ours\n"
         "  windows-of-class CLASS       top-level windows of a class: pid, visibility, rect, text\n"

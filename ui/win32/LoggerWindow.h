@@ -32,3 +32,7 @@ HWND createLoggerWindow(HINSTANCE instance, LoggerWindowLinks& links);
 // Posted when start-up has finished: the user commands held until then may
 // run, and a right-click kept meanwhile shows its menu.
 inline constexpr UINT WM_STARTUP_FINISHED = WM_APP + 1;
+
+// Brings the log view up to date with the lines logged so far. The window
+// posts it to itself when lines wait; anyone may send it.
+inline constexpr UINT WM_LOG_VIEW_UPDATE = WM_APP + 2;

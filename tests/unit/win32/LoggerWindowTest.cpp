@@ -16,6 +16,7 @@
 #include "resources/resource.h"
 #include "ui/DisplayStatus.h"
 #include "ui/win32/DeviceNotice.h"
+#include "ui/LogText.h"
 #include "ui/win32/LoggerWindow.h"
 
 namespace {
@@ -45,6 +46,15 @@ class LogViewTest : public ::testing::Test {
         const SentTexts::Loan loan(sentTexts(), line.c_str());
         SendMessageA(window, WM_COMMAND, ID_LOG_LINE, reinterpret_cast<LPARAM>(line.c_str()));
     }
+    // What the window does once the work that logged has returned.
+    void showLines() { SendMessageA(window, WM_LOG_VIEW_UPDATE, 0, 0); }
+    std::string lineText(int index) const {
+        std::string text(4096, '\0');
+        *reinterpret_cast<WORD*>(text.data()) = static_cast<WORD>(text.size());
+        text.resize(static_cast<std::size_t>(
+            SendMessageA(view, EM_GETLINE, index, reinterpret_cast<LPARAM>(text.data()))));
+        return text;
+    }
     std::string viewText() const {
         std::string text(static_cast<std::size_t>(GetWindowTextLengthA(view)) + 1, '\0');
         text.resize(static_cast<std::size_t>(
@@ -72,40 +82,91 @@ TEST_F(LogViewTest, OnlyThisProcesssFinishedStartupReleasesTheGate) {
     EXPECT_FALSE(gate.held());
 }
 
-// Lines are appended, not the whole log set again for each: a reader who
-// scrolled up keeps their place, one at the bottom sees each new line.
+// Lines go on the end in one step once the work that logged them has
+// returned, not the whole log again: a reader who scrolled up keeps their
+// place, one at the bottom sees the new lines.
 TEST_F(LogViewTest, LinesGoOnTheEndAndTheViewFollowsOnlyAReaderAtTheBottom) {
-    const std::size_t before = viewText().size();
+    const std::string before = viewText();
     for (int i = 0; i < 40; ++i) {
         logLine("line " + std::to_string(i));
     }
+    EXPECT_EQ(viewText(), before) << "shown line by line";
+    showLines();
     const std::string text = viewText();
     EXPECT_EQ(text.substr(0, 7), "Logger:");
     EXPECT_EQ(text.substr(text.size() - 9), "\r\nline 39");
-    EXPECT_GT(text.size(), before);
+    EXPECT_GT(text.size(), before.size());
     const int atBottom = firstVisibleLine();
     EXPECT_GT(atBottom, 20);
 
     SendMessageA(view, WM_VSCROLL, SB_TOP, 0);
     ASSERT_EQ(firstVisibleLine(), 0);
     logLine("while reading the top");
+    showLines();
     EXPECT_EQ(firstVisibleLine(), 0);
 
     SendMessageA(view, WM_VSCROLL, SB_BOTTOM, 0);
     const int bottom = firstVisibleLine();
     logLine("followed");
     logLine("followed too");
+    showLines();
     EXPECT_EQ(firstVisibleLine(), bottom + 2);
+}
+
+// At the cap the oldest lines go: the view still shows the log line for
+// line, a reader who scrolled up still sees the lines they were reading,
+// and one at the bottom still sees the newest.
+TEST_F(LogViewTest, AtTheCapTheViewShowsEveryKeptLineAndAReaderKeepsTheirPlace) {
+    int next = 0;
+    const auto numbered = [](int i) { return "line " + std::to_string(i) + std::string(997, '.'); };
+    const auto fill = [&](std::size_t lines) {
+        for (std::size_t i = 0; i < lines; ++i) {
+            logLine(numbered(next++));
+        }
+        showLines();
+    };
+    fill(LogText::defaultCapacity / 1000 - 40);
+    SendMessageA(view, WM_VSCROLL, SB_TOP, 0);
+    SendMessageA(view, EM_LINESCROLL, 0, static_cast<LPARAM>(LogText::defaultCapacity / 1000 / 2));
+    const int place = firstVisibleLine();
+    const std::string reading = lineText(place);
+    ASSERT_EQ(reading.rfind("line ", 0), 0u) << reading;
+
+    fill(80);  // past the cap: a quarter goes
+    const std::string text = viewText();
+    EXPECT_LE(text.size(), LogText::defaultCapacity);
+    // Every line from the oldest kept one to the newest, each once, whole.
+    const std::size_t firstBreak = text.find("\r\n");
+    ASSERT_EQ(text.substr(0, firstBreak), "Logger:");
+    const int oldest = std::stoi(text.substr(firstBreak + 7));
+    std::string expected = "Logger:";
+    for (int i = oldest; i < next; ++i) {
+        expected += "\r\n" + numbered(i);
+    }
+    EXPECT_EQ(text, expected);
+    EXPECT_EQ(lineText(firstVisibleLine()), reading);
+
+    SendMessageA(view, WM_VSCROLL, SB_BOTTOM, 0);
+    fill(LogText::defaultCapacity / 1000 / 4 + 10);  // a quarter goes again
+    EXPECT_EQ(lineText(static_cast<int>(SendMessageA(view, EM_GETLINECOUNT, 0, 0)) - 1),
+              numbered(next - 1));
+    SCROLLINFO scroll{};
+    scroll.cbSize = sizeof(scroll);
+    scroll.fMask = SIF_ALL;
+    ASSERT_TRUE(GetScrollInfo(view, SB_VERT, &scroll));
+    EXPECT_GE(scroll.nPos + static_cast<int>(scroll.nPage), scroll.nMax);
 }
 
 // Any program can find the window by its class and send it commands; an
 // address it puts in one must not be read, and it must not end the agent.
 TEST_F(LogViewTest, AddressesThisProcessIsNotSendingAreNeitherReadNorObeyed) {
     logLine("lent");
+    showLines();
     const std::string before = viewText();
     static const char foreign[] = "not lent by the sender";
     SendMessageA(window, WM_COMMAND, ID_LOG_LINE, reinterpret_cast<LPARAM>(foreign));
     SendMessageA(window, WM_COMMAND, ID_LOG_LINE, 0x12345678);
+    showLines();
     EXPECT_EQ(viewText(), before);
 
     SendMessageA(window, WM_COMMAND, reinterpret_cast<WPARAM>(foreign), ID_FATAL_ERROR);

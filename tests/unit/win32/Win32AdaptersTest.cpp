@@ -21,6 +21,7 @@
 #include "activities/win32/ShellUrlOpener.h"
 #include "core/Log.h"
 #include "core/win32/ErrorWords.h"
+#include "core/win32/MainWindow.h"
 #include "core/win32/SingleInstance.h"
 #include "core/win32/Win32SystemPaths.h"
 #include "tests/unit/support/FakeMainWindow.h"
@@ -188,6 +189,45 @@ TEST_F(Win32WindowTimersTest, ArmsMadeBeforeTheWindowExistsGoOnItWhenItComes) {
     EXPECT_EQ(killed.runs, 0);
     EXPECT_EQ(distant.runs, 0) << "a timer kept for the window lost its delay";
     EXPECT_TRUE(logWindow.logLines().empty()) << log();
+}
+
+// A deadline already due (a portal asking for the next hello at once) runs
+// with the messages already queued, not after SetTimer's 10 ms minimum, and
+// still once.
+TEST_F(Win32WindowTimersTest, ADeadlineAlreadyDueRunsWithTheQueuedMessagesAndOnce) {
+    ExpiryRecord due;
+    timers.arm(4, 0, oneShot(4, due));
+    for (MSG message{}; PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE);) {
+        DispatchMessageA(&message);
+    }
+    EXPECT_EQ(due.runs, 1) << "waited for the window timer";
+    pumpQuietPeriod();
+    EXPECT_EQ(due.runs, 1);
+}
+
+// An expiry that comes while start-up runs (the stored hello, due at once)
+// is held, once however often it comes, and runs as soon as start-up has
+// finished, not when its window timer next fires (here: never).
+TEST_F(Win32WindowTimersTest, AnExpiryHeldDuringStartUpRunsOnceItHasFinished) {
+    static int runs = 0;
+    const TIMERPROC count = [](HWND, UINT, UINT_PTR, DWORD) { ++runs; };
+    ASSERT_NE(SetTimer(window, 7, 600000, count), 0u);
+    const auto pumpQueued = [this](StartupExpiries& expiries, bool finished) {
+        for (MSG message{}; PeekMessageA(&message, window, 0, 0, PM_REMOVE);) {
+            if (!expiries.hold(message, finished)) {
+                DispatchMessageA(&message);
+            }
+        }
+    };
+    StartupExpiries expiries;
+    PostMessageA(window, WM_TIMER, 7, reinterpret_cast<LPARAM>(count));
+    PostMessageA(window, WM_TIMER, 7, reinterpret_cast<LPARAM>(count));
+    pumpQueued(expiries, false);
+    EXPECT_EQ(runs, 0);
+    expiries.postAgain();
+    pumpQueued(expiries, true);
+    EXPECT_EQ(runs, 1);
+    KillTimer(window, 7);
 }
 
 // A buffer far too small grows until the program's path fits. (The data

@@ -1,0 +1,241 @@
+// The hello cycle as the portal sees it: the time between consecutive
+// hellos of the real agent under Wine, over what its counterparts took for
+// one hello (the portal's fixed answer delay and the dongle's fixed delay
+// for each report of a hello). Not a timed test: it prints
+// `bench.KEY=VALUE` lines for scripts/bench.sh and fails only when the
+// measurement could not be taken.
+//
+// Agents with logging off (as shipped) and on take turns, so that a busy
+// machine slows both alike; startfloor's bare WinINet POSTs to the same
+// portal take a turn too, for what the exchange itself costs. The agent with
+// logging on is measured with a short log, then fed answers whose unknown
+// lines take its log past the cap, and measured again with the full log.
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/AgentWithSimulators.h"
+#include "tests/e2e/BenchFigures.h"
+
+namespace quorvel::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+using portalsim::Reply;
+
+Reply answerAfter(int portalMs, std::string body = "I0") {
+    Reply reply = Reply::text(std::move(body));
+    reply.delay = milliseconds(portalMs);
+    return reply;
+}
+
+// An answer that logs about 70,000 characters: itself (cut for the view)
+// and twenty unknown lines of 3,000 characters.
+Reply fillingAnswer() {
+    std::string body = "I0\r\n";
+    for (int i = 0; i < 20; ++i) {
+        body += "x" + std::string(2999, static_cast<char>('a' + i)) + "\r\n";
+    }
+    return Reply::text(body);
+}
+
+// Log lines (log calls; a line may hold line breaks of its own) of the last
+// `hellos` hellos before the parking one.
+double linesPerMeasuredHello(const std::string& view, int hellos) {
+    const std::string start = "startHelloThreadIn is already started";
+    std::vector<std::size_t> starts;
+    for (std::size_t at = view.find(start); at != std::string::npos;
+         at = view.find(start, at + 1)) {
+        starts.push_back(at);
+    }
+    if (starts.size() < static_cast<std::size_t>(hellos) + 1) {
+        return 0;
+    }
+    std::size_t lines = 0;
+    const std::string lineStart = "\r\n - [";
+    for (std::size_t at =
+             view.find(lineStart, starts[starts.size() - 1 - static_cast<std::size_t>(hellos)]);
+         at < starts.back(); at = view.find(lineStart, at + 1)) {
+        ++lines;
+    }
+    return static_cast<double>(lines) / hellos;
+}
+
+// Consecutive answers; an unnamed phase is not measured.
+struct Phase {
+    std::string name;
+    std::vector<Reply> replies;
+};
+// Phases back to back, after which the agent is parked (next hello in ten
+// minutes) until Open Portal starts the next segment.
+using Segment = std::vector<Phase>;
+
+class HelloBenchmark : public AgentWithSimulators {
+  protected:
+    // One agent through `segments`, after two hellos that settle start-up.
+    // Each named phase adds its intervals between a hello and the next to
+    // `intervals[name]`; returns the log view at each park.
+    std::vector<std::string> run(const Config& config, const std::vector<Segment>& segments) {
+        fs::remove(harness().runTimeFile());
+        EXPECT_EQ(dongle().command("clear dongle"), "ok");
+        const std::size_t seen = portal().requests().size();
+        std::vector<Reply> script{answerAfter(0), answerAfter(0)};
+        std::vector<std::string> views;
+        WineProcess* agent = nullptr;
+        for (const Segment& segment : segments) {
+            const std::size_t first = portal().requests().size() + script.size();
+            for (const Phase& phase : segment) {
+                script.insert(script.end(), phase.replies.begin(), phase.replies.end());
+            }
+            script.push_back(answerAfter(0, "I600000"));
+            const std::size_t last = portal().requests().size() + script.size();
+            portal().addReplies(script);
+            script.clear();
+            if (agent == nullptr) {
+                agent = &startAgent(agentFolder(config, "-" + std::to_string(++agents_)),
+                                    {{"WINEDLLOVERRIDES", "mscoree,mshtml=;setupapi,hid=n,b"},
+                                     {"WINEDEBUG", "-all"}});
+            } else {
+                openPortal();
+            }
+            if (!waitForHellos(last, milliseconds(300000))) {
+                ADD_FAILURE() << "hellos: " << portal().requests().size() - seen;
+                return views;
+            }
+            const auto requests = portal().requests();
+            std::size_t k = first;
+            for (const Phase& phase : segment) {
+                for (std::size_t i = 0; i < phase.replies.size(); ++i, ++k) {
+                    if (!phase.name.empty()) {
+                        intervals[phase.name].push_back(
+                            msBetween(requests[k].connectedAt, requests[k + 1].connectedAt));
+                    }
+                }
+            }
+            // The view shows the parking hello's lines within a second:
+            // its last hello is the one that planned ten minutes ahead.
+            std::string view;
+            waitUntil(
+                [&] {
+                    view = harness().logText().value_or("");
+                    const auto lastHello = view.rfind("startHelloThreadIn is already started");
+                    const auto parked = view.rfind("starts in[ms]: 600000");
+                    return lastHello == std::string::npos ||
+                           (parked != std::string::npos && parked > lastHello);
+                },
+                milliseconds(10000));
+            views.push_back(view);
+        }
+        const auto reports = dongle().values("reports dongle");
+        reportsPerHello_.push_back(std::stod(reports.empty() ? "0" : reports.front()) /
+                                   static_cast<double>(portal().requests().size() - seen));
+        agent->kill();
+        return views;
+    }
+
+    // WinINet alone: startfloor makes the same POSTs to the same portal one
+    // after another, a new session and connection for each as the agent
+    // makes them, and nothing else between them.
+    void runFloor(const Config& config, const std::vector<Reply>& replies) {
+        const std::size_t first = portal().requests().size();
+        portal().addReplies(replies);
+        const fs::path folder = agentFolder(config, "-floor" + std::to_string(++agents_));
+        WineProcess floor(harness().setup(), fs::path(QUORVEL_E2E_STARTFLOOR_EXE),
+                          {config.at("PORTAL_SERVER_HOST"), config.at("PORTAL_SERVER_PORT"),
+                           config.at("PORTAL_SERVER_URI"), std::to_string(replies.size())},
+                          folder, folder / "startfloor.log");
+        if (!waitForHellos(first + replies.size(), milliseconds(300000))) {
+            ADD_FAILURE() << "floor POSTs: " << portal().requests().size() - first;
+            return;
+        }
+        const auto requests = portal().requests();
+        for (std::size_t k = first; k + 1 < first + replies.size(); ++k) {
+            intervals["wininet_floor"].push_back(
+                msBetween(requests[k].connectedAt, requests[k + 1].connectedAt));
+        }
+        floor.kill();
+    }
+
+    double reportsPerHello() const { return median(reportsPerHello_); }
+
+    std::map<std::string, std::vector<double>> intervals;
+
+  private:
+    int agents_ = 0;
+    std::vector<double> reportsPerHello_;
+};
+
+TEST_F(HelloBenchmark, HelloOverheadWithLoggingOffAndOn) {
+    const int portalMs = envNumber("QUORVEL_BENCH_PORTAL_MS", 100);
+    const int dongleMs = envNumber("QUORVEL_BENCH_DONGLE_MS", 2);
+    const int hellos = envNumber("QUORVEL_BENCH_HELLOS", 30);
+    const int rounds = envNumber("QUORVEL_BENCH_HELLO_ROUNDS", 3);
+    plugDongle();
+    ASSERT_EQ(dongle().command("delay dongle " + std::to_string(dongleMs)), "ok");
+    const std::vector<Reply> atDelay(static_cast<std::size_t>(hellos), answerAfter(portalMs));
+    const std::vector<Reply> atOnce(static_cast<std::size_t>(hellos), answerAfter(0));
+    // Five of them pass the log's 256 KiB cap even from an empty log.
+    const std::vector<Reply> filling(5, fillingAnswer());
+
+    Config off = config();
+    off["ENABLE_LOGGING"] = "false";
+    std::vector<double> shortChars;
+    std::vector<double> fullChars;
+    double linesPerHello = 0;
+    for (int round = 0; round < rounds; ++round) {
+        for (int side = 0; side < 2; ++side) {
+            if ((side == 0) == (round % 2 == 0)) {
+                run(off, {{{"off", atDelay}, {"off_at_once", atOnce}}});
+                continue;
+            }
+            const auto views =
+                run(config(), {{{"short", atDelay}}, {{"", filling}, {"full", atDelay}}});
+            ASSERT_EQ(views.size(), 2u);
+            shortChars.push_back(static_cast<double>(views[0].size()));
+            fullChars.push_back(static_cast<double>(views[1].size()));
+            linesPerHello = linesPerMeasuredHello(views[1], hellos);
+        }
+        runFloor(off, atDelay);
+    }
+    for (const char* name : {"off", "off_at_once", "short", "full", "wininet_floor"}) {
+        ASSERT_FALSE(intervals[name].empty()) << name;
+    }
+
+    const double reports = reportsPerHello();
+    const double outside = portalMs + reports * dongleMs;
+    const double offFigure = median(intervals["off"]) / outside;
+    report("hello.portal_delay_ms", portalMs);
+    report("hello.dongle_delay_ms", dongleMs);
+    report("hello.dongle_reports_per_hello", reports);
+    report("hello.intervals_per_figure", static_cast<double>(intervals["off"].size()));
+    report("hello.off.interval_ms_median", median(intervals["off"]));
+    report("hello.off.ratio", offFigure);
+    // What is left of the hello beyond WinINet's own exchange and the
+    // dongle's delays: the agent's own work in each hello.
+    const double floorMs = median(intervals["wininet_floor"]);
+    report("hello.wininet_floor.interval_ms_median", floorMs);
+    report("hello.off.own_ms", median(intervals["off"]) - floorMs - reports * dongleMs);
+    report("hello.off.over_wininet_floor",
+           median(intervals["off"]) / (floorMs + reports * dongleMs));
+    report("hello.off_at_once.interval_ms_median", median(intervals["off_at_once"]));
+    report("hello.off_at_once.ratio", median(intervals["off_at_once"]) / (reports * dongleMs));
+    for (const auto& [name, chars] : {std::pair<const char*, double>{"short", median(shortChars)},
+                                      {"full", median(fullChars)}}) {
+        const double figure = median(intervals[name]) / outside;
+        const std::string key = std::string("hello.on_") + name;
+        report(key + ".interval_ms_median", median(intervals[name]));
+        report(key + ".ratio", figure);
+        report(key + ".over_off", figure / offFigure);
+        report(key + ".view_chars", chars);
+        // What logging adds to a hello, per line it logs.
+        report(key + ".ms_per_line",
+               (median(intervals[name]) - median(intervals["off"])) / linesPerHello);
+    }
+    report("hello.on.lines_per_hello", linesPerHello);
+}
+
+}  // namespace
+}  // namespace quorvel::e2e
