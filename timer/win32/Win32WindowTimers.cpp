@@ -14,9 +14,15 @@ namespace {
 // rather than left to how a given Windows version treats it.
 constexpr uint32_t longestDelay = 0x7FFFFFFF;  // USER_TIMER_MAXIMUM
 
+// SetTimer's own expiries may come a tick before GetTickCount64 says the
+// delay is over; an expiry posted for an earlier arm comes at once. Only an
+// expiry this much before its arm's due time is taken for the latter.
+constexpr ULONGLONG earlyExpiryTolerance = 50;
+
 struct ArmedTimer {
     const Win32WindowTimers* owner;
     WindowTimers::Expiry onExpiry;
+    ULONGLONG due;  // GetTickCount64 when this arm's delay is over
 };
 
 using TimerKey = std::pair<HWND, UINT_PTR>;
@@ -46,6 +52,12 @@ void CALLBACK expire(HWND window, UINT, UINT_PTR id, DWORD) {
             KillTimer(window, id);
             return;
         }
+        // A WM_TIMER posted for an arm already replaced (the at-once post
+        // below, or one held during start-up and posted again) must not
+        // run the arm that replaced it early; that arm's own expiry comes.
+        if (found->second.due > GetTickCount64() + earlyExpiryTolerance) {
+            return;
+        }
         // A copy, because the expiry may re-arm or kill its own id, which
         // replaces the stored function while it runs.
         onExpiry = found->second.onExpiry;
@@ -68,7 +80,8 @@ DWORD place(const Win32WindowTimers* owner, HWND window, unsigned id, uint32_t d
         table().timers.erase(TimerKey(window, id));
         return error;
     }
-    table().timers[TimerKey(window, id)] = ArmedTimer{owner, std::move(onExpiry)};
+    table().timers[TimerKey(window, id)] =
+        ArmedTimer{owner, std::move(onExpiry), GetTickCount64() + delay};
     if (delay == 0) {
         // SetTimer waits at least USER_TIMER_MINIMUM (10 ms) however short
         // the delay, which a portal that asks for the next hello at once

@@ -193,16 +193,19 @@ TEST_F(Win32WindowTimersTest, ArmsMadeBeforeTheWindowExistsGoOnItWhenItComes) {
 
 // A deadline already due (a portal asking for the next hello at once) runs
 // with the messages already queued, not after SetTimer's 10 ms minimum, and
-// still once.
+// still once; re-planned before then, only the new plan counts.
 TEST_F(Win32WindowTimersTest, ADeadlineAlreadyDueRunsWithTheQueuedMessagesAndOnce) {
-    ExpiryRecord due;
+    ExpiryRecord due, replaced, replacing;
     timers.arm(4, 0, oneShot(4, due));
+    timers.arm(5, 0, oneShot(5, replaced));
+    timers.arm(5, 600000, oneShot(5, replacing));
     for (MSG message{}; PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE);) {
         DispatchMessageA(&message);
     }
     EXPECT_EQ(due.runs, 1) << "waited for the window timer";
     pumpQuietPeriod();
     EXPECT_EQ(due.runs, 1);
+    EXPECT_EQ(replaced.runs + replacing.runs, 0) << "the re-planned timer expired at once";
 }
 
 // An expiry that comes while start-up runs (the stored hello, due at once)
