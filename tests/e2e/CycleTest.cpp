@@ -141,7 +141,7 @@ class TwoSessions : public AgentWithSimulators {};
 TEST_F(TwoSessions, AgentsOfTwoSessionsTakeTurnsAtTheDongleAndNeverRepeatTheCounter) {
     plugDongle();
     ASSERT_EQ(dongle().command("delay dongle 100"), "ok");
-    constexpr int transmissions = 4;
+    constexpr int transmissions = 6;
     std::vector<Reply> replies(transmissions, answer({S1, S2, "I500"}));
     replies.push_back(answer({"I60000"}));
     portal().addReplies(replies);
@@ -186,7 +186,8 @@ TEST_F(TwoSessions, AgentsOfTwoSessionsTakeTurnsAtTheDongleAndNeverRepeatTheCoun
     }
     EXPECT_EQ(kinds.size() - others.size(), 5u * transmissions) << kinds;
     EXPECT_EQ(others.find_first_not_of('I'), std::string::npos) << kinds;
-    // Both agents worked.
+    // Both agents worked: how the turns fall between them is the
+    // scheduler's.
     const Strings bodies = helloBodies();
     for (const std::string partner : {",acme-home", ",acme-two"}) {
         EXPECT_GE(std::count_if(bodies.begin(), bodies.end(),
@@ -194,7 +195,7 @@ TEST_F(TwoSessions, AgentsOfTwoSessionsTakeTurnsAtTheDongleAndNeverRepeatTheCoun
                                     return body.size() > partner.size() &&
                                            body.rfind(partner) == body.size() - partner.size();
                                 }),
-                  2)
+                  1)
             << partner;
     }
 }
