@@ -170,7 +170,7 @@ void CSystemTray::taskbarCreated() {
     refreshStatus();
 }
 
-bool CSystemTray::setIcon(int iconResource) {
+bool CSystemTray::showLook(int iconResource, const std::string& tooltip) {
     if (!enabled_) {
         return false;
     }
@@ -181,21 +181,12 @@ bool CSystemTray::setIcon(int iconResource) {
             iconResource_ = iconResource;
         }
     }
-    data_.uFlags = NIF_ICON;
+    // Image and tooltip in one call: each call is a round trip to the
+    // taskbar's process, and every status report refreshes both.
+    data_.uFlags = NIF_ICON | NIF_TIP;
     data_.hIcon = icon_.get();
-    if (hidden_) {
-        return true;
-    }
-    return shell_.notify(NIM_MODIFY, data_);
-}
-
-bool CSystemTray::setTooltipText(const std::string& text) {
-    if (!enabled_) {
-        return false;
-    }
-    data_.uFlags = NIF_TIP;
     std::memset(data_.szTip, 0, sizeof(data_.szTip));
-    std::strncpy(data_.szTip, text.c_str(), sizeof(data_.szTip) - 1);
+    std::strncpy(data_.szTip, tooltip.c_str(), sizeof(data_.szTip) - 1);
     if (hidden_) {
         return true;
     }
@@ -224,8 +215,7 @@ HWND CSystemTray::targetWindow() const {
 
 int CSystemTray::refreshStatus() {
     const TrayLook look = trayLook(snapshotOf(displayStatus()));
-    setIcon(look.iconResource);
-    setTooltipText(look.tooltip);
+    showLook(look.iconResource, look.tooltip);
     return 0;
 }
 

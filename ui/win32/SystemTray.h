@@ -32,8 +32,9 @@ class CSystemTray {
     bool create(HINSTANCE instance, HWND notifyWindow, UINT callbackMessage,
                 const std::string& tooltip, int iconResource, UINT iconId);
 
-    bool setIcon(int iconResource);
-    bool setTooltipText(const std::string& text);
+    // Shows this image and tooltip (cut at its field); false when the tray
+    // is off or the shell refused.
+    bool showLook(int iconResource, const std::string& tooltip);
     bool removeIcon();
 
     // The notification window's handler of the callback message.
