@@ -534,7 +534,9 @@ TEST_F(Tray, ShowsTheAgentsStateAndCarriesOutTheUsersCommands) {
     const int before = linesContaining(line);
     choose(rightClick(), ID_ABOUT);
     expectAbout(en.at("SYS_ABOUT_US"));
-    EXPECT_EQ(linesContaining(line), before + 1);
+    // The view takes new lines at most once a second.
+    EXPECT_TRUE(waitUntil([&] { return linesContaining(line) == before + 1; }, kShowTimeout))
+        << "About did not read the dongle again";
 
     // What a taskbar that restarts does to every icon.
     drive({"tray-remove"});
