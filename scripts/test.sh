@@ -115,7 +115,7 @@ fuzz_tier() {
         rm -rf "${scratch:?}/$t" && mkdir -p "$scratch/$t"
         local dict=()
         [[ -f tests/fuzz/$t.dict ]] && dict=(-dict="tests/fuzz/$t.dict")
-        if nice -n 19 "build/fuzz/tests/fuzz/fuzz_$t" "${dict[@]}" -max_total_time=8 \
+        if nice -n 19 "build/fuzz/tests/fuzz/fuzz_$t" "${dict[@]}" -max_total_time=5 \
             -runs=200000 -timeout=10 -artifact_prefix="$scratch/$t/" \
             "$scratch/$t" "tests/fuzz/corpus/$t" >"$logs/fuzz-$t.log" 2>&1; then
             echo "fuzz_$t: $(grep -E '^Done [0-9]+ runs' "$logs/fuzz-$t.log")"
