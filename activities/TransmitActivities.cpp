@@ -15,6 +15,7 @@ void CyclicTransmitTimeActivity::handle(const CyclicTransmitTimeEvent& event) {
 
 void CyclicTransmitActivity::handle(const CyclicTransmitEvent&) {
     transmitStepsBefore_ = filesystem_.getTransmitSteps();
+    nothingToSend_ = false;
     // The counter is taken and the frames broadcast while no other user's
     // agent does either, so no two transmissions share a counter value.
     const SharedWork turn(filesystem_, "transmission");
@@ -24,16 +25,25 @@ void CyclicTransmitActivity::handle(const CyclicTransmitEvent&) {
             clock_.timeStampIn(filesystem_.getRetryInterval(RetryInterval::UsbOnError)));
         return;
     }
+    const FrameList frames = filesystem_.getFrames();
+    if (frames.empty()) {
+        // The record as it stands now holds none: another user's agent has
+        // sent them. Nothing is attempted, so no counter value is taken.
+        log("[CyclicTransmitActivity::execute] no frames left in the run time file, nothing to "
+            "send");
+        nothingToSend_ = true;
+        return;
+    }
     // Every attempt takes a new counter value, whatever its outcome.
     const int32_t counter = filesystem_.incrementTransmitCounter();
     const InitialConfiguration& configuration = filesystem_.getConfiguration();
-    usb_.start(true, filesystem_.getFrames(), counter, configuration.getSendFramesRepeat(),
+    usb_.start(true, frames, counter, configuration.getSendFramesRepeat(),
                configuration.getMaxUsbWriteBufferRetry(),
                configuration.getMaxDutyCycleUtilisation(), configuration.getUsbWaitTimeout());
 }
 
 void CyclicTransmitActivity::finished() {
-    if (filesystem_.getTransmitSteps() != transmitStepsBefore_) {
+    if (nothingToSend_ || filesystem_.getTransmitSteps() != transmitStepsBefore_) {
         return;
     }
     // The attempt ended without an outcome: keep the frames and try again,

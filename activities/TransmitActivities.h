@@ -53,6 +53,7 @@ class CyclicTransmitActivity final
     FilesystemResource& filesystem_;
     const Clock& clock_;
     uint64_t transmitStepsBefore_ = 0;
+    bool nothingToSend_ = false;
 };
 
 // The dongle's attempt has ended: 0 the frames are done, 1 the duty cycle

@@ -188,7 +188,7 @@ void FilesystemResource::endSharedWork() {
     }
 }
 
-void FilesystemResource::rereadSharedData(bool identityToo) {
+void FilesystemResource::rereadSharedData(bool atCycleStart) {
     std::vector<uint8_t> bytes;
     if (runTimeFilePath_.empty() ||
         !files_.readFile(runTimeFilePath_, RunTimeData::fileSize, bytes)) {
@@ -201,9 +201,15 @@ void FilesystemResource::rereadSharedData(bool identityToo) {
                              static_cast<uint32_t>(data_.transmitCounter)) > 0) {
         data_.transmitCounter = stored.transmitCounter;
     }
-    if (identityToo) {
+    if (atCycleStart) {
         data_.serialNumber = stored.serialNumber;
         data_.firmwareVersion = stored.firmwareVersion;
+        // Frames read at start-up or stored by this agent may have been sent
+        // by another user's agent since: sending them again would repeat
+        // them under a new counter, and writing them back would do so later.
+        if (!framesUnsaved_) {
+            data_.frames = stored.frames;
+        }
     }
 }
 
@@ -233,11 +239,13 @@ void FilesystemResource::writeRecord() {
     const RunTimeDataBytes record = encodeRunTimeData(data_);
     const std::vector<uint8_t> bytes(record.begin(), record.end());
     if (writeFileAtomically(files_, runTimeFilePath_, bytes)) {
+        framesUnsaved_ = false;
         return;
     }
     // The folder may have been removed while the agent ran.
     if (files_.createFolder(folderOf(runTimeFilePath_)) &&
         writeFileAtomically(files_, runTimeFilePath_, bytes)) {
+        framesUnsaved_ = false;
         return;
     }
     log("fatal error in [FilesystemResource::writeRunTimeData]! can't write RunTimeData in file "
@@ -299,6 +307,7 @@ void FilesystemResource::setNextTransmitTime(const TimeStamp& time) {
 void FilesystemResource::setFrames(const FrameList& frames) {
     ++transmitSteps_;
     const std::size_t leftOut = storeFrames(frames, data_.frames);
+    framesUnsaved_ = true;
     if (leftOut > 0) {
         log("frames do not fit the run time data, left out: ", static_cast<int64_t>(leftOut));
     }
@@ -313,6 +322,7 @@ FrameList FilesystemResource::getFrames() const {
 void FilesystemResource::clearFrames() {
     ++transmitSteps_;
     data_.frames.clear();
+    framesUnsaved_ = true;
     writeRunTimeData();
 }
 

@@ -100,8 +100,10 @@ class FilesystemResource : public Resource {
     Outcome<Done> loadInitData(std::string& reading);
     // Takes from the file what every agent shares rather than plans for
     // itself: the transmit counter (when ahead of this agent's) and, at the
-    // start of a cycle, the dongle's identity another agent read last.
-    void rereadSharedData(bool identityToo);
+    // start of a cycle, the dongle's identity another agent read last and
+    // the frames still to send (another agent may have sent or replaced
+    // them), unless this agent's own change of them never reached it.
+    void rereadSharedData(bool atCycleStart);
     void writeRecord();
     void fireHelloTime();
     void fireTransmitTime(const TimeStamp& time);
@@ -117,6 +119,9 @@ class FilesystemResource : public Resource {
     std::unique_ptr<InitialConfiguration> configuration_;
     std::string runTimeFilePath_;
     RunTimeData data_;
+    // A change of the frames has not reached the file yet (a failed write,
+    // or one put off while another agent worked): this agent's are newer.
+    bool framesUnsaved_ = false;
     uint64_t helloPlans_ = 0;
     uint64_t transmitSteps_ = 0;
     mutable std::mutex warnedLock_;

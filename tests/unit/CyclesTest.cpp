@@ -644,4 +644,59 @@ TEST(CycleLock, ACycleWorksWhileHoldingTheLockAndOnTheRecordAsItStandsThen) {
     }
 }
 
+// This agent planned frames; before its transmission another user's agent
+// sent them, or stored newer ones, or this agent's own could not be written.
+// What the record holds when the turn begins is what goes out, once.
+TEST(CycleLock, ATransmissionSendsTheFramesTheRecordHoldsWhenItsTurnBegins) {
+    struct Case {
+        const char* what;
+        const char* framesThen;  // the other agent's record; null: untouched
+        bool ownUnwritten;
+        std::vector<int> sent;  // first digit pair of each frame, once over
+        int32_t counter;
+    };
+    const Case cases[] = {
+        {"sent by the other agent", "", false, {}, 41},
+        {"replaced by the other agent", "S3344556677,", false, {0x33}, 42},
+        {"this agent's, never written", nullptr, true, {0x44}, 8},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WiredAgent agent;
+        RunTimeData record;
+        record.serialNumber = "QV12345678";
+        record.frames = "S1122334455,";
+        record.transmitCounter = 7;
+        agent.storeRunTimeData(record);
+        agent.start();
+        if (c.ownUnwritten) {
+            agent.files.refuseWrites = true;
+            agent.portal.chunks = {"S4455667788\r\nI60000"};
+            ASSERT_TRUE(agent.expireHello());
+            agent.files.refuseWrites = false;
+        } else {
+            record.frames = c.framesThen;
+            record.transmitCounter = 41;
+            agent.storeRunTimeData(record);
+        }
+        ASSERT_TRUE(agent.expireTransmit());
+        std::vector<std::pair<int, int>> expected;
+        for (int repeat = 0; repeat < 2; ++repeat) {
+            for (const int digits : c.sent) {
+                expected.emplace_back(digits, 0x80 | (c.counter & 7) << 4);
+            }
+        }
+        EXPECT_EQ(frameReportsOf(agent), expected);
+        EXPECT_EQ(agent.stored().transmitCounter, c.counter);
+        EXPECT_EQ(agent.window.logged("no frames left in the run time file, nothing to send"),
+                  c.sent.empty());
+        // Nothing left to retry, and a later hello does not write the sent
+        // frames back for a third agent to send.
+        EXPECT_FALSE(agent.timers.isPending(transmit));
+        agent.portal.chunks = {"I60000"};
+        ASSERT_TRUE(agent.expireHello());
+        EXPECT_EQ(agent.stored().frames, "");
+    }
+}
+
 }  // namespace
