@@ -69,7 +69,7 @@ class DiagnosisTest : public ::testing::Test {
     FakeNetwork network;
 };
 
-TEST_F(DiagnosisTest, AUsableMachineGivesOneOkLinePerPartAndExitCodeZero) {
+TEST_F(DiagnosisTest, AUsableMachineGivesOneOkLinePerPartAndAMissingDongleFails) {
     const std::vector<Finding> findings = diagnose();
 
     ASSERT_EQ(findings.size(), 6u);
@@ -88,6 +88,12 @@ TEST_F(DiagnosisTest, AUsableMachineGivesOneOkLinePerPartAndExitCodeZero) {
     EXPECT_EQ(network.connected, std::vector<std::string>{"portal.example:8080"});
     // Nothing was written: the record is still the one stored above.
     EXPECT_EQ(agent.files.writeCalls, 0);
+
+    agent.dongle.unplug();
+    const std::vector<Finding> unplugged = diagnose();
+    EXPECT_EQ(lineFor(unplugged, "dongle"),
+              "FAIL  dongle         not found (USB vendor 5E91, product 2D4A); plug it in");
+    EXPECT_EQ(exitCodeFor(unplugged), 1);
 }
 
 // A slip in the file is named where it is, with what the agent makes of it:
@@ -181,14 +187,6 @@ TEST_F(DiagnosisTest, ThePortalLineSaysWhatWasTriedOverWhichSchemeAndWhatWentWro
         EXPECT_EQ(exitCodeFor(findings), c.line[0] == 'F') << c.line;
     }
     EXPECT_EQ(network.connected.back(), "proxy.example:3128");  // of the row before
-}
-
-TEST_F(DiagnosisTest, AMissingDongleFails) {
-    agent.dongle.unplug();
-    const std::vector<Finding> findings = diagnose();
-    EXPECT_EQ(lineFor(findings, "dongle"),
-              "FAIL  dongle         not found (USB vendor 5E91, product 2D4A); plug it in");
-    EXPECT_EQ(exitCodeFor(findings), 1);
 }
 
 TEST_F(DiagnosisTest, WhatTheAgentCreatesOrReplacesItselfIsOnlyAWarning) {
