@@ -187,11 +187,9 @@ TEST(RetryIntervals, AreAtLeastASecondAndAMinuteWhenUnset) {
     EXPECT_EQ(usableRetryInterval(45000), 45000);
 }
 
-// Another dongle than the stored one is announced with reason 1 in one
-// hello. Whatever breaks a hello, at the first one as at a later one: the
-// dongle it read stays stored (or every later hello would announce it as
-// new) and a next hello is planned (or the agent would never call the
-// portal again).
+// A new dongle is announced (reason 1) in one hello, also when a hello
+// breaks: what it read stays stored and a next hello is planned, or the
+// agent would say "new dongle" for ever, or never call the portal again.
 TEST(CyclesNewDongle, IsAnnouncedOnceAndKeptWhenAHelloFails) {
     for (const int failing : {1, 3}) {
         SCOPED_TRACE("hello " + std::to_string(failing) + " fails");

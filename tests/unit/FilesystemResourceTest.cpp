@@ -49,11 +49,9 @@ TEST_F(FilesystemResourceTest, StoredFramesAreNormalisedAndOverlongIdentitiesCut
     EXPECT_EQ(agent.stored().helloReason, 2);
 }
 
-// A disk that refuses writes or fills up part-way, a flush that fails, and
-// links another user put in the data folder: each failed write is logged,
-// the agent runs on from memory, the last complete record and what lies
-// behind a link stay, and the record catches up, over any torn temporary
-// file, once the fault is gone.
+// Each failed write (a full disk, a failed flush, a link another user put
+// there) is logged; the agent runs on from memory, the record and what lies
+// behind a link stay, and the record catches up once the fault is gone.
 TEST_F(FilesystemResourceTest, AFailedWriteIsLoggedKeepsTheRecordAndTheAgentRunsOn) {
     const std::string elsewhere = "C:\\Users\\other\\";
     const std::string theirs = elsewhere + "theirs.dat";

@@ -82,10 +82,8 @@ TEST_F(LogViewTest, OnlyThisProcesssFinishedStartupReleasesTheGate) {
     EXPECT_FALSE(gate.held());
 }
 
-// Lines go on the end in one step once the work that logged them has
-// returned, not the whole log again; at the cap the oldest go. The view
-// shows the log line for line, a reader who scrolled up keeps the lines they
-// were reading, and one at the bottom sees the newest.
+// Lines go on the end once the work that logged them has returned, the
+// oldest go at the cap, and a reader keeps their place or the newest line.
 TEST_F(LogViewTest, AtTheCapTheViewShowsEveryKeptLineAndAReaderKeepsTheirPlace) {
     int next = 0;
     const auto numbered = [](int i) { return "line " + std::to_string(i) + std::string(997, '.'); };
