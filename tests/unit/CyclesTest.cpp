@@ -79,16 +79,28 @@ TEST_F(CyclesTest, TheFirstHelloTellsThePortalWhoCallsWithTheConfiguredReason) {
 }
 
 // The retry waits out its interval, unless the dongle is plugged in first.
+// The fault reaches the display and the window, the tooltip in local time.
 TEST_F(CyclesTest, WithoutADongleThePortalIsNotCalledAndTheHelloIsRetriedWhenItComes) {
-    agent.dongle.unplug();
+    agent.clock.setUtcOffsetMinutes(60);
     agent.start();
+    // Until the first report nothing shows as a fault.
+    EXPECT_TRUE(displayStatus().internetState && displayStatus().usbState &&
+                displayStatus().dutyState);
+    const std::size_t before = agent.window.commandsWithCode(ID_STATUS_CHANGED).size();
+    agent.dongle.unplug();
     ASSERT_TRUE(agent.expireHello());
 
     EXPECT_TRUE(agent.portal.requests.empty());
     EXPECT_TRUE(logged("cannot read serial number from device: Your dongle is not available"));
     EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 30000);
     EXPECT_EQ(agent.lastDelay(hello), 30000);
+    EXPECT_TRUE(logged("sendMessage: internetState=true ; usbState=false ; dutyState=true"));
     EXPECT_FALSE(displayStatus().usbState);
+    EXPECT_TRUE(displayStatus().internetState);
+    EXPECT_GT(agent.window.commandsWithCode(ID_STATUS_CHANGED).size(), before);
+    // 08:03:09 UTC and the retry's 30 s, an hour east.
+    EXPECT_EQ(displayStatus().nextPortalConnectionTime(), "09:03");
+    EXPECT_TRUE(logged("nextPortalConnectionTime: 09:03"));
 
     agent.dongle.plug();
     agent.main->userInterfaceResource()->dongleArrived();
@@ -485,26 +497,7 @@ TEST_F(CyclesTest, OpenPortalDuringStartUpSaysHelloWithReasonTwoOnceItHasFinishe
     EXPECT_EQ(agent.lastHello(), "H0," + dongleFields);
 }
 
-// ---- status and About --------------------------------------------------------
-
-TEST_F(CyclesTest, StateChangesReachTheDisplayAndTheWindow) {
-    agent.clock.setUtcOffsetMinutes(60);  // the tooltip shows local time
-    agent.start();
-    // Until the first report nothing shows as a fault.
-    EXPECT_TRUE(displayStatus().internetState && displayStatus().usbState &&
-                displayStatus().dutyState);
-    const std::size_t before = agent.window.commandsWithCode(ID_STATUS_CHANGED).size();
-    agent.dongle.unplug();
-    ASSERT_TRUE(agent.expireHello());
-
-    EXPECT_TRUE(logged("sendMessage: internetState=true ; usbState=false ; dutyState=true"));
-    EXPECT_FALSE(displayStatus().usbState);
-    EXPECT_TRUE(displayStatus().internetState);
-    EXPECT_GT(agent.window.commandsWithCode(ID_STATUS_CHANGED).size(), before);
-    // The retry's time is what the tooltip shows next: 08:03:09 UTC + 30 s.
-    EXPECT_EQ(displayStatus().nextPortalConnectionTime(), "09:03");
-    EXPECT_TRUE(logged("nextPortalConnectionTime: 09:03"));
-}
+// ---- About -------------------------------------------------------------------
 
 TEST_F(CyclesTest, AboutShowsTheSoftwareVersionAlwaysAndTheDongleAsLastRead) {
     const auto about = [&] {
