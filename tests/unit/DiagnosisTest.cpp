@@ -189,25 +189,23 @@ TEST_F(DiagnosisTest, ThePortalLineSaysWhatWasTriedOverWhichSchemeAndWhatWentWro
     EXPECT_EQ(network.connected.back(), "proxy.example:3128");  // of the row before
 }
 
-TEST_F(DiagnosisTest, WhatTheAgentCreatesOrReplacesItselfIsOnlyAWarning) {
+TEST_F(DiagnosisTest, WhatTheAgentMakesItselfIsAWarningAMissingFileOfItsOwnFails) {
     agent.files.files.clear();
     agent.files.folders.clear();
     agent.dongle.setBaseUtilisation(55);
     agent.dongle.setAirtimePerByte(0);
-    const std::vector<Finding> findings = diagnose();
-
+    std::vector<Finding> findings = diagnose();
     EXPECT_EQ(exitCodeFor(findings), 0);
     EXPECT_EQ(lineFor(findings, "data folder").substr(0, 6), "warn  ");
     EXPECT_EQ(lineFor(findings, "run-time file").substr(0, 6), "warn  ");
     EXPECT_NE(lineFor(findings, "dongle").find("duty cycle 55% of 40% allowed"), std::string::npos);
     EXPECT_EQ(lineFor(findings, "dongle").substr(0, 6), "warn  ");
-}
 
-TEST_F(DiagnosisTest, AMissingConfigurationOrLanguageFileFails) {
+    std::filesystem::remove(agent.folder.path() / "quorvel.ini");
     std::filesystem::remove(agent.folder.path() / "resources" / "en.txt");
-    Diagnosis diagnosis(agent.paths, agent.language, agent.files, agent.files, agent.hid, network,
-                        agent.clock);
-    const std::vector<Finding> findings = diagnosis.run();  // no quorvel.ini written
+    findings = Diagnosis(agent.paths, agent.language, agent.files, agent.files, agent.hid, network,
+                         agent.clock)
+                   .run();
     EXPECT_EQ(exitCodeFor(findings), 1);
     EXPECT_NE(lineFor(findings, "configuration").find("not found; the agent stops at start"),
               std::string::npos);
