@@ -70,11 +70,8 @@ TEST(Configure, ReplacesTheGivenKeysLastLinesAppendsAbsentOnesAndRefusesBadValue
         {{"PROXY=proxy.example.com"}, 2, kAdministrators},
         {{"PROXY=:3128"}, 2, kAdministrators},
         {{"PROXY=proxy:0"}, 2, kAdministrators},
-        {{"PORTAL_HOST="}, 2, kAdministrators},
-        {{"PORTAL_PORT=8o"}, 2, kAdministrators},
-        {{"PORTAL_PATH=agent.php"}, 2, kAdministrators},
-        {{"LOGGING=yes"}, 2, kAdministrators},
-        // Each refused before anything is written, the good ones with it.
+        // Each refused before anything is written, the good ones with it; a
+        // switch's value is checked as its key's, which it becomes first.
         {{"PORTAL_SERVER_HOST=new.example.com", "PORTAL_SERVER_PORT=80a8"}, 2, kAdministrators},
         {{"PORTAL_SERVER_PORT=65536"}, 2, kAdministrators},
         {{"PORTAL_SERVER_PORT=0"}, 2, kAdministrators},

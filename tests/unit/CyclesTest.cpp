@@ -78,33 +78,29 @@ TEST_F(CyclesTest, TheFirstHelloTellsThePortalWhoCallsWithTheConfiguredReason) {
     EXPECT_EQ(agent.timers.kills, std::vector<unsigned>{hello});
 }
 
-TEST_F(CyclesTest, AnotherDongleIsAnnouncedWithReasonOneInExactlyOneHello) {
-    RunTimeData earlier;
-    earlier.serialNumber = "OLD0000001";
-    earlier.helloReason = 3;
-    agent.storeRunTimeData(earlier);
-    agent.start();
-
-    ASSERT_TRUE(agent.expireHello());
-    EXPECT_EQ(agent.lastHello(), "H1," + dongleFields);
-    EXPECT_TRUE(logged("USB serial number is changed: old sn: OLD0000001 ; new sn: QV12345678"));
-    EXPECT_EQ(agent.stored().helloReason, 3);
-
-    ASSERT_TRUE(agent.expireHello());
-    EXPECT_EQ(agent.lastHello(), "H3," + dongleFields);
-}
-
 // The retry waits out its interval, unless the dongle is plugged in first.
+// The fault reaches the display and the window, the tooltip in local time.
 TEST_F(CyclesTest, WithoutADongleThePortalIsNotCalledAndTheHelloIsRetriedWhenItComes) {
-    agent.dongle.unplug();
+    agent.clock.setUtcOffsetMinutes(60);
     agent.start();
+    // Until the first report nothing shows as a fault.
+    EXPECT_TRUE(displayStatus().internetState && displayStatus().usbState &&
+                displayStatus().dutyState);
+    const std::size_t before = agent.window.commandsWithCode(ID_STATUS_CHANGED).size();
+    agent.dongle.unplug();
     ASSERT_TRUE(agent.expireHello());
 
     EXPECT_TRUE(agent.portal.requests.empty());
     EXPECT_TRUE(logged("cannot read serial number from device: Your dongle is not available"));
     EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 30000);
     EXPECT_EQ(agent.lastDelay(hello), 30000);
+    EXPECT_TRUE(logged("sendMessage: internetState=true ; usbState=false ; dutyState=true"));
     EXPECT_FALSE(displayStatus().usbState);
+    EXPECT_TRUE(displayStatus().internetState);
+    EXPECT_GT(agent.window.commandsWithCode(ID_STATUS_CHANGED).size(), before);
+    // 08:03:09 UTC and the retry's 30 s, an hour east.
+    EXPECT_EQ(displayStatus().nextPortalConnectionTime(), "09:03");
+    EXPECT_TRUE(logged("nextPortalConnectionTime: 09:03"));
 
     agent.dongle.plug();
     agent.main->userInterfaceResource()->dongleArrived();
@@ -151,18 +147,6 @@ TEST_F(CyclesTest, AnUnreachablePortalIsShownAndCalledAgainAfterTheErrorInterval
     EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 60000);
 }
 
-TEST_F(CyclesTest, TheIntervalZeroOrNegativeMeansAtOnce) {
-    for (const char* answer : {"I0", "I-5000"}) {
-        agent.portal.chunks = {answer};
-        if (!agent.main) {
-            agent.start();
-        }
-        ASSERT_TRUE(agent.expireHello());
-        EXPECT_EQ(agent.lastDelay(hello), 0) << answer;
-        EXPECT_LE(agent.millisecondsUntil(agent.stored().nextHelloTime), 0) << answer;
-    }
-}
-
 TEST_F(CyclesTest, AHelloLongerThanItsBufferIsCutAt1023Characters) {
     std::string ini = WiredAgent::configuration();
     ini.replace(ini.find("PARTNER=acme"), 12, "PARTNER=" + std::string(1000, 'p'));
@@ -175,20 +159,26 @@ TEST_F(CyclesTest, AHelloLongerThanItsBufferIsCutAt1023Characters) {
     EXPECT_TRUE(logged("hello message too long, cut at characters: 1023"));
 }
 
-// Retry intervals that are missing, zero or negative would call the portal
-// again within milliseconds, for ever.
-TEST_F(CyclesTest, UnusableRetryIntervalsAreReplacedAndSaidOnce) {
+// An answer's interval of zero or less means at once. A retry interval
+// missing, zero or negative would call the portal again within milliseconds,
+// for ever: it becomes a minute, said once.
+TEST_F(CyclesTest, IntervalsOfZeroOrLessAreAtOnceFromThePortalAndAMinuteAsARetry) {
     std::string ini = WiredAgent::configuration();
     ini.replace(ini.find("CYCLIC_HELLO_INTERVAL_ON_ERROR=30000"), 36,
                 "CYCLIC_HELLO_INTERVAL_ON_ERROR=0");
-    agent.portal.outcome.failedStep = HttpStep::connect;
     agent.start(ini);
+    for (const char* answer : {"I0", "I-5000"}) {
+        agent.portal.chunks = {answer};
+        ASSERT_TRUE(agent.expireHello());
+        EXPECT_EQ(agent.lastDelay(hello), 0) << answer;
+        EXPECT_LE(agent.millisecondsUntil(agent.stored().nextHelloTime), 0) << answer;
+    }
 
-    ASSERT_TRUE(agent.expireHello());
-    EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 60000);
-    ASSERT_TRUE(agent.expireHello());
-    EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 60000);
-
+    agent.portal.outcome.failedStep = HttpStep::connect;
+    for (int failures = 1; failures <= 2; ++failures) {
+        ASSERT_TRUE(agent.expireHello());
+        EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 60000);
+    }
     EXPECT_EQ(agent.window.countLogged(
                   "CYCLIC_HELLO_INTERVAL_ON_ERROR is 0, waiting instead [ms]: 60000"),
               1);
@@ -203,10 +193,10 @@ TEST(RetryIntervals, AreAtLeastASecondAndAMinuteWhenUnset) {
     EXPECT_EQ(usableRetryInterval(45000), 45000);
 }
 
-// Whatever breaks a hello, at the first one as at a later one: the dongle
-// it read stays stored (or every later hello would announce it as new) and
-// a next hello is planned (or the agent would never call the portal again).
-TEST(CyclesFailingHello, KeepsTheDongleReadAndPlansTheNextHello) {
+// A new dongle is announced (reason 1) in one hello, also when a hello
+// breaks: what it read stays stored and a next hello is planned, or the
+// agent would say "new dongle" for ever, or never call the portal again.
+TEST(CyclesNewDongle, IsAnnouncedOnceAndKeptWhenAHelloFails) {
     for (const int failing : {1, 3}) {
         SCOPED_TRACE("hello " + std::to_string(failing) + " fails");
         WiredAgent agent;
@@ -217,9 +207,12 @@ TEST(CyclesFailingHello, KeepsTheDongleReadAndPlansTheNextHello) {
         agent.start();
         for (int cycle = 1; cycle < failing; ++cycle) {
             ASSERT_TRUE(agent.expireHello());
+            EXPECT_EQ(agent.lastHello(), (cycle == 1 ? "H1," : "H3,") + dongleFields);
         }
         agent.portal.duringPost = [] { throw std::runtime_error("out of handles"); };
         ASSERT_TRUE(agent.expireHello());
+        EXPECT_TRUE(agent.window.logged(
+            "USB serial number is changed: old sn: OLD0000001 ; new sn: QV12345678"));
 
         EXPECT_TRUE(agent.window.logged(
             "[CyclicHelloActivity::execute] stopped by an error: out of handles"));
@@ -228,6 +221,7 @@ TEST(CyclesFailingHello, KeepsTheDongleReadAndPlansTheNextHello) {
         agent.portal.duringPost = nullptr;
         ASSERT_TRUE(agent.expireHello());
         EXPECT_EQ(agent.lastHello(), "H3," + dongleFields);
+        EXPECT_EQ(agent.stored().helloReason, 3);
     }
 }
 
@@ -422,19 +416,6 @@ TEST_F(CyclesTest, APortalPageIsOpenedAndLaterHellosCarryReasonZeroAlsoAfterARes
     EXPECT_EQ(agent.lastHello(), "H0," + dongleFields);
 }
 
-TEST_F(CyclesTest, OpenPortalSaysHelloAtOnceWithReasonTwoAndLeavesTheStoredReason) {
-    agent.start();
-    ASSERT_TRUE(agent.expireHello());
-    agent.main->userInterfaceResource()->openPortal();
-
-    EXPECT_EQ(agent.lastDelay(hello), 0);
-    ASSERT_TRUE(agent.expireHello());
-    EXPECT_EQ(agent.lastHello(), "H2," + dongleFields);
-    EXPECT_EQ(agent.stored().helloReason, 3);
-    ASSERT_TRUE(agent.expireHello());
-    EXPECT_EQ(agent.lastHello(), "H3," + dongleFields);
-}
-
 // A hello can pump messages (the shell's COM, a cross-process send). An
 // Open Portal and a transmit expiry dispatched there must wait for the
 // hello to end, not run inside it, and must not be lost; an expiry that the
@@ -486,7 +467,7 @@ TEST(CyclesInsideAHello, WorkArrivingThereRunsAfterItInOrder) {
     }
 }
 
-TEST_F(CyclesTest, OpenPortalDuringStartUpWaitsUntilItHasFinished) {
+TEST_F(CyclesTest, OpenPortalDuringStartUpSaysHelloWithReasonTwoOnceItHasFinished) {
     agent.gate.hold();
     agent.gate.run("open portal", [this] {
         ASSERT_NE(publishedUserInterface(), nullptr);
@@ -505,28 +486,12 @@ TEST_F(CyclesTest, OpenPortalDuringStartUpWaitsUntilItHasFinished) {
     EXPECT_EQ(agent.lastDelay(hello), 0);
     ASSERT_TRUE(agent.expireHello());
     EXPECT_EQ(agent.lastHello(), "H2," + dongleFields);
-}
-
-// ---- status and About --------------------------------------------------------
-
-TEST_F(CyclesTest, StateChangesReachTheDisplayAndTheWindow) {
-    agent.clock.setUtcOffsetMinutes(60);  // the tooltip shows local time
-    agent.start();
-    // Until the first report nothing shows as a fault.
-    EXPECT_TRUE(displayStatus().internetState && displayStatus().usbState &&
-                displayStatus().dutyState);
-    const std::size_t before = agent.window.commandsWithCode(ID_STATUS_CHANGED).size();
-    agent.dongle.unplug();
+    // Open Portal leaves the stored reason.
     ASSERT_TRUE(agent.expireHello());
-
-    EXPECT_TRUE(logged("sendMessage: internetState=true ; usbState=false ; dutyState=true"));
-    EXPECT_FALSE(displayStatus().usbState);
-    EXPECT_TRUE(displayStatus().internetState);
-    EXPECT_GT(agent.window.commandsWithCode(ID_STATUS_CHANGED).size(), before);
-    // The retry's time is what the tooltip shows next: 08:03:09 UTC + 30 s.
-    EXPECT_EQ(displayStatus().nextPortalConnectionTime(), "09:03");
-    EXPECT_TRUE(logged("nextPortalConnectionTime: 09:03"));
+    EXPECT_EQ(agent.lastHello(), "H0," + dongleFields);
 }
+
+// ---- About -------------------------------------------------------------------
 
 TEST_F(CyclesTest, AboutShowsTheSoftwareVersionAlwaysAndTheDongleAsLastRead) {
     const auto about = [&] {

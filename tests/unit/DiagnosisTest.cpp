@@ -69,7 +69,7 @@ class DiagnosisTest : public ::testing::Test {
     FakeNetwork network;
 };
 
-TEST_F(DiagnosisTest, AUsableMachineGivesOneOkLinePerPartAndExitCodeZero) {
+TEST_F(DiagnosisTest, AUsableMachineGivesOneOkLinePerPartAndAMissingDongleFails) {
     const std::vector<Finding> findings = diagnose();
 
     ASSERT_EQ(findings.size(), 6u);
@@ -88,6 +88,12 @@ TEST_F(DiagnosisTest, AUsableMachineGivesOneOkLinePerPartAndExitCodeZero) {
     EXPECT_EQ(network.connected, std::vector<std::string>{"portal.example:8080"});
     // Nothing was written: the record is still the one stored above.
     EXPECT_EQ(agent.files.writeCalls, 0);
+
+    agent.dongle.unplug();
+    const std::vector<Finding> unplugged = diagnose();
+    EXPECT_EQ(lineFor(unplugged, "dongle"),
+              "FAIL  dongle         not found (USB vendor 5E91, product 2D4A); plug it in");
+    EXPECT_EQ(exitCodeFor(unplugged), 1);
 }
 
 // A slip in the file is named where it is, with what the agent makes of it:
@@ -183,33 +189,23 @@ TEST_F(DiagnosisTest, ThePortalLineSaysWhatWasTriedOverWhichSchemeAndWhatWentWro
     EXPECT_EQ(network.connected.back(), "proxy.example:3128");  // of the row before
 }
 
-TEST_F(DiagnosisTest, AMissingDongleFails) {
-    agent.dongle.unplug();
-    const std::vector<Finding> findings = diagnose();
-    EXPECT_EQ(lineFor(findings, "dongle"),
-              "FAIL  dongle         not found (USB vendor 5E91, product 2D4A); plug it in");
-    EXPECT_EQ(exitCodeFor(findings), 1);
-}
-
-TEST_F(DiagnosisTest, WhatTheAgentCreatesOrReplacesItselfIsOnlyAWarning) {
+TEST_F(DiagnosisTest, WhatTheAgentMakesItselfIsAWarningAMissingFileOfItsOwnFails) {
     agent.files.files.clear();
     agent.files.folders.clear();
     agent.dongle.setBaseUtilisation(55);
     agent.dongle.setAirtimePerByte(0);
-    const std::vector<Finding> findings = diagnose();
-
+    std::vector<Finding> findings = diagnose();
     EXPECT_EQ(exitCodeFor(findings), 0);
     EXPECT_EQ(lineFor(findings, "data folder").substr(0, 6), "warn  ");
     EXPECT_EQ(lineFor(findings, "run-time file").substr(0, 6), "warn  ");
     EXPECT_NE(lineFor(findings, "dongle").find("duty cycle 55% of 40% allowed"), std::string::npos);
     EXPECT_EQ(lineFor(findings, "dongle").substr(0, 6), "warn  ");
-}
 
-TEST_F(DiagnosisTest, AMissingConfigurationOrLanguageFileFails) {
+    std::filesystem::remove(agent.folder.path() / "quorvel.ini");
     std::filesystem::remove(agent.folder.path() / "resources" / "en.txt");
-    Diagnosis diagnosis(agent.paths, agent.language, agent.files, agent.files, agent.hid, network,
-                        agent.clock);
-    const std::vector<Finding> findings = diagnosis.run();  // no quorvel.ini written
+    findings = Diagnosis(agent.paths, agent.language, agent.files, agent.files, agent.hid, network,
+                         agent.clock)
+                   .run();
     EXPECT_EQ(exitCodeFor(findings), 1);
     EXPECT_NE(lineFor(findings, "configuration").find("not found; the agent stops at start"),
               std::string::npos);

@@ -49,20 +49,25 @@ TEST_F(FilesystemResourceTest, StoredFramesAreNormalisedAndOverlongIdentitiesCut
     EXPECT_EQ(agent.stored().helloReason, 2);
 }
 
-// A disk that refuses writes, and links another user put in the data
-// folder (the port refuses to write through them): each failed write is
-// logged, the agent runs on from memory, nothing behind a link changes, and
-// the record catches up once the fault is gone.
-TEST_F(FilesystemResourceTest, AnUnwritableFileIsLoggedForEachFailureAndTheAgentRunsOn) {
+// Each failed write (a full disk, a failed flush, a link another user put
+// there) is logged; the agent runs on from memory, the record and what lies
+// behind a link stay, and the record catches up once the fault is gone.
+TEST_F(FilesystemResourceTest, AFailedWriteIsLoggedKeepsTheRecordAndTheAgentRunsOn) {
     const std::string elsewhere = "C:\\Users\\other\\";
     const std::string theirs = elsewhere + "theirs.dat";
+    const std::string temporary = temporaryPathFor(wiredAgentDataFile);
     const struct {
         const char* fault;
         std::string link;  // the name that leads to `elsewhere`, or none
+        long failAfter;    // bytes written before a full disk stops the write
+        bool failFlush;
     } cases[] = {
-        {"writes refused", ""},
-        {"the temporary file a link", temporaryPathFor(wiredAgentDataFile)},
-        {"the folder a link", dataFolder},
+        {"writes refused", "", -1, false},
+        {"the disk full at once", "", 0, false},
+        {"the disk full part-way", "", 5000, false},
+        {"the flush fails", "", -1, true},
+        {"the temporary file a link", temporary, -1, false},
+        {"the folder a link", dataFolder, -1, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fault);
@@ -71,9 +76,10 @@ TEST_F(FilesystemResourceTest, AnUnwritableFileIsLoggedForEachFailureAndTheAgent
         auto resource = startAgent();
         agent.files.folders.insert(elsewhere);
         agent.files.files[theirs] = {1, 2, 3};
-        if (c.link.empty()) {
-            agent.files.refuseWrites = true;
-        } else {
+        agent.files.refuseWrites = c.link.empty() && c.failAfter < 0 && !c.failFlush;
+        agent.files.failWriteAfterBytes = c.failAfter;
+        agent.files.failFlush = c.failFlush;
+        if (!c.link.empty()) {
             agent.files.links[c.link] = c.link == dataFolder ? elsewhere : theirs;
         }
 
@@ -88,10 +94,12 @@ TEST_F(FilesystemResourceTest, AnUnwritableFileIsLoggedForEachFailureAndTheAgent
         EXPECT_EQ(agent.files.files.at(theirs), (std::vector<uint8_t>{1, 2, 3}));
         EXPECT_EQ(agent.files.files.count(elsewhere + "quorvel.dat.new"), 0u);
 
-        agent.files.refuseWrites = false;
+        agent.files.refuseWrites = agent.files.failFlush = false;
+        agent.files.failWriteAfterBytes = -1;
         agent.files.links.clear();
         resource->setHelloReason(5);
         EXPECT_EQ(agent.stored().helloReason, 5);
+        EXPECT_EQ(agent.files.files.count(temporary), 0u);
     }
 }
 
@@ -149,36 +157,6 @@ TEST(AtomicWrite, AWriteKilledAtAnyPointLeavesTheLastCompleteRecord) {
     }
     EXPECT_GT(sawOld, 0);
     EXPECT_GT(sawNew, 0);
-}
-
-// A disk that fills up part-way, or a flush that fails, leaves a torn
-// temporary file; it must never take the good record's place.
-TEST_F(FilesystemResourceTest, AWriteThatFailsPartWayKeepsTheRecordAndALaterWriteSucceeds) {
-    const std::string temporary = temporaryPathFor(wiredAgentDataFile);
-    for (const long after : {-1L, 0L, 1L, 5000L, 10303L}) {  // -1: at the flush
-        SCOPED_TRACE(after);
-        agent.files = FakeFileSystem();
-        auto resource = startAgent();
-        resource->setFrames({"S0102030405"});
-        const std::vector<uint8_t> good = agent.files.files.at(wiredAgentDataFile);
-
-        agent.files.failFlush = after < 0;
-        agent.files.failWriteAfterBytes = after;
-        resource->clearFrames();
-        EXPECT_EQ(agent.files.files.at(wiredAgentDataFile), good);
-        EXPECT_FALSE(
-            writeFileAtomically(agent.files, wiredAgentDataFile, std::vector<uint8_t>(10304, 9)));
-        EXPECT_EQ(agent.files.files.at(wiredAgentDataFile), good);
-
-        // The torn temporary file is still there, as after a crash; the
-        // next good write goes over it.
-        ASSERT_EQ(agent.files.files.count(temporary), 1u);
-        agent.files.failFlush = false;
-        agent.files.failWriteAfterBytes = -1;
-        resource->clearFrames();
-        EXPECT_EQ(agent.stored().frames, "");
-        EXPECT_EQ(agent.files.files.count(temporary), 0u);
-    }
 }
 
 }  // namespace

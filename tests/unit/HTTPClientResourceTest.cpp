@@ -45,28 +45,6 @@ class HTTPClientResourceTest : public ::testing::Test {
     EventRecorder recorder;
 };
 
-TEST_F(HTTPClientResourceTest, ChunksAreJoinedInOrderAndAZeroByteEndsOnlyItsChunk) {
-    const struct {
-        Strings chunks;
-        std::string answer;
-        Strings events;
-    } cases[] = {
-        {{"S01", "02\nI6", "0000"},
-         "S0102\nI60000",
-         {"NotifyHTTPStateEvent=1", "SendFramesEvent=S0102", "IntervalEvent=60000"}},
-        {{std::string("I12\0junk", 8), std::string("34\nS0A\0S0B", 10)},
-         "I1234\nS0A",
-         {"NotifyHTTPStateEvent=1", "SendFramesEvent=S0A", "IntervalEvent=1234"}},
-    };
-    for (const auto& c : cases) {
-        recorder.records.clear();
-        transport.chunks = c.chunks;
-        send();
-        EXPECT_TRUE(logged("message from portal:\r\n" + c.answer)) << c.answer;
-        EXPECT_EQ(recorder.summary(), c.events) << c.answer;
-    }
-}
-
 TEST_F(HTTPClientResourceTest, AnAnswerLongerThanTheLimitIsCutThereAndStillCountsAsReached) {
     const std::string start = "I4000\n";
     transport.chunks = {start + std::string(40000, 'x'), std::string(40000, 'y'),
@@ -164,41 +142,49 @@ TEST_F(HTTPClientResourceTest, AnExchangeNotFinishedByItsDeadlineFailsAndIsNotPa
 
 TEST_F(HTTPClientResourceTest, AnswersGiveTheirEventsInOrder) {
     const Strings s01s02{"SendFramesEvent=S01,S02", "IntervalEvent=700"};
-    const std::pair<std::string, Strings> cases[] = {
+    const std::pair<Strings, Strings> cases[] = {
+        // Chunks are joined; a zero byte ends only its own.
+        {{"S01", "02\nI6", "0000"}, {"SendFramesEvent=S0102", "IntervalEvent=60000"}},
+        {{std::string("I12\0junk", 8), std::string("34\nS0A\0S0B", 10)},
+         {"SendFramesEvent=S0A", "IntervalEvent=1234"}},
         // Every kind of line break, and blank lines, are alike.
-        {"S01\r\nS02\r\n\r\nI700\r\n", s01s02},
-        {"S01\nS02\n\n\nI700", s01s02},
-        {"\rS01\rS02\r\r\rI700\r", s01s02},
-        {"\n\r\nS01\n\rS02\r\n\n\rI700", s01s02},
+        {{"S01\r\nS02\r\n\r\nI700\r\n"}, s01s02},
+        {{"S01\nS02\n\n\nI700"}, s01s02},
+        {{"\rS01\rS02\r\r\rI700\r"}, s01s02},
+        {{"\n\r\nS01\n\rS02\r\n\n\rI700"}, s01s02},
         // All frames in one event; only the last interval counts.
-        {"S0A0B\nI600000\nS0C\nS0D0E0F",
+        {{"S0A0B\nI600000\nS0C\nS0D0E0F"},
          {"SendFramesEvent=S0A0B,S0C,S0D0E0F", "IntervalEvent=600000"}},
-        {"I1000\nI2000", {"IntervalEvent=2000"}},
-        {"S01\nunknown", {"SendFramesEvent=S01", "IntervalEvent=30000"}},
+        {{"I1000\nI2000"}, {"IntervalEvent=2000"}},
+        {{"S01\nunknown"}, {"SendFramesEvent=S01", "IntervalEvent=30000"}},
         // Frames lose spaces, tabs, controls and bytes above 0x7F; 0x7F stays.
-        {"S01 02\t03\001\17704\200\37705 \nI1",
+        {{"S01 02\t03\001\17704\200\37705 \nI1"},
          {"SendFramesEvent=S010203\1770405", "IntervalEvent=1"}},
         // Browser lines fire at once, before frames and interval.
-        {"S01\nBportal.example,8080,/welcome?id=7\nI100",
+        {{"S01\nBportal.example,8080,/welcome?id=7\nI100"},
          {"StartBrowserEvent=portal.example:8080/welcome?id=7", "SendFramesEvent=S01",
           "IntervalEvent=100"}},
         // One page per answer: the first browser line that passes.
-        {"Bbad host,1,/x\nBa,1,/x\nBb,2,/y\nI5", {"StartBrowserEvent=a:1/x", "IntervalEvent=5"}},
-        {"i500\n9\n hello\nX\xe9t\xe9\nI8", {"IntervalEvent=8"}},
+        {{"Bbad host,1,/x\nBa,1,/x\nBb,2,/y\nI5"}, {"StartBrowserEvent=a:1/x", "IntervalEvent=5"}},
+        {{"i500\n9\n hello\nX\xe9t\xe9\nI8"}, {"IntervalEvent=8"}},
         // An error page's "Internal ..." is no interval: at 0 the portal
         // would be called again at once, for ever.
-        {"<html>\r\nInternal Server Error\r\nSorry\r\n</html>\r\n",
+        {{"<html>\r\nInternal Server Error\r\nSorry\r\n</html>\r\n"},
          {"SendFramesEvent=Sorry", "IntervalEvent=30000"}},
-        {"I700\nInternal Server Error", {"IntervalEvent=700"}},
+        {{"I700\nInternal Server Error"}, {"IntervalEvent=700"}},
         // Intervals are read the way atoi reads them (ReadInteger), but a
         // line without a number is none.
-        {"Iabc", {"IntervalEvent=30000"}},
+        {{"Iabc"}, {"IntervalEvent=30000"}},
     };
-    for (const auto& [answer, events] : cases) {
+    for (const auto& [chunks, events] : cases) {
         recorder.records.clear();
-        resource.parseAnswer(answer, errorInterval);
-        EXPECT_EQ(recorder.summary(), events) << answer;
+        transport.chunks = chunks;
+        send();
+        Strings expected{"NotifyHTTPStateEvent=1"};
+        expected.insert(expected.end(), events.begin(), events.end());
+        EXPECT_EQ(recorder.summary(), expected) << chunks[0];
     }
+    EXPECT_TRUE(logged("message from portal:\r\nI1234\nS0A"));
 }
 
 // What a "B" line may put on the browser's command line: the text after the

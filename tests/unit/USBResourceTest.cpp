@@ -120,31 +120,18 @@ TEST_F(USBResourceTest, TheIdentityIsReadPastOtherAnswersOrTheHelloEndsWithoutIt
     EXPECT_EQ(port.openDevices, 0);
 }
 
-TEST_F(USBResourceTest, TheDutyCycleIsReadEvenWhenSlowAndItsErrorsCarryTheirTexts) {
-    const auto error = [&]() -> std::string {
-        try {
-            return std::to_string(usb.getDutyCycleUtilisation(100));
-        } catch (const USBError& raised) {
-            return raised.what();
-        }
-    };
-    EXPECT_EQ(error(), noDongle + "getDutyCycleUtilisation]: the dongle is not available");
+// (A silent or missing dongle's query: ASilentOrMissingDongleSendsNothing.)
+TEST_F(USBResourceTest, ASlowDutyCycleAnswerIsStillRead) {
     attachDongle();
     model.setAnswerDelay(150);
-    EXPECT_EQ(error(), "50");
+    EXPECT_EQ(usb.getDutyCycleUtilisation(100), 50);
     EXPECT_EQ(port.nowMs, 150u);
-    model.setSilent(true);
-    EXPECT_EQ(error(), "no response from USB!");
-    EXPECT_EQ(port.openDevices, 0);  // closed although the query was abandoned
 }
 
 TEST_F(USBResourceTest, EveryFrameIsSentRepeatTimesEachAfterItsAcknowledgement) {
     attachDongle();
-    recorder.listenTo(usb);
     ASSERT_EQ(send(frames, 13, 2), 0);  // counter 13 keeps its low bits, 5: d3 below
     EXPECT_EQ(model.broadcast().size(), 6u);
-    EXPECT_EQ(recorder.summary(), (Strings{"NotifyDutyCycleStateEvent=1", "NotifyUSBStateEvent=1",
-                                           "ContinueTransmitEvent=0"}));
     EXPECT_EQ(count("sending frame to usb: S020B112233445566"), 2);
     EXPECT_TRUE(
         window.logged("outputReportBuffer: 01:09:02:ff:11:22:d3:44:55:66:2c:00:00:00:00:00:00:"

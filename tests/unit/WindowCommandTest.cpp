@@ -102,19 +102,6 @@ TEST(SentTexts, ATextCountsAsSentOnlyWhileAtLeastOneLoanLasts) {
     EXPECT_FALSE(texts.contains(nullptr));
 }
 
-TEST(LogTextTest, OldestWholeLinesGoFirstOnceTheCapIsPassed) {
-    LogText text(30);
-    // The view appends while nothing is dropped and is given the whole
-    // text again once something is.
-    EXPECT_FALSE(text.append("line-1"));  // Logger:\r\nline-1 = 15
-    EXPECT_FALSE(text.append("line-2"));  // 23
-    EXPECT_TRUE(text.append("line-3"));   // 31 > 30: line-1 goes
-    EXPECT_EQ(text.text(), "Logger:\r\nline-2\r\nline-3");
-    // A line larger than the cap keeps its beginning.
-    EXPECT_TRUE(text.append(std::string(100, 'x')));
-    EXPECT_EQ(text.text(), "Logger:\r\n" + std::string(21, 'x'));
-}
-
 // The view takes the whole text again whenever lines are dropped; at the
 // cap that must not happen for every new line, or each costs the whole log.
 TEST(LogTextTest, AtTheCapAQuarterIsFreedSoTheWholeTextIsRarelySetAgain) {
@@ -153,6 +140,9 @@ TEST(LogTextTest, TheViewGetsWhatItLacksAndHowManyOfItsLinesWent) {
     EXPECT_FALSE(text.viewBehind());
     text.append("e5");
     EXPECT_EQ(text.takeForView().added, "\r\ne5");
+    // A line larger than the cap keeps its beginning.
+    text.append(std::string(100, 'x'));
+    EXPECT_EQ(text.text(), "Logger:\r\n" + std::string(31, 'x'));
 }
 
 TEST(LogTextTest, AVeryLongLineIsShownInPartWithTheCountOfTheRest) {

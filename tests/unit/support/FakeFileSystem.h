@@ -14,15 +14,10 @@ struct SimulatedCrash : std::runtime_error {
     SimulatedCrash() : std::runtime_error("simulated crash") {}
 };
 
-// An in-memory disk. Every byte written, every flush and every replace is
-// one step; with `crashAfterSteps` set, the writer is stopped at that step
-// and the disk keeps exactly what had reached it: a file being written holds
-// the bytes written so far, as a torn write would leave it.
-//
-// Links are names that lead elsewhere (`links`: name, or folder with its
-// trailing backslash, to where it leads); the fake refuses what the port
-// refuses. Folders keep the owner and access list set on them
-// (`descriptors`, SDDL).
+// An in-memory disk. Each byte written, flush and replace is a step; at
+// `crashAfterSteps` the writer stops and the disk keeps what reached it.
+// `links`: names (a folder's with its backslash) that lead elsewhere, refused
+// as the port refuses them; `descriptors`: each folder's SDDL.
 class FakeFileSystem final : public FileSystem, public FolderRights {
   public:
     bool readFile(const std::string& path, std::size_t maxBytes,

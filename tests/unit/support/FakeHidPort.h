@@ -12,12 +12,9 @@
 #include "tests/unit/support/TestClock.h"
 #include "tools/donglesim/DongleModel.h"
 
-// HID devices in memory. A device with a model attached talks through it;
-// one without answers nothing. Time is virtual: a read that finds no answer
-// ready within its time-out advances the clock by the time-out and times out,
-// and a slow answer becomes ready after the model's answer delay. With a
-// test clock attached, that clock moves with it, so the agent's deadlines
-// see the time its dongle conversations took.
+// HID devices in memory, talking through their dongle model (none: silent).
+// Time is virtual: a read waits out its time-out or the model's answer delay,
+// and moves the attached test clock by as much.
 class FakeHidPort final : public HidPort {
   public:
     struct Device {

@@ -1,23 +1,106 @@
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include <gtest/gtest.h>
+
+#include "activities/UrlOpener.h"
 #include "core/CycleGate.h"
 #include "core/Main.h"
+#include "core/SystemPaths.h"
+#include "storage/CycleLock.h"
 #include "storage/RunTimeData.h"
-#include "tests/unit/support/FakeCycleLock.h"
 #include "tests/unit/support/FakeFileSystem.h"
 #include "tests/unit/support/FakeHidPort.h"
 #include "tests/unit/support/FakeHttpTransport.h"
 #include "tests/unit/support/FakeMainWindow.h"
 #include "tests/unit/support/FakeSystemLanguage.h"
-#include "tests/unit/support/FakeSystemPaths.h"
-#include "tests/unit/support/FakeUrlOpener.h"
-#include "tests/unit/support/FakeWindowTimers.h"
 #include "tests/unit/support/TempFolder.h"
 #include "tests/unit/support/TestClock.h"
+#include "timer/WindowTimers.h"
 #include "tools/donglesim/DongleModel.h"
+
+class FakeSystemPaths final : public SystemPaths {
+  public:
+    explicit FakeSystemPaths(std::string program, std::string appData = {})
+        : program_(std::move(program)), appData_(std::move(appData)) {}
+    std::string programPath() const override { return program_; }
+    std::string commonAppDataFolder() const override { return appData_; }
+
+  private:
+    std::string program_;
+    std::string appData_;
+};
+
+// Records the addresses the browser was asked to open.
+class FakeUrlOpener final : public UrlOpener {
+  public:
+    void open(const std::string& url) override { opened.push_back(url); }
+    std::vector<std::string> opened;
+};
+
+// The machine-wide cycle lock: free, held by another agent, or not to be had
+// at all; records how long each acquire was allowed to wait.
+class FakeCycleLock final : public CycleLock {
+  public:
+    Turn acquireWithin(int32_t milliseconds) override {
+        // The real lock is recursive: taken again unreleased, it would keep
+        // every other agent out until this one ends.
+        EXPECT_FALSE(held) << "the cycle lock taken again without a release";
+        waits.push_back(milliseconds);
+        held = meets == Turn::taken;
+        return meets;
+    }
+    void release() override { held = false; }
+
+    // What an acquire meets: `taken` when the lock is free.
+    Turn meets = Turn::taken;
+    bool held = false;
+    std::vector<int32_t> waits;
+};
+
+// Window timers that expire only when a test says so. Records every arm and
+// kill; re-arming an id replaces its expiry, as the real timers do.
+class FakeWindowTimers final : public WindowTimers {
+  public:
+    struct Arming {
+        unsigned id;
+        uint32_t delay;
+    };
+
+    void arm(unsigned id, uint32_t delayMilliseconds, Expiry onExpiry) override {
+        armings.push_back({id, delayMilliseconds});
+        pending[id] = std::move(onExpiry);
+    }
+    void kill(unsigned id) override {
+        kills.push_back(id);
+        pending.erase(id);
+    }
+
+    // Runs the expiry of a pending timer as the message loop would; false
+    // when none is pending. Like a window timer, it stays armed unless the
+    // expiry kills it.
+    bool expire(unsigned id) {
+        const auto found = pending.find(id);
+        if (found == pending.end()) {
+            return false;
+        }
+        const Expiry onExpiry = found->second;
+        onExpiry();
+        return true;
+    }
+
+    bool isPending(unsigned id) const { return pending.count(id) > 0; }
+
+    std::vector<Arming> armings;
+    std::vector<unsigned> kills;
+    std::map<unsigned, Expiry> pending;
+};
 
 // The whole agent as start-up wires it, on fakes of every port: a portal
 // that plays scripted answers, a dongle model behind an in-memory HID port,

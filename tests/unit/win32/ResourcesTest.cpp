@@ -1,9 +1,6 @@
-// Checks the compiled resources of the running module, which is linked with
-// resources/quorvel.rc exactly like quorvel.exe. A wrong id, a missing icon
-// size or a lost manifest shows up here instead of as a blank tray icon, a
-// dead menu entry or an unthemed window. (The tray menu, About and the icons'
-// looks the Wine tier reads from the running agent; the version block and
-// the manifest's text, setup.release_files from the file.)
+// The compiled resources of this module, linked with resources/quorvel.rc as
+// quorvel.exe is. (The tray menu, About and the icons' looks the Wine tier
+// reads from the running agent; the manifest's text, setup.release_files.)
 
 #include <windows.h>
 
