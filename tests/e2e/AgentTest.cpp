@@ -1,7 +1,6 @@
-// The agent's own life under Wine, without its counterparts: the single
-// instance rule, the run-time file in the all-users folder, the logger
-// window with logging on and off, the fatal error for a missing file, and
-// every way of telling it to go, each of which must end it with exit code 0.
+// The agent's own life under Wine, without its counterparts: the run-time
+// file in the all-users folder, the logger window with logging on and off,
+// the fatal error for a missing file, and the ways of ending it.
 
 #include <gtest/gtest.h>
 
@@ -41,12 +40,10 @@ class Agent : public AgentTest {
     }
 };
 
-// A fresh machine, logging on with Windows line ends: the record is made from
-// the configuration, the log window shows time-stamped lines, closing only
-// hides the window and "&Beenden" ends the agent. (A second start hands over
-// in the cycle scenario.)
-// Then a record as an earlier run left it, the configuration with Unix line
-// ends: it is read, not rewritten, both stored deadlines are armed, and Exit
+// A fresh machine, logging on, Windows line ends: the record is made from the
+// configuration, the log window shows time-stamped lines, closing only hides
+// it and "&Beenden" ends the agent. Then a record as an earlier run left it,
+// Unix line ends: read, not rewritten, both stored deadlines armed, and Exit
 // ends the agent with its timers pending.
 TEST_F(Agent, KeepsOneCopyItsRecordAndItsLogAndEndsWithZero) {
     const fs::path folder =
@@ -96,13 +93,11 @@ TEST_F(Agent, KeepsOneCopyItsRecordAndItsLogAndEndsWithZero) {
     RunTimeData earlier;
     earlier.nextHelloTime.seconds = static_cast<int32_t>(nowSeconds() + 3600);
     earlier.nextTransmitTime = earlier.nextHelloTime;
-    earlier.serialNumber = "SN00000042";
     earlier.transmitCounter = 17;
     earlier.frames = "S0102,";
     const RunTimeDataBytes stored = encodeRunTimeData(earlier);
     std::ofstream(harness().runTimeFile(), std::ios::binary)
-        .write(reinterpret_cast<const char*>(stored.data()),
-               static_cast<std::streamsize>(stored.size()));
+        << std::string(stored.begin(), stored.end());
     std::ofstream(folder / "quorvel.ini", std::ios::binary)
         << baseConfig("\n") + "REASON=42\nENABLE_LOGGING=true\n";
     WineProcess& resumed = startAgent(folder);
@@ -118,9 +113,9 @@ TEST_F(Agent, KeepsOneCopyItsRecordAndItsLogAndEndsWithZero) {
 }
 
 // Without quorvel.ini the agent names it by its full path in a box with the
-// error icon, titled with the product's name as no language texts are read,
-// and makes no record. With it, but logging not switched on, not one line
-// reaches the window, which stays hidden.
+// error icon, titled "Quorvel" as no language texts are read, and makes no
+// record. With it but logging off, no line reaches the window, which stays
+// hidden.
 TEST_F(Agent, AMissingConfigurationIsFatalAndWithoutLoggingTheWindowStaysEmpty) {
     const fs::path folder = programFolder(std::nullopt);
     WineProcess& fatal = startAgent(folder);
