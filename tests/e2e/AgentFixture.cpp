@@ -1,5 +1,6 @@
 #include "tests/e2e/AgentFixture.h"
 
+#include <algorithm>
 #include <exception>
 #include <iostream>
 
@@ -27,6 +28,13 @@ std::string baseConfig(const std::string& lineEnd) {
         ini += lineEnd;
     }
     return ini;
+}
+
+std::string currentTestName() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->test_suite_name()) + "." + info->name();
+    std::replace(name.begin(), name.end(), '/', '_');
+    return name;
 }
 
 void AgentTest::SetUp() {
@@ -75,14 +83,7 @@ void AgentTest::TearDown() {
 
 fs::path AgentTest::programFolder(const std::optional<std::string>& ini,
                                   const std::string& suffix) {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "." + info->name() + suffix;
-    for (char& c : name) {
-        if (c == '/') {
-            c = '_';
-        }
-    }
-    folders_.push_back(harness_->makeProgramFolder(name, ini));
+    folders_.push_back(harness_->makeProgramFolder(currentTestName() + suffix, ini));
     return folders_.back();
 }
 

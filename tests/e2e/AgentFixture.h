@@ -22,6 +22,9 @@ inline constexpr milliseconds kExitTimeout{15000};
 // portal on a loopback port where nothing listens.
 std::string baseConfig(const std::string& lineEnd = "\n");
 
+// "Suite.Case" of the running test, fit for a folder name.
+std::string currentTestName();
+
 class AgentTest : public ::testing::Test {
   protected:
     void SetUp() override;

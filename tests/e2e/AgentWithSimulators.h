@@ -88,8 +88,9 @@ class AgentWithSimulators : public AgentTest {
     std::optional<RunTimeData> waitForStored(
         const std::function<bool(const RunTimeData&)>& condition,
         milliseconds timeout = milliseconds(15000));
-    // Writes a record as an earlier run would have left it.
-    void store(const RunTimeData& data);
+    // Writes a record as an earlier run would have left it (to quorvel.dat
+    // unless `file` is given).
+    void store(const RunTimeData& data, std::filesystem::path file = {});
     // A record of an earlier run with this dongle: hello an hour ahead.
     RunTimeData earlierRun() const;
 

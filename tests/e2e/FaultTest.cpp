@@ -95,11 +95,8 @@ TEST_F(RunTimeFileFault, LinksInTheDataFolderAreNeverFollowed) {
     other.nextTransmitTime = timeStampAt(wallClockMs() - 60000);
     other.frames = S1 + ",";
     other.transmitCounter = 40;
-    const RunTimeDataBytes otherBytes = encodeRunTimeData(other);
     const fs::path otherRecord = folder / "other.dat";
-    std::ofstream(otherRecord, std::ios::binary)
-        .write(reinterpret_cast<const char*>(otherBytes.data()),
-               static_cast<std::streamsize>(otherBytes.size()));
+    store(other, otherRecord);
     const std::string otherRecordBytes = readFile(otherRecord);
     fs::remove(file());
     fs::create_symlink(otherRecord, file());

@@ -129,9 +129,7 @@ class Setup : public AgentWithSimulators {
     }
     fs::path dataDir() { return harness().runTimeFile().parent_path(); }
     fs::path workDir() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        const fs::path dir =
-            harness().setup().runsDir / (std::string(info->test_suite_name()) + "." + info->name());
+        const fs::path dir = harness().setup().runsDir / currentTestName();
         fs::create_directories(dir);
         return dir;
     }
@@ -552,6 +550,7 @@ TEST_F(Setup, SilentInstallIsCheckedUpgradedAndUninstalled) {
     EXPECT_TRUE(contains(readFile(setupLog()), std::string("upgraded from ") + kVersion));
     ASSERT_TRUE(waitForAgentWindow(false)) << "the setup did not start the new agent";
     const Harness::LoggerWindow started = agentWindow();
+    EXPECT_NE(started.pid, "");
     EXPECT_NE(started.pid, oldPid);
     EXPECT_NE(setupPid(), "");
     EXPECT_NE(started.parent, setupPid()) << "the setup started the agent itself";
