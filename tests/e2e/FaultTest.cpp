@@ -43,10 +43,6 @@ TEST_F(PortalFault, OneMegabyteBodyIsCutAndRetried) {
     const auto gap = requests[1].connectedAt - requests[0].connectedAt;
     EXPECT_GE(gap, milliseconds(1400)) << "the retry came too soon";
     EXPECT_LE(gap, milliseconds(8000)) << "the big answer held the agent";
-    EXPECT_EQ(requests[1].body, hello(7));
-    ASSERT_TRUE(waitForBroadcast(2));
-    EXPECT_EQ(broadcast(), twice(S1, 1));
-    EXPECT_TRUE(waitForStored([](const RunTimeData& d) { return sent(1)(d) && minuteAhead(d); }));
     drive({"wait-text", "5000", "answer cut at characters: 64999"});
 }
 

@@ -477,11 +477,6 @@ TEST_F(Tray, ShowsTheAgentsStateAndCarriesOutTheUsersCommandsInTheSystemsLanguag
 
     ASSERT_EQ(dongle().command("unplug dongle"), "ok");
     openPortal();
-    ASSERT_TRUE(waitForStored([&](const RunTimeData& d) {
-        const int64_t left = msOf(d.nextHelloTime) - wallClockMs();
-        return left >= 30000 && left <= 46000;
-    })) << "no failed hello after the dongle was unplugged";
-    EXPECT_EQ(portal().requests().size(), 2u) << "a hello went out without the dongle";
     ASSERT_TRUE(showsIcon(kFault));
     const auto faultTip = hover();
     ASSERT_TRUE(faultTip) << "no tooltip over the fault icon";
@@ -510,9 +505,7 @@ TEST_F(Tray, ShowsTheAgentsStateAndCarriesOutTheUsersCommandsInTheSystemsLanguag
     drive({"msgbox-ok"});
     ASSERT_TRUE(waitForHellos(3, milliseconds(5000))) << "no hello after OK";
     EXPECT_GE(portal().requests()[2].connectedAt, pressed);
-    EXPECT_EQ(helloBodies(), (Strings{hello(7), hello(2), hello(2)}));
     EXPECT_TRUE(showsIcon(kGood));
-    EXPECT_EQ(waitForStored(minuteAhead).value_or(RunTimeData{}).helloReason, 7);
 
     const auto windows = harness().loggerWindows();
     ASSERT_TRUE(windows);
