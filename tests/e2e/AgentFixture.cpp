@@ -93,18 +93,19 @@ WineProcess& AgentTest::startAgent(const fs::path& folder,
     return agents_.back();
 }
 
-bool AgentTest::waitForLoggerWindow(WineProcess& agent, bool visible) {
+bool AgentTest::waitForLoggerWindow(WineProcess* agent, bool visible) {
     std::vector<std::string> args{"wait-window", "1000"};
     if (visible) {
         args.push_back("visible");
     }
     // Short driver waits in a loop, so that an agent that dies is noticed at
     // once instead of at the deadline.
-    const bool appeared =
-        waitUntil([&] { return !agent.running() || harness_->driver(args).exitCode == 0; },
-                  kStartTimeout, milliseconds(0));
-    if (!agent.running()) {
-        ADD_FAILURE() << "the agent ended (exit code " << agent.waitForExit(milliseconds(0)).value()
+    const auto ended = [&] { return agent != nullptr && !agent->running(); };
+    const bool appeared = waitUntil([&] { return ended() || harness_->driver(args).exitCode == 0; },
+                                    kStartTimeout, milliseconds(0));
+    if (ended()) {
+        ADD_FAILURE() << "the agent ended (exit code "
+                      << agent->waitForExit(milliseconds(0)).value()
                       << ") before its logger window appeared";
         return false;
     }

@@ -48,7 +48,7 @@ TEST_F(Agent, MakesItsRecordShowsItsLogAndEndsWithZero) {
     const fs::path folder =
         programFolder(baseConfig("\r\n") + "REASON=42\r\nENABLE_LOGGING=true\r\n");
     WineProcess& first = startAgent(folder);
-    ASSERT_TRUE(waitForLoggerWindow(first, /*visible=*/true));
+    ASSERT_TRUE(waitForLoggerWindow(&first, /*visible=*/true));
     ASSERT_TRUE(waitForRunTimeFile()) << harness().runTimeFile();
     const std::string bytes = record();
     const RunTimeData made = decodeRunTimeData(std::vector<uint8_t>(bytes.begin(), bytes.end()));
@@ -59,10 +59,11 @@ TEST_F(Agent, MakesItsRecordShowsItsLogAndEndsWithZero) {
                 60.0);
 
     // The view takes lines in batches: wait for the last of those read here.
-    drive({"wait-text", "15000", "run time file not found! generate a new one form ini file."});
+    drive({"wait-text", "15000", "reading init data: ok"});
     const std::string text = logText();
     EXPECT_EQ(text.rfind("Logger:\r\n - [", 0), 0u) << text;
-    EXPECT_NE(text.find("reading init data: ok"), std::string::npos);
+    EXPECT_NE(text.find("run time file not found! generate a new one form ini file."),
+              std::string::npos);
     EXPECT_NE(text.find("run time file path: C:\\ProgramData\\quorvel\\quorvel.dat"),
               std::string::npos);
     // Milliseconds since this process started, never going back.
@@ -116,7 +117,7 @@ TEST_F(Agent, AMissingConfigurationIsFatalAndWithoutLoggingTheWindowStaysEmpty) 
 
     std::ofstream(folder / "quorvel.ini", std::ios::binary) << baseConfig();
     WineProcess& quiet = startAgent(folder);
-    ASSERT_TRUE(waitForLoggerWindow(quiet));
+    ASSERT_TRUE(waitForLoggerWindow(&quiet));
     // Start-up has passed the lines it would log by the time the record is
     // written; the round trip lets any line sent meanwhile arrive.
     ASSERT_TRUE(waitForRunTimeFile());

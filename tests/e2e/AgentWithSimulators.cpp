@@ -128,7 +128,7 @@ WineProcess& AgentWithSimulators::launch(const fs::path& folder) {
 
 WineProcess& AgentWithSimulators::startAgentIn(const fs::path& folder) {
     WineProcess& agent = launch(folder);
-    EXPECT_TRUE(waitForLoggerWindow(agent));
+    EXPECT_TRUE(waitForLoggerWindow(&agent));
     return agent;
 }
 

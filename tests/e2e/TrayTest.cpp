@@ -186,7 +186,7 @@ class TrayTest : public AgentWithSimulators {
         const std::size_t hellos = portal().requests().size();
         WineProcess& agent = startAgent(
             folder, {{"WINEDLLOVERRIDES", "mscoree,mshtml=;setupapi,hid=n,b"}, {"LC_ALL", locale}});
-        if (!waitForLoggerWindow(agent)) {
+        if (!waitForLoggerWindow(&agent)) {
             return nullptr;
         }
         if (!waitForHellos(hellos + 1)) {

@@ -309,17 +309,6 @@ class Setup : public AgentWithSimulators {
         return runCaptured(argv, environment(), kSetupTimeout);
     }
 
-    // Waits for an agent's logger window (shown, if asked) without a
-    // process of our own to watch: the setup started it.
-    bool waitForAgentWindow(bool visible) {
-        Strings args{"wait-window", "1000"};
-        if (visible) {
-            args.push_back("visible");
-        }
-        return waitUntil([&] { return harness().driver(args).exitCode == 0; }, kStartTimeout,
-                         milliseconds(0));
-    }
-
     // The one agent's logger window, with its process and that one's parent.
     Harness::LoggerWindow agentWindow() {
         const auto windows = harness().loggerWindows();
@@ -485,7 +474,7 @@ TEST_F(Setup, SilentInstallIsCheckedUpgradedAndUninstalled) {
     EXPECT_TRUE(contains(text, "\r\nENABLE_LOGGING=true\r\n"));
 
     // The agent the setup started: log window shown, hello through the proxy.
-    EXPECT_TRUE(waitForAgentWindow(true)) << "no visible logger window";
+    EXPECT_TRUE(waitForLoggerWindow(nullptr, true));
     expectHelloThrough(proxy);
 
     // quorvel-check says no hello. Wine keeps no owner or access list, so
@@ -527,7 +516,7 @@ TEST_F(Setup, SilentInstallIsCheckedUpgradedAndUninstalled) {
     std::ofstream(iniPath, std::ios::binary) << older;
     std::ofstream(installDir() / "quorvel.exe", std::ios::binary | std::ios::app) << "old";
     WineProcess& old = launch(installDir());
-    ASSERT_TRUE(waitForLoggerWindow(old));
+    ASSERT_TRUE(waitForLoggerWindow(&old));
     const int64_t planned = msOf(stored().value_or(RunTimeData{}).nextHelloTime);
     openPortal();
     ASSERT_TRUE(waitForHellos(hellos + 1));
@@ -548,7 +537,7 @@ TEST_F(Setup, SilentInstallIsCheckedUpgradedAndUninstalled) {
                                                        {"PARTNER=acme home", "PARTNER=acme-2"}})))
         << "more of quorvel.ini changed than its version and partner";
     EXPECT_TRUE(contains(readFile(setupLog()), std::string("upgraded from ") + kVersion));
-    ASSERT_TRUE(waitForAgentWindow(false)) << "the setup did not start the new agent";
+    ASSERT_TRUE(waitForLoggerWindow(nullptr)) << "the setup did not start the new agent";
     const Harness::LoggerWindow started = agentWindow();
     EXPECT_NE(started.pid, "");
     EXPECT_NE(started.pid, oldPid);
@@ -697,7 +686,7 @@ TEST_F(Setup, PackageInstallsUpgradesRefusesADowngradeAndUninstallsKeepingTheDat
     EXPECT_EQ(entry["InstallLocation"], std::string(kInstallDir) + "\\");
     EXPECT_TRUE(noAgentWindow()) << "a silent install started the agent";
     WineProcess& old = launch(installDir());
-    EXPECT_TRUE(waitForLoggerWindow(old, true)) << "LOGGING=true did not show the log window";
+    EXPECT_TRUE(waitForLoggerWindow(&old, true)) << "LOGGING=true did not show the log window";
     expectHelloThrough(proxy);
     const std::string data = readFile(harness().runTimeFile());
 
@@ -721,7 +710,8 @@ TEST_F(Setup, PackageInstallsUpgradesRefusesADowngradeAndUninstallsKeepingTheDat
     entries = packageEntries();
     ASSERT_EQ(entries.size(), 1u) << "the older version is still registered";
     EXPECT_EQ(entries.begin()->second["DisplayVersion"], QUORVEL_E2E_NEWER_VERSION);
-    EXPECT_TRUE(waitForAgentWindow(true)) << "the interactive upgrade did not start the agent";
+    EXPECT_TRUE(waitForLoggerWindow(nullptr, true))
+        << "the interactive upgrade did not start the agent";
 
     // Neither the older package nor the setup program goes over it.
     EXPECT_EQ(msiexec({"/i", package, "/qn"}, "downgrade.log"), kFailed);
