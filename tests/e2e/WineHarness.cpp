@@ -310,10 +310,22 @@ fs::path Harness::runTimeFile() const {
     return setup_.prefix / "drive_c" / "ProgramData" / "quorvel" / "quorvel.dat";
 }
 
-CommandResult Harness::driver(const std::vector<std::string>& args, milliseconds timeout) const {
-    std::vector<std::string> argv{setup_.wine.string(), setup_.driverExe.string()};
+CommandResult Harness::wine(const std::vector<std::string>& args,
+                            const std::map<std::string, std::string>& extraEnv,
+                            milliseconds timeout) const {
+    std::vector<std::string> argv{setup_.wine.string()};
     argv.insert(argv.end(), args.begin(), args.end());
-    return runCaptured(argv, setup_.environment(), timeout);
+    auto env = setup_.environment();
+    for (const auto& [name, value] : extraEnv) {
+        env[name] = value;
+    }
+    return runCaptured(argv, env, timeout);
+}
+
+CommandResult Harness::driver(const std::vector<std::string>& args, milliseconds timeout) const {
+    std::vector<std::string> argv{setup_.driverExe.string()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return wine(argv, {}, timeout);
 }
 
 std::optional<std::vector<Harness::LoggerWindow>> Harness::loggerWindows() const {

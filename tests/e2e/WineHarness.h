@@ -108,6 +108,10 @@ class Harness {
     // C:\ProgramData\quorvel\quorvel.dat of the shared prefix.
     std::filesystem::path runTimeFile() const;
 
+    // Runs `wine args...` to its end, `extraEnv` over the setup's environment.
+    CommandResult wine(const std::vector<std::string>& args,
+                       const std::map<std::string, std::string>& extraEnv = {},
+                       milliseconds timeout = milliseconds(20000)) const;
     // Runs qvdriver.exe with `args`.
     CommandResult driver(const std::vector<std::string>& args,
                          milliseconds timeout = milliseconds(20000)) const;

@@ -115,11 +115,8 @@ class Setup : public AgentWithSimulators {
 
     // The dongle stand-ins where they lie beside a program, and no Linux
     // menu entries for the Start-menu shortcuts.
-    std::map<std::string, std::string> environment() {
-        auto env = harness().setup().environment();
-        env["WINEDLLOVERRIDES"] = "mscoree,mshtml=;winemenubuilder.exe=d;setupapi,hid=n,b";
-        return env;
-    }
+    const std::map<std::string, std::string> overrides{
+        {"WINEDLLOVERRIDES", "mscoree,mshtml=;winemenubuilder.exe=d;setupapi,hid=n,b"}};
 
     fs::path driveC() { return harness().setup().prefix / "drive_c"; }
     fs::path installDir() { return driveC() / "Program Files" / "Quorvel"; }
@@ -136,8 +133,7 @@ class Setup : public AgentWithSimulators {
 
     // Runs a program under Wine to its end with its output in `log`.
     std::optional<int> run(const fs::path& exe, const Strings& args, const std::string& log) {
-        WineProcess process(harness().setup(), exe, args, workDir(), workDir() / log,
-                            {{"WINEDLLOVERRIDES", environment()["WINEDLLOVERRIDES"]}});
+        WineProcess process(harness().setup(), exe, args, workDir(), workDir() / log, overrides);
         return process.waitForExit(kSetupTimeout);
     }
 
@@ -173,10 +169,9 @@ class Setup : public AgentWithSimulators {
     }
 
     // `wine reg` with `args`; its output, or nullopt when it fails.
-    std::optional<std::string> reg(const Strings& args) {
-        Strings argv{harness().setup().wine.string(), "reg"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        const CommandResult r = runCaptured(argv, environment(), kExitTimeout);
+    std::optional<std::string> reg(Strings args) {
+        args.insert(args.begin(), "reg");
+        const CommandResult r = harness().wine(args);
         return r.exitCode == 0 ? std::optional<std::string>(r.out) : std::nullopt;
     }
 
@@ -302,11 +297,9 @@ class Setup : public AgentWithSimulators {
     }
 
     // The installed quorvel-check.exe, run with the stand-ins beside it.
-    CommandResult check(const Strings& args = {}) {
-        Strings argv{harness().setup().wine.string(),
-                     (installDir() / "quorvel-check.exe").string()};
-        argv.insert(argv.end(), args.begin(), args.end());
-        return runCaptured(argv, environment(), kSetupTimeout);
+    CommandResult check() {
+        return harness().wine({(installDir() / "quorvel-check.exe").string()}, overrides,
+                              kSetupTimeout);
     }
 
     // The one agent's logger window, with its process and that one's parent.
@@ -558,7 +551,7 @@ TEST_F(Setup, SilentInstallIsCheckedUpgradedAndUninstalled) {
     endAgent();
     removeTestFiles();
     WineProcess desktop(harness().setup(), "explorer", {"/desktop=other,800x600", exe}, workDir(),
-                        workDir() / "agent.log", environment());
+                        workDir() / "agent.log", overrides);
     ASSERT_TRUE(waitUntil([&] { return !installedAgentPids().empty(); }, kStartTimeout));
     EXPECT_TRUE(noAgentWindow()) << "the agent's window is on this desktop";
     std::ofstream(installDir() / "notes.txt") << "mine";
@@ -592,9 +585,8 @@ TEST_F(Setup, PagesSpeakTheSystemLanguageAndNameTheVersionUpgraded) {
         {"nl_NL.UTF-8", "upgrading from 0.0.9."},  // no Dutch: English, as the agent
     };
     for (const auto& c : cases) {
-        WineProcess setup(
-            harness().setup(), QUORVEL_E2E_SETUP_EXE, {}, workDir(), workDir() / "setup.log",
-            {{"LC_ALL", c.locale}, {"WINEDLLOVERRIDES", environment()["WINEDLLOVERRIDES"]}});
+        WineProcess setup(harness().setup(), QUORVEL_E2E_SETUP_EXE, {}, workDir(),
+                          workDir() / "setup.log", {{"LC_ALL", c.locale}, *overrides.begin()});
         std::string shown;
         EXPECT_TRUE(waitUntil(
             [&] {
