@@ -19,12 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-int64_t nowSeconds() {
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 class Agent : public AgentTest {
   protected:
     std::string record() { return readFile(harness().runTimeFile()); }
@@ -51,12 +45,9 @@ TEST_F(Agent, MakesItsRecordShowsItsLogAndEndsWithZero) {
     ASSERT_TRUE(waitForLoggerWindow(&first, /*visible=*/true));
     ASSERT_TRUE(waitForRunTimeFile()) << harness().runTimeFile();
     const std::string bytes = record();
-    const RunTimeData made = decodeRunTimeData(std::vector<uint8_t>(bytes.begin(), bytes.end()));
-    EXPECT_EQ(made.helloReason, 42);
-    EXPECT_EQ(made.transmitCounter, 0);
-    EXPECT_EQ(made.frames, "");
-    EXPECT_NEAR(static_cast<double>(made.nextHelloTime.seconds), static_cast<double>(nowSeconds()),
-                60.0);
+    // Made from this configuration; what else a fresh record holds the unit
+    // tests prove.
+    EXPECT_EQ(decodeRunTimeData(std::vector<uint8_t>(bytes.begin(), bytes.end())).helloReason, 42);
 
     // The view takes lines in batches: wait for the last of those read here.
     drive({"wait-text", "15000", "reading init data: ok"});
