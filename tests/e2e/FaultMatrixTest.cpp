@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -28,27 +29,18 @@ using portalsim::Reply;
 
 class FaultFixture : public AgentWithSimulators {
   protected:
-    // Reports whose first bytes say what the host asked the dongle.
-    int reportsStartingWith(const std::string& prefix) {
-        int count = 0;
-        for (const auto& report : dongle().values("reports dongle")) {
-            count += report.rfind(prefix, 0) == 0 ? 1 : 0;
-        }
-        return count;
-    }
-    int infoRequests() { return reportsStartingWith("010300ff"); }
-
-    // The agent asked the dongle for its identity at least `count` times:
-    // hellos keep being attempted while the fault lasts.
-    bool waitForHelloAttempts(int count, milliseconds timeout = milliseconds(15000)) {
-        return waitUntil([&] { return infoRequests() >= count; }, timeout);
-    }
-
     // While `fault` lasts (a dongle command, or a proxy that refuses) the
     // hello is tried again and again but never reaches the portal; once
     // `clear` has taken it away, the hello goes out and its frame on air.
     void holdsTheHelloUntilCleared(const std::function<void()>& clear) {
-        ASSERT_TRUE(waitForHelloAttempts(3, milliseconds(20000))) << "the hello was not retried";
+        // The dongle asked for its identity (report 01 03 00 ff) three times.
+        const auto attempts = [&] {
+            const Strings reports = dongle().values("reports dongle");
+            return std::count_if(reports.begin(), reports.end(),
+                                 [](const std::string& r) { return r.rfind("010300ff", 0) == 0; });
+        };
+        ASSERT_TRUE(waitUntil([&] { return attempts() >= 3; }, milliseconds(20000)))
+            << "the hello was not retried";
         EXPECT_TRUE(portal().requests().empty()) << "a hello got through the fault";
         const auto waiting = stored();
         ASSERT_TRUE(waiting);
