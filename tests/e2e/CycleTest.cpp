@@ -22,15 +22,13 @@ using portalsim::Reply;
 
 class Cycle : public AgentWithSimulators {};
 
-// One whole cycle through WinINet and the HID calls: the hello names the
-// dongle and the agent, the answer's frames go on air twice under counter 1
-// and the record holds the dongle and the answer's minute. While a hello
-// waits for the portal, Open Portal and a second start wait with it (the
-// second copy hands over and ends only once the running one has taken its
-// command), and both lead to one hello after it.
-TEST_F(Cycle, AHelloSendsItsFramesAndOpenPortalFollowsEachRunningHelloOnce) {
+// The hello through WinINet as the portal receives it (frames on air the
+// two-sessions scenario shows). While a hello waits for the portal, Open
+// Portal and a second start wait with it (the second copy hands over and
+// ends only once the running one has taken its command), and both lead to
+// one hello after it.
+TEST_F(Cycle, AHelloReachesThePortalAndOpenPortalFollowsEachRunningHelloOnce) {
     plugDongle();
-    portal().addReplies({answer({S1, S2, "I60000"}), Reply::text("I60000")});
     const fs::path folder = agentFolder(config());
     startAgentIn(folder);
     ASSERT_TRUE(waitForHellos(1));
@@ -40,13 +38,7 @@ TEST_F(Cycle, AHelloSendsItsFramesAndOpenPortalFollowsEachRunningHelloOnce) {
     EXPECT_EQ(request.body, hello(7));
     EXPECT_EQ(request.header("Content-type"), "application/binary");
     EXPECT_EQ(request.header("User-Agent"), "Quorvel");
-    ASSERT_TRUE(waitForBroadcast(4));
-    const auto data =
-        waitForStored([](const RunTimeData& d) { return d.frames.empty() && minuteAhead(d); });
-    ASSERT_TRUE(data) << "no next hello planned from the answer's interval";
-    EXPECT_EQ(broadcast(), (Strings{onAir(S1, 1), onAir(S2, 1), onAir(S1, 1), onAir(S2, 1)}));
-    EXPECT_EQ(data->transmitCounter, 1);
-    EXPECT_EQ(data->serialNumber, kSerial);
+    ASSERT_TRUE(waitForStored(minuteAhead)) << "no next hello planned from the answer";
 
     portal().holdAnswers();
     drive({"post", std::to_string(ID_OPEN_PORTAL), "0"});  // as the tray's double-click does
