@@ -1,5 +1,6 @@
 #include "tests/e2e/AgentFixture.h"
 
+#include <algorithm>
 #include <exception>
 #include <iostream>
 
@@ -27,6 +28,13 @@ std::string baseConfig(const std::string& lineEnd) {
         ini += lineEnd;
     }
     return ini;
+}
+
+std::string currentTestName() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->test_suite_name()) + "." + info->name();
+    std::replace(name.begin(), name.end(), '/', '_');
+    return name;
 }
 
 void AgentTest::SetUp() {
@@ -75,14 +83,7 @@ void AgentTest::TearDown() {
 
 fs::path AgentTest::programFolder(const std::optional<std::string>& ini,
                                   const std::string& suffix) {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "." + info->name() + suffix;
-    for (char& c : name) {
-        if (c == '/') {
-            c = '_';
-        }
-    }
-    folders_.push_back(harness_->makeProgramFolder(name, ini));
+    folders_.push_back(harness_->makeProgramFolder(currentTestName() + suffix, ini));
     return folders_.back();
 }
 
@@ -92,18 +93,19 @@ WineProcess& AgentTest::startAgent(const fs::path& folder,
     return agents_.back();
 }
 
-bool AgentTest::waitForLoggerWindow(WineProcess& agent, bool visible) {
+bool AgentTest::waitForLoggerWindow(WineProcess* agent, bool visible) {
     std::vector<std::string> args{"wait-window", "1000"};
     if (visible) {
         args.push_back("visible");
     }
     // Short driver waits in a loop, so that an agent that dies is noticed at
     // once instead of at the deadline.
-    const bool appeared =
-        waitUntil([&] { return !agent.running() || harness_->driver(args).exitCode == 0; },
-                  kStartTimeout, milliseconds(0));
-    if (!agent.running()) {
-        ADD_FAILURE() << "the agent ended (exit code " << agent.waitForExit(milliseconds(0)).value()
+    const auto ended = [&] { return agent != nullptr && !agent->running(); };
+    const bool appeared = waitUntil([&] { return ended() || harness_->driver(args).exitCode == 0; },
+                                    kStartTimeout, milliseconds(0));
+    if (ended()) {
+        ADD_FAILURE() << "the agent ended (exit code "
+                      << agent->waitForExit(milliseconds(0)).value()
                       << ") before its logger window appeared";
         return false;
     }

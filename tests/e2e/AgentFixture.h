@@ -22,6 +22,9 @@ inline constexpr milliseconds kExitTimeout{15000};
 // portal on a loopback port where nothing listens.
 std::string baseConfig(const std::string& lineEnd = "\n");
 
+// "Suite.Case" of the running test, fit for a folder name.
+std::string currentTestName();
+
 class AgentTest : public ::testing::Test {
   protected:
     void SetUp() override;
@@ -38,8 +41,8 @@ class AgentTest : public ::testing::Test {
                             const std::map<std::string, std::string>& extraEnv = {});
 
     // Waits until a logger window exists (and is visible, if asked), failing
-    // early when `agent` ends first. Returns whether it appeared.
-    bool waitForLoggerWindow(WineProcess& agent, bool visible = false);
+    // early when `agent` (null: started by someone else) ends first.
+    bool waitForLoggerWindow(WineProcess* agent, bool visible = false);
 
     // Ends `agent` with the window command `command` and expects exit code
     // 0 and no logger window left behind.

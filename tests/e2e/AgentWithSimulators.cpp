@@ -64,11 +64,9 @@ void AgentWithSimulators::SetUp() {
         return;
     }
     portal_ = std::make_unique<portalsim::PortalSimulator>();
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     try {
         dongle_ = std::make_unique<DongleSimulator>(
-            harness().setup(), harness().setup().runsDir / (std::string(info->test_suite_name()) +
-                                                            "." + info->name() + ".dongle"));
+            harness().setup(), harness().setup().runsDir / (currentTestName() + ".dongle"));
     } catch (const std::exception& e) {
         GTEST_FAIL() << e.what();
     }
@@ -130,7 +128,7 @@ WineProcess& AgentWithSimulators::launch(const fs::path& folder) {
 
 WineProcess& AgentWithSimulators::startAgentIn(const fs::path& folder) {
     WineProcess& agent = launch(folder);
-    EXPECT_TRUE(waitForLoggerWindow(agent));
+    EXPECT_TRUE(waitForLoggerWindow(&agent));
     return agent;
 }
 
@@ -197,12 +195,11 @@ std::optional<RunTimeData> AgentWithSimulators::waitForStored(
     return held ? seen : std::nullopt;
 }
 
-void AgentWithSimulators::store(const RunTimeData& data) {
+void AgentWithSimulators::store(const RunTimeData& data, fs::path file) {
     const RunTimeDataBytes bytes = encodeRunTimeData(data);
-    fs::create_directories(harness().runTimeFile().parent_path());
-    std::ofstream out(harness().runTimeFile(), std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
+    file = file.empty() ? harness().runTimeFile() : file;
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << std::string(bytes.begin(), bytes.end());
 }
 
 RunTimeData AgentWithSimulators::earlierRun() const {

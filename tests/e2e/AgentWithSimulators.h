@@ -1,8 +1,6 @@
-// The agent with both of its counterparts: the portal simulator hosted in
-// the test program and the simulated dongle under Wine, its setupapi.dll and
-// hid.dll stand-ins placed beside quorvel.exe. Tests look at what the agent
-// did from outside: the requests the portal received, the frames the dongle
-// broadcast and the bytes of quorvel.dat.
+// The agent with the portal simulator hosted here and the simulated dongle
+// under Wine (its setupapi.dll and hid.dll stand-ins beside quorvel.exe),
+// seen from outside: requests at the portal, frames on air, quorvel.dat.
 #pragma once
 
 #include <cstdint>
@@ -62,10 +60,10 @@ class AgentWithSimulators : public AgentTest {
 
     // Short intervals, logging on, the portal simulator as the portal.
     Config config() const;
-    // A program folder with `config` and the stand-ins, and an agent started
-    // from it; fails the test unless its logger window appears.
+    // A program folder with `config` and the stand-ins.
     std::filesystem::path agentFolder(const Config& config, const std::string& suffix = "");
-    // Starts quorvel.exe of `folder` with the stand-ins in use; returns at once.
+    // Starts quorvel.exe of `folder` with the stand-ins in use; returns at
+    // once. The others fail the test unless its logger window appears.
     WineProcess& launch(const std::filesystem::path& folder);
     WineProcess& startAgentIn(const std::filesystem::path& folder);
     WineProcess& startAgentWith(const Config& config);
@@ -90,8 +88,9 @@ class AgentWithSimulators : public AgentTest {
     std::optional<RunTimeData> waitForStored(
         const std::function<bool(const RunTimeData&)>& condition,
         milliseconds timeout = milliseconds(15000));
-    // Writes a record as an earlier run would have left it.
-    void store(const RunTimeData& data);
+    // Writes a record as an earlier run would have left it (to quorvel.dat
+    // unless `file` is given).
+    void store(const RunTimeData& data, std::filesystem::path file = {});
     // A record of an earlier run with this dongle: hello an hour ahead.
     RunTimeData earlierRun() const;
 
@@ -105,9 +104,8 @@ class AgentWithSimulators : public AgentTest {
     std::unique_ptr<DongleSimulator> dongle_;
 };
 
-// What goes on air for a frame text transmitted with a counter value: D0,
-// then D2 onwards, with D4's upper four bits replaced by the transmit flag
-// and the counter's lowest three bits.
+// What goes on air for a frame sent with `counter`: D0, then D2 onwards,
+// D4's upper bits the transmit flag and the counter's lowest three bits.
 std::string onAir(const std::string& frame, int counter);
 // A frame as SEND_FRAMES_REPEAT=2 puts it on air.
 Strings twice(const std::string& frame, int counter);

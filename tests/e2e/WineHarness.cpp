@@ -1,13 +1,13 @@
 #include "tests/e2e/WineHarness.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -34,89 +34,58 @@ std::string envOr(const char* name, const std::string& fallback) {
     return value != nullptr && *value != '\0' ? value : fallback;
 }
 
-// Holds the C strings posix_spawn wants, alive for the call.
-class CStrings {
-  public:
-    explicit CStrings(std::vector<std::string> values) : values_(std::move(values)) {
-        for (auto& v : values_) {
-            pointers_.push_back(v.data());
-        }
-        pointers_.push_back(nullptr);
+int decodeStatus(int status) {
+    if (WIFEXITED(status)) {
+        return WEXITSTATUS(status);
     }
-    char* const* get() { return pointers_.data(); }
+    return WIFSIGNALED(status) ? -WTERMSIG(status) : -1;
+}
 
-  private:
-    std::vector<std::string> values_;
-    std::vector<char*> pointers_;
-};
-
-// The current environment with `overrides` applied.
-CStrings mergedEnvironment(const std::map<std::string, std::string>& overrides) {
+// Starts `argv` with the current environment and `env` over it, no input,
+// its output to `out` and `err` (one file when they are equal).
+pid_t spawn(std::vector<std::string> argv, const std::map<std::string, std::string>& env,
+            const fs::path& out, const fs::path& err, const fs::path& workDir = {}) {
     std::map<std::string, std::string> merged;
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string entry = *e;
-        const auto eq = entry.find('=');
-        if (eq != std::string::npos) {
-            merged[entry.substr(0, eq)] = entry.substr(eq + 1);
-        }
+        merged.emplace(entry.substr(0, entry.find('=')), entry.substr(entry.find('=') + 1));
     }
-    for (const auto& [key, value] : overrides) {
+    for (const auto& [key, value] : env) {
         merged[key] = value;
     }
     std::vector<std::string> flat;
     for (const auto& [key, value] : merged) {
         flat.push_back(key + "=" + value);
     }
-    return CStrings(std::move(flat));
-}
-
-int decodeStatus(int status) {
-    if (WIFEXITED(status)) {
-        return WEXITSTATUS(status);
+    const auto pointers = [](std::vector<std::string>& strings) {
+        std::vector<char*> p;
+        for (auto& text : strings) {
+            p.push_back(text.data());
+        }
+        p.push_back(nullptr);
+        return p;
+    };
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    const int flags = O_WRONLY | O_CREAT | O_TRUNC;
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), flags, 0644);
+    if (err == out) {
+        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), flags, 0644);
     }
-    if (WIFSIGNALED(status)) {
-        return -WTERMSIG(status);
+    if (!workDir.empty()) {
+        posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
     }
-    return -1;
-}
-
-class FileActions {
-  public:
-    FileActions() { posix_spawn_file_actions_init(&actions_); }
-    ~FileActions() { posix_spawn_file_actions_destroy(&actions_); }
-    FileActions(const FileActions&) = delete;
-    FileActions& operator=(const FileActions&) = delete;
-    posix_spawn_file_actions_t* get() { return &actions_; }
-
-  private:
-    posix_spawn_file_actions_t actions_;
-};
-
-pid_t spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-            FileActions& actions) {
-    CStrings args(argv);
-    CStrings envp = mergedEnvironment(env);
     pid_t pid = -1;
-    const int rc =
-        posix_spawnp(&pid, argv.front().c_str(), actions.get(), nullptr, args.get(), envp.get());
+    const int rc = posix_spawnp(&pid, argv.front().c_str(), &actions, nullptr,
+                                pointers(argv).data(), pointers(flat).data());
+    posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         fail("cannot start " + argv.front() + ": " + std::strerror(rc));
     }
     return pid;
-}
-
-void drain(int fd, std::string& into) {
-    std::array<char, 4096> buf{};
-    for (;;) {
-        const ssize_t n = read(fd, buf.data(), buf.size());
-        if (n > 0) {
-            into.append(buf.data(), static_cast<size_t>(n));
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            return;  // EOF, EAGAIN or error
-        }
-    }
 }
 
 }  // namespace
@@ -171,12 +140,7 @@ int announcedPort(const fs::path& log, milliseconds timeout) {
 
 std::map<std::string, std::string> parseKeyValues(const std::string& output) {
     std::map<std::string, std::string> values;
-    std::istringstream lines(output);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
+    for (const std::string& line : linesOf(output)) {
         const auto eq = line.find('=');
         if (eq != std::string::npos && line.find(' ') > eq) {
             values[line.substr(0, eq)] = line.substr(eq + 1);
@@ -188,25 +152,13 @@ std::map<std::string, std::string> parseKeyValues(const std::string& output) {
 WineSetup WineSetup::fromBuild() {
     WineSetup setup;
     const fs::path stateFile = envOr("QUORVEL_WINE_ENV", QUORVEL_E2E_WINE_ENV_FILE);
-    std::ifstream in(stateFile);
-    if (!in) {
+    auto state = parseKeyValues(readFile(stateFile));
+    if (state.empty()) {
         fail("no Wine environment at " + stateFile.string() +
              " (run the tests through ctest, which starts it, or `wine-env.sh start`)");
     }
-    std::string line;
-    while (std::getline(in, line)) {
-        const auto eq = line.find('=');
-        if (eq == std::string::npos) {
-            continue;
-        }
-        const std::string key = line.substr(0, eq);
-        const std::string value = line.substr(eq + 1);
-        if (key == "WINEPREFIX") {
-            setup.prefix = value;
-        } else if (key == "DISPLAY") {
-            setup.display = value;
-        }
-    }
+    setup.prefix = state["WINEPREFIX"];
+    setup.display = state["DISPLAY"];
     if (setup.prefix.empty() || setup.display.empty()) {
         fail(stateFile.string() + " lacks WINEPREFIX or DISPLAY");
     }
@@ -246,18 +198,15 @@ WineProcess::WineProcess(const WineSetup& setup, const fs::path& exe,
                          const std::map<std::string, std::string>& extraEnv) {
     std::vector<std::string> argv{setup.wine.string(), exe.string()};
     argv.insert(argv.end(), args.begin(), args.end());
-    FileActions actions;
-    posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO, logFile.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(actions.get(), STDOUT_FILENO, STDERR_FILENO);
-    posix_spawn_file_actions_addchdir_np(actions.get(), workDir.c_str());
     std::map<std::string, std::string> env = setup.environment();
     for (const auto& [name, value] : extraEnv) {
         env[name] = value;
     }
-    pid_ = spawn(argv, env, actions);
+    pid_ = spawn(argv, env, logFile, logFile, workDir);
 }
+
+WineProcess::WineProcess(const std::vector<std::string>& argv, const fs::path& logFile)
+    : pid_(spawn(argv, {}, logFile, logFile)) {}
 
 WineProcess::WineProcess(WineProcess&& other) noexcept
     : pid_(std::exchange(other.pid_, -1)), exitCode_(std::exchange(other.exitCode_, {})) {}
@@ -314,55 +263,23 @@ bool WineProcess::kill() {
 
 CommandResult runCaptured(const std::vector<std::string>& argv,
                           const std::map<std::string, std::string>& env, milliseconds timeout) {
-    int outPipe[2];
-    int errPipe[2];
-    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
-        fail(std::string("pipe: ") + std::strerror(errno));
-    }
-    FileActions actions;
-    posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(actions.get(), outPipe[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(actions.get(), errPipe[1], STDERR_FILENO);
-    pid_t pid = -1;
-    try {
-        pid = spawn(argv, env, actions);
-    } catch (...) {
-        for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) {
-            close(fd);
-        }
-        throw;
-    }
-    close(outPipe[1]);
-    close(errPipe[1]);
-    fcntl(outPipe[0], F_SETFL, O_NONBLOCK);
-    fcntl(errPipe[0], F_SETFL, O_NONBLOCK);
-
+    static std::atomic<int> runs{0};
+    const std::string base = (fs::temp_directory_path() / "quorvel-e2e-").string() +
+                             std::to_string(getpid()) + "-" + std::to_string(++runs);
+    const pid_t pid = spawn(argv, env, base + ".out", base + ".err");
     CommandResult result;
-    const auto deadline = Clock::now() + timeout;
     int status = 0;
-    // Ends on the child's exit, not on end of file: a Wine helper the child
-    // starts (the wineserver, say) may inherit the pipes and keep them open.
-    for (;;) {
-        std::array<pollfd, 2> fds{{{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}}};
-        poll(fds.data(), fds.size(), 20);
-        drain(outPipe[0], result.out);
-        drain(errPipe[0], result.err);
-        const pid_t rc = waitpid(pid, &status, WNOHANG);
-        if (rc == pid) {
-            break;
-        }
-        if (Clock::now() >= deadline) {
-            result.timedOut = true;
-            ::kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            break;
-        }
+    if (!waitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, timeout,
+                   milliseconds(10))) {
+        result.timedOut = true;
+        ::kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
     }
-    drain(outPipe[0], result.out);
-    drain(errPipe[0], result.err);
-    close(outPipe[0]);
-    close(errPipe[0]);
     result.exitCode = decodeStatus(status);
+    result.out = readFile(base + ".out");
+    result.err = readFile(base + ".err");
+    fs::remove(base + ".out");
+    fs::remove(base + ".err");
     return result;
 }
 
@@ -393,39 +310,38 @@ fs::path Harness::runTimeFile() const {
     return setup_.prefix / "drive_c" / "ProgramData" / "quorvel" / "quorvel.dat";
 }
 
-CommandResult Harness::driver(const std::vector<std::string>& args, milliseconds timeout) const {
-    std::vector<std::string> argv{setup_.wine.string(), setup_.driverExe.string()};
+CommandResult Harness::wine(const std::vector<std::string>& args,
+                            const std::map<std::string, std::string>& extraEnv,
+                            milliseconds timeout) const {
+    std::vector<std::string> argv{setup_.wine.string()};
     argv.insert(argv.end(), args.begin(), args.end());
-    return runCaptured(argv, setup_.environment(), timeout);
+    auto env = setup_.environment();
+    for (const auto& [name, value] : extraEnv) {
+        env[name] = value;
+    }
+    return runCaptured(argv, env, timeout);
+}
+
+CommandResult Harness::driver(const std::vector<std::string>& args, milliseconds timeout) const {
+    std::vector<std::string> argv{setup_.driverExe.string()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return wine(argv, {}, timeout);
 }
 
 std::optional<std::vector<Harness::LoggerWindow>> Harness::loggerWindows() const {
     const CommandResult r = driver({"windows"});
-    if (r.exitCode != 0) {
-        return std::nullopt;
-    }
     std::vector<LoggerWindow> windows;
-    std::istringstream lines(r.out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.rfind("window ", 0) != 0) {
-            continue;
+    for (std::string line : linesOf(r.out)) {
+        if (line.rfind("window ", 0) == 0) {
+            std::replace(line.begin(), line.end(), ' ', '\n');
+            auto fields = parseKeyValues(line);
+            windows.push_back(
+                {fields["hwnd"], fields["visible"] == "1", fields["pid"], fields["parent"]});
         }
-        LoggerWindow w;
-        std::istringstream fields(line.substr(7));
-        std::string field;
-        while (fields >> field) {
-            if (field.rfind("hwnd=", 0) == 0) {
-                w.hwnd = field.substr(5);
-            } else if (field.rfind("visible=", 0) == 0) {
-                w.visible = field.substr(8) == "1";
-            }
-        }
-        windows.push_back(w);
     }
-    const auto count = parseKeyValues(r.out)["count"];
-    if (count != std::to_string(windows.size())) {
-        return std::nullopt;  // a garbled answer is no answer
+    // A failed or garbled answer is no answer.
+    if (r.exitCode != 0 || parseKeyValues(r.out)["count"] != std::to_string(windows.size())) {
+        return std::nullopt;
     }
     return windows;
 }

@@ -61,6 +61,8 @@ class WineProcess {
                 const std::vector<std::string>& args, const std::filesystem::path& workDir,
                 const std::filesystem::path& logFile,
                 const std::map<std::string, std::string>& extraEnv = {});
+    // A Linux program, its output in `logFile`.
+    WineProcess(const std::vector<std::string>& argv, const std::filesystem::path& logFile);
     WineProcess(const WineProcess&) = delete;
     WineProcess& operator=(const WineProcess&) = delete;
     WineProcess(WineProcess&& other) noexcept;
@@ -106,14 +108,20 @@ class Harness {
     // C:\ProgramData\quorvel\quorvel.dat of the shared prefix.
     std::filesystem::path runTimeFile() const;
 
+    // Runs `wine args...` to its end, `extraEnv` over the setup's environment.
+    CommandResult wine(const std::vector<std::string>& args,
+                       const std::map<std::string, std::string>& extraEnv = {},
+                       milliseconds timeout = milliseconds(20000)) const;
     // Runs qvdriver.exe with `args`.
     CommandResult driver(const std::vector<std::string>& args,
                          milliseconds timeout = milliseconds(20000)) const;
 
-    // Parsed `qvdriver windows`.
+    // Parsed `qvdriver windows`: each logger window and its process.
     struct LoggerWindow {
         std::string hwnd;
         bool visible = false;
+        std::string pid;
+        std::string parent;
     };
     std::optional<std::vector<LoggerWindow>> loggerWindows() const;
 

@@ -1,13 +1,11 @@
-// The setup program and its uninstaller under Wine, as an administrator or a
-// software-distribution tool would run them: silently, with the portal
-// values on the command line. What they leave behind is looked at from
-// outside: the files under C:\Program Files\Quorvel, the registry, the
-// Start menu, the data folder, and the installed agent talking to the
-// portal simulator and the simulated dongle.
+// The setup program, its uninstaller and the MSI package under Wine, run as
+// a software-distribution tool would: silently, with the portal values on
+// the command line. What they leave is looked at from outside: the files,
+// the registry, the Start menu, the data folder, and the installed agent
+// talking to the portal simulator and the simulated dongle.
 //
 // The prefix is this suite's own (fixture wine_setup): the setup writes
-// HKLM's autostart, which a restarted prefix would act on. Each case still
-// begins and ends with no installation left.
+// HKLM's autostart, which a restarted prefix would act on.
 
 #include <gtest/gtest.h>
 
@@ -15,12 +13,11 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
 #include <fstream>
 #include <regex>
 #include <set>
-#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/InitialConfiguration.h"
@@ -33,6 +30,7 @@ namespace {
 namespace fs = std::filesystem;
 using portalsim::PortalSimulator;
 using Values = std::map<std::string, std::string>;
+using Changes = std::vector<std::pair<std::string, std::string>>;
 
 constexpr char kVersion[] = QUORVEL_E2E_VERSION;
 constexpr char kInstallDir[] = "C:\\Program Files\\Quorvel";
@@ -40,27 +38,6 @@ constexpr char kRunKey[] = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\
 constexpr char kUninstallKey[] =
     "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quorvel";
 constexpr milliseconds kSetupTimeout{90000};
-
-// The keys the agent reads: the sixteen it needs and the optional HTTPS switch.
-const Strings kKeys = {
-    "PORTAL_SERVER_HOST",
-    "PORTAL_SERVER_PORT",
-    "PROXY_SERVER_HOST",
-    "PROXY_SERVER_PORT",
-    "PORTAL_SERVER_URI",
-    "SOFTWARE_VERSION",
-    "REASON",
-    "CYCLIC_HELLO_INTERVAL_ON_ERROR",
-    "CYCLIC_USB_INTERVAL_ON_ERROR",
-    "MAX_DUTYCYCLE_UTILISATION",
-    "CYCLIC_HELLO_INTERVAL_ON_DUTY_CYCLE",
-    "SEND_FRAMES_REPEAT",
-    "MAX_USB_WRITE_BUFFER_RETRY",
-    "USB_WAIT_TIMEOUT",
-    "PARTNER",
-    "ENABLE_LOGGING",
-    "PORTAL_SERVER_SECURE",
-};
 
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
@@ -91,6 +68,18 @@ bool mentions(const std::string& blob, const std::string& ascii) {
            << "\"";
 }
 
+// `text` with each line `from` (CR LF ended) made `to`.
+std::string withLines(std::string text, const Changes& changes) {
+    for (const auto& [from, to] : changes) {
+        const auto at = text.find(from + "\r\n");
+        EXPECT_NE(at, std::string::npos) << from;
+        if (at != std::string::npos) {
+            text.replace(at, from.size(), to);
+        }
+    }
+    return text;
+}
+
 // The line of quorvel-check's output about `subject`, or "".
 std::string findingAbout(const std::string& output, const std::string& subject) {
     for (const std::string& line : linesOf(output)) {
@@ -99,6 +88,10 @@ std::string findingAbout(const std::string& output, const std::string& subject) 
         }
     }
     return "";
+}
+
+bool nothingDueSoon(const RunTimeData& d) {
+    return msOf(d.nextHelloTime) - wallClockMs() > 40000;
 }
 
 class Setup : public AgentWithSimulators {
@@ -120,14 +113,10 @@ class Setup : public AgentWithSimulators {
         removeInstallation();
     }
 
-    // The environment of the setup and of everything it starts: the dongle
-    // stand-ins where they lie beside a program, and no Linux menu entries
-    // for the Start-menu shortcuts.
-    std::map<std::string, std::string> environment() {
-        auto env = harness().setup().environment();
-        env["WINEDLLOVERRIDES"] = "mscoree,mshtml=;winemenubuilder.exe=d;setupapi,hid=n,b";
-        return env;
-    }
+    // The dongle stand-ins where they lie beside a program, and no Linux
+    // menu entries for the Start-menu shortcuts.
+    const std::map<std::string, std::string> overrides{
+        {"WINEDLLOVERRIDES", "mscoree,mshtml=;winemenubuilder.exe=d;setupapi,hid=n,b"}};
 
     fs::path driveC() { return harness().setup().prefix / "drive_c"; }
     fs::path installDir() { return driveC() / "Program Files" / "Quorvel"; }
@@ -137,17 +126,14 @@ class Setup : public AgentWithSimulators {
     }
     fs::path dataDir() { return harness().runTimeFile().parent_path(); }
     fs::path workDir() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        const fs::path dir =
-            harness().setup().runsDir / (std::string(info->test_suite_name()) + "." + info->name());
+        const fs::path dir = harness().setup().runsDir / currentTestName();
         fs::create_directories(dir);
         return dir;
     }
 
     // Runs a program under Wine to its end with its output in `log`.
     std::optional<int> run(const fs::path& exe, const Strings& args, const std::string& log) {
-        WineProcess process(harness().setup(), exe, args, workDir(), workDir() / log,
-                            {{"WINEDLLOVERRIDES", environment()["WINEDLLOVERRIDES"]}});
+        WineProcess process(harness().setup(), exe, args, workDir(), workDir() / log, overrides);
         return process.waitForExit(kSetupTimeout);
     }
 
@@ -174,7 +160,7 @@ class Setup : public AgentWithSimulators {
     }
 
     // The uninstaller copies itself away and returns at once; the copy does
-    // the work. Waits until it is done: the uninstall entry goes last.
+    // the work, and removes the uninstall entry last.
     void uninstall(const Strings& args) {
         ASSERT_EQ(run(installDir() / "uninstall.exe", args, "uninstall.log"), 0);
         ASSERT_TRUE(
@@ -182,22 +168,25 @@ class Setup : public AgentWithSimulators {
             << "the uninstaller did not finish; left: " << listing(installDir());
     }
 
-    // `wine reg query` of a key (and, if asked, all below it): the values
-    // of each key by its last name, or nullopt when the key does not exist.
+    // `wine reg` with `args`; its output, or nullopt when it fails.
+    std::optional<std::string> reg(Strings args) {
+        args.insert(args.begin(), "reg");
+        const CommandResult r = harness().wine(args);
+        return r.exitCode == 0 ? std::optional<std::string>(r.out) : std::nullopt;
+    }
+
+    // The values of a key (and, if asked, of all below it) by the key's
+    // last name, or nullopt when the key does not exist.
     std::optional<std::map<std::string, Values>> regQuery(const std::string& key,
                                                           bool below = false) {
-        Strings argv{harness().setup().wine.string(), "reg", "query", key};
-        if (below) {
-            argv.push_back("/s");
-        }
-        const CommandResult r = runCaptured(argv, environment(), kExitTimeout);
-        if (r.exitCode != 0) {
+        const auto out = below ? reg({"query", key, "/s"}) : reg({"query", key});
+        if (!out) {
             return std::nullopt;
         }
         static const std::regex value(R"(^ +(\S.*?) {4}(REG_\w+) {4}(.*)$)");
         std::map<std::string, Values> keys;
         std::string name;
-        for (const std::string& line : linesOf(r.out)) {
+        for (const std::string& line : linesOf(*out)) {
             std::smatch m;
             if (line.rfind("HKEY_", 0) == 0) {
                 name = line.substr(line.rfind('\\') + 1);
@@ -213,16 +202,10 @@ class Setup : public AgentWithSimulators {
             return std::nullopt;
         }
         Values values;
-        for (const auto& entry : *keys) {
-            values.insert(entry.second.begin(), entry.second.end());
+        for (const auto& each : *keys) {
+            values.insert(each.second.begin(), each.second.end());
         }
         return values;
-    }
-
-    void deleteRegistry(const Strings& args) {
-        Strings argv{harness().setup().wine.string(), "reg", "delete"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        runCaptured(argv, environment(), kExitTimeout);
     }
 
     // The Unix processes of this prefix that run the installed quorvel.exe,
@@ -234,9 +217,7 @@ class Setup : public AgentWithSimulators {
         std::error_code ec;
         for (const auto& entry : fs::directory_iterator("/proc", ec)) {
             std::string command = readFile(entry.path() / "cmdline");
-            for (char& c : command) {
-                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            }
+            std::transform(command.begin(), command.end(), command.begin(), ::tolower);
             if (contains(command, "\\quorvel\\quorvel.exe") &&
                 contains('\0' + readFile(entry.path() / "environ"), prefix)) {
                 pids.push_back(std::stoi(entry.path().filename().string()));
@@ -253,8 +234,8 @@ class Setup : public AgentWithSimulators {
         return run("msiexec", args, log + ".out");
     }
 
-    // The product codes of installed packages named Quorvel, and their
-    // entries under Apps & features.
+    // The entries under Apps & features of installed packages named
+    // Quorvel, by product code.
     std::map<std::string, Values> packageEntries() {
         const std::string key = kUninstallKey;
         auto entries = regQuery(key.substr(0, key.rfind('\\')), true)
@@ -266,30 +247,22 @@ class Setup : public AgentWithSimulators {
         return entries;
     }
 
-    // Whatever a case or a failed setup left: the prefix is shared by the
-    // cases of this suite.
+    // Whatever a case or a failed setup left: the prefix is the suite's.
     void removeInstallation() {
         for (const auto& entry : packageEntries()) {
             msiexec({"/x", entry.first, "/qn"}, "cleanup.log");
         }
-        auto windows = harness().loggerWindows();
-        if (windows && !windows->empty()) {
-            harness().driver({"kill-all"});
-            harness().driver({"wait-gone", "10000"});
-        }
+        harness().driver({"kill-all"});
+        harness().driver({"wait-gone", "10000"});
         for (pid_t pid : installedAgentPids()) {
             ::kill(pid, SIGKILL);
         }
         std::error_code ignored;
-        fs::remove_all(installDir(), ignored);
-        fs::remove_all(startMenuDir(), ignored);
-        fs::remove_all(dataDir(), ignored);
-        if (registry(kUninstallKey)) {
-            deleteRegistry({kUninstallKey, "/f"});
+        for (const fs::path& dir : {installDir(), startMenuDir(), dataDir()}) {
+            fs::remove_all(dir, ignored);
         }
-        if (registry(kRunKey).value_or(Values{}).count("Quorvel") != 0) {
-            deleteRegistry({kRunKey, "/v", "Quorvel", "/f"});
-        }
+        reg({"delete", kUninstallKey, "/f"});
+        reg({"delete", kRunKey, "/v", "Quorvel", "/f"});
     }
 
     // In name order: the directory's own order is the file system's.
@@ -306,62 +279,50 @@ class Setup : public AgentWithSimulators {
         return out;
     }
 
-    // The dongle stand-ins beside the programs that are about to be
-    // installed, as the other tests put them beside quorvel.exe.
+    // The dongle stand-ins beside the programs about to be installed.
     void placeStandIns() {
         fs::create_directories(installDir());
-        const fs::path simDir = QUORVEL_E2E_DONGLESIM_DIR;
         for (const char* dll : {"setupapi.dll", "hid.dll"}) {
-            fs::copy_file(simDir / dll, installDir() / dll, fs::copy_options::overwrite_existing);
+            fs::copy_file(fs::path(QUORVEL_E2E_DONGLESIM_DIR) / dll, installDir() / dll);
         }
     }
-    void removeStandIns() {
-        for (const char* dll : {"setupapi.dll", "hid.dll"}) {
-            fs::remove(installDir() / dll);
+    // Takes the stand-ins and the test's agent logs out of the install folder.
+    void removeTestFiles() {
+        for (const auto& entry : fs::directory_iterator(installDir())) {
+            const auto ext = entry.path().extension();
+            if (ext == ".log" || ext == ".dll") {
+                fs::remove(entry.path());
+            }
         }
     }
 
     // The installed quorvel-check.exe, run with the stand-ins beside it.
-    CommandResult check(const Strings& args = {}) {
-        Strings argv{harness().setup().wine.string(),
-                     (installDir() / "quorvel-check.exe").string()};
-        argv.insert(argv.end(), args.begin(), args.end());
-        return runCaptured(argv, environment(), kSetupTimeout);
+    CommandResult check() {
+        return harness().wine({(installDir() / "quorvel-check.exe").string()}, overrides,
+                              kSetupTimeout);
     }
 
-    // Waits until an agent's logger window exists (and is shown, if asked)
-    // without a process of our own to watch: the setup started it.
-    bool waitForAgentWindow(bool visible) {
-        Strings args{"wait-window", "1000"};
-        if (visible) {
-            args.push_back("visible");
-        }
-        return waitUntil([&] { return harness().driver(args).exitCode == 0; }, kStartTimeout,
-                         milliseconds(0));
+    // The one agent's logger window, with its process and that one's parent.
+    Harness::LoggerWindow agentWindow() {
+        const auto windows = harness().loggerWindows();
+        return windows && windows->size() == 1 ? windows->front() : Harness::LoggerWindow{};
     }
 
-    // The running agent's Windows process id and its parent's, or "".
-    struct AgentProcess {
-        std::string pid;
-        std::string parent;
-    };
-    AgentProcess agentProcess() {
-        const CommandResult r = harness().driver({"windows"});
-        for (std::string line : linesOf(r.out)) {
-            if (line.rfind("window ", 0) == 0) {
-                std::replace(line.begin(), line.end(), ' ', '\n');
-                Values values = parseKeyValues(line);
-                return {values["pid"], values["parent"]};
-            }
-        }
-        return {};
+    bool noAgentWindow() {
+        const auto windows = harness().loggerWindows();
+        return windows && windows->empty();
+    }
+
+    void endAgent() {
+        drive({"send", std::to_string(ID_EXIT), "0"});
+        EXPECT_EQ(harness().driver({"wait-gone", "10000"}).exitCode, 0);
     }
 
     // A silent first install straight at the portal simulator.
-    void installDirect(const Strings& extra = {}) {
+    void installDirect(const Strings& extra) {
         Strings args{"/S", "/PORTAL_HOST=127.0.0.1",
                      "/PORTAL_PORT=" + std::to_string(portal().port()),
-                     "/PORTAL_PATH=/agent/hello.php", "/PARTNER=acme-home"};
+                     "/PORTAL_PATH=/agent/hello.php"};
         args.insert(args.end(), extra.begin(), extra.end());
         ASSERT_EQ(runSetup(args), 0);
     }
@@ -369,6 +330,47 @@ class Setup : public AgentWithSimulators {
     std::string helloOf(int reason, const std::string& version, const std::string& partner) {
         return "H" + std::to_string(reason) + "," + kSerial + "," + kRadio + "," + version + "," +
                kFirmware + "," + partner;
+    }
+
+    // What both installers put in place besides the ini and their entry.
+    void expectInstalledAsBuilt() {
+        EXPECT_TRUE(
+            sameBytes(readFile(installDir() / "quorvel.exe"), readFile(QUORVEL_E2E_AGENT_EXE)));
+        EXPECT_TRUE(sameBytes(readFile(installDir() / "quorvel-check.exe"),
+                              readFile(QUORVEL_E2E_CHECK_EXE)));
+        for (const char* language : {"de", "en", "es", "fr", "it"}) {
+            const std::string name = std::string(language) + ".txt";
+            EXPECT_TRUE(sameBytes(readFile(installDir() / "resources" / name),
+                                  readFile(fs::path(QUORVEL_E2E_SOURCE_RESOURCES) / name)))
+                << name;
+        }
+        EXPECT_TRUE(fs::is_directory(dataDir()));
+        const std::string exe = std::string(kInstallDir) + "\\quorvel.exe";
+        EXPECT_EQ(registry(kRunKey).value_or(Values{})["Quorvel"], "\"" + exe + "\"");
+        EXPECT_TRUE(mentions(readFile(startMenuDir() / "Quorvel.lnk"), exe));
+        // Through cmd, whose window stays open for the lines to be read.
+        const std::string checkLink = readFile(startMenuDir() / "Quorvel check.lnk");
+        EXPECT_TRUE(mentions(checkLink, "cmd.exe") &&
+                    mentions(checkLink, std::string(kInstallDir) + "\\quorvel-check.exe\" & pause"))
+            << "no shortcut to quorvel-check";
+    }
+
+    // The installed agent's first hello carries the values given, through
+    // `proxy`; its answer's minute is stored.
+    void expectHelloThrough(PortalSimulator& proxy) {
+        ASSERT_TRUE(waitForHellos(1));
+        EXPECT_EQ(portal().requests().front().target, "/agent/hello.php");
+        EXPECT_EQ(portal().requests().front().body, helloOf(3, kVersion, "acme home"));
+        ASSERT_FALSE(proxy.requests().empty()) << "the hello did not go through the proxy";
+        EXPECT_TRUE(proxy.requests().front().proxied);
+        EXPECT_TRUE(waitForStored(nothingDueSoon));
+    }
+
+    void expectRemovedKeepingData() {
+        EXPECT_EQ(registry(kRunKey).value_or(Values{}).count("Quorvel"), 0u) << "autostart left";
+        EXPECT_FALSE(fs::exists(startMenuDir())) << "Start menu left: " << listing(startMenuDir());
+        EXPECT_EQ(readFile(harness().runTimeFile()).size(), RunTimeData::fileSize)
+            << "quorvel.dat was not kept";
     }
 };
 
@@ -386,12 +388,8 @@ TEST_F(Setup, SilentSetupRefusesValuesThatCannotWorkAndInstallsNothing) {
     };
     fs::remove(setupLog());
     for (const Strings& args : refused) {
-        std::string line;
-        for (const auto& a : args) {
-            line += a + " ";
-        }
-        EXPECT_EQ(runSetup(args), 2) << line;
-        EXPECT_FALSE(fs::exists(installDir())) << line;
+        EXPECT_EQ(runSetup(args), 2) << args.back();
+        EXPECT_FALSE(fs::exists(installDir())) << args.back();
     }
     EXPECT_FALSE(registry(kUninstallKey));
     // Each run's reason, dated, for whoever deployed it.
@@ -405,28 +403,16 @@ TEST_F(Setup, SilentSetupRefusesValuesThatCannotWorkAndInstallsNothing) {
         << logged.back();
 }
 
-TEST_F(Setup, SilentInstallConfiguresRegistersAndStartsTheAgent) {
+// One installation's life: a silent install with every value, quorvel-check
+// on it, an upgrade over a running agent, and the removal while an agent runs
+// on another desktop.
+TEST_F(Setup, SilentInstallIsCheckedUpgradedAndUninstalled) {
     PortalSimulator proxy;
     placeStandIns();
     plugDongle();
-    ASSERT_EQ(
-        runSetup({"/S", "/PORTAL_HOST=127.0.0.1", "/PORTAL_PORT=" + std::to_string(portal().port()),
-                  "/PORTAL_PATH=/agent/hello.php",
-                  "/PROXY=127.0.0.1:" + std::to_string(proxy.port()), "/PARTNER=acme home",
-                  "/LOGGING=true"}),
-        0);
-
-    // The files, as built.
-    EXPECT_TRUE(sameBytes(readFile(installDir() / "quorvel.exe"), readFile(QUORVEL_E2E_AGENT_EXE)));
-    EXPECT_TRUE(
-        sameBytes(readFile(installDir() / "quorvel-check.exe"), readFile(QUORVEL_E2E_CHECK_EXE)));
-    for (const char* language : {"de", "en", "es", "fr", "it"}) {
-        const std::string name = std::string(language) + ".txt";
-        EXPECT_TRUE(sameBytes(readFile(installDir() / "resources" / name),
-                              readFile(fs::path(QUORVEL_E2E_SOURCE_RESOURCES) / name)))
-            << name;
-    }
-    EXPECT_TRUE(fs::is_regular_file(installDir() / "uninstall.exe"));
+    installDirect({"/PROXY=127.0.0.1:" + std::to_string(proxy.port()), "/PARTNER=acme home",
+                   "/LOGGING=true"});
+    expectInstalledAsBuilt();
     // The uninstaller is written by the setup, not the build: its signature
     // must survive NSIS putting it back together.
     if (*QUORVEL_E2E_SIGN_CAFILE) {
@@ -436,209 +422,159 @@ TEST_F(Setup, SilentInstallConfiguresRegistersAndStartsTheAgent) {
                         {}, kExitTimeout);
         EXPECT_EQ(verified.exitCode, 0) << verified.out << verified.err;
     }
+    const std::string exe = std::string(kInstallDir) + "\\quorvel.exe";
+    const std::string uninstaller = std::string(kInstallDir) + "\\uninstall.exe";
+    Values entry = registry(kUninstallKey).value_or(Values{});
+    EXPECT_EQ(entry["DisplayName"], "Quorvel");
+    EXPECT_EQ(entry["DisplayVersion"], kVersion);
+    EXPECT_EQ(entry["Publisher"], "Quorvel");
+    EXPECT_EQ(entry["DisplayIcon"], exe + ",0");
+    EXPECT_EQ(entry["InstallLocation"], kInstallDir);
+    EXPECT_EQ(entry["UninstallString"], "\"" + uninstaller + "\"");
+    EXPECT_EQ(entry["QuietUninstallString"], "\"" + uninstaller + "\" /S");
+    // Kilobytes: the agent alone is more than half a megabyte.
+    EXPECT_GT(std::stoul(entry["EstimatedSize"], nullptr, 16), 500u) << entry["EstimatedSize"];
 
-    // The configuration, read by the agent's own reader: the values given
-    // and every other key present, the comments passed over.
+    // quorvel.ini, documented: every key once and known to the agent, under a
+    // comment or beside a key of its group, Windows line ends throughout.
     const fs::path iniPath = installDir() / "quorvel.ini";
     InitialConfiguration ini;
     ini.setFilePath(iniPath.string());
     ini.read();
     EXPECT_EQ(ini.missingKeys(), Strings{});
-    EXPECT_EQ(ini.getPortalServerHost(), "127.0.0.1");
-    EXPECT_EQ(ini.getPortalServerPort(), portal().port());
-    EXPECT_EQ(ini.getPortalServerUri(), "/agent/hello.php");
-    EXPECT_EQ(ini.getProxy(), "127.0.0.1:" + std::to_string(proxy.port()));
-    EXPECT_EQ(ini.getPartner(), "acme home");
+    EXPECT_TRUE(ini.mistakes().empty());
     EXPECT_EQ(ini.getSoftwareVersion(), kVersion);
-    EXPECT_GT(ini.getCyclicHelloIntervalOnError(), 0);
-    EXPECT_GT(ini.getSendFramesRepeat(), 0);
-
-    // Documented: each key once, under a comment (or beside a key of its
-    // group), Windows line ends, comments in a form the reader passes over.
     const std::string text = readFile(iniPath);
-    std::size_t lineEnds = 0;
-    for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1)) {
-        ++lineEnds;
-        EXPECT_TRUE(at > 0 && text[at - 1] == '\r') << "a line without CR at byte " << at;
-    }
-    EXPECT_GT(lineEnds, 16u);
-    const Strings fileLines = linesOf(text);
+    EXPECT_FALSE(std::regex_search(text, std::regex("(^|[^\r])\n"))) << "a line without CR";
+    const Strings lines = linesOf(text);
     std::map<std::string, int> seen;
-    for (std::size_t i = 0; i < fileLines.size(); ++i) {
-        const std::string& line = fileLines[i];
-        if (line.empty() || line[0] == ';') {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].empty() || lines[i][0] == ';') {
             continue;
         }
-        const std::string key = line.substr(0, line.find('='));
+        const std::string key = lines[i].substr(0, lines[i].find('='));
         ++seen[key];
         std::size_t above = i;
-        while (above > 0 && !fileLines[above - 1].empty() && fileLines[above - 1][0] != ';') {
-            --above;  // a key of the same group
+        while (above > 0 && !lines[above - 1].empty() && lines[above - 1][0] != ';') {
+            --above;
         }
-        EXPECT_TRUE(above > 0 && fileLines[above - 1].rfind(";", 0) == 0)
+        EXPECT_TRUE(above > 0 && lines[above - 1].rfind(";", 0) == 0)
             << key << " has no comment above it";
-        if (key == "ENABLE_LOGGING") {
-            EXPECT_EQ(line, "ENABLE_LOGGING=true");
-        }
-    }
-    for (const std::string& key : kKeys) {
         EXPECT_EQ(seen[key], 1) << key;
-        seen.erase(key);
     }
-    EXPECT_TRUE(seen.empty()) << "a setting the agent does not know: " << seen.begin()->first;
+    EXPECT_EQ(seen.size(), 17u) << "the sixteen keys and PORTAL_SERVER_SECURE";
 
-    // Autostart for every user, and the entry of Apps & Features.
-    const std::string exe = std::string(kInstallDir) + "\\quorvel.exe";
-    const std::string uninstaller = std::string(kInstallDir) + "\\uninstall.exe";
-    EXPECT_EQ(registry(kRunKey).value_or(Values{})["Quorvel"], "\"" + exe + "\"");
-    const auto entry = registry(kUninstallKey);
-    ASSERT_TRUE(entry) << "no uninstall entry";
-    Values values = *entry;
-    EXPECT_EQ(values["DisplayName"], "Quorvel");
-    EXPECT_EQ(values["DisplayVersion"], kVersion);
-    EXPECT_EQ(values["Publisher"], "Quorvel");
-    EXPECT_EQ(values["DisplayIcon"], exe + ",0");
-    EXPECT_EQ(values["InstallLocation"], kInstallDir);
-    EXPECT_EQ(values["UninstallString"], "\"" + uninstaller + "\"");
-    EXPECT_EQ(values["QuietUninstallString"], "\"" + uninstaller + "\" /S");
-    // Kilobytes: the agent alone is more than half a megabyte.
-    EXPECT_GT(std::stoul(values["EstimatedSize"], nullptr, 16), 500u) << values["EstimatedSize"];
+    // The agent the setup started: log window shown, hello through the proxy.
+    EXPECT_TRUE(waitForLoggerWindow(nullptr, true));
+    expectHelloThrough(proxy);
 
-    // The Start menu, for every user.
-    const std::string agentLink = readFile(startMenuDir() / "Quorvel.lnk");
-    EXPECT_TRUE(mentions(agentLink, exe)) << "no shortcut to the agent";
-    // Through cmd, whose window stays open for the lines to be read.
-    const std::string checkLink = readFile(startMenuDir() / "Quorvel check.lnk");
-    EXPECT_TRUE(mentions(checkLink, "cmd.exe") &&
-                mentions(checkLink, std::string(kInstallDir) + "\\quorvel-check.exe\" & pause"))
-        << "no shortcut to quorvel-check";
-
-    // The agent, started from the install folder, with its log window shown,
-    // says hello through the proxy with the values given.
-    EXPECT_TRUE(waitForAgentWindow(true)) << "no visible logger window";
-    ASSERT_TRUE(waitForHellos(1));
-    const auto request = portal().requests().front();
-    EXPECT_EQ(request.target, "/agent/hello.php");
-    EXPECT_EQ(request.body, helloOf(3, kVersion, "acme home"));
-    ASSERT_FALSE(proxy.requests().empty()) << "the hello did not go through the proxy";
-    EXPECT_TRUE(proxy.requests().front().proxied);
-    EXPECT_TRUE(fs::is_regular_file(harness().runTimeFile()));
-}
-
-TEST_F(Setup, QuorvelCheckNamesWhatStopsTheInstalledAgent) {
-    placeStandIns();
-    plugDongle();
-    installDirect({"/NOSTART"});
-    // The installer made the data folder through quorvel-check; no agent ran.
-    EXPECT_TRUE(fs::is_directory(dataDir()));
-    const auto windows = harness().loggerWindows();
-    ASSERT_TRUE(windows);
-    EXPECT_TRUE(windows->empty()) << "/NOSTART started the agent";
-
+    // quorvel-check says no hello. Wine keeps no owner or access list, so
+    // the data folder's rights read back as not set up, as a folder the
+    // setup did not make would on Windows, and the repair is named.
+    const std::size_t hellos = portal().requests().size();
     const CommandResult fine = check();
-    EXPECT_EQ(findingAbout(fine.out, "configuration").rfind("ok", 0), 0u) << fine.out;
-    EXPECT_EQ(findingAbout(fine.out, "dongle").rfind("ok", 0), 0u) << fine.out;
-    EXPECT_EQ(findingAbout(fine.out, "portal").rfind("ok", 0), 0u) << fine.out;
-    EXPECT_TRUE(portal().requests().empty()) << "quorvel-check said hello";
-    // Wine keeps no owner or access list: every folder reads back as owned
-    // by the Unix user with a list made from its mode, so the rights check
-    // fails here as it would on Windows for a folder not set up, and names
-    // the repair.
+    for (const char* part : {"configuration", "dongle", "portal"}) {
+        EXPECT_EQ(findingAbout(fine.out, part).rfind("ok", 0), 0u) << fine.out;
+    }
+    EXPECT_EQ(portal().requests().size(), hellos) << "quorvel-check said hello";
     const std::string dataFolder = findingAbout(fine.out, "data folder");
     EXPECT_EQ(dataFolder.rfind("FAIL", 0), 0u) << fine.out;
-    EXPECT_NE(dataFolder.find("owner S-1-5-21-"), std::string::npos) << dataFolder;
-    EXPECT_NE(dataFolder.find("run quorvel-check --create-data-folder as administrator"),
-              std::string::npos)
-        << dataFolder;
+    EXPECT_TRUE(contains(dataFolder, "owner S-1-5-21-")) << dataFolder;
+    EXPECT_TRUE(contains(dataFolder, "run quorvel-check --create-data-folder as administrator"));
     EXPECT_EQ(fine.exitCode, 1) << fine.out << fine.err;
-
     // Started with a first word that names another folder, it still reads
     // the configuration beside itself.
-    const std::string installed = std::string(kInstallDir) + "\\quorvel-check.exe";
-    const CommandResult misled = harness().driver(
-        {"run-as", installed, "C:\\elsewhere\\quorvel-check.exe"}, kSetupTimeout);
+    const CommandResult misled =
+        harness().driver({"run-as", std::string(kInstallDir) + "\\quorvel-check.exe",
+                          "C:\\elsewhere\\quorvel-check.exe"},
+                         kSetupTimeout);
     EXPECT_EQ(findingAbout(misled.out, "configuration"),
               "ok    configuration  " + std::string(kInstallDir) + "\\quorvel.ini: every key set")
         << misled.out << misled.err;
-
     ASSERT_EQ(dongle().command("unplug dongle"), "ok");
     const CommandResult noDongle = check();
-    EXPECT_NE(noDongle.exitCode, 0) << noDongle.out;
     EXPECT_EQ(findingAbout(noDongle.out, "dongle").rfind("FAIL", 0), 0u) << noDongle.out;
     EXPECT_EQ(findingAbout(noDongle.out, "portal").rfind("ok", 0), 0u) << noDongle.out;
-
+    EXPECT_NE(noDongle.exitCode, 0);
     ASSERT_EQ(dongle().command("plug dongle"), "ok");
-    portal().stop();
-    const CommandResult noPortal = check();
-    EXPECT_NE(noPortal.exitCode, 0) << noPortal.out;
-    EXPECT_EQ(findingAbout(noPortal.out, "portal").rfind("FAIL", 0), 0u)
-        << noPortal.exitCode << "\n" << noPortal.out << noPortal.err;
-    EXPECT_EQ(findingAbout(noPortal.out, "dongle").rfind("ok", 0), 0u) << noPortal.out;
-}
 
-TEST_F(Setup, UpgradeEndsTheRunningAgentKeepsItsFilesAndStartsTheNewOne) {
-    placeStandIns();
-    plugDongle();
-    installDirect({"/NOSTART"});
-    // As an older release and its administrator left them: another version
-    // in the configuration, one value changed by hand, and a program file
-    // that differs from this build's.
-    const fs::path iniPath = installDir() / "quorvel.ini";
-    std::string ini = readFile(iniPath);
-    const std::string built = std::string("SOFTWARE_VERSION=") + kVersion + "\r\n";
-    const std::string older = "SOFTWARE_VERSION=0.0.9\r\n";
-    ASSERT_NE(ini.find(built), std::string::npos);
-    ini.replace(ini.find(built), built.size(), older);
-    ini += "; tuned by the administrator\r\nUSB_WAIT_TIMEOUT=1500\r\n";
-    std::ofstream(iniPath, std::ios::binary) << ini;
+    // An older release as its administrator left it: another version in
+    // quorvel.ini, a value tuned by hand, another quorvel.exe, running.
+    endAgent();
+    const std::string built = std::string("SOFTWARE_VERSION=") + kVersion;
+    const std::string older = withLines(readFile(iniPath), {{built, "SOFTWARE_VERSION=0.0.9"}}) +
+                              "; tuned by the administrator\r\nUSB_WAIT_TIMEOUT=1500\r\n";
+    std::ofstream(iniPath, std::ios::binary) << older;
     std::ofstream(installDir() / "quorvel.exe", std::ios::binary | std::ios::app) << "old";
-
     WineProcess& old = launch(installDir());
-    ASSERT_TRUE(waitForLoggerWindow(old));
-    ASSERT_TRUE(waitForHellos(1));
-    EXPECT_EQ(portal().requests().front().body, helloOf(3, "0.0.9", "acme-home"));
-    // The answer's minute is stored: nothing is due while setup runs.
-    const auto before = waitForStored(
-        [](const RunTimeData& d) { return msOf(d.nextHelloTime) - wallClockMs() > 40000; });
-    ASSERT_TRUE(before);
+    ASSERT_TRUE(waitForLoggerWindow(&old));
+    const int64_t planned = msOf(stored().value_or(RunTimeData{}).nextHelloTime);
+    openPortal();
+    ASSERT_TRUE(waitForHellos(hellos + 1));
+    EXPECT_EQ(portal().requests().back().body, helloOf(2, "0.0.9", "acme home"));
+    ASSERT_TRUE(
+        waitForStored([&](const RunTimeData& d) { return msOf(d.nextHelloTime) != planned; }));
     const std::string data = readFile(harness().runTimeFile());
-    const std::string oldPid = agentProcess().pid;
+    const std::string oldPid = agentWindow().pid;
 
-    // The portal value given goes into the administrator's file.
-    ASSERT_EQ(runSetup({"/S", "/PORTAL_HOST=localhost"}), 0);
+    // The upgrade asks it to end, replaces the program, puts the version and
+    // the value given into the administrator's file and starts the new one
+    // through the desktop's shell, not with its own administrator token.
+    ASSERT_EQ(runSetup({"/S", "/PARTNER=acme-2"}), 0);
     EXPECT_EQ(old.waitForExit(kExitTimeout), 0) << "the old agent did not end with exit code 0";
-    EXPECT_TRUE(sameBytes(readFile(installDir() / "quorvel.exe"), readFile(QUORVEL_E2E_AGENT_EXE)))
-        << "quorvel.exe was not replaced";
-    std::string expected = ini;
-    expected.replace(expected.find(older), older.size(), built);
-    const std::string host = "PORTAL_SERVER_HOST=127.0.0.1\r\n";
-    expected.replace(expected.find(host), host.size(), "PORTAL_SERVER_HOST=localhost\r\n");
-    EXPECT_TRUE(sameBytes(readFile(iniPath), expected))
-        << "more of quorvel.ini changed than its version and host";
+    EXPECT_TRUE(sameBytes(readFile(installDir() / "quorvel.exe"), readFile(QUORVEL_E2E_AGENT_EXE)));
+    EXPECT_TRUE(
+        sameBytes(readFile(iniPath), withLines(older, {{"SOFTWARE_VERSION=0.0.9", built},
+                                                       {"PARTNER=acme home", "PARTNER=acme-2"}})))
+        << "more of quorvel.ini changed than its version and partner";
     EXPECT_TRUE(contains(readFile(setupLog()), std::string("upgraded from ") + kVersion));
-
-    ASSERT_TRUE(waitForAgentWindow(false)) << "the setup did not start the new agent";
-    const AgentProcess started = agentProcess();
+    ASSERT_TRUE(waitForLoggerWindow(nullptr)) << "the setup did not start the new agent";
+    const Harness::LoggerWindow started = agentWindow();
     EXPECT_NE(started.pid, "");
     EXPECT_NE(started.pid, oldPid);
-    // Handed to the desktop's shell, not started by the setup with its
-    // administrator token.
     EXPECT_NE(setupPid(), "");
     EXPECT_NE(started.parent, setupPid()) << "the setup started the agent itself";
     EXPECT_TRUE(sameBytes(readFile(harness().runTimeFile()), data)) << "quorvel.dat changed";
-    // The new agent works from the kept configuration and the stored state.
     openPortal();
-    ASSERT_TRUE(waitForHellos(2));
-    EXPECT_EQ(portal().requests()[1].body, helloOf(2, kVersion, "acme-home"));
-    drive(Strings{"send", std::to_string(ID_EXIT), "0"});
-    EXPECT_EQ(harness().driver({"wait-gone", "10000"}).exitCode, 0);
+    ASSERT_TRUE(waitForHellos(hellos + 2));
+    EXPECT_EQ(portal().requests().back().body, helloOf(2, kVersion, "acme-2"));
+    proxy.stop();
+    const CommandResult noPortal = check();
+    EXPECT_EQ(findingAbout(noPortal.out, "portal").rfind("FAIL", 0), 0u) << noPortal.out;
+    EXPECT_EQ(findingAbout(noPortal.out, "dongle").rfind("ok", 0), 0u) << noPortal.out;
+    EXPECT_NE(noPortal.exitCode, 0);
+
+    // The agent on a desktop of its own, as in another session, where the
+    // Exit command (a window message) does not reach it.
+    endAgent();
+    removeTestFiles();
+    WineProcess desktop(harness().setup(), "explorer", {"/desktop=other,800x600", exe}, workDir(),
+                        workDir() / "agent.log", overrides);
+    ASSERT_TRUE(waitUntil([&] { return !installedAgentPids().empty(); }, kStartTimeout));
+    EXPECT_TRUE(noAgentWindow()) << "the agent's window is on this desktop";
+    std::ofstream(installDir() / "notes.txt") << "mine";
+    // In place (_?=, given last and unquoted, hence two words here), the
+    // uninstaller's exit code is its outcome. An agent that cannot be ended
+    // (quorvel-check failing in its stead) fails it, with nothing removed.
+    const Strings inPlace{"/S", "_?=C:\\Program", "Files\\Quorvel"};
+    const fs::path checkExe = installDir() / "quorvel-check.exe";
+    fs::rename(checkExe, workDir() / "quorvel-check.exe");
+    fs::copy_file(harness().setup().driverExe, checkExe);
+    EXPECT_EQ(run(installDir() / "uninstall.exe", inPlace, "uninstall.log"), 4);
+    EXPECT_TRUE(fs::exists(installDir() / "quorvel.exe") && registry(kUninstallKey));
+    fs::rename(workDir() / "quorvel-check.exe", checkExe);
+    EXPECT_EQ(run(installDir() / "uninstall.exe", inPlace, "uninstall.log"), 0);
+    EXPECT_TRUE(waitUntil([&] { return installedAgentPids().empty(); }, kExitTimeout))
+        << "the agent on the other desktop still runs";
+    // What the user put there stays, and the uninstaller, which cannot
+    // remove itself in place.
+    EXPECT_EQ(listing(installDir()), "notes.txt uninstall.exe ");
+    expectRemovedKeepingData();
 }
 
 TEST_F(Setup, PagesSpeakTheSystemLanguageAndNameTheVersionUpgraded) {
     // As an earlier release left its entry.
-    runCaptured({harness().setup().wine.string(), "reg", "add", kUninstallKey, "/v",
-                 "DisplayVersion", "/d", "0.0.9", "/f"},
-                environment(), kExitTimeout);
+    reg({"add", kUninstallKey, "/v", "DisplayVersion", "/d", "0.0.9", "/f"});
     const struct {
         const char* locale;
         const char* welcome;
@@ -647,9 +583,8 @@ TEST_F(Setup, PagesSpeakTheSystemLanguageAndNameTheVersionUpgraded) {
         {"nl_NL.UTF-8", "upgrading from 0.0.9."},  // no Dutch: English, as the agent
     };
     for (const auto& c : cases) {
-        WineProcess setup(
-            harness().setup(), QUORVEL_E2E_SETUP_EXE, {}, workDir(), workDir() / "setup.log",
-            {{"LC_ALL", c.locale}, {"WINEDLLOVERRIDES", environment()["WINEDLLOVERRIDES"]}});
+        WineProcess setup(harness().setup(), QUORVEL_E2E_SETUP_EXE, {}, workDir(),
+                          workDir() / "setup.log", {{"LC_ALL", c.locale}, *overrides.begin()});
         std::string shown;
         EXPECT_TRUE(waitUntil(
             [&] {
@@ -662,49 +597,12 @@ TEST_F(Setup, PagesSpeakTheSystemLanguageAndNameTheVersionUpgraded) {
     }
 }
 
-TEST_F(Setup, UninstallEndsTheAgentRemovesTheProgramAndKeepsItsData) {
-    installDirect({"/NOSTART"});
-    // On a desktop of its own, as in another session: the Exit command, a
-    // window message, does not reach it there.
-    WineProcess desktop(harness().setup(), "explorer",
-                        {"/desktop=other,800x600", std::string(kInstallDir) + "\\quorvel.exe"},
-                        workDir(), workDir() / "agent.log", environment());
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            std::error_code ec;
-            return fs::file_size(harness().runTimeFile(), ec) == RunTimeData::fileSize;
-        },
-        kStartTimeout));
-    ASSERT_FALSE(installedAgentPids().empty());
-    const auto windows = harness().loggerWindows();
-    EXPECT_TRUE(windows && windows->empty()) << "the agent's window is on this desktop";
-    // What the user added to the program folder stays, and so does the folder.
-    std::ofstream(installDir() / "notes.txt") << "mine";
-
-    // In place (_?=, given last and unquoted, hence in two words here), the
-    // uninstaller's exit code is its outcome. An agent that cannot be ended
-    // (quorvel-check failing in its stead) fails it, with nothing removed.
-    const Strings inPlace{"/S", "_?=C:\\Program", "Files\\Quorvel"};
-    const fs::path check = installDir() / "quorvel-check.exe";
-    fs::rename(check, workDir() / "quorvel-check.exe");
-    fs::copy_file(harness().setup().driverExe, check);
-    EXPECT_EQ(run(installDir() / "uninstall.exe", inPlace, "uninstall.log"), 4);
-    EXPECT_TRUE(fs::exists(installDir() / "quorvel.exe") && registry(kUninstallKey));
-    fs::rename(workDir() / "quorvel-check.exe", check);
-    EXPECT_EQ(run(installDir() / "uninstall.exe", inPlace, "uninstall.log"), 0);
-    EXPECT_TRUE(waitUntil([&] { return installedAgentPids().empty(); }, kExitTimeout))
-        << "the agent on the other desktop still runs";
-    // Only what setup did not put there, and the uninstaller, which cannot
-    // remove itself in place.
-    EXPECT_EQ(listing(installDir()), "notes.txt uninstall.exe ");
-    EXPECT_EQ(registry(kRunKey).value_or(Values{}).count("Quorvel"), 0u) << "autostart left";
-    EXPECT_FALSE(fs::exists(startMenuDir())) << "Start menu left: " << listing(startMenuDir());
-    EXPECT_EQ(readFile(harness().runTimeFile()).size(), RunTimeData::fileSize)
-        << "quorvel.dat was not kept";
-}
-
+// /PURGE removes the data folder too, but nothing a link in it leads to:
+// every local user may add to that folder.
 TEST_F(Setup, UninstallWithPurgeAlsoRemovesTheDataButNothingALinkLeadsTo) {
     installDirect({"/NOSTART"});
+    EXPECT_TRUE(noAgentWindow()) << "/NOSTART started the agent";
+    EXPECT_TRUE(fs::is_directory(dataDir())) << "the setup did not make the data folder";
     store(earlierRun());
     std::ofstream(dataDir() / "quorvel.dat.new") << "half written";
     std::ofstream(dataDir() / "quorvel.lock");  // the agents' cycle lock
@@ -712,8 +610,6 @@ TEST_F(Setup, UninstallWithPurgeAlsoRemovesTheDataButNothingALinkLeadsTo) {
     EXPECT_FALSE(fs::exists(installDir())) << "left: " << listing(installDir());
     EXPECT_FALSE(fs::exists(dataDir())) << "left: " << listing(dataDir());
 
-    // Every local user may add to the data folder: links planted there lead
-    // to files the administrator's uninstaller must not touch.
     const fs::path elsewhere = workDir() / "elsewhere";
     fs::create_directories(elsewhere / "folder");
     const Strings targets = {"file", "folder/quorvel.dat"};
@@ -742,16 +638,14 @@ TEST_F(Setup, UninstallWithPurgeAlsoRemovesTheDataButNothingALinkLeadsTo) {
     EXPECT_TRUE(untouched()) << "deleted through the data folder, a link";
 }
 
-// The Windows Installer package as deployment tools run it, silently with
-// properties (and once interactively), from a refused value through an
-// upgrade and a refused downgrade to its removal; then the package and the
-// setup program refusing to install over each other.
+// The Windows Installer package as deployment tools run it, from a refused
+// value through an upgrade (interactive) and a refused downgrade to its
+// removal; then package and setup program refusing each other's install.
 TEST_F(Setup, PackageInstallsUpgradesRefusesADowngradeAndUninstallsKeepingTheData) {
     // msiexec's 1603, the install failed, as Wine passes it on: modulo 256.
     constexpr int kFailed = 1603 % 256;
     const std::string package = std::string("Z:") + QUORVEL_E2E_MSI;
     const std::string newer = std::string("Z:") + QUORVEL_E2E_NEWER_MSI;
-    const std::string exe = std::string(kInstallDir) + "\\quorvel.exe";
 
     EXPECT_EQ(
         msiexec({"/i", package, "/qn", "PORTAL_HOST=127.0.0.1", "PORTAL_PORT=0"}, "refused.log"),
@@ -772,45 +666,24 @@ TEST_F(Setup, PackageInstallsUpgradesRefusesADowngradeAndUninstallsKeepingTheDat
                  "LOGGING=true"},
                 "install.log"),
         0);
-    // The setup program's files, as built.
-    for (const auto& [installed, built] :
-         {std::pair<std::string, fs::path>{"quorvel.exe", QUORVEL_E2E_AGENT_EXE},
-          {"quorvel-check.exe", QUORVEL_E2E_CHECK_EXE},
-          {"resources/de.txt", fs::path(QUORVEL_E2E_SOURCE_RESOURCES) / "de.txt"},
-          {"resources/it.txt", fs::path(QUORVEL_E2E_SOURCE_RESOURCES) / "it.txt"}}) {
-        EXPECT_TRUE(sameBytes(readFile(installDir() / installed), readFile(built))) << installed;
-    }
-    EXPECT_TRUE(fs::is_directory(dataDir()));
-    EXPECT_EQ(registry(kRunKey).value_or(Values{})["Quorvel"], "\"" + exe + "\"");
-    EXPECT_TRUE(mentions(readFile(startMenuDir() / "Quorvel.lnk"), exe));
-    EXPECT_TRUE(mentions(readFile(startMenuDir() / "Quorvel check.lnk"),
-                         std::string(kInstallDir) + "\\quorvel-check.exe\" & pause"));
+    expectInstalledAsBuilt();
     auto entries = packageEntries();
     ASSERT_EQ(entries.size(), 1u);
     Values entry = entries.begin()->second;
     EXPECT_EQ(entry["DisplayVersion"], kVersion);
     EXPECT_EQ(entry["Publisher"], "Quorvel");
-    EXPECT_EQ(entry["DisplayIcon"], exe + ",0");
+    EXPECT_EQ(entry["DisplayIcon"], std::string(kInstallDir) + "\\quorvel.exe,0");
     EXPECT_EQ(entry["InstallLocation"], std::string(kInstallDir) + "\\");
-    const auto windows = harness().loggerWindows();
-    EXPECT_TRUE(windows && windows->empty()) << "a silent install started the agent";
-
-    // The agent says hello through the proxy with the values given, its log
-    // window shown; its state is stored with nothing due for a while.
+    EXPECT_TRUE(noAgentWindow()) << "a silent install started the agent";
     WineProcess& old = launch(installDir());
-    EXPECT_TRUE(waitForLoggerWindow(old, true)) << "LOGGING=true did not show the log window";
-    ASSERT_TRUE(waitForHellos(1));
-    EXPECT_EQ(portal().requests().front().target, "/agent/hello.php");
-    EXPECT_EQ(portal().requests().front().body, helloOf(3, kVersion, "acme home"));
-    EXPECT_FALSE(proxy.requests().empty()) << "the hello did not go through the proxy";
-    ASSERT_TRUE(waitForStored(
-        [](const RunTimeData& d) { return msOf(d.nextHelloTime) - wallClockMs() > 40000; }));
+    EXPECT_TRUE(waitForLoggerWindow(&old, true)) << "LOGGING=true did not show the log window";
+    expectHelloThrough(proxy);
     const std::string data = readFile(harness().runTimeFile());
 
     // An interactive upgrade with one value: the running agent is asked to
     // end, the administrator's lines stay, the new agent is started.
     const fs::path iniPath = installDir() / "quorvel.ini";
-    std::string ini =
+    const std::string ini =
         readFile(iniPath) + "; tuned by the administrator\r\nUSB_WAIT_TIMEOUT=1500\r\n";
     std::ofstream(iniPath, std::ios::binary) << ini;
     ASSERT_EQ(msiexec({"/i", newer, "/qb", "PARTNER=acme-2"}, "upgrade.log"), 0);
@@ -818,20 +691,17 @@ TEST_F(Setup, PackageInstallsUpgradesRefusesADowngradeAndUninstallsKeepingTheDat
     // Asked, it left by itself: quorvel-check --end-agents found none to end.
     EXPECT_TRUE(contains(readFile(workDir() / "upgrade.log.out"), "no Quorvel agent runs from"))
         << "the agent was not asked to end";
-    for (const auto& [from, to] :
-         {std::pair<std::string, std::string>{
-              std::string("SOFTWARE_VERSION=") + kVersion,
-              std::string("SOFTWARE_VERSION=") + QUORVEL_E2E_NEWER_VERSION},
-          {"PARTNER=acme home", "PARTNER=acme-2"}}) {
-        ASSERT_NE(ini.find(from + "\r\n"), std::string::npos) << from;
-        ini.replace(ini.find(from + "\r\n"), from.size(), to);
-    }
-    EXPECT_TRUE(sameBytes(readFile(iniPath), ini)) << "more of quorvel.ini changed";
+    const std::string upgraded =
+        withLines(ini, {{std::string("SOFTWARE_VERSION=") + kVersion,
+                         std::string("SOFTWARE_VERSION=") + QUORVEL_E2E_NEWER_VERSION},
+                        {"PARTNER=acme home", "PARTNER=acme-2"}});
+    EXPECT_TRUE(sameBytes(readFile(iniPath), upgraded)) << "more of quorvel.ini changed";
     EXPECT_TRUE(sameBytes(readFile(harness().runTimeFile()), data)) << "quorvel.dat changed";
     entries = packageEntries();
     ASSERT_EQ(entries.size(), 1u) << "the older version is still registered";
     EXPECT_EQ(entries.begin()->second["DisplayVersion"], QUORVEL_E2E_NEWER_VERSION);
-    EXPECT_TRUE(waitForAgentWindow(true)) << "the interactive upgrade did not start the agent";
+    EXPECT_TRUE(waitForLoggerWindow(nullptr, true))
+        << "the interactive upgrade did not start the agent";
 
     // Neither the older package nor the setup program goes over it.
     EXPECT_EQ(msiexec({"/i", package, "/qn"}, "downgrade.log"), kFailed);
@@ -840,21 +710,17 @@ TEST_F(Setup, PackageInstallsUpgradesRefusesADowngradeAndUninstallsKeepingTheDat
     EXPECT_EQ(runSetup({"/S", "/PORTAL_HOST=127.0.0.1"}), 2);
     EXPECT_TRUE(contains(readFile(setupLog()), "installed by its Windows Installer package"));
     EXPECT_EQ(packageEntries().begin()->second["DisplayVersion"], QUORVEL_E2E_NEWER_VERSION);
-    EXPECT_TRUE(sameBytes(readFile(iniPath), ini));
+    EXPECT_TRUE(sameBytes(readFile(iniPath), upgraded));
 
-    // The removal ends the agent it started, and keeps its data. The test's
-    // own files go first: the folder goes only when empty.
-    removeStandIns();
-    fs::remove(installDir() / "agent-1.log");
+    // The removal ends the agent it started and keeps its data; the
+    // folder goes only when empty, so the test's own files go first.
+    removeTestFiles();
     ASSERT_EQ(msiexec({"/x", newer, "/qn"}, "uninstall.log"), 0);
     EXPECT_TRUE(waitUntil([&] { return installedAgentPids().empty(); }, kExitTimeout))
         << "the agent still runs";
     EXPECT_FALSE(fs::exists(installDir())) << "left: " << listing(installDir());
     EXPECT_TRUE(packageEntries().empty());
-    EXPECT_EQ(registry(kRunKey).value_or(Values{}).count("Quorvel"), 0u) << "autostart left";
-    EXPECT_FALSE(fs::exists(startMenuDir())) << "Start menu left: " << listing(startMenuDir());
-    EXPECT_EQ(readFile(harness().runTimeFile()).size(), RunTimeData::fileSize)
-        << "quorvel.dat was not kept";
+    expectRemovedKeepingData();
 
     installDirect({"/NOSTART"});
     EXPECT_EQ(msiexec({"/i", package, "/qn", "PORTAL_HOST=127.0.0.1"}, "over-setup.log"), kFailed);
