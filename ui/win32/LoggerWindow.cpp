@@ -39,6 +39,7 @@ struct LoggerWindowState {
     LogText logText;
     bool viewUpdateDue = false;
     ULONGLONG lastViewUpdate = 0;
+    bool trayRefreshDue = false;
     // A second Open Portal or About while the first one's window is open
     // would stack another on top.
     bool openPortalBoxOpen = false;
@@ -159,6 +160,26 @@ void appendLogLine(HWND window, const char* text) {
     updateLogView(window);
 }
 
+// A hello reports three times (portal, dongle, next contact), and under
+// Wine every refresh is a round trip to the taskbar's process of several
+// milliseconds. So the tray, like the log view, shows the status once the
+// work that reported it has returned: whatever was reported last, both
+// image and tooltip, put back even if another program changed them.
+void statusChanged(HWND window) {
+    if (state().trayRefreshDue) {
+        return;
+    }
+    state().trayRefreshDue = PostMessageA(window, WM_TRAY_REFRESH, 0, 0) != FALSE;
+    if (!state().trayRefreshDue) {
+        systemTray().refreshStatus();
+    }
+}
+
+void refreshTray() {
+    state().trayRefreshDue = false;
+    systemTray().refreshStatus();
+}
+
 void showFatalError(HWND window, const char* text) {
     // Without the language file (the one that failed, or never read because
     // quorvel.ini is missing) there is no title text; a box without a title
@@ -258,7 +279,7 @@ void showAbout(HWND window, CycleGate& gate) {
 void runUserInterfaceCommand(HWND window, CycleGate& gate, WindowCommand command) {
     switch (command) {
         case WindowCommand::StatusChanged:
-            systemTray().refreshStatus();
+            statusChanged(window);
             break;
         case WindowCommand::OpenPortal:
             openPortal(window, gate);
@@ -381,6 +402,9 @@ LRESULT CALLBACK loggerWindowProcedure(HWND window, UINT message, WPARAM wParam,
             return 0;
         case WM_LOG_VIEW_UPDATE:
             updateLogView(window);
+            return 0;
+        case WM_TRAY_REFRESH:
+            refreshTray();
             return 0;
         case WM_TIMER:
             if (wParam == viewUpdateTimerId) {
