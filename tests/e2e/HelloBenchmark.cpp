@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -64,6 +65,13 @@ double linesPerMeasuredHello(const std::string& view, int hellos) {
     return static_cast<double>(lines) / hellos;
 }
 
+// Wine's trace of the agents (runs/HelloBenchmark.*/agent-N.log), for
+// finding where a hello's time goes: QUORVEL_BENCH_WINEDEBUG=+timestamp,...
+std::string traceChannels() {
+    const char* channels = std::getenv("QUORVEL_BENCH_WINEDEBUG");
+    return channels != nullptr && *channels != '\0' ? channels : "-all";
+}
+
 // Consecutive answers; an unnamed phase is not measured.
 struct Phase {
     std::string name;
@@ -97,7 +105,7 @@ class HelloBenchmark : public AgentWithSimulators {
             if (agent == nullptr) {
                 agent = &startAgent(agentFolder(config, "-" + std::to_string(++agents_)),
                                     {{"WINEDLLOVERRIDES", "mscoree,mshtml=;setupapi,hid=n,b"},
-                                     {"WINEDEBUG", "-all"}});
+                                     {"WINEDEBUG", traceChannels()}});
             } else {
                 openPortal();
             }
