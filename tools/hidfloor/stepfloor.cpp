@@ -9,8 +9,9 @@
 //   stepfloor FOLDER N   prints agent_write_ms=, bare_write_ms=,
 //                        bare_unflushed_write_ms=, tray_modify_ms=
 
-#include <shellapi.h>
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <algorithm>
 #include <chrono>
