@@ -29,10 +29,17 @@ void ExchangeWatchdog::begin(uint32_t deadlineMilliseconds) {
 }
 
 bool ExchangeWatchdog::finish() {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    counting_ = false;
-    lent_.clear();
-    return passed_;
+    bool passed = false;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        counting_ = false;
+        lent_.clear();
+        passed = passed_;
+    }
+    // Woken, the thread sleeps until the next exchange instead of waking
+    // at this one's deadline for nothing.
+    SetEvent(wake_.get());
+    return passed;
 }
 
 DWORD ExchangeWatchdog::checkDeadline() {
