@@ -85,15 +85,13 @@ double linuxDurableWriteMs(const fs::path& folder, int writes) {
     std::vector<double> ms;
     for (int i = 0; i < writes; ++i) {
         const auto begin = Clock::now();
+        // A file that did not open fails the write.
         const int file = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const bool written =
-            file >= 0 &&
+        const bool durable =
             ::write(file, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) &&
             ::fsync(file) == 0;
-        if (file >= 0) {
-            ::close(file);
-        }
-        if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
+        ::close(file);
+        if (!durable || ::rename(temporary.c_str(), path.c_str()) != 0) {
             return -1;
         }
         ms.push_back(msBetween(begin, Clock::now()));
