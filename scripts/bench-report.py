@@ -88,9 +88,10 @@ NOTES = """
   quickest of each beside them). Each
   agent is ended with its Exit command (a killed one leaves its tray icon to
   Wine's desktop, and the next program's first window then waits about 2 s).
-  One more start of each runs with `WINEDEBUG=+timestamp,+loaddll,+file,+wininet`;
-  the test prints the loads, file opens and WinINet calls and reports when
-  each step came, in ms from the program's first trace line
+  One more start of each runs with
+  `WINEDEBUG=+timestamp,+loaddll,+file,+wininet,+systray`; the test prints
+  every start's time, the loads, file opens, tray and WinINet calls, and
+  reports when each step came, in ms from the program's first trace line
   (`startup.agent_trace.*`, `startup.floor_trace.*`).
 - **Longest answer** (`build/bench-native/tests/bench/quorvel_answer_bench`
   and `build/bench-windows/tests/bench/quorvel_answer_bench.exe` under Wine):
