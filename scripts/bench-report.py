@@ -45,7 +45,19 @@ NOTES = """
   one after another (a new WinINet session and connection for each, as the
   agent makes them); the median interval between them is WinINet's own
   exchange, and the agent's own work per hello is the logging-off interval
-  less that and the dongle's delays.
+  less that and the dongle's delays. Each round also runs
+  `tools/hidfloor/stepfloor.exe FOLDER 30` for the floors of the two steps
+  every steady hello takes once: the durable write of the record (a new
+  file of its 10,304 bytes written, flushed and renamed over the old one,
+  with the bare Win32 calls, without the flush, and through the agent's own
+  `writeFileAtomically` with its link checks) and one tray refresh (one
+  `NIM_MODIFY` with image and tooltip), and the test makes the same durable
+  write with plain Linux calls (open, write, fsync, close, rename: what
+  Wine's `FlushFileBuffers` and `MoveFileExW` come down to, traced with
+  strace) on the prefix's disk. The hello over all its floors divides the
+  interval by WinINet's, the dongle's delays, the bare write and the tray
+  refresh. `QUORVEL_BENCH_WINEDEBUG=+timestamp,+file,+wininet,+systray`
+  traces the agents into `runs/HelloBenchmark.*/agent-N.log`.
 - **Frame throughput** (`...FrameThroughputAgainstTheTransportFloor`):
   `dongleprobe bench N 1000` (the agent's `USBResource::transmit` with the
   Win32 HID adapter) against `tools/hidfloor` (one handle on the same device
@@ -69,15 +81,17 @@ NOTES = """
 - **Start-up** (`...StartUpAgainstAFairFloor`): spawn of `wine quorvel.exe`
   (logging off, fresh folder, no `quorvel.dat`) to the first hello's
   connection at the portal simulator, against the same for
-  `tools/hidfloor/startfloor.exe` (built like the agent: registers a class,
-  creates a window, adds a tray icon, opens WinINet and POSTs once to the
-  same portal), alternated eleven times in the same prefix, medians (the
+  `tools/hidfloor/startfloor.exe` (built like the agent, with the same
+  flags and the agent's own resource script and manifest: registers a
+  class, creates a window, adds a tray icon, opens WinINet and POSTs once to
+  the same portal), alternated eleven times in the same prefix, medians (the
   quickest of each beside them). Each
   agent is ended with its Exit command (a killed one leaves its tray icon to
   Wine's desktop, and the next program's first window then waits about 2 s).
-  One more start of each runs with `WINEDEBUG=+timestamp,+loaddll,+file,+wininet`;
-  the test prints the loads, file opens and WinINet calls and reports when
-  each step came, in ms from the program's first trace line
+  One more start of each runs with
+  `WINEDEBUG=+timestamp,+loaddll,+file,+wininet,+systray`; the test prints
+  every start's time, the loads, file opens, tray and WinINet calls, and
+  reports when each step came, in ms from the program's first trace line
   (`startup.agent_trace.*`, `startup.floor_trace.*`).
 - **Longest answer** (`build/bench-native/tests/bench/quorvel_answer_bench`
   and `build/bench-windows/tests/bench/quorvel_answer_bench.exe` under Wine):
@@ -115,6 +129,15 @@ rows = [("Hello overhead, logging off, portal 100 ms / dongle 2 ms", g("hello.of
         ("Hello, logging off, over WinINet alone and the dongle's delays",
          g("hello.off.over_wininet_floor") + " (the agent's own work: " +
          g("hello.off.own_ms", "{:.0f} ms") + ")", "(reported)", ""),
+        ("Hello, logging off, over all its floors (WinINet alone, the dongle's delays, the "
+         "bare durable write, one tray refresh)",
+         g("hello.off.over_all_floors") + " (left over: " +
+         g("hello.off.own_beyond_step_floors_ms", "{:.0f} ms") + ")", "(reported)", ""),
+        ("A hello's durable write: Linux calls / bare Win32 / the agent's adapter",
+         g("hello.steps.linux_write_ms") + " / " + g("hello.steps.bare_write_ms") + " / " +
+         g("hello.steps.agent_write_ms", "{:.2f} ms"), "(reported)", ""),
+        ("One tray refresh (image and tooltip) under Wine", g("hello.steps.tray_modify_ms",
+                                                             "{:.2f} ms"), "(reported)", ""),
         ("Hello overhead, logging off, portal 0 ms / dongle 2 ms", g("hello.off_at_once.ratio"),
          "(reported)", "")]
 for length in ("short", "full"):

@@ -25,7 +25,8 @@ cmake -S . -B build/bench-native -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null 
     cmake -S . -B build/bench-windows -G Ninja -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DQUORVEL_UNIT_TESTS=ON >/dev/null &&
     cmake --build build/bench-windows --parallel $jobs --target quorvel qvdriver dongleprobe \
-        donglesim standin_setupapi standin_hid hidfloor logviewbench startfloor quorvel_answer_bench &&
+        donglesim standin_setupapi standin_hid hidfloor logviewbench startfloor stepfloor \
+        quorvel_answer_bench &&
     cmake -S . -B build/bench-e2e -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVEL_UNIT_TESTS=OFF \
         -DQUORVEL_WINDOWS_BUILD_DIR="$root/build/bench-windows" >/dev/null &&
     cmake --build build/bench-e2e --parallel $jobs --target quorvel_agent_benchmark || exit 1

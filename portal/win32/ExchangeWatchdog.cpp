@@ -1,39 +1,78 @@
 #include "portal/win32/ExchangeWatchdog.h"
 
-ExchangeWatchdog::ExchangeWatchdog(uint32_t deadlineMilliseconds)
-    : deadline_(deadlineMilliseconds),
-      stop_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-      thread_(stop_.valid() ? CreateThread(nullptr, 0, &ExchangeWatchdog::watch, this, 0, nullptr)
+ExchangeWatchdog::ExchangeWatchdog()
+    : wake_(CreateEventA(nullptr, FALSE, FALSE, nullptr)),
+      thread_(wake_.valid() ? CreateThread(nullptr, 0, &ExchangeWatchdog::watch, this, 0, nullptr)
                             : nullptr) {}
 
 ExchangeWatchdog::~ExchangeWatchdog() {
-    finish();
+    if (!thread_.valid()) {
+        return;
+    }
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        quitting_ = true;
+    }
+    SetEvent(wake_.get());
+    WaitForSingleObject(thread_.get(), INFINITE);
+}
+
+void ExchangeWatchdog::begin(uint32_t deadlineMilliseconds) {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        counting_ = true;
+        passed_ = false;
+        lent_.clear();
+        due_ = GetTickCount64() + deadlineMilliseconds;
+    }
+    SetEvent(wake_.get());
 }
 
 bool ExchangeWatchdog::finish() {
-    if (thread_.valid() && !finished_) {
-        SetEvent(stop_.get());
-        WaitForSingleObject(thread_.get(), INFINITE);
-        finished_ = true;
+    bool passed = false;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        counting_ = false;
+        lent_.clear();
+        passed = passed_;
     }
-    const std::lock_guard<std::mutex> lock(mutex_);
-    return passed_;
+    // Woken, the thread sleeps until the next exchange instead of waking
+    // at this one's deadline for nothing.
+    SetEvent(wake_.get());
+    return passed;
+}
+
+DWORD ExchangeWatchdog::checkDeadline() {
+    if (!counting_ || passed_) {
+        return INFINITE;
+    }
+    const ULONGLONG now = GetTickCount64();
+    if (now < due_) {
+        const ULONGLONG left = due_ - now;
+        return left < INFINITE ? static_cast<DWORD>(left) : INFINITE - 1;
+    }
+    // The close happens under the lock, so a guard cannot end, and its
+    // handles with it, while one of them is being closed.
+    passed_ = true;
+    for (const InternetHandle* handle : lent_) {
+        handle->close();
+    }
+    return INFINITE;
 }
 
 DWORD WINAPI ExchangeWatchdog::watch(LPVOID self) {
     auto* watchdog = static_cast<ExchangeWatchdog*>(self);
-    // A relative wait, so a change of the system's clock moves no deadline.
-    if (WaitForSingleObject(watchdog->stop_.get(), watchdog->deadline_) != WAIT_TIMEOUT) {
-        return 0;
+    for (;;) {
+        DWORD sleep = INFINITE;
+        {
+            const std::lock_guard<std::mutex> lock(watchdog->mutex_);
+            if (watchdog->quitting_) {
+                return 0;
+            }
+            sleep = watchdog->checkDeadline();
+        }
+        WaitForSingleObject(watchdog->wake_.get(), sleep);
     }
-    // The close happens under the lock, so a guard cannot end, and its
-    // handles with it, while one of them is being closed.
-    const std::lock_guard<std::mutex> lock(watchdog->mutex_);
-    watchdog->passed_ = true;
-    for (const InternetHandle* handle : watchdog->lent_) {
-        handle->close();
-    }
-    return 0;
 }
 
 ExchangeWatchdog::Guard::Guard(ExchangeWatchdog& watchdog,

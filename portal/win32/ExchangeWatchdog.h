@@ -18,18 +18,24 @@
 // blocked run on until it returns by itself (by its time-out at the latest);
 // the next call then fails. The thread logs nothing: the log window belongs
 // to the thread that the call blocks.
+//
+// One thread serves every exchange of its owner, one at a time: under Wine
+// starting and ending a thread costs milliseconds (every loaded library is
+// told of both), which a thread per exchange added to each hello.
 class ExchangeWatchdog {
   public:
-    // Starts counting at once.
-    explicit ExchangeWatchdog(uint32_t deadlineMilliseconds);
-    // Ends the thread; no handle is touched from it after this.
+    ExchangeWatchdog();
+    // Ends the thread.
     ~ExchangeWatchdog();
     ExchangeWatchdog(const ExchangeWatchdog&) = delete;
     ExchangeWatchdog& operator=(const ExchangeWatchdog&) = delete;
 
     // False when the thread could not be started; GetLastError says why.
     bool running() const { return thread_.valid(); }
-    // Ends the thread; true when the deadline had passed.
+    // Starts counting an exchange's deadline.
+    void begin(uint32_t deadlineMilliseconds);
+    // Ends the exchange: no handle of it is touched after this. True when
+    // its deadline had passed.
     bool finish();
 
     // Lends the watchdog handles to close at the deadline, for the guard's
@@ -49,13 +55,18 @@ class ExchangeWatchdog {
 
   private:
     static DWORD WINAPI watch(LPVOID self);
+    // How long the thread may sleep; closes the handles when the deadline
+    // has passed. Under the lock.
+    DWORD checkDeadline();
 
-    const uint32_t deadline_;
     std::mutex mutex_;
     std::vector<const InternetHandle*> lent_;
+    bool counting_ = false;
     bool passed_ = false;
-    bool finished_ = false;
-    const ScopedHandle stop_;
+    bool quitting_ = false;
+    // GetTickCount64 does not move with the system's clock.
+    ULONGLONG due_ = 0;
+    const ScopedHandle wake_;
     // Last: the thread may run before the constructor returns.
     const ScopedHandle thread_;
 };

@@ -42,13 +42,23 @@ uint32_t WinInetTransport::exchangeDeadlineMilliseconds() const {
     return deadline < INFINITE ? static_cast<uint32_t>(deadline) : INFINITE - 1;
 }
 
+WinInetTransport::WinInetTransport() = default;
+
+WinInetTransport::WinInetTransport(const Timeouts& timeouts) : timeouts_(timeouts) {}
+
+WinInetTransport::~WinInetTransport() = default;
+
 HttpOutcome WinInetTransport::post(const HttpRequest& request, const ChunkSink& onChunk) {
-    ExchangeWatchdog watchdog(exchangeDeadlineMilliseconds());
-    if (!watchdog.running()) {
+    if (!watchdog_ || !watchdog_->running()) {
+        watchdog_ = std::make_unique<ExchangeWatchdog>();
+    }
+    if (!watchdog_->running()) {
         // Unbounded, the exchange could hold the agent for as long as the
         // server likes; better no hello than that.
         return failed(HttpStep::open, "CreateThread (exchange watchdog)");
     }
+    ExchangeWatchdog& watchdog = *watchdog_;
+    watchdog.begin(exchangeDeadlineMilliseconds());
     const HttpOutcome outcome = exchange(request, onChunk, watchdog);
     if (watchdog.finish()) {
         log("[WinInetTransport::post] handles closed at the exchange's deadline [ms]: ",

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "portal/HttpTransport.h"
 
@@ -19,8 +20,9 @@ class WinInetTransport final : public HttpTransport {
         uint32_t receive = defaultTimeoutMilliseconds;
     };
 
-    WinInetTransport() = default;
-    explicit WinInetTransport(const Timeouts& timeouts) : timeouts_(timeouts) {}
+    WinInetTransport();
+    explicit WinInetTransport(const Timeouts& timeouts);
+    ~WinInetTransport() override;
 
     HttpOutcome post(const HttpRequest& request, const ChunkSink& onChunk) override;
     // Twice the receive time-out: a slow portal still has time for its
@@ -33,4 +35,6 @@ class WinInetTransport final : public HttpTransport {
                          ExchangeWatchdog& watchdog);
 
     Timeouts timeouts_;
+    // Started at the first exchange and kept for the next ones.
+    std::unique_ptr<ExchangeWatchdog> watchdog_;
 };

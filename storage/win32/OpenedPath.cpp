@@ -1,5 +1,8 @@
 #include "storage/win32/OpenedPath.h"
 
+#include <map>
+#include <mutex>
+
 namespace {
 
 bool isSeparator(wchar_t c) {
@@ -102,15 +105,21 @@ std::wstring finalPathOf(HANDLE handle) {
 }
 
 Stranger strangerAt(HANDLE handle, const std::wstring& expected, std::string& detail) {
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(handle, &info)) {
+    // Not GetFileInformationByHandle: it also reads the volume's serial
+    // number, which under Wine asks its mount manager in another process,
+    // 0.3 to 0.6 ms a call, and every file operation of a hello checks two
+    // handles.
+    FILE_BASIC_INFO basic{};
+    FILE_STANDARD_INFO standard{};
+    if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof(basic)) ||
+        !GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof(standard))) {
         detail =
             "something that cannot be looked at, GetLastError=" + std::to_string(GetLastError());
         return Stranger::Elsewhere;
     }
     // On Windows a link opened with FILE_FLAG_OPEN_REPARSE_POINT is the link
     // itself and says so in its attributes.
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    if ((basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         detail = "a link (reparse point)";
         return Stranger::Link;
     }
@@ -122,8 +131,8 @@ Stranger strangerAt(HANDLE handle, const std::wstring& expected, std::string& de
             "a link to " + (opened.empty() ? std::string("an unknown place") : narrowPath(opened));
         return Stranger::Elsewhere;
     }
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && info.nNumberOfLinks > 1) {
-        detail = "a file with " + std::to_string(info.nNumberOfLinks) + " names (hard link)";
+    if (!standard.Directory && standard.NumberOfLinks > 1) {
+        detail = "a file with " + std::to_string(standard.NumberOfLinks) + " names (hard link)";
         return Stranger::HardLink;
     }
     return Stranger::None;
@@ -135,11 +144,20 @@ std::wstring placeOf(const std::wstring& path) {
     if (!parent.empty() && parent.back() == L':') {
         parent += L'\\';  // "C:" alone is the current folder of drive C
     }
-    const ScopedHandle above(CreateFileW(parent.c_str(), FILE_READ_ATTRIBUTES,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                         nullptr));
-    const std::wstring aboveFinal = above.valid() ? finalPathOf(above.get()) : std::wstring();
+    // Remembered: the folders above are taken as they are, and each file
+    // operation of a hello asks again (an open and a final path each). One
+    // moved since only makes the checks refuse.
+    static std::mutex lock;
+    static std::map<std::wstring, std::wstring> known;
+    const std::lock_guard<std::mutex> hold(lock);
+    std::wstring& aboveFinal = known[parent];
+    if (aboveFinal.empty()) {
+        const ScopedHandle above(CreateFileW(parent.c_str(), FILE_READ_ATTRIBUTES,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                             nullptr));
+        aboveFinal = above.valid() ? finalPathOf(above.get()) : std::wstring();
+    }
     return aboveFinal.empty() ? std::wstring() : aboveFinal + L"\\" + namePart(full);
 }
 
@@ -156,5 +174,6 @@ HeldFolder::HeldFolder(const std::wstring& folder)
         return;
     }
     stranger_ = strangerAt(handle_.get(), expected, detail_);
-    final_ = finalPathOf(handle_.get());
+    // The folder's final path, but for letter case, which names ignore.
+    final_ = expected;
 }

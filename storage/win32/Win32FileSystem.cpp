@@ -132,6 +132,13 @@ bool Win32FileSystem::writeFile(const std::string& path, const std::vector<uint8
 
 bool Win32FileSystem::removeFile(const std::string& path) {
     const std::wstring wide = widePath(path);
+    // The usual case, a name nothing has, without holding the folder: every
+    // safe write asks first. Whatever takes the name meanwhile is refused by
+    // the write itself, which never opens what has its name.
+    if (GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES &&
+        GetLastError() == ERROR_FILE_NOT_FOUND) {
+        return true;
+    }
     const HeldFolder folder(folderPart(wide));
     if (!holdFolderOf(path, "CreateFileW(delete)", folder, false)) {
         return false;

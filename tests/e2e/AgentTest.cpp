@@ -113,11 +113,13 @@ TEST_F(Agent, AMissingConfigurationIsFatalAndWithoutLoggingTheWindowStaysEmpty) 
     // written; the round trip lets any line sent meanwhile arrive.
     ASSERT_TRUE(waitForRunTimeFile());
     drive({"ping"});
-    EXPECT_EQ(logText(), "Logger:");
     const auto windows = harness().loggerWindows();
     ASSERT_TRUE(windows);
     ASSERT_EQ(windows->size(), 1u);
     EXPECT_FALSE(windows->front().visible);
+    // Its view is made when it is first shown, with all the log holds.
+    drive({"send", std::to_string(ID_SHOW_LOGGER), "0"});
+    EXPECT_EQ(logText(), "Logger:");
     endWith(quiet, ID_EXIT);
 }
 

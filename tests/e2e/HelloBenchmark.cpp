@@ -11,8 +11,11 @@
 // logging on is measured with a short log, then fed answers whose unknown
 // lines take its log past the cap, and measured again with the full log.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -64,6 +67,38 @@ double linesPerMeasuredHello(const std::string& view, int hellos) {
     return static_cast<double>(lines) / hellos;
 }
 
+// Wine's trace of the agents (runs/HelloBenchmark.*/agent-N.log), for
+// finding where a hello's time goes: QUORVEL_BENCH_WINEDEBUG=+timestamp,...
+std::string traceChannels() {
+    const char* channels = std::getenv("QUORVEL_BENCH_WINEDEBUG");
+    return channels != nullptr && *channels != '\0' ? channels : "-all";
+}
+
+// The agent's durable write as plain Linux calls on the prefix's disk
+// (Wine's FlushFileBuffers is one fsync, its MoveFileEx one rename): what
+// the disk itself takes. Median of `writes`, in ms.
+double linuxDurableWriteMs(const fs::path& folder, int writes) {
+    fs::create_directories(folder);
+    const std::string path = (folder / "linux.dat").string();
+    const std::string temporary = path + ".new";
+    const std::vector<char> bytes(10304, 'Z');
+    std::vector<double> ms;
+    for (int i = 0; i < writes; ++i) {
+        const auto begin = Clock::now();
+        // A file that did not open fails the write.
+        const int file = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const bool durable =
+            ::write(file, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) &&
+            ::fsync(file) == 0;
+        ::close(file);
+        if (!durable || ::rename(temporary.c_str(), path.c_str()) != 0) {
+            return -1;
+        }
+        ms.push_back(msBetween(begin, Clock::now()));
+    }
+    return median(ms);
+}
+
 // Consecutive answers; an unnamed phase is not measured.
 struct Phase {
     std::string name;
@@ -97,7 +132,7 @@ class HelloBenchmark : public AgentWithSimulators {
             if (agent == nullptr) {
                 agent = &startAgent(agentFolder(config, "-" + std::to_string(++agents_)),
                                     {{"WINEDLLOVERRIDES", "mscoree,mshtml=;setupapi,hid=n,b"},
-                                     {"WINEDEBUG", "-all"}});
+                                     {"WINEDEBUG", traceChannels()}});
             } else {
                 openPortal();
             }
@@ -159,7 +194,27 @@ class HelloBenchmark : public AgentWithSimulators {
         floor.kill();
     }
 
+    // What the steps of a hello cost any program here (stepfloor, under
+    // Wine), and the durable write as Linux calls, into `steps[KEY]`.
+    void runStepFloors() {
+        const fs::path stepfloor =
+            fs::path(QUORVEL_E2E_HIDFLOOR_EXE).parent_path() / "stepfloor.exe";
+        const CommandResult result =
+            runCaptured({harness().setup().wine.string(), stepfloor.string(),
+                         "C:\\ProgramData\\quorvel-stepfloor", "30"},
+                        harness().setup().environment(), milliseconds(120000));
+        ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+        for (const auto& [key, value] : parseKeyValues(result.out)) {
+            steps[key].push_back(std::stod(value));
+        }
+        const double linuxMs =
+            linuxDurableWriteMs(harness().setup().prefix / "drive_c" / "quorvel-stepfloor", 30);
+        ASSERT_GE(linuxMs, 0) << "Linux write";
+        steps["linux_write_ms"].push_back(linuxMs);
+    }
+
     double reportsPerHello() const { return median(reportsPerHello_); }
+    std::map<std::string, std::vector<double>> steps;
 
     std::map<std::string, std::vector<double>> intervals;
 
@@ -199,6 +254,7 @@ TEST_F(HelloBenchmark, HelloOverheadWithLoggingOffAndOn) {
             linesPerHello = linesPerMeasuredHello(views[1], hellos);
         }
         runFloor(off, atDelay);
+        runStepFloors();
     }
     for (const char* name : {"off", "off_at_once", "short", "full", "wininet_floor"}) {
         ASSERT_FALSE(intervals[name].empty()) << name;
@@ -220,6 +276,16 @@ TEST_F(HelloBenchmark, HelloOverheadWithLoggingOffAndOn) {
     report("hello.off.own_ms", median(intervals["off"]) - floorMs - reports * dongleMs);
     report("hello.off.over_wininet_floor",
            median(intervals["off"]) / (floorMs + reports * dongleMs));
+    // A steady hello writes the record once and refreshes the tray once:
+    // their floors are the disk's and Wine's taskbar's, not the agent's.
+    for (const auto& [key, values] : steps) {
+        report("hello.steps." + key, median(values));
+    }
+    const double stepFloors = median(steps["bare_write_ms"]) + median(steps["tray_modify_ms"]);
+    report("hello.off.own_beyond_step_floors_ms",
+           median(intervals["off"]) - floorMs - reports * dongleMs - stepFloors);
+    report("hello.off.over_all_floors",
+           median(intervals["off"]) / (floorMs + reports * dongleMs + stepFloors));
     report("hello.off_at_once.interval_ms_median", median(intervals["off_at_once"]));
     report("hello.off_at_once.ratio", median(intervals["off_at_once"]) / (reports * dongleMs));
     for (const auto& [name, chars] : {std::pair<const char*, double>{"short", median(shortChars)},

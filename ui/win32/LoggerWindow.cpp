@@ -39,6 +39,7 @@ struct LoggerWindowState {
     LogText logText;
     bool viewUpdateDue = false;
     ULONGLONG lastViewUpdate = 0;
+    bool trayRefreshDue = false;
     // A second Open Portal or About while the first one's window is open
     // would stack another on top.
     bool openPortalBoxOpen = false;
@@ -51,10 +52,17 @@ LoggerWindowState& state() {
     return instance;
 }
 
-void createLogView(HWND window, const CREATESTRUCTA* creation) {
-    state().logView = CreateWindowExA(0, "edit", nullptr, logViewStyle, 0, 0, 0, 0, window,
-                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_LOG_VIEW)),
-                                      creation->hInstance, nullptr);
+// Made when the window is first shown: with logging off it never is, and
+// the manifest's edit control comes from common controls 6, whose loading
+// cost start-up about 40 ms under Wine. Lines logged before wait in the log
+// text.
+void createLogView(HWND window) {
+    RECT client{};
+    GetClientRect(window, &client);
+    state().logView = CreateWindowExA(
+        0, "edit", nullptr, logViewStyle, 0, 0, client.right, client.bottom, window,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_LOG_VIEW)),
+        reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(window, GWLP_HINSTANCE)), nullptr);
     if (state().logView == nullptr) {
         return;
     }
@@ -159,6 +167,26 @@ void appendLogLine(HWND window, const char* text) {
     updateLogView(window);
 }
 
+// A hello reports three times (portal, dongle, next contact), and under
+// Wine every refresh is a round trip to the taskbar's process of several
+// milliseconds. So the tray, like the log view, shows the status once the
+// work that reported it has returned: whatever was reported last, both
+// image and tooltip, put back even if another program changed them.
+void statusChanged(HWND window) {
+    if (state().trayRefreshDue) {
+        return;
+    }
+    state().trayRefreshDue = PostMessageA(window, WM_TRAY_REFRESH, 0, 0) != FALSE;
+    if (!state().trayRefreshDue) {
+        systemTray().refreshStatus();
+    }
+}
+
+void refreshTray() {
+    state().trayRefreshDue = false;
+    systemTray().refreshStatus();
+}
+
 void showFatalError(HWND window, const char* text) {
     // Without the language file (the one that failed, or never read because
     // quorvel.ini is missing) there is no title text; a box without a title
@@ -258,7 +286,7 @@ void showAbout(HWND window, CycleGate& gate) {
 void runUserInterfaceCommand(HWND window, CycleGate& gate, WindowCommand command) {
     switch (command) {
         case WindowCommand::StatusChanged:
-            systemTray().refreshStatus();
+            statusChanged(window);
             break;
         case WindowCommand::OpenPortal:
             openPortal(window, gate);
@@ -346,9 +374,11 @@ LRESULT CALLBACK loggerWindowProcedure(HWND window, UINT message, WPARAM wParam,
         return DefWindowProcA(window, message, wParam, lParam);
     }
     switch (message) {
-        case WM_CREATE:
-            createLogView(window, reinterpret_cast<const CREATESTRUCTA*>(lParam));
-            return 0;
+        case WM_SHOWWINDOW:
+            if (wParam != FALSE && state().logView == nullptr) {
+                createLogView(window);
+            }
+            return DefWindowProcA(window, message, wParam, lParam);
         case WM_CLOSE:
             // The close box, Alt+F4 or anyone's WM_CLOSE only puts the log
             // away: a tray agent lives on without its window. The tray's
@@ -358,6 +388,7 @@ LRESULT CALLBACK loggerWindowProcedure(HWND window, UINT message, WPARAM wParam,
         case WM_DESTROY:
             // No icon may stay behind in the notification area.
             systemTray().removeIcon();
+            state().logView = nullptr;
             PostQuitMessage(0);
             return 0;
         case WM_SIZE:
@@ -381,6 +412,9 @@ LRESULT CALLBACK loggerWindowProcedure(HWND window, UINT message, WPARAM wParam,
             return 0;
         case WM_LOG_VIEW_UPDATE:
             updateLogView(window);
+            return 0;
+        case WM_TRAY_REFRESH:
+            refreshTray();
             return 0;
         case WM_TIMER:
             if (wParam == viewUpdateTimerId) {

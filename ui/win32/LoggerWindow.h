@@ -36,3 +36,7 @@ inline constexpr UINT WM_STARTUP_FINISHED = WM_APP + 1;
 // Brings the log view up to date with the lines logged so far. The window
 // posts it to itself when lines wait; anyone may send it.
 inline constexpr UINT WM_LOG_VIEW_UPDATE = WM_APP + 2;
+
+// Shows the current status in the tray. The window posts it to itself on a
+// status report, once for all the reports of one piece of work.
+inline constexpr UINT WM_TRAY_REFRESH = WM_APP + 3;

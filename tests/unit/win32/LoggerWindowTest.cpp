@@ -30,8 +30,15 @@ class LogViewTest : public ::testing::Test {
         ASSERT_NE(window, nullptr);
         // A small view, so a few lines already scroll.
         SetWindowPos(window, nullptr, 0, 0, 300, 150, SWP_NOZORDER);
+        // The view is made when the window is first shown; a line logged
+        // before waits for it.
+        logLine("logged while hidden");
+        ASSERT_EQ(GetDlgItem(window, IDC_LOG_VIEW), nullptr);
+        // As ShowWindow tells it, without mapping a window on the display.
+        SendMessageA(window, WM_SHOWWINDOW, TRUE, 0);
         view = GetDlgItem(window, IDC_LOG_VIEW);
         ASSERT_NE(view, nullptr);
+        ASSERT_NE(viewText().find("\r\nlogged while hidden"), std::string::npos);
     }
     void TearDown() override {
         DestroyWindow(window);
