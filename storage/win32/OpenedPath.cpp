@@ -1,8 +1,5 @@
 #include "storage/win32/OpenedPath.h"
 
-#include <map>
-#include <mutex>
-
 namespace {
 
 bool isSeparator(wchar_t c) {
@@ -144,20 +141,11 @@ std::wstring placeOf(const std::wstring& path) {
     if (!parent.empty() && parent.back() == L':') {
         parent += L'\\';  // "C:" alone is the current folder of drive C
     }
-    // Remembered: the folders above are taken as they are, and each file
-    // operation of a hello asks again (an open and a final path each). One
-    // moved since only makes the checks refuse.
-    static std::mutex lock;
-    static std::map<std::wstring, std::wstring> known;
-    const std::lock_guard<std::mutex> hold(lock);
-    std::wstring& aboveFinal = known[parent];
-    if (aboveFinal.empty()) {
-        const ScopedHandle above(CreateFileW(parent.c_str(), FILE_READ_ATTRIBUTES,
-                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                             nullptr));
-        aboveFinal = above.valid() ? finalPathOf(above.get()) : std::wstring();
-    }
+    const ScopedHandle above(CreateFileW(parent.c_str(), FILE_READ_ATTRIBUTES,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                         nullptr));
+    const std::wstring aboveFinal = above.valid() ? finalPathOf(above.get()) : std::wstring();
     return aboveFinal.empty() ? std::wstring() : aboveFinal + L"\\" + namePart(full);
 }
 
@@ -174,6 +162,5 @@ HeldFolder::HeldFolder(const std::wstring& folder)
         return;
     }
     stranger_ = strangerAt(handle_.get(), expected, detail_);
-    // The folder's final path, but for letter case, which names ignore.
-    final_ = expected;
+    final_ = finalPathOf(handle_.get());
 }
