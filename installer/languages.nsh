@@ -150,6 +150,11 @@ LangString BadPath ${LANG_GERMAN} "Der Pfad des Portals muss mit einem Schrägst
 LangString BadPath ${LANG_SPANISH} "La ruta del portal debe empezar por una barra (/)."
 LangString BadPath ${LANG_FRENCH} "Le chemin du portail doit commencer par une barre oblique."
 LangString BadPath ${LANG_ITALIAN} "Il percorso del portale deve iniziare con una barra."
+LangString QuoteInValue ${LANG_ENGLISH} 'The portal values cannot contain a double quote (").'
+LangString QuoteInValue ${LANG_GERMAN} 'Die Angaben zum Portal dürfen kein Anführungszeichen (") enthalten.'
+LangString QuoteInValue ${LANG_SPANISH} 'Los datos del portal no pueden contener comillas (").'
+LangString QuoteInValue ${LANG_FRENCH} 'Les valeurs du portail ne peuvent pas contenir de guillemet (").'
+LangString QuoteInValue ${LANG_ITALIAN} 'I valori del portale non possono contenere virgolette (").'
 
 LangString BadProxy ${LANG_ENGLISH} "The proxy must be given as host:port, the port a number from 1 to 65535."
 LangString BadProxy ${LANG_GERMAN} "Der Proxy muss als Host:Port angegeben werden, der Port eine Zahl von 1 bis 65535."

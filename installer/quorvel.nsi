@@ -339,6 +339,16 @@ Function CheckPortalValues
         StrCpy $Problem "The portal path must start with a slash."
         StrCpy $ProblemShown "$(BadPath)"
     ${EndIf}
+    ; The values reach quorvel-check quoted on its command line: a quote in
+    ; one would end it there and let the rest pass as words of their own.
+    Push "$PortalHost$PortalPort$PortalPath$Proxy$Partner"
+    Call HasQuote
+    Pop $0
+    ${If} $0 = 1
+    ${AndIf} $Problem == ""
+        StrCpy $Problem 'The portal values cannot contain a double quote (").'
+        StrCpy $ProblemShown "$(QuoteInValue)"
+    ${EndIf}
     ${If} $Proxy != ""
         ; host:port, split at the last colon.
         StrLen $0 $Proxy
@@ -365,6 +375,28 @@ Function CheckPortalValues
     ${EndIf}
     Pop $1
     Pop $0
+FunctionEnd
+
+; Leaves 1 on the stack when the text on the stack holds a double quote.
+Function HasQuote
+    Exch $0
+    Push $1
+    Push $2
+    StrCpy $2 0
+    ${Do}
+        StrCpy $1 $0 1 $2
+        ${IfThen} $1 == "" ${|} ${ExitDo} ${|}
+        ${IfThen} $1 == '"' ${|} ${ExitDo} ${|}
+        IntOp $2 $2 + 1
+    ${Loop}
+    ${If} $1 == '"'
+        StrCpy $0 1
+    ${Else}
+        StrCpy $0 0
+    ${EndIf}
+    Pop $2
+    Pop $1
+    Exch $0
 FunctionEnd
 
 ; Leaves 1 on the stack when the text on the stack is a port number.
