@@ -1,11 +1,7 @@
-// How a hello's cost grows with its answer: the whole hello cycle of the
-// agent as start-up wires it (WiredAgent: the dongle model, the portal, the
-// disk and the timers in memory), with the longest answer the agent keeps
-// (64,999 characters: an interval and 970 frames of 32 bytes, of which the
-// stored record keeps the 155 that fill its frame field) against the
-// shortest ("I600000"), alternated. The difference is parsing, storing and
-// planning the long answer. Built natively and as a Windows program run
-// under Wine; logging off, as in a normal run.
+// The hello cycle as start-up wires it (WiredAgent, logging off) with the
+// longest answer the agent keeps (64,999 characters: an interval and 970
+// frames, 155 of which fill the stored frame field) against "I600000",
+// alternated: the difference is parsing, storing and planning it.
 //
 //   quorvel_answer_bench [ROUNDS]    prints key=value lines
 
@@ -47,9 +43,9 @@ int main(int argc, char** argv) {
             agent.portal.chunks = {*answer};
             const auto begin = std::chrono::steady_clock::now();
             allRan = agent.expireHello() && allRan;
-            const double us = std::chrono::duration<double, std::micro>(
-                                  std::chrono::steady_clock::now() - begin)
-                                  .count();
+            const double us =
+                std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - begin)
+                    .count();
             if (round > 0) {  // the first round warms up
                 (answer == &longest ? longUs : shortUs) += us;
             }
@@ -59,8 +55,7 @@ int main(int argc, char** argv) {
     agent.portal.chunks = {longest};
     agent.expireHello();
     const std::size_t stored = framesOf(agent.stored().frames).size();
-    std::printf("answer_chars=%zu\nframes_stored=%zu\nrounds=%d\n", longest.size(), stored,
-                rounds);
+    std::printf("answer_chars=%zu\nframes_stored=%zu\nrounds=%d\n", longest.size(), stored, rounds);
     std::printf("long_cycle_us=%.1f\nshort_cycle_us=%.1f\nparse_store_plan_us=%.1f\n",
                 longUs / rounds, shortUs / rounds, (longUs - shortUs) / rounds);
     return allRan && stored == 155 && longest.size() == maximumAnswerLength ? 0 : 1;

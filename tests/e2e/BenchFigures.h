@@ -1,13 +1,18 @@
-// What every benchmark case of the Wine tier needs to print its figures for
-// scripts/bench.sh and read its knobs.
+// What the measurement programs share: figures as `bench.KEY=VALUE` lines
+// for scripts/bench.sh, knobs from the environment, the process's own
+// account of itself, and startfloor, the floor the agent is measured against.
 #pragma once
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <map>
 #include <string>
 #include <vector>
+
+#include "tests/e2e/AgentWithSimulators.h"
 
 namespace quorvel::e2e {
 
@@ -33,5 +38,45 @@ inline double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
 }
+
+// The sum of `fields` (kB) of /proc/PID/FILE, Linux's account of the Wine process.
+inline double procKiB(pid_t pid, const std::string& file, const Strings& fields) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/" + file);
+    double kib = 0;
+    for (std::string line; std::getline(in, line);) {
+        for (const std::string& field : fields) {
+            kib += line.rfind(field + ":", 0) == 0 ? std::stod(line.substr(field.size() + 1)) : 0;
+        }
+    }
+    return kib;
+}
+
+class Measurement : public AgentWithSimulators {
+  protected:
+    using Env = std::map<std::string, std::string>;
+
+    static Env standIns(const std::string& debug = "-all") {
+        return {{"WINEDLLOVERRIDES", "mscoree,mshtml=;setupapi,hid=n,b"}, {"WINEDEBUG", debug}};
+    }
+
+    // `qvdriver process-stats` of the agent's process as numbers, -1 when absent.
+    double processStat(const std::string& key) {
+        const auto values =
+            parseKeyValues(harness().driver({"process-stats", "Quorvel Logger Window"}).out);
+        const auto it = values.find(key);
+        return it == values.end() ? -1.0 : std::stod(it->second);
+    }
+
+    // startfloor in `folder`: a window, a tray icon, WinINet and `posts`
+    // POSTs to this test's portal.
+    WineProcess startFloor(const Config& config, const std::filesystem::path& folder,
+                           const Strings& posts = {}, const Env& env = {}) {
+        Strings args{config.at("PORTAL_SERVER_HOST"), config.at("PORTAL_SERVER_PORT"),
+                     config.at("PORTAL_SERVER_URI")};
+        args.insert(args.end(), posts.begin(), posts.end());
+        return WineProcess(harness().setup(), QUORVEL_E2E_STARTFLOOR_EXE, args, folder,
+                           folder / "startfloor.log", env);
+    }
+};
 
 }  // namespace quorvel::e2e

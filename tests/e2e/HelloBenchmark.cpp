@@ -1,15 +1,7 @@
-// The hello cycle as the portal sees it: the time between consecutive
-// hellos of the real agent under Wine, over what its counterparts took for
-// one hello (the portal's fixed answer delay and the dongle's fixed delay
-// for each report of a hello). Not a timed test: it prints
-// `bench.KEY=VALUE` lines for scripts/bench.sh and fails only when the
-// measurement could not be taken.
-//
-// Agents with logging off (as shipped) and on take turns, so that a busy
-// machine slows both alike; startfloor's bare WinINet POSTs to the same
-// portal take a turn too, for what the exchange itself costs. The agent with
-// logging on is measured with a short log, then fed answers whose unknown
-// lines take its log past the cap, and measured again with the full log.
+// The time between consecutive hellos of the real agent under Wine, over
+// what the portal's and the dongle's fixed delays take of it. Agents with
+// logging off and on (short log, then full past its cap) take turns with
+// startfloor's bare POSTs, so that a busy machine slows all alike.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -20,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/AgentWithSimulators.h"
 #include "tests/e2e/BenchFigures.h"
 
 namespace quorvel::e2e {
@@ -45,8 +36,7 @@ Reply fillingAnswer() {
     return Reply::text(body);
 }
 
-// Log lines (log calls; a line may hold line breaks of its own) of the last
-// `hellos` hellos before the parking one.
+// Log calls per hello over the last `hellos` hellos before the parking one.
 double linesPerMeasuredHello(const std::string& view, int hellos) {
     const std::string start = "startHelloThreadIn is already started";
     std::vector<std::size_t> starts;
@@ -67,16 +57,8 @@ double linesPerMeasuredHello(const std::string& view, int hellos) {
     return static_cast<double>(lines) / hellos;
 }
 
-// Wine's trace of the agents (runs/HelloBenchmark.*/agent-N.log), for
-// finding where a hello's time goes: QUORVEL_BENCH_WINEDEBUG=+timestamp,...
-std::string traceChannels() {
-    const char* channels = std::getenv("QUORVEL_BENCH_WINEDEBUG");
-    return channels != nullptr && *channels != '\0' ? channels : "-all";
-}
-
-// The agent's durable write as plain Linux calls on the prefix's disk
-// (Wine's FlushFileBuffers is one fsync, its MoveFileEx one rename): what
-// the disk itself takes. Median of `writes`, in ms.
+// The agent's durable write as the Linux calls Wine makes of it (one fsync,
+// one rename): what the disk itself takes. Median of `writes`, in ms.
 double linuxDurableWriteMs(const fs::path& folder, int writes) {
     fs::create_directories(folder);
     const std::string path = (folder / "linux.dat").string();
@@ -85,7 +67,6 @@ double linuxDurableWriteMs(const fs::path& folder, int writes) {
     std::vector<double> ms;
     for (int i = 0; i < writes; ++i) {
         const auto begin = Clock::now();
-        // A file that did not open fails the write.
         const int file = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const bool durable =
             ::write(file, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) &&
@@ -108,11 +89,10 @@ struct Phase {
 // minutes) until Open Portal starts the next segment.
 using Segment = std::vector<Phase>;
 
-class HelloBenchmark : public AgentWithSimulators {
+class HelloBenchmark : public Measurement {
   protected:
-    // One agent through `segments`, after two hellos that settle start-up.
-    // Each named phase adds its intervals between a hello and the next to
-    // `intervals[name]`; returns the log view at each park.
+    // One agent through `segments`, after two hellos that settle start-up;
+    // returns the log view at each park.
     std::vector<std::string> run(const Config& config, const std::vector<Segment>& segments) {
         fs::remove(harness().runTimeFile());
         EXPECT_EQ(dongle().command("clear dongle"), "ok");
@@ -130,9 +110,10 @@ class HelloBenchmark : public AgentWithSimulators {
             portal().addReplies(script);
             script.clear();
             if (agent == nullptr) {
+                // QUORVEL_BENCH_WINEDEBUG traces the agents into runs/HelloBenchmark.*.
+                const char* trace = std::getenv("QUORVEL_BENCH_WINEDEBUG");
                 agent = &startAgent(agentFolder(config, "-" + std::to_string(++agents_)),
-                                    {{"WINEDLLOVERRIDES", "mscoree,mshtml=;setupapi,hid=n,b"},
-                                     {"WINEDEBUG", traceChannels()}});
+                                    standIns(trace != nullptr && *trace ? trace : "-all"));
             } else {
                 openPortal();
             }
@@ -150,8 +131,7 @@ class HelloBenchmark : public AgentWithSimulators {
                     }
                 }
             }
-            // The view shows the parking hello's lines within a second:
-            // its last hello is the one that planned ten minutes ahead.
+            // Until the view shows the hello that planned ten minutes ahead.
             std::string view;
             waitUntil(
                 [&] {
@@ -171,17 +151,13 @@ class HelloBenchmark : public AgentWithSimulators {
         return views;
     }
 
-    // WinINet alone: startfloor makes the same POSTs to the same portal one
-    // after another, a new session and connection for each as the agent
-    // makes them, and nothing else between them.
+    // WinINet alone: startfloor's same POSTs one after another, a new
+    // session and connection for each as the agent makes them.
     void runFloor(const Config& config, const std::vector<Reply>& replies) {
         const std::size_t first = portal().requests().size();
         portal().addReplies(replies);
         const fs::path folder = agentFolder(config, "-floor" + std::to_string(++agents_));
-        WineProcess floor(harness().setup(), fs::path(QUORVEL_E2E_STARTFLOOR_EXE),
-                          {config.at("PORTAL_SERVER_HOST"), config.at("PORTAL_SERVER_PORT"),
-                           config.at("PORTAL_SERVER_URI"), std::to_string(replies.size())},
-                          folder, folder / "startfloor.log");
+        WineProcess floor = startFloor(config, folder, {std::to_string(replies.size())});
         if (!waitForHellos(first + replies.size(), milliseconds(300000))) {
             ADD_FAILURE() << "floor POSTs: " << portal().requests().size() - first;
             return;
@@ -194,8 +170,7 @@ class HelloBenchmark : public AgentWithSimulators {
         floor.kill();
     }
 
-    // What the steps of a hello cost any program here (stepfloor, under
-    // Wine), and the durable write as Linux calls, into `steps[KEY]`.
+    // What the steps of a hello cost any program here, into `steps[KEY]`.
     void runStepFloors() {
         const fs::path stepfloor =
             fs::path(QUORVEL_E2E_HIDFLOOR_EXE).parent_path() / "stepfloor.exe";

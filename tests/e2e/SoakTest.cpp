@@ -1,7 +1,6 @@
-// The soak run: the real agent under Wine saying hello as fast as the portal
-// lets it, each answer carrying a frame, for thousands of cycles, while what
-// the agent's process holds is sampled. Not part of the test command:
-// scripts/soak.sh runs it.
+// The soak run of scripts/soak.sh: the real agent under Wine saying hello as
+// fast as the portal lets it, each answer carrying a frame, while what its
+// process holds is sampled.
 //
 //   QUORVEL_SOAK_CYCLES        hellos to run (default 10000)
 //   QUORVEL_SOAK_SAMPLE_EVERY  cycles between samples (default 1000)
@@ -17,133 +16,82 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/AgentWithSimulators.h"
+#include "tests/e2e/BenchFigures.h"
 
 namespace quorvel::e2e {
 namespace {
 
 namespace fs = std::filesystem;
-using portalsim::Reply;
 
-long envNumber(const char* name, long fallback) {
-    const char* text = std::getenv(name);
-    const long value = text != nullptr ? std::atol(text) : 0;
-    return value > 0 ? value : fallback;
-}
-
-struct Sample {
-    std::size_t cycles = 0;
-    double seconds = 0;
-    long long handles = -1;
-    long long gdi = -1;
-    long long user = -1;
-    long long privateBytes = -1;
-    long long unixRss = -1;  // kB, from /proc of the Wine process
-    long long unixFds = -1;
-};
-
-long long number(const std::map<std::string, std::string>& values, const std::string& key) {
-    const auto it = values.find(key);
-    if (it == values.end()) {
-        return -1;
-    }
-    char* end = nullptr;
-    const long long v = std::strtoll(it->second.c_str(), &end, 10);
-    return end != it->second.c_str() ? v : -1;
-}
-
-long long unixRssKb(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::atoll(line.c_str() + 6);
-        }
-    }
-    return -1;
-}
-
-long long unixFdCount(pid_t pid) {
-    std::error_code error;
-    long long count = 0;
-    for (fs::directory_iterator it("/proc/" + std::to_string(pid) + "/fd", error), end;
-         !error && it != end; it.increment(error)) {
-        ++count;
-    }
-    return error ? -1 : count;
-}
-
-// Least-squares slope per 1,000 cycles.
-double slope(const std::vector<Sample>& samples, long long Sample::*field) {
+// Least-squares slope of column `c` per 1,000 cycles (column 0), over the
+// samples that have it.
+double slope(const std::vector<std::vector<double>>& samples, std::size_t c) {
     double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
-    for (const Sample& s : samples) {
-        if (s.*field < 0) {
-            continue;
+    for (const auto& s : samples) {
+        if (s[c] >= 0) {
+            const double x = s[0] / 1000.0;
+            n += 1;
+            sx += x;
+            sy += s[c];
+            sxx += x * x;
+            sxy += x * s[c];
         }
-        const double x = static_cast<double>(s.cycles) / 1000.0;
-        const double y = static_cast<double>(s.*field);
-        n += 1;
-        sx += x;
-        sy += y;
-        sxx += x * x;
-        sxy += x * y;
     }
     const double d = n * sxx - sx * sx;
     return n < 2 || d == 0 ? 0 : (n * sxy - sx * sy) / d;
 }
 
-class Soak : public AgentWithSimulators {};
+class Soak : public Measurement {};
 
 TEST_F(Soak, HelloCyclesKeepHandlesObjectsAndMemoryFlat) {
-    const long cycles = envNumber("QUORVEL_SOAK_CYCLES", 10000);
-    const long every = envNumber("QUORVEL_SOAK_SAMPLE_EVERY", 1000);
-    const char* loggingText = std::getenv("QUORVEL_SOAK_LOGGING");
-    const bool logging = loggingText != nullptr && std::string(loggingText) == "true";
+    const int cycles = envNumber("QUORVEL_SOAK_CYCLES", 10000);
+    const int every = envNumber("QUORVEL_SOAK_SAMPLE_EVERY", 1000);
+    const char* logging = std::getenv("QUORVEL_SOAK_LOGGING");
 
     plugDongle();
-    // The simulated dongle counts airtime without ever forgetting it: at the
-    // default rate its 50 % budget is spent after about 5,800 frames, and
-    // every later attempt would be the duty-cycle path, 3 s apart.
+    // Its 50 % airtime budget, never forgotten, would be spent after about
+    // 5,800 frames and every later attempt would take the duty-cycle path.
     ASSERT_EQ(dongle().command("airtime dongle 0"), "ok");
-    // "I1": the next hello a millisecond later, so each cycle is one hello
-    // and one transmission back to back.
-    portal().addReply(Reply::text("S0A0B1122056677\r\nI1\r\n"));
+    // "I1": each cycle is one hello and one transmission back to back.
+    portal().addReply(portalsim::Reply::text("S0A0B1122056677\r\nI1\r\n"));
     Config settings = config();
-    settings["ENABLE_LOGGING"] = logging ? "true" : "false";
+    settings["ENABLE_LOGGING"] =
+        logging != nullptr && std::string(logging) == "true" ? "true" : "false";
     settings["SEND_FRAMES_REPEAT"] = "1";
     WineProcess& agent = startAgentWith(settings);
     ASSERT_FALSE(HasFailure());
 
+    const Strings columns{"cycles",       "seconds",       "handles",     "gdi_objects",
+                          "user_objects", "private_bytes", "unix_rss_kb", "unix_fds"};
     const auto started = Clock::now();
-    std::vector<Sample> samples;
-    const auto sample = [&](std::size_t done) {
-        Sample s;
-        s.cycles = done;
-        s.seconds = std::chrono::duration<double>(Clock::now() - started).count();
-        const CommandResult r = harness().driver({"process-stats", "Quorvel Logger Window"});
-        EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
-        const auto values = parseKeyValues(r.out);
-        s.handles = number(values, "handles");
-        s.gdi = number(values, "gdi_objects");
-        s.user = number(values, "user_objects");
-        s.privateBytes = number(values, "private_bytes");
-        s.unixRss = unixRssKb(agent.pid());
-        s.unixFds = unixFdCount(agent.pid());
+    std::vector<std::vector<double>> samples;
+    const auto sample = [&] {
+        const auto stats =
+            parseKeyValues(harness().driver({"process-stats", "Quorvel Logger Window"}).out);
+        std::vector<double> s{static_cast<double>(portal().requests().size()),
+                              msBetween(started, Clock::now()) / 1000.0};
+        for (std::size_t c = 2; c < 6; ++c) {
+            s.push_back(stats.count(columns[c]) ? std::stod(stats.at(columns[c])) : -1);
+        }
+        s.push_back(procKiB(agent.pid(), "status", {"VmRSS"}));
+        const fs::path fds = "/proc/" + std::to_string(agent.pid()) + "/fd";
+        std::error_code error;
+        s.push_back(static_cast<double>(std::distance(fs::directory_iterator(fds, error), {})));
         samples.push_back(s);
-        std::cerr << "sample cycles=" << s.cycles << " seconds=" << s.seconds
-                  << " handles=" << s.handles << " gdi=" << s.gdi << " user=" << s.user
-                  << " private_bytes=" << s.privateBytes << " unix_rss_kb=" << s.unixRss
-                  << " unix_fds=" << s.unixFds << std::endl;
+        std::cerr << "sample";
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            std::cerr << " " << columns[c] << "=" << s[c];
+        }
+        std::cerr << std::endl;
     };
 
     ASSERT_TRUE(waitForHellos(1));
-    sample(portal().requests().size());
-    for (long next = every; next <= cycles; next += every) {
-        // A cycle takes well under a second; a minute per thousand means
-        // the agent has stopped.
+    sample();
+    for (int next = every; next <= cycles; next += every) {
+        // A cycle takes well under a second: ten minutes means it stopped.
         ASSERT_TRUE(waitForHellos(static_cast<std::size_t>(next), milliseconds(600000)))
             << "the agent stopped after " << portal().requests().size() << " hellos";
-        sample(portal().requests().size());
+        sample();
     }
     ASSERT_TRUE(agent.running());
     const auto data = stored();
@@ -151,24 +99,25 @@ TEST_F(Soak, HelloCyclesKeepHandlesObjectsAndMemoryFlat) {
     const std::size_t onAir = broadcast().size();
 
     std::ostringstream report;
-    report << "cycles,seconds,handles,gdi_objects,user_objects,private_bytes,unix_rss_kb,unix_fds\n";
-    for (const Sample& s : samples) {
-        report << s.cycles << "," << s.seconds << "," << s.handles << "," << s.gdi << ","
-               << s.user << "," << s.privateBytes << "," << s.unixRss << "," << s.unixFds
-               << "\n";
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        report << columns[c] << (c + 1 < columns.size() ? "," : "\n");
     }
-    std::ostringstream slopes;
-    slopes << "slope per 1000 cycles: handles=" << slope(samples, &Sample::handles)
-           << " gdi_objects=" << slope(samples, &Sample::gdi)
-           << " user_objects=" << slope(samples, &Sample::user)
-           << " private_bytes=" << slope(samples, &Sample::privateBytes)
-           << " unix_rss_kb=" << slope(samples, &Sample::unixRss)
-           << " unix_fds=" << slope(samples, &Sample::unixFds) << "\n"
-           << "frames on air=" << onAir << " transmit counter=" << data->transmitCounter
+    for (const auto& s : samples) {
+        report << static_cast<long long>(s[0]) << "," << s[1];
+        for (std::size_t c = 2; c < s.size(); ++c) {
+            report << "," << static_cast<long long>(s[c]);
+        }
+        report << "\n";
+    }
+    report << "slope per 1000 cycles:";
+    for (std::size_t c = 2; c < columns.size(); ++c) {
+        report << " " << columns[c] << "=" << slope(samples, c);
+    }
+    report << "\nframes on air=" << onAir << " transmit counter=" << data->transmitCounter
            << " hellos=" << portal().requests().size() << "\n";
-    std::cerr << report.str() << slopes.str();
+    std::cerr << report.str();
     if (const char* path = std::getenv("QUORVEL_SOAK_REPORT")) {
-        std::ofstream(path) << report.str() << slopes.str();
+        std::ofstream(path) << report.str();
     }
     // Every hello's frame was sent: the transmissions kept up with the hellos.
     EXPECT_GE(static_cast<long long>(onAir) + 2, static_cast<long long>(data->transmitCounter));
