@@ -59,12 +59,9 @@ class Measurement : public AgentWithSimulators {
         return {{"WINEDLLOVERRIDES", "mscoree,mshtml=;setupapi,hid=n,b"}, {"WINEDEBUG", debug}};
     }
 
-    // `qvdriver process-stats` of the agent's process as numbers, -1 when absent.
-    double processStat(const std::string& key) {
-        const auto values =
-            parseKeyValues(harness().driver({"process-stats", "Quorvel Logger Window"}).out);
-        const auto it = values.find(key);
-        return it == values.end() ? -1.0 : std::stod(it->second);
+    // What Windows tells of the agent's process (`qvdriver process-stats`).
+    std::map<std::string, std::string> processStats() {
+        return parseKeyValues(harness().driver({"process-stats", "Quorvel Logger Window"}).out);
     }
 
     // startfloor in `folder`: a window, a tray icon, WinINet and `posts`

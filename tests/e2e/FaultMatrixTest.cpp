@@ -43,15 +43,26 @@ class FaultFixture : public Measurement {
         clear();
         ASSERT_TRUE(waitForHellos(1, milliseconds(10000)));
         EXPECT_EQ(helloBodies(), Strings{hello(7)});
-        ASSERT_TRUE(waitForBroadcast(2));
-        EXPECT_EQ(broadcast(), twice(S1, 1));
-        EXPECT_TRUE(
-            waitForStored([](const RunTimeData& d) { return sent(1)(d) && minuteAhead(d); }));
+        answerGoesOut(S1, 1);
     }
 
+    // The answer's `frame` on air with `counter` after the `before` frames,
+    // nothing left pending and the answer's minute planned.
+    void answerGoesOut(const std::string& frame, int counter, std::size_t before = 0) {
+        ASSERT_TRUE(waitForBroadcast(before + 2));
+        const Strings all = broadcast();
+        EXPECT_EQ(Strings(all.begin() + static_cast<long>(before), all.end()),
+                  twice(frame, counter));
+        EXPECT_TRUE(waitForStored(
+            [counter](const RunTimeData& d) { return sent(counter)(d) && minuteAhead(d); }));
+    }
+};
+
+class PortalFault : public FaultFixture {
+  protected:
     // `fault` answers the first hello; the retry, between `low` and `bound`
     // after it, gets one frame.
-    void recoversAfterPortalFault(const Reply& fault, milliseconds low, milliseconds bound) {
+    void recoversAfter(const Reply& fault, milliseconds low, milliseconds bound) {
         plugDongle();
         portal().addReplies({fault, answer({S1, "I60000"})});
         startAgentWith(config());
@@ -64,41 +75,25 @@ class FaultFixture : public Measurement {
         EXPECT_GE(gap, low.count()) << "the retry came too soon";
         EXPECT_LE(gap, bound.count()) << "the retry was not bounded";
         std::cerr << "note: the retry came " << gap << " ms after the faulty hello\n";
-        ASSERT_TRUE(waitForBroadcast(2));
-        const auto data =
-            waitForStored([](const RunTimeData& d) { return sent(1)(d) && minuteAhead(d); });
-        ASSERT_TRUE(data) << "frames or counter wrong after the recovery";
-        EXPECT_EQ(broadcast(), twice(S1, 1));
+        answerGoesOut(S1, 1);
         EXPECT_FALSE(waitForHellos(3, milliseconds(1000))) << "the answer's minute was ignored";
-    }
-
-    // With the fault gone, Open Portal's answer S2 goes on air with counter 2.
-    void nextAnswerGoesOut(std::size_t onAirBefore) {
-        openPortal();
-        ASSERT_TRUE(waitForBroadcast(onAirBefore + 2));
-        const Strings all = broadcast();
-        EXPECT_EQ(Strings(all.begin() + static_cast<long>(onAirBefore), all.end()), twice(S2, 2));
-        EXPECT_TRUE(waitForStored(sent(2)));
     }
 };
 
-class PortalFault : public FaultFixture {};
-
 // The receive time-out (30 s) ends the hello, then the error interval.
 TEST_F(PortalFault, SilentPortalIsBoundedByTheReceiveTimeout) {
-    recoversAfterPortalFault(Reply::silence(), milliseconds(29000), milliseconds(36000));
+    recoversAfter(Reply::silence(), milliseconds(29000), milliseconds(36000));
 }
 
 TEST_F(PortalFault, ErrorStatusWithAPageIsRetriedAfterTheErrorInterval) {
-    recoversAfterPortalFault(
-        Reply::text("<html><body><h1>500 Internal Server Error</h1>\n<p>database down</p>"
-                    "</body></html>\n",
-                    500),
-        milliseconds(1400), milliseconds(5000));
+    recoversAfter(Reply::text("<html><body><h1>500 Internal Server Error</h1>\n<p>database "
+                              "down</p></body></html>\n",
+                              500),
+                  milliseconds(1400), milliseconds(5000));
 }
 
 TEST_F(PortalFault, EmptyBodyIsRetriedAfterTheErrorInterval) {
-    recoversAfterPortalFault(Reply::text(""), milliseconds(1400), milliseconds(5000));
+    recoversAfter(Reply::text(""), milliseconds(1400), milliseconds(5000));
 }
 
 TEST_F(PortalFault, RandomBytesAreRetriedAfterTheErrorInterval) {
@@ -115,7 +110,7 @@ TEST_F(PortalFault, RandomBytesAreRetriedAfterTheErrorInterval) {
         }
     }
     noise[0] = 'x';  // an empty first read would look like an empty body
-    recoversAfterPortalFault(Reply::text(noise), milliseconds(1400), milliseconds(5000));
+    recoversAfter(Reply::text(noise), milliseconds(1400), milliseconds(5000));
 }
 
 TEST_F(PortalFault, RefusingProxyIsRetriedUntilItCarriesTheHello) {
@@ -151,7 +146,8 @@ TEST_F(DongleFault, UnpluggedInTheMiddleOfATransmission) {
     EXPECT_EQ(broadcast(), Strings{onAir(S1, 1)});
 
     ASSERT_EQ(dongle().command("plug dongle"), "ok");
-    nextAnswerGoesOut(1);
+    openPortal();
+    answerGoesOut(S2, 2, 1);
 }
 
 // Each frame costs MAX_USB_WRITE_BUFFER_RETRY waits, then the attempt ends as made.
@@ -166,7 +162,8 @@ TEST_F(DongleFault, NeverAcknowledgingDongleStillGetsTheFramesOnceEach) {
     ASSERT_TRUE(done) << "the unacknowledged attempt did not end";
     EXPECT_EQ(broadcast(), twice(S1, 1));
     ASSERT_EQ(dongle().command("mute dongle 0"), "ok");
-    nextAnswerGoesOut(2);
+    openPortal();
+    answerGoesOut(S2, 2, 2);
 }
 
 // Slower than the ten reads of USB_WAIT_TIMEOUT a query's answer gets:
@@ -193,7 +190,8 @@ TEST_F(DongleFault, GarbageAnswersAreNeverTakenForTheDongle) {
     startAgentWith(config());
     holdsTheHelloUntilCleared([&] { ASSERT_EQ(dongle().command("wrong dongle 5"), "ok"); });
     ASSERT_EQ(dongle().command("wrong dongle 0"), "ok");
-    nextAnswerGoesOut(2);
+    openPortal();
+    answerGoesOut(S2, 2, 2);
 }
 
 class RunTimeFileFault : public FaultFixture {
@@ -272,14 +270,10 @@ TEST_F(RunTimeFileFault, FolderDeletedWhileRunningIsMadeAgain) {
     plugDongle();
     portal().addReplies({answer({S1, "I60000"}), answer({S2, "I60000"})});
     startAgentWith(config());
-    ASSERT_TRUE(waitForBroadcast(2));
-    ASSERT_TRUE(waitForStored(sent(1)));
-
+    answerGoesOut(S1, 1);
     fs::remove_all(file().parent_path());
-    openPortalAndSend(S2, 2);
-    const auto data =
-        waitForStored([](const RunTimeData& d) { return sent(2)(d) && minuteAhead(d); });
-    EXPECT_TRUE(data) << "the record was not written again";
+    openPortal();
+    answerGoesOut(S2, 2, 2);
 }
 
 }  // namespace

@@ -91,6 +91,15 @@ using Segment = std::vector<Phase>;
 
 class HelloBenchmark : public Measurement {
   protected:
+    // The `count` intervals from request `first` to the next, into `intervals[name]`.
+    void addIntervals(const std::string& name, std::size_t first, std::size_t count) {
+        const auto requests = portal().requests();
+        for (std::size_t k = first; k < first + count; ++k) {
+            intervals[name].push_back(
+                msBetween(requests[k].connectedAt, requests[k + 1].connectedAt));
+        }
+    }
+
     // One agent through `segments`, after two hellos that settle start-up;
     // returns the log view at each park.
     std::vector<std::string> run(const Config& config, const std::vector<Segment>& segments) {
@@ -101,7 +110,7 @@ class HelloBenchmark : public Measurement {
         std::vector<std::string> views;
         WineProcess* agent = nullptr;
         for (const Segment& segment : segments) {
-            const std::size_t first = portal().requests().size() + script.size();
+            std::size_t k = portal().requests().size() + script.size();
             for (const Phase& phase : segment) {
                 script.insert(script.end(), phase.replies.begin(), phase.replies.end());
             }
@@ -121,15 +130,11 @@ class HelloBenchmark : public Measurement {
                 ADD_FAILURE() << "hellos: " << portal().requests().size() - seen;
                 return views;
             }
-            const auto requests = portal().requests();
-            std::size_t k = first;
             for (const Phase& phase : segment) {
-                for (std::size_t i = 0; i < phase.replies.size(); ++i, ++k) {
-                    if (!phase.name.empty()) {
-                        intervals[phase.name].push_back(
-                            msBetween(requests[k].connectedAt, requests[k + 1].connectedAt));
-                    }
+                if (!phase.name.empty()) {
+                    addIntervals(phase.name, k, phase.replies.size());
                 }
+                k += phase.replies.size();
             }
             // Until the view shows the hello that planned ten minutes ahead.
             std::string view;
@@ -145,8 +150,8 @@ class HelloBenchmark : public Measurement {
             views.push_back(view);
         }
         const auto reports = dongle().values("reports dongle");
-        reportsPerHello_.push_back(std::stod(reports.empty() ? "0" : reports.front()) /
-                                   static_cast<double>(portal().requests().size() - seen));
+        reportsPerHello.push_back(std::stod(reports.empty() ? "0" : reports.front()) /
+                                  static_cast<double>(portal().requests().size() - seen));
         agent->kill();
         return views;
     }
@@ -162,12 +167,7 @@ class HelloBenchmark : public Measurement {
             ADD_FAILURE() << "floor POSTs: " << portal().requests().size() - first;
             return;
         }
-        const auto requests = portal().requests();
-        for (std::size_t k = first; k + 1 < first + replies.size(); ++k) {
-            intervals["wininet_floor"].push_back(
-                msBetween(requests[k].connectedAt, requests[k + 1].connectedAt));
-        }
-        floor.kill();
+        addIntervals("wininet_floor", first, replies.size() - 1);
     }
 
     // What the steps of a hello cost any program here, into `steps[KEY]`.
@@ -188,14 +188,12 @@ class HelloBenchmark : public Measurement {
         steps["linux_write_ms"].push_back(linuxMs);
     }
 
-    double reportsPerHello() const { return median(reportsPerHello_); }
-    std::map<std::string, std::vector<double>> steps;
-
     std::map<std::string, std::vector<double>> intervals;
+    std::map<std::string, std::vector<double>> steps;
+    std::vector<double> reportsPerHello;
 
   private:
     int agents_ = 0;
-    std::vector<double> reportsPerHello_;
 };
 
 TEST_F(HelloBenchmark, HelloOverheadWithLoggingOffAndOn) {
@@ -216,8 +214,8 @@ TEST_F(HelloBenchmark, HelloOverheadWithLoggingOffAndOn) {
     std::vector<double> fullChars;
     double linesPerHello = 0;
     for (int round = 0; round < rounds; ++round) {
-        for (int side = 0; side < 2; ++side) {
-            if ((side == 0) == (round % 2 == 0)) {
+        for (const bool offTurn : {round % 2 == 0, round % 2 != 0}) {
+            if (offTurn) {
                 run(off, {{{"off", atDelay}, {"off_at_once", atOnce}}});
                 continue;
             }
@@ -235,45 +233,39 @@ TEST_F(HelloBenchmark, HelloOverheadWithLoggingOffAndOn) {
         ASSERT_FALSE(intervals[name].empty()) << name;
     }
 
-    const double reports = reportsPerHello();
-    const double outside = portalMs + reports * dongleMs;
-    const double offFigure = median(intervals["off"]) / outside;
+    const double reports = median(reportsPerHello);
+    const double dongleDelays = reports * dongleMs;
+    const double outside = portalMs + dongleDelays;
+    const double offMs = median(intervals["off"]);
+    // Beyond WinINet's own exchange and the dongle's delays: the agent's own work.
+    const double floorMs = median(intervals["wininet_floor"]);
+    // A steady hello writes the record once and refreshes the tray once.
+    const double stepFloors = median(steps["bare_write_ms"]) + median(steps["tray_modify_ms"]);
     report("hello.portal_delay_ms", portalMs);
     report("hello.dongle_delay_ms", dongleMs);
     report("hello.dongle_reports_per_hello", reports);
     report("hello.intervals_per_figure", static_cast<double>(intervals["off"].size()));
-    report("hello.off.interval_ms_median", median(intervals["off"]));
-    report("hello.off.ratio", offFigure);
-    // What is left of the hello beyond WinINet's own exchange and the
-    // dongle's delays: the agent's own work in each hello.
-    const double floorMs = median(intervals["wininet_floor"]);
+    report("hello.off.interval_ms_median", offMs);
+    report("hello.off.ratio", offMs / outside);
     report("hello.wininet_floor.interval_ms_median", floorMs);
-    report("hello.off.own_ms", median(intervals["off"]) - floorMs - reports * dongleMs);
-    report("hello.off.over_wininet_floor",
-           median(intervals["off"]) / (floorMs + reports * dongleMs));
-    // A steady hello writes the record once and refreshes the tray once:
-    // their floors are the disk's and Wine's taskbar's, not the agent's.
+    report("hello.off.own_ms", offMs - floorMs - dongleDelays);
+    report("hello.off.over_wininet_floor", offMs / (floorMs + dongleDelays));
     for (const auto& [key, values] : steps) {
         report("hello.steps." + key, median(values));
     }
-    const double stepFloors = median(steps["bare_write_ms"]) + median(steps["tray_modify_ms"]);
-    report("hello.off.own_beyond_step_floors_ms",
-           median(intervals["off"]) - floorMs - reports * dongleMs - stepFloors);
-    report("hello.off.over_all_floors",
-           median(intervals["off"]) / (floorMs + reports * dongleMs + stepFloors));
+    report("hello.off.own_beyond_step_floors_ms", offMs - floorMs - dongleDelays - stepFloors);
+    report("hello.off.over_all_floors", offMs / (floorMs + dongleDelays + stepFloors));
     report("hello.off_at_once.interval_ms_median", median(intervals["off_at_once"]));
-    report("hello.off_at_once.ratio", median(intervals["off_at_once"]) / (reports * dongleMs));
+    report("hello.off_at_once.ratio", median(intervals["off_at_once"]) / dongleDelays);
     for (const auto& [name, chars] : {std::pair<const char*, double>{"short", median(shortChars)},
                                       {"full", median(fullChars)}}) {
-        const double figure = median(intervals[name]) / outside;
+        const double onMs = median(intervals[name]);
         const std::string key = std::string("hello.on_") + name;
-        report(key + ".interval_ms_median", median(intervals[name]));
-        report(key + ".ratio", figure);
-        report(key + ".over_off", figure / offFigure);
+        report(key + ".interval_ms_median", onMs);
+        report(key + ".ratio", onMs / outside);
+        report(key + ".over_off", onMs / offMs);
         report(key + ".view_chars", chars);
-        // What logging adds to a hello, per line it logs.
-        report(key + ".ms_per_line",
-               (median(intervals[name]) - median(intervals["off"])) / linesPerHello);
+        report(key + ".ms_per_line", (onMs - offMs) / linesPerHello);
     }
     report("hello.on.lines_per_hello", linesPerHello);
 }

@@ -65,11 +65,18 @@ TEST_F(Soak, HelloCyclesKeepHandlesObjectsAndMemoryFlat) {
                           "user_objects", "private_bytes", "unix_rss_kb", "unix_fds"};
     const auto started = Clock::now();
     std::vector<std::vector<double>> samples;
+    const auto csv = [](const std::vector<double>& s) {
+        std::ostringstream row;
+        row << static_cast<long long>(s[0]) << "," << s[1];
+        for (std::size_t c = 2; c < s.size(); ++c) {
+            row << "," << static_cast<long long>(s[c]);
+        }
+        return row.str() + "\n";
+    };
     const auto sample = [&] {
-        const auto stats =
-            parseKeyValues(harness().driver({"process-stats", "Quorvel Logger Window"}).out);
         std::vector<double> s{static_cast<double>(portal().requests().size()),
                               msBetween(started, Clock::now()) / 1000.0};
+        const auto stats = processStats();
         for (std::size_t c = 2; c < 6; ++c) {
             s.push_back(stats.count(columns[c]) ? std::stod(stats.at(columns[c])) : -1);
         }
@@ -78,11 +85,7 @@ TEST_F(Soak, HelloCyclesKeepHandlesObjectsAndMemoryFlat) {
         std::error_code error;
         s.push_back(static_cast<double>(std::distance(fs::directory_iterator(fds, error), {})));
         samples.push_back(s);
-        std::cerr << "sample";
-        for (std::size_t c = 0; c < columns.size(); ++c) {
-            std::cerr << " " << columns[c] << "=" << s[c];
-        }
-        std::cerr << std::endl;
+        std::cerr << "sample " << csv(s) << std::flush;
     };
 
     ASSERT_TRUE(waitForHellos(1));
@@ -103,11 +106,7 @@ TEST_F(Soak, HelloCyclesKeepHandlesObjectsAndMemoryFlat) {
         report << columns[c] << (c + 1 < columns.size() ? "," : "\n");
     }
     for (const auto& s : samples) {
-        report << static_cast<long long>(s[0]) << "," << s[1];
-        for (std::size_t c = 2; c < s.size(); ++c) {
-            report << "," << static_cast<long long>(s[c]);
-        }
-        report << "\n";
+        report << csv(s);
     }
     report << "slope per 1000 cycles:";
     for (std::size_t c = 2; c < columns.size(); ++c) {
