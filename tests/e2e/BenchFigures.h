@@ -55,6 +55,13 @@ class Measurement : public AgentWithSimulators {
   protected:
     using Env = std::map<std::string, std::string>;
 
+    // Logging off, as shipped.
+    Config quiet() const {
+        Config settings = config();
+        settings["ENABLE_LOGGING"] = "false";
+        return settings;
+    }
+
     static Env standIns(const std::string& debug = "-all") {
         return {{"WINEDLLOVERRIDES", "mscoree,mshtml=;setupapi,hid=n,b"}, {"WINEDEBUG", debug}};
     }

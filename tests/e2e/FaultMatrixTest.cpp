@@ -37,12 +37,8 @@ class FaultFixture : public Measurement {
         ASSERT_TRUE(waitUntil([&] { return attempts() >= 3; }, milliseconds(20000)))
             << "the hello was not retried";
         EXPECT_TRUE(portal().requests().empty()) << "a hello got through the fault";
-        const auto waiting = stored();
-        ASSERT_TRUE(waiting);
-        EXPECT_EQ(waiting->transmitCounter, 0);
         clear();
         ASSERT_TRUE(waitForHellos(1, milliseconds(10000)));
-        EXPECT_EQ(helloBodies(), Strings{hello(7)});
         answerGoesOut(S1, 1);
     }
 
@@ -69,8 +65,6 @@ class PortalFault : public FaultFixture {
         ASSERT_TRUE(waitForHellos(2, bound + milliseconds(15000)))
             << "no hello after the faulty answer";
         const auto requests = portal().requests();
-        EXPECT_EQ(requests[0].body, hello(7));
-        EXPECT_EQ(requests[1].body, hello(7));
         const double gap = msBetween(requests[0].connectedAt, requests[1].connectedAt);
         EXPECT_GE(gap, low.count()) << "the retry came too soon";
         EXPECT_LE(gap, bound.count()) << "the retry was not bounded";
