@@ -35,6 +35,18 @@ double cpuMs(pid_t pid) {
     return ns / 1e6;
 }
 
+// startfloor in `folder`: a window, a tray icon, WinINet and `posts` POSTs
+// to the portal of `config`; the floor the agent is measured against.
+WineProcess startFloor(const WineSetup& setup, const std::map<std::string, std::string>& config,
+                       const fs::path& folder, const Strings& posts = {},
+                       const std::map<std::string, std::string>& env = {}) {
+    Strings args{config.at("PORTAL_SERVER_HOST"), config.at("PORTAL_SERVER_PORT"),
+                 config.at("PORTAL_SERVER_URI")};
+    args.insert(args.end(), posts.begin(), posts.end());
+    return WineProcess(setup, QUORVEL_E2E_STARTFLOOR_EXE, args, folder, folder / "startfloor.log",
+                       env);
+}
+
 class AgentBenchmark : public Measurement {
   protected:
     // From `spawn` to the connection of the next hello at the portal.
@@ -57,7 +69,8 @@ class AgentBenchmark : public Measurement {
         const double agentMs = spawnToHello([&] { agent = &startAgent(folder, env); });
         endWith(*agent, ID_EXIT);
         WineProcess floor;
-        const double floorMs = spawnToHello([&] { floor = startFloor(quiet(), folder, {}, env); });
+        const double floorMs =
+            spawnToHello([&] { floor = startFloor(harness().setup(), quiet(), folder, {}, env); });
         EXPECT_EQ(floor.waitForExit(milliseconds(30000)), std::optional<int>(0));
         return {agentMs, floorMs};
     }
@@ -422,7 +435,8 @@ class HelloBenchmark : public Measurement {
         const std::size_t first = portal().requests().size();
         portal().addReplies(replies);
         const fs::path folder = agentFolder(config, "-floor" + std::to_string(++agents_));
-        WineProcess floor = startFloor(config, folder, {std::to_string(replies.size())});
+        WineProcess floor =
+            startFloor(harness().setup(), config, folder, {std::to_string(replies.size())});
         if (!waitForHellos(first + replies.size(), milliseconds(300000))) {
             ADD_FAILURE() << "floor POSTs: " << portal().requests().size() - first;
             return;

@@ -1,6 +1,6 @@
 // What the measurement programs share: figures as `bench.KEY=VALUE` lines
-// for scripts/bench.sh, knobs from the environment, the process's own
-// account of itself, and startfloor, the floor the agent is measured against.
+// for scripts/bench.sh, knobs from the environment, the agent's process's
+// own account of itself.
 #pragma once
 
 #include <algorithm>
@@ -69,17 +69,6 @@ class Measurement : public AgentWithSimulators {
     // What Windows tells of the agent's process (`qvdriver process-stats`).
     std::map<std::string, std::string> processStats() {
         return parseKeyValues(harness().driver({"process-stats", "Quorvel Logger Window"}).out);
-    }
-
-    // startfloor in `folder`: a window, a tray icon, WinINet and `posts`
-    // POSTs to this test's portal.
-    WineProcess startFloor(const Config& config, const std::filesystem::path& folder,
-                           const Strings& posts = {}, const Env& env = {}) {
-        Strings args{config.at("PORTAL_SERVER_HOST"), config.at("PORTAL_SERVER_PORT"),
-                     config.at("PORTAL_SERVER_URI")};
-        args.insert(args.end(), posts.begin(), posts.end());
-        return WineProcess(harness().setup(), QUORVEL_E2E_STARTFLOOR_EXE, args, folder,
-                           folder / "startfloor.log", env);
     }
 };
 
