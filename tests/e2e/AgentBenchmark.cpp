@@ -310,9 +310,9 @@ Reply fillingAnswer() {
     return Reply::text(body);
 }
 
-// Log calls per hello over the last `hellos` hellos before the parking one.
 const std::string helloStart = "startHelloThreadIn is already started";
 
+// Log calls per hello over the last `hellos` hellos before the parking one.
 double linesPerMeasuredHello(const std::string& view, int hellos) {
     std::vector<std::size_t> starts;
     for (auto at = view.find(helloStart); at != std::string::npos;
