@@ -1,12 +1,8 @@
-// The dongle's input reports: a faulty or hostile USB device may answer
-// anything, at any declared report length, late or not at all. The device
-// here plays the fuzz input back as its input reports to the device
-// information query, the duty-cycle query and frame transmission.
-//
-// Input: byte 0 picks the conversations, the presence flag and the number of
-// reads per frame; bytes 1 and 2 are the input and output report lengths the
-// device declares; then one record per read: a control byte (low two bits:
-// 0 or 1 completed, 2 timed out, 3 failed) and up to 36 report bytes.
+// The dongle's answers: a faulty or hostile device may answer anything, at
+// any declared report length, late or not at all. Input: byte 0 picks the
+// conversations, the presence flag and the reads per frame; bytes 1 and 2 the
+// declared input and output report lengths; then per read a control byte
+// (low bits: 0/1 completed, 2 timed out, 3 failed) and up to 36 report bytes.
 
 #include <algorithm>
 #include <cstddef>

@@ -1,6 +1,5 @@
-// The portal's answer: whatever the server (or anything posing as it) sends
-// back to a hello goes through HTTPClientResource's reading and parsing, and
-// the events it fires are handled by activities that use every payload.
+// The portal's answer, whatever the server (or anything posing as it) sends,
+// read and parsed, and every payload of the events it fires used.
 
 #include <algorithm>
 #include <cstddef>
@@ -95,8 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     fuzzLoggingOn();
     const char* text = reinterpret_cast<const char*>(data);
 
-    // The answer as parsed, zero bytes and all, then as the transport
-    // delivers it.
+    // The answer as parsed, zero bytes and all, then as the transport gives it.
     PieceTransport transport(text, size);
     HTTPClientResource resource(transport, clock);
     resource.getActivities().add(&browser);

@@ -1,7 +1,6 @@
-// quorvel.dat: any local user may change it (the data folder is writable by
-// all), and a crash mid-write could leave anything. Decoding, encoding and
-// decoding again must settle on the same record, and the frame list must
-// survive its own storing.
+// quorvel.dat: any local user may change it and a crash mid-write may leave
+// anything. Decoding, encoding and decoding again must settle on one record,
+// and the frame list survive its own storing.
 
 #include <cstddef>
 #include <cstdint>
