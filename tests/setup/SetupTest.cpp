@@ -342,9 +342,10 @@ class Setup : public AgentWithSimulators {
     }
 };
 
-// Each refusal is a check of the setup's own (its switches and portal
-// values); how quorvel-check refuses a value its unit tests show.
-TEST_F(Setup, SilentSetupRefusesValuesThatCannotWorkAndInstallsNothing) {
+// The setup before it installs: each refusal a check of its own (switches,
+// portal values; how quorvel-check refuses a value its unit tests show), and
+// its pages.
+TEST_F(Setup, RefusesValuesThatCannotWorkAndSpeaksTheSystemLanguage) {
     const std::string host = "/PORTAL_HOST=portal.example.com";
     const std::vector<Strings> refused = {
         {"/S"},                                    // a first install needs a portal
@@ -352,6 +353,7 @@ TEST_F(Setup, SilentSetupRefusesValuesThatCannotWorkAndInstallsNothing) {
         {"/S", host, "/PORTAL_PORT=8o"},           // not a number
         {"/S", host, "/PORTAL_PATH=agent.php"},    // not a path
         {"/S", host, "/PROXY=proxy.example.com"},  // no port
+        {"/S", host, "/PROXY=:3128"},              // no host
         {"/S", host, "/LOGGING=yes"},              // the agent knows true only
         {"/S", host, "/PARTNR=x"},                 // misspelt: its value would be lost
     };
@@ -370,6 +372,29 @@ TEST_F(Setup, SilentSetupRefusesValuesThatCannotWorkAndInstallsNothing) {
         << logged.front();
     EXPECT_TRUE(contains(logged.back(), "refused (exit 2): Unknown switch /PARTNR=x."))
         << logged.back();
+
+    // The pages in the system's language, naming the version upgraded.
+    reg({"add", kUninstallKey, "/v", "DisplayVersion", "/d", "0.0.9", "/f"});
+    const struct {
+        const char* locale;
+        const char* welcome;
+    } cases[] = {
+        {"de_DE.UTF-8", "als Aktualisierung von 0.0.9."},
+        {"nl_NL.UTF-8", "upgrading from 0.0.9."},  // no Dutch: English, as the agent
+    };
+    for (const auto& c : cases) {
+        WineProcess setup(harness().setup(), QUORVEL_E2E_SETUP_EXE, {}, workDir(),
+                          workDir() / "setup.log", {{"LC_ALL", c.locale}, *overrides.begin()});
+        std::string shown;
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                shown = harness().driver({"wait-dialog", "1000"}).out;
+                return contains(shown, c.welcome);
+            },
+            kStartTimeout, milliseconds(0)))
+            << c.locale << ": " << shown;
+        setup.kill();
+    }
 }
 
 // One installation's life: a silent install with every value, quorvel-check
@@ -458,9 +483,11 @@ TEST_F(Setup, SilentInstallIsCheckedUpgradedAndUninstalled) {
     EXPECT_NE(setupPid(), "");
     EXPECT_NE(started.parent, setupPid()) << "the setup started the agent itself";
     EXPECT_TRUE(readFile(harness().runTimeFile()) == data) << "quorvel.dat changed";
-    // A portal not reached fails quorvel-check's line.
+    // A portal not reached fails quorvel-check's line and its exit code.
     proxy.stop();
-    EXPECT_TRUE(says(check().out, "FAIL", "portal"));
+    const CommandResult unreached = check();
+    EXPECT_TRUE(says(unreached.out, "FAIL", "portal")) << unreached.out;
+    EXPECT_EQ(parseKeyValues(unreached.out)["exit"], "1");  // as qvdriver saw it
 
     // The agent on a desktop of its own, as in another session, where the
     // Exit command (a window message) does not reach it.
@@ -489,31 +516,6 @@ TEST_F(Setup, SilentInstallIsCheckedUpgradedAndUninstalled) {
     // remove itself in place.
     EXPECT_EQ(listing(installDir()), "notes.txt uninstall.exe ");
     expectRemovedKeepingData();
-}
-
-TEST_F(Setup, PagesSpeakTheSystemLanguageAndNameTheVersionUpgraded) {
-    // As an earlier release left its entry.
-    reg({"add", kUninstallKey, "/v", "DisplayVersion", "/d", "0.0.9", "/f"});
-    const struct {
-        const char* locale;
-        const char* welcome;
-    } cases[] = {
-        {"de_DE.UTF-8", "als Aktualisierung von 0.0.9."},
-        {"nl_NL.UTF-8", "upgrading from 0.0.9."},  // no Dutch: English, as the agent
-    };
-    for (const auto& c : cases) {
-        WineProcess setup(harness().setup(), QUORVEL_E2E_SETUP_EXE, {}, workDir(),
-                          workDir() / "setup.log", {{"LC_ALL", c.locale}, *overrides.begin()});
-        std::string shown;
-        EXPECT_TRUE(waitUntil(
-            [&] {
-                shown = harness().driver({"wait-dialog", "1000"}).out;
-                return contains(shown, c.welcome);
-            },
-            kStartTimeout, milliseconds(0)))
-            << c.locale << ": " << shown;
-        setup.kill();
-    }
 }
 
 // /PURGE removes the data folder too, but nothing a link in it leads to:
