@@ -457,6 +457,10 @@ TEST_F(Setup, SilentInstallIsCheckedUpgradedAndUninstalled) {
     for (const char* part : {"configuration", "dongle", "portal"}) {
         EXPECT_TRUE(says(fine.out, "ok", part)) << fine.out << fine.err;
     }
+    // Wine reads back no access list, only an owner: the rights read as
+    // not set up, as a folder the setup did not make would on Windows.
+    EXPECT_TRUE(says(fine.out, "FAIL", "data folder") && contains(fine.out, "owner S-1-5-21-"))
+        << fine.out;
 
     // As an older release would be left: another version in quorvel.ini, a
     // value tuned by hand, another quorvel.exe, running, its record settled.
