@@ -87,10 +87,6 @@ struct Fired {
 };
 Fired fired;
 
-bool isLowerHex(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
@@ -129,7 +125,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         if (result == 0) {
             FUZZ_CHECK(script.answers > answersBefore);
             FUZZ_CHECK(serial.size() <= 10 && serial.find('\0') == std::string::npos);
-            FUZZ_CHECK(radio.size() == 4 && std::all_of(radio.begin(), radio.end(), isLowerHex));
+            FUZZ_CHECK(radio.size() == 4 &&
+                       radio.find_first_not_of("0123456789abcdef") == std::string::npos);
             FUZZ_CHECK(firmware.size() <= 4);
             FUZZ_CHECK(fired.usbUp == 1 && fired.usbDown == 0 && fired.continueHello == 0);
         } else {
