@@ -38,12 +38,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         if (line.size() < 2) {
             continue;
         }
-        const std::string::size_type equals = line.find('=');
-        if (equals == std::string::npos) {
-            expected.emplace(line, line);
-        } else {
-            expected.emplace(line.substr(0, equals), line.substr(equals + 1));
-        }
+        const std::string::size_type equals = line.find('=');  // none: the name is the text
+        expected.emplace(line.substr(0, equals),
+                         equals == std::string::npos ? line : line.substr(equals + 1));
     }
     int asked = 0;
     for (const auto& entry : expected) {
