@@ -64,11 +64,14 @@ class FuzzTempFile {
     explicit FuzzTempFile(const std::string& name) {
         const char* tmp = std::getenv("TMPDIR");
         for (const std::string base : {tmp != nullptr ? tmp : "", "/dev/shm", "/tmp"}) {
+            if (base.empty()) {
+                continue;
+            }
             folder_ = base + "/quorvel-fuzz-" + std::to_string(::getpid()) + "/";
             path_ = folder_ + name;
             std::error_code ec;
             std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ec);
-            if (!base.empty() && !ec) {
+            if (!ec) {
                 break;
             }
         }
