@@ -1,62 +1,95 @@
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "core/Activity.h"
 #include "core/Clock.h"
 #include "core/Log.h"
 #include "core/MainWindowCommands.h"
 
 // A fuzz target stops at the first broken invariant, with the reason on
 // stderr, so that libFuzzer keeps the input that broke it.
-#define FUZZ_CHECK(condition)                                                             \
-    do {                                                                                  \
-        if (!(condition)) {                                                               \
-            std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, \
-                         #condition);                                                     \
-            std::abort();                                                                 \
-        }                                                                                 \
+#define FUZZ_CHECK(condition)                                                                      \
+    do {                                                                                           \
+        if (!(condition)) {                                                                        \
+            std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #condition); \
+            std::abort();                                                                          \
+        }                                                                                          \
     } while (false)
 
-// The log window's stand-in: every log line is built in full, as it is when
-// logging is on in the field, and read once, so that a line made of bytes
-// from outside goes through the whole logging path.
-class FuzzLogWindow final : public MainWindowCommands {
-  public:
-    void appendLogLine(const std::string& line) override {
-        FUZZ_CHECK(!line.empty());
-        bytes_ += line.size();
-    }
-    void showLogger() override {}
-    void statusChanged() override {}
-    void fatalError(const char*) override {}
-
-  private:
-    std::size_t bytes_ = 0;
-};
-
-// Logging on through the stand-in window, once per process.
+// Logging on, every line built in full as in the field, so that a line made
+// of bytes from outside goes through the whole logging path.
 inline void fuzzLoggingOn() {
-    static FuzzLogWindow window;
+    struct Window final : MainWindowCommands {
+        void appendLogLine(const std::string& line) override { FUZZ_CHECK(!line.empty()); }
+        void showLogger() override {}
+        void statusChanged() override {}
+        void fatalError(const char*) override {}
+    };
+    static Window window;
     static const SystemClock clock;
     static const LogSink sink{window, clock};
     setLogSink(&sink);
     setLoggingEnabled(true);
 }
 
-// A file in a temporary folder ($TMPDIR, else /dev/shm, else /tmp), named
-// per process so that parallel fuzz jobs do not share it, removed when the
-// process ends.
+// An activity that hands each event of its kind to `onEvent`.
+template <typename TheEvent>
+class OnEvent final : public EventActivity<OnEvent<TheEvent>, TheEvent> {
+  public:
+    explicit OnEvent(std::function<void(const TheEvent&)> onEvent) : onEvent_(std::move(onEvent)) {}
+    static const char* className() { return "OnEvent"; }
+
+  protected:
+    void handle(const TheEvent& event) override { onEvent_(event); }
+
+  private:
+    std::function<void(const TheEvent&)> onEvent_;
+};
+
+// A file (`name` may hold subfolders) in a folder of this process's own, so
+// that parallel fuzz jobs do not share it: under $TMPDIR, else in memory
+// (/dev/shm, as it is rewritten for every input), else /tmp.
 class FuzzTempFile {
   public:
-    explicit FuzzTempFile(const std::string& name);
-    ~FuzzTempFile();
+    explicit FuzzTempFile(const std::string& name) {
+        const char* tmp = std::getenv("TMPDIR");
+        for (const std::string base : {tmp != nullptr ? tmp : "", "/dev/shm", "/tmp"}) {
+            if (base.empty()) {
+                continue;
+            }
+            folder_ = base + "/quorvel-fuzz-" + std::to_string(::getpid()) + "/";
+            path_ = folder_ + name;
+            std::error_code ec;
+            std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ec);
+            if (!ec) {
+                break;
+            }
+        }
+    }
+    ~FuzzTempFile() {
+        std::error_code ec;
+        std::filesystem::remove_all(folder_, ec);
+    }
     FuzzTempFile(const FuzzTempFile&) = delete;
     FuzzTempFile& operator=(const FuzzTempFile&) = delete;
 
     // Replaces the file's content; false when it cannot be written.
-    bool write(const unsigned char* data, std::size_t size) const;
+    bool write(const unsigned char* data, std::size_t size) const {
+        std::ofstream file(path_, std::ios::binary | std::ios::trunc);
+        file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+        file.close();
+        return !file.fail();
+    }
     const std::string& path() const { return path_; }
     const std::string& folder() const { return folder_; }
 
@@ -64,3 +97,23 @@ class FuzzTempFile {
     std::string folder_;
     std::string path_;
 };
+
+// The lines of a KEY=value file as the agent's reader is documented to see
+// them, written apart from the reader to be compared with it: LF ends a
+// line, a CR before it goes too, a line longer than maxLength keeps its first
+// maxLength characters (CR included), and a last line without LF counts.
+inline std::vector<std::string> modelLines(const std::string& bytes, std::size_t maxLength) {
+    std::vector<std::string> lines;
+    for (std::string::size_type start = 0; start < bytes.size();) {
+        const std::string::size_type end = std::min(bytes.find('\n', start), bytes.size());
+        std::string line = bytes.substr(start, end - start);
+        if (line.size() > maxLength) {
+            line.resize(maxLength);
+        } else if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}

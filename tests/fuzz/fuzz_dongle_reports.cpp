@@ -1,12 +1,8 @@
-// The dongle's input reports: a faulty or hostile USB device may answer
-// anything, at any declared report length, late or not at all. The device
-// here plays the fuzz input back as its input reports to the device
-// information query, the duty-cycle query and frame transmission.
-//
-// Input: byte 0 picks the conversations, the presence flag and the number of
-// reads per frame; bytes 1 and 2 are the input and output report lengths the
-// device declares; then one record per read: a control byte (low two bits:
-// 0 or 1 completed, 2 timed out, 3 failed) and up to 36 report bytes.
+// The dongle's answers: a faulty or hostile device may answer anything, at
+// any declared report length, late or not at all. Input: byte 0 picks the
+// conversations, the presence flag and the reads per frame; bytes 1 and 2 the
+// declared input and output report lengths; then per read a control byte
+// (low bits: 0/1 completed, 2 timed out, 3 failed) and up to 36 report bytes.
 
 #include <algorithm>
 #include <cstddef>
@@ -24,17 +20,51 @@
 
 namespace {
 
-class ScriptedPort;
+// What the device plays back, and what happened to it.
+struct Script {
+    HidCapabilities capabilities;
+    const uint8_t* next = nullptr;
+    std::size_t left = 0;
+    int openDevices = 0;
+    int writes = 0;
+    int answers = 0;  // completed reads
+};
 
 class ScriptedDevice final : public HidDevice {
   public:
-    explicit ScriptedDevice(ScriptedPort& port);
-    ~ScriptedDevice() override;
-    TransferResult write(const uint8_t* report, std::size_t length, uint32_t timeout) override;
-    TransferResult read(uint8_t* report, std::size_t length, uint32_t timeout) override;
+    explicit ScriptedDevice(Script& script) : script_(script) { ++script_.openDevices; }
+    ~ScriptedDevice() override { --script_.openDevices; }
+
+    TransferResult write(const uint8_t* report, std::size_t length, uint32_t) override {
+        FUZZ_CHECK(length <= sizeof(ReportBuffer));
+        FUZZ_CHECK(length ==
+                   std::min<std::size_t>(script_.capabilities.outputReportByteLength, 36));
+        // Every report the agent sends is one of its requests.
+        FUZZ_CHECK(length < 4 || (report[0] == 0x01 && report[3] == 0xFF));
+        ++script_.writes;
+        return TransferResult::Completed;
+    }
+
+    TransferResult read(uint8_t* report, std::size_t length, uint32_t) override {
+        FUZZ_CHECK(length <= sizeof(ReportBuffer));
+        if (script_.left == 0) {
+            return TransferResult::Failed;  // the device is gone once the script ends
+        }
+        const uint8_t control = *script_.next++;
+        --script_.left;
+        if ((control & 0x03) >= 2) {
+            return (control & 0x03) == 2 ? TransferResult::TimedOut : TransferResult::Failed;
+        }
+        const std::size_t taken = std::min<std::size_t>(script_.left, 36);
+        std::memcpy(report, script_.next, std::min(taken, length));
+        script_.next += taken;
+        script_.left -= taken;
+        ++script_.answers;
+        return TransferResult::Completed;
+    }
 
   private:
-    ScriptedPort& port_;
+    Script& script_;
 };
 
 class ScriptedPort final : public HidPort {
@@ -43,61 +73,12 @@ class ScriptedPort final : public HidPort {
                                          HidDeviceInfo& found) override {
         FUZZ_CHECK(vendorId == dongle::vendorId && productId == dongle::productId);
         found.path = "\\\\?\\hid#vid_5e91&pid_2d4a#fuzz";
-        found.capabilities = capabilities;
-        return std::make_unique<ScriptedDevice>(*this);
+        found.capabilities = script.capabilities;
+        return std::make_unique<ScriptedDevice>(script);
     }
 
-    HidCapabilities capabilities;
-    const uint8_t* script = nullptr;
-    std::size_t left = 0;
-    int openDevices = 0;
-    int writes = 0;
-    int answers = 0;  // completed reads
+    Script script;
 };
-
-ScriptedDevice::ScriptedDevice(ScriptedPort& port) : port_(port) {
-    ++port_.openDevices;
-}
-
-ScriptedDevice::~ScriptedDevice() {
-    --port_.openDevices;
-}
-
-TransferResult ScriptedDevice::write(const uint8_t* report, std::size_t length, uint32_t) {
-    FUZZ_CHECK(length <= sizeof(ReportBuffer));
-    FUZZ_CHECK(length == std::min<std::size_t>(port_.capabilities.outputReportByteLength, 36));
-    // Every report the agent sends is one of its requests.
-    if (length >= 4) {
-        FUZZ_CHECK(report[0] == 0x01 && report[3] == 0xFF);
-    }
-    ++port_.writes;
-    return TransferResult::Completed;
-}
-
-TransferResult ScriptedDevice::read(uint8_t* report, std::size_t length, uint32_t) {
-    FUZZ_CHECK(length <= sizeof(ReportBuffer));
-    if (port_.left == 0) {
-        // The device is gone once the script ends.
-        return TransferResult::Failed;
-    }
-    const uint8_t control = port_.script[0];
-    ++port_.script;
-    --port_.left;
-    const std::size_t taken = std::min<std::size_t>(port_.left, 36);
-    switch (control & 0x03) {
-        case 2:
-            return TransferResult::TimedOut;
-        case 3:
-            return TransferResult::Failed;
-        default:
-            break;
-    }
-    std::memcpy(report, port_.script, std::min(taken, length));
-    port_.script += taken;
-    port_.left -= taken;
-    ++port_.answers;
-    return TransferResult::Completed;
-}
 
 struct Fired {
     int usbUp = 0;
@@ -106,38 +87,15 @@ struct Fired {
 };
 Fired fired;
 
-class CountUsbState final : public EventActivity<CountUsbState, NotifyUSBStateEvent> {
-  public:
-    static const char* className() { return "CountUsbState"; }
-
-  protected:
-    void handle(const NotifyUSBStateEvent& event) override {
-        ++(event.getState() ? fired.usbUp : fired.usbDown);
-    }
-};
-
-class CountContinueHello final : public EventActivity<CountContinueHello, ContinueHelloEvent> {
-  public:
-    static const char* className() { return "CountContinueHello"; }
-
-  protected:
-    void handle(const ContinueHelloEvent&) override { ++fired.continueHello; }
-};
-
-bool isLowerHex(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-    static CountUsbState usbState;
-    static CountContinueHello continueHello;
-    static bool started = false;
-    if (!started) {
-        fuzzLoggingOn();
-        started = true;
-    }
+    static OnEvent<NotifyUSBStateEvent> usbState([](const NotifyUSBStateEvent& event) {
+        ++(event.getState() ? fired.usbUp : fired.usbDown);
+    });
+    static OnEvent<ContinueHelloEvent> continueHello(
+        [](const ContinueHelloEvent&) { ++fired.continueHello; });
+    fuzzLoggingOn();
     if (size < 3) {
         return 0;
     }
@@ -146,27 +104,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const int32_t maxReads = (selector >> 3) & 0x07;
 
     ScriptedPort port;
-    port.capabilities.inputReportByteLength = data[1];
-    port.capabilities.outputReportByteLength = data[2];
-    port.script = data + 3;
-    port.left = size - 3;
+    Script& script = port.script;
+    script.capabilities.inputReportByteLength = data[1];
+    script.capabilities.outputReportByteLength = data[2];
+    script.next = data + 3;
+    script.left = size - 3;
 
     USBResource usb(port, [present] { return present; });
     usb.getActivities().add(&usbState);
     usb.getActivities().add(&continueHello);
-    FUZZ_CHECK(port.openDevices == 0);
+    FUZZ_CHECK(script.openDevices == 0);
 
     const int operations = selector & 0x03;
     if (operations == 0 || operations == 3) {
         fired = Fired{};
         std::string serial = "unset", firmware = "unset", radio = "unset";
-        const int answersBefore = port.answers;
+        const int answersBefore = script.answers;
         const int result = usb.getDeviceInfos(serial, firmware, radio, 100);
-        FUZZ_CHECK(port.openDevices == 0);
+        FUZZ_CHECK(script.openDevices == 0);
         if (result == 0) {
-            FUZZ_CHECK(port.answers > answersBefore);
+            FUZZ_CHECK(script.answers > answersBefore);
             FUZZ_CHECK(serial.size() <= 10 && serial.find('\0') == std::string::npos);
-            FUZZ_CHECK(radio.size() == 4 && std::all_of(radio.begin(), radio.end(), isLowerHex));
+            FUZZ_CHECK(radio.size() == 4 &&
+                       radio.find_first_not_of("0123456789abcdef") == std::string::npos);
             FUZZ_CHECK(firmware.size() <= 4);
             FUZZ_CHECK(fired.usbUp == 1 && fired.usbDown == 0 && fired.continueHello == 0);
         } else {
@@ -181,18 +141,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
             FUZZ_CHECK(percent >= 0 && percent <= 255);
         } catch (const USBError&) {
         }
-        FUZZ_CHECK(port.openDevices == 0);
+        FUZZ_CHECK(script.openDevices == 0);
     }
     if (operations == 2 || operations == 3) {
         const FrameList frames = {"S0a0b0c0d0e0f1011", "S1122", "S"};
         std::unique_ptr<HidDevice> device = usb.openDevice();
-        const int writesBefore = port.writes;
+        const int writesBefore = script.writes;
         const int result = usb.transmit(frames, 0x30, 0x80, device.get(), maxReads, 100);
         FUZZ_CHECK(result == 0 || result == -1);
         // The last frame is too short to be sent: at most one write per other frame.
-        FUZZ_CHECK(port.writes - writesBefore <= 2);
+        FUZZ_CHECK(script.writes - writesBefore <= 2);
         device.reset();
-        FUZZ_CHECK(port.openDevices == 0);
+        FUZZ_CHECK(script.openDevices == 0);
     }
     return 0;
 }

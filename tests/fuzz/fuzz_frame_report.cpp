@@ -1,9 +1,9 @@
-// A frame text from the portal ("S" and hex digit pairs) turned into the
-// dongle's 36-byte frame report. The first input byte stands for the
-// transmit counter and flag, the rest is the frame. The report must hold the
-// length byte, the telegram and its checksum where the dongle looks for
-// them, and nothing may be written past its 36 bytes.
+// A frame text from the portal ("S" and hex digit pairs; the first input
+// byte gives counter and flag) made the dongle's 36-byte frame report: length,
+// telegram and checksum where the dongle looks, nothing written past it.
 
+#include <algorithm>
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -16,32 +16,15 @@
 
 namespace {
 
-int digitValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // The telegram bytes the digits stand for; all zero when they do not decode.
 std::vector<uint8_t> telegramOf(const std::string& digits) {
     std::vector<uint8_t> bytes(digits.size() / 2 + 2, 0);
-    if (digits.size() % 2 != 0) {
-        return std::vector<uint8_t>(bytes.size(), 0);
-    }
-    for (std::size_t i = 0; i < digits.size(); i += 2) {
-        const int high = digitValue(digits[i]);
-        const int low = digitValue(digits[i + 1]);
-        if (high < 0 || low < 0) {
-            return std::vector<uint8_t>(bytes.size(), 0);
-        }
-        bytes[i / 2] = static_cast<uint8_t>(high * 16 + low);
+    const bool hex =
+        digits.size() % 2 == 0 && std::all_of(digits.begin(), digits.end(), [](char c) {
+            return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+        });
+    for (std::size_t i = 0; hex && i < digits.size(); i += 2) {
+        bytes[i / 2] = static_cast<uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16));
     }
     return bytes;
 }
@@ -65,8 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::size_t n = digits.size() / 2;
     const std::vector<uint8_t> telegram = telegramOf(digits);
     // A two-byte telegram from 0x00 or 0x01 would read as one of the requests.
-    const bool fits = digits.size() <= dongle::maxFrameDigits && n >= 2 &&
-                      !(n == 2 && telegram[0] <= 0x01);
+    const bool fits =
+        digits.size() <= dongle::maxFrameDigits && n >= 2 && !(n == 2 && telegram[0] <= 0x01);
     FUZZ_CHECK((result == 0) == fits);
     if (!fits) {
         FUZZ_CHECK(*report == ReportBuffer{});

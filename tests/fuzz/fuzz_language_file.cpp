@@ -1,6 +1,5 @@
-// A language file (resources/<code>.txt): the texts of menus, tooltips and
-// message boxes come from it unchecked. Texts::init must take any bytes, and
-// get() must give what the first NAME=text line for a name says.
+// resources/<code>.txt, the texts of menus, tooltips and message boxes:
+// Texts::init must take any bytes, get() give the first NAME=text line's.
 
 #include <cstddef>
 #include <cstdint>
@@ -8,7 +7,6 @@
 #include <string>
 
 #include "tests/fuzz/FuzzSupport.h"
-#include "tests/fuzz/LineModel.h"
 #include "ui/SystemLanguage.h"
 #include "ui/Texts.h"
 
@@ -40,12 +38,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         if (line.size() < 2) {
             continue;
         }
-        const std::string::size_type equals = line.find('=');
-        if (equals == std::string::npos) {
-            expected.emplace(line, line);
-        } else {
-            expected.emplace(line.substr(0, equals), line.substr(equals + 1));
-        }
+        const std::string::size_type equals = line.find('=');  // none: the name is the text
+        expected.emplace(line.substr(0, equals),
+                         equals == std::string::npos ? line : line.substr(equals + 1));
     }
     int asked = 0;
     for (const auto& entry : expected) {
@@ -55,8 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         FUZZ_CHECK(Texts::get(entry.first) == entry.second);
     }
     // Keys the agent asks for; one the file lacks reads as empty and stays so.
-    for (const char* key : {"SYS_OPEN_PORTAL", "SYS_ABOUT_US", "SYS_EXIT", "OPEN_PORTAL", "NO_INTERNET",
-                            "NO_USB", "MAX_DUTY_CYCLE", ""}) {
+    for (const char* key : {"SYS_OPEN_PORTAL", "SYS_ABOUT_US", "SYS_EXIT", "OPEN_PORTAL",
+                            "NO_INTERNET", "NO_USB", "MAX_DUTY_CYCLE", ""}) {
         const std::string& text = Texts::get(key);
         const auto found = expected.find(key);
         FUZZ_CHECK(text == (found != expected.end() ? found->second : std::string()));

@@ -1,6 +1,5 @@
-// The portal's answer: whatever the server (or anything posing as it) sends
-// back to a hello goes through HTTPClientResource's reading and parsing, and
-// the events it fires are handled by activities that use every payload.
+// The portal's answer, whatever the server (or anything posing as it) sends,
+// read and parsed, and every payload of the events it fires used.
 
 #include <algorithm>
 #include <cstddef>
@@ -10,7 +9,6 @@
 
 #include "activities/StatusEvents.h"
 #include "activities/TransmitEvents.h"
-#include "core/Activity.h"
 #include "core/Clock.h"
 #include "dongle/ReportProtocol.h"
 #include "portal/HTTPClientResource.h"
@@ -20,68 +18,12 @@
 
 namespace {
 
-constexpr int32_t intervalWithoutAnswer = 30000;
-
 struct Fired {
     int browsers = 0;
     int frameLists = 0;
     int intervals = 0;
-    int32_t interval = 0;
 };
 Fired fired;
-
-class UseBrowser final : public EventActivity<UseBrowser, StartBrowserEvent> {
-  public:
-    static const char* className() { return "UseBrowser"; }
-
-  protected:
-    void handle(const StartBrowserEvent& event) override {
-        const PortalURL* url = event.getPortalURL();
-        FUZZ_CHECK(url != nullptr);
-        FUZZ_CHECK(url->port >= 1 && url->port <= 65535);
-        FUZZ_CHECK(fired.browsers == 0 && fired.frameLists == 0 && fired.intervals == 0);
-        const std::string text = "http://" + portalURLText(*url);
-        FUZZ_CHECK(text.size() <= maximumBrowserAddressLength);
-        // Nothing that could end the address on a command line or hide in it.
-        for (const char c : text) {
-            FUZZ_CHECK(c > ' ' && c < '\x7f' && std::strchr("\"<>\\^`{|}", c) == nullptr);
-        }
-        ++fired.browsers;
-    }
-};
-
-class UseFrames final : public EventActivity<UseFrames, SendFramesEvent> {
-  public:
-    static const char* className() { return "UseFrames"; }
-
-  protected:
-    void handle(const SendFramesEvent& event) override {
-        FUZZ_CHECK(!event.getFrames().empty());
-        FUZZ_CHECK(fired.intervals == 0);
-        for (const std::string& frame : event.getFrames()) {
-            // Every frame is an "S" line with nothing at or below a space left.
-            FUZZ_CHECK(!frame.empty() && frame[0] == 'S');
-            FUZZ_CHECK(removeWhitespace(frame) == frame);
-            // What the transmit cycle does with each frame later on.
-            ReportBuffer report{};
-            if (dongle::buildFrameReport(frame, report, 0x70, 0x80) == 0) {
-                FUZZ_CHECK(report[0] == 0x01 && report[3] == 0xFF);
-            }
-        }
-        ++fired.frameLists;
-    }
-};
-
-class UseInterval final : public EventActivity<UseInterval, IntervalEvent> {
-  public:
-    static const char* className() { return "UseInterval"; }
-
-  protected:
-    void handle(const IntervalEvent& event) override {
-        fired.interval = event.getInterval();
-        ++fired.intervals;
-    }
-};
 
 // Hands the answer over in pieces, as the transport reads it off the wire.
 class PieceTransport final : public HttpTransport {
@@ -110,8 +52,8 @@ std::string expectedAnswer(const char* data, std::size_t size) {
     for (std::size_t at = 0; at < size; at += 4096) {
         const std::size_t length = std::min<std::size_t>(4096, size - at);
         const void* zero = std::memchr(data + at, 0, length);
-        kept.append(data + at, zero != nullptr ? static_cast<const char*>(zero) - (data + at)
-                                               : length);
+        kept.append(data + at,
+                    zero != nullptr ? static_cast<const char*>(zero) - (data + at) : length);
     }
     return kept.substr(0, maximumAnswerLength);
 }
@@ -119,42 +61,57 @@ std::string expectedAnswer(const char* data, std::size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-    static UseBrowser browser;
-    static UseFrames frames;
-    static UseInterval interval;
+    static OnEvent<StartBrowserEvent> browser([](const StartBrowserEvent& event) {
+        const PortalURL* url = event.getPortalURL();
+        FUZZ_CHECK(url != nullptr);
+        FUZZ_CHECK(url->port >= 1 && url->port <= 65535);
+        FUZZ_CHECK(fired.browsers == 0 && fired.frameLists == 0 && fired.intervals == 0);
+        const std::string text = "http://" + portalURLText(*url);
+        FUZZ_CHECK(text.size() <= maximumBrowserAddressLength);
+        // Nothing that could end the address on a command line or hide in it.
+        for (const char c : text) {
+            FUZZ_CHECK(c > ' ' && c < '\x7f' && std::strchr("\"<>\\^`{|}", c) == nullptr);
+        }
+        ++fired.browsers;
+    });
+    static OnEvent<SendFramesEvent> frames([](const SendFramesEvent& event) {
+        FUZZ_CHECK(!event.getFrames().empty());
+        FUZZ_CHECK(fired.intervals == 0);
+        for (const std::string& frame : event.getFrames()) {
+            // An "S" line with nothing at or below a space left, as the
+            // transmit cycle takes it later on.
+            FUZZ_CHECK(!frame.empty() && frame[0] == 'S');
+            FUZZ_CHECK(removeWhitespace(frame) == frame);
+            ReportBuffer report{};
+            if (dongle::buildFrameReport(frame, report, 0x70, 0x80) == 0) {
+                FUZZ_CHECK(report[0] == 0x01 && report[3] == 0xFF);
+            }
+        }
+        ++fired.frameLists;
+    });
+    static OnEvent<IntervalEvent> interval([](const IntervalEvent&) { ++fired.intervals; });
     static const SystemClock clock;
-    static bool started = false;
-    if (!started) {
-        fuzzLoggingOn();
-        started = true;
-    }
+    fuzzLoggingOn();
     const char* text = reinterpret_cast<const char*>(data);
 
-    {
-        // The answer as parsed, zero bytes and all.
-        PieceTransport unused(text, 0);
-        HTTPClientResource resource(unused, clock);
-        resource.getActivities().add(&browser);
-        resource.getActivities().add(&frames);
-        resource.getActivities().add(&interval);
-        fired = Fired{};
-        resource.parseAnswer(std::string(text, size), intervalWithoutAnswer);
-        FUZZ_CHECK(fired.intervals == 1);
-        FUZZ_CHECK(fired.frameLists <= 1);
-    }
-    {
-        // The answer as the transport delivers it.
-        PieceTransport transport(text, size);
-        HTTPClientResource resource(transport, clock);
-        const std::string expected = expectedAnswer(text, size);
-        try {
-            const std::string answer = resource.postRequest(
-                "portal.example", 8080, "/portal/", false, std::nullopt, "H1,A,0a1b,0.1.0,258,p");
-            FUZZ_CHECK(answer == expected);
-        } catch (const HttpExchangeError& error) {
-            FUZZ_CHECK(expected.empty());
-            FUZZ_CHECK(std::string(error.what()) == "content is empty");
-        }
+    // The answer as parsed, zero bytes and all, then as the transport gives it.
+    PieceTransport transport(text, size);
+    HTTPClientResource resource(transport, clock);
+    resource.getActivities().add(&browser);
+    resource.getActivities().add(&frames);
+    resource.getActivities().add(&interval);
+    fired = Fired{};
+    resource.parseAnswer(std::string(text, size), 30000);
+    FUZZ_CHECK(fired.intervals == 1);
+    FUZZ_CHECK(fired.frameLists <= 1);
+
+    const std::string expected = expectedAnswer(text, size);
+    try {
+        FUZZ_CHECK(resource.postRequest("portal.example", 8080, "/portal/", false, std::nullopt,
+                                        "H1,A,0a1b,0.1.0,258,p") == expected);
+    } catch (const HttpExchangeError& error) {
+        FUZZ_CHECK(expected.empty());
+        FUZZ_CHECK(std::string(error.what()) == "content is empty");
     }
     return 0;
 }
