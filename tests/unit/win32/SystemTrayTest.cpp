@@ -200,14 +200,27 @@ TEST_F(SystemTrayTest, ARefusedIconIsAddedLaterByRetry) {
     EXPECT_EQ(shell.calls[0].message, static_cast<DWORD>(NIM_ADD));
 }
 
-TEST_F(SystemTrayTest, ARemovedIconStaysRemovedWhenTheTaskbarComesBack) {
+// A new taskbar knows no icons: it gets this one as it is now, unless the
+// icon was removed on purpose.
+TEST_F(SystemTrayTest, ANewTaskbarGetsTheIconAsItIsUnlessItWasRemoved) {
     ASSERT_TRUE(create());
+    setStatus(true, false, true, "");
+    tray.refreshStatus();
+    const auto taskbarCreated = [&] {
+        SendMessageA(tray.hiddenWindow(), RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    };
+    const std::size_t before = shell.calls.size();
+    taskbarCreated();
+    ASSERT_GT(shell.calls.size(), before);
+    EXPECT_EQ(shell.calls[before].message, static_cast<DWORD>(NIM_ADD));
+    EXPECT_STREQ(shell.calls[before].data.szTip, "No stick\r\n");
+
     EXPECT_TRUE(tray.removeIcon());
     EXPECT_EQ(last().message, static_cast<DWORD>(NIM_DELETE));
     EXPECT_EQ(last().data.uID, TRAY_ICON_ID);
-    const std::size_t before = shell.calls.size();
-    SendMessageA(tray.hiddenWindow(), RegisterWindowMessageA("TaskbarCreated"), 0, 0);
-    EXPECT_EQ(shell.calls.size(), before);
+    const std::size_t removed = shell.calls.size();
+    taskbarCreated();
+    EXPECT_EQ(shell.calls.size(), removed);
 }
 
 }  // namespace
