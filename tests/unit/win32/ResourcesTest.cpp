@@ -122,18 +122,6 @@ TEST(ResourcesTrayIcons, LoadsTheImageDrawnForTheSmallIconMetric) {
     EXPECT_FALSE(GetIconInfo(handle, &info)) << "the owner left its icon behind";
 }
 
-// The log window's menu bar (the tray menu and About, items and controls
-// alike, the Wine tier reads from the running agent).
-TEST(ResourcesMenus, TheLoggerMenuBarCarriesQuitAndInfo) {
-    HMENU bar = LoadMenuW(module(), MAKEINTRESOURCEW(IDR_MAIN_MENU));
-    ASSERT_NE(bar, nullptr) << GetLastError();
-    ASSERT_EQ(GetMenuItemCount(bar), 2);
-    EXPECT_EQ(GetMenuItemID(GetSubMenu(bar, 0), 0), static_cast<UINT>(IDM_QUIT));
-    EXPECT_EQ(GetMenuItemID(GetSubMenu(bar, 1), 0), static_cast<UINT>(IDM_INFO));
-    EXPECT_EQ(GetMenuItemCount(GetSubMenu(bar, 0)) + GetMenuItemCount(GetSubMenu(bar, 1)), 2);
-    DestroyMenu(bar);
-}
-
 // What the loader parsed from the embedded manifest; a typo in an element
 // name or namespace drops a setting without any error.
 std::wstring activationSetting(const wchar_t* nameSpace, const wchar_t* name) {
