@@ -123,21 +123,6 @@ Strings linesOf(const std::string& text) {
     return lines;
 }
 
-int announcedPort(const fs::path& log, milliseconds timeout) {
-    int port = 0;
-    waitUntil(
-        [&] {
-            const std::string text = readFile(log);
-            const auto at = text.find("port=");
-            if (at != std::string::npos && text.find('\n', at) != std::string::npos) {
-                port = std::stoi(text.substr(at + 5));
-            }
-            return port != 0;
-        },
-        timeout);
-    return port;
-}
-
 std::map<std::string, std::string> parseKeyValues(const std::string& output) {
     std::map<std::string, std::string> values;
     for (const std::string& line : linesOf(output)) {
