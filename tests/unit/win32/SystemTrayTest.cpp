@@ -124,8 +124,6 @@ class SystemTrayTest : public ::testing::Test {
 };
 
 // A fault changes the image and the tooltip, cut at its limit, in one call.
-// (The icon added with its callback and shown, its tooltips and images, the
-// Wine tier's tray scenario reads on the screen.)
 TEST_F(SystemTrayTest, TheIconFollowsTheStateWithItsTooltipCutAtItsLimit) {
     ASSERT_TRUE(create());
     setStatus(false, false, true, std::string(200, '7'));
@@ -185,8 +183,7 @@ TEST_F(SystemTrayTest, ARightClickBeforeTheLanguageIsReadWaitsForItOrForTheNextC
     EXPECT_EQ(tray.menus, (std::vector<Strings>{builtIn, translated, translated}));
 }
 
-// At logon the taskbar may not be ready: the agent must not vanish. (A
-// taskbar made again gets the icon back: the Wine tier's tray scenario.)
+// At logon the taskbar may not be ready: the agent must not vanish.
 TEST_F(SystemTrayTest, ARefusedIconIsAddedLaterByRetry) {
     shell.refuseAdds = 2;
     EXPECT_FALSE(create());

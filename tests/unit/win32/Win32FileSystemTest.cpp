@@ -64,8 +64,7 @@ TEST_F(Win32FileSystemTest, AMissingFileIsQuietOtherFailuresAreLoggedWithTheirCo
     EXPECT_NE(window.logLines()[0].find("GetLastError=2"), std::string::npos);  // no such folder
 }
 
-// Wine keeps no access list on folders (reading one back gives one made
-// from the Unix mode and owned by the Unix user), so what is checked is the
+// Wine keeps no access list on folders, so what is checked is the
 // descriptor handed to the system calls that set it.
 std::string sddlOf(PSECURITY_DESCRIPTOR descriptor, SECURITY_INFORMATION parts) {
     LPSTR text = nullptr;
@@ -125,8 +124,6 @@ TEST_F(Win32FileSystemTest, TheAgentsOwnDataFolderLetsUsersAddAndReplaceFilesOnl
     const FileState file = watched.probe(folder.file("quorvel\\quorvel.dat"));
     EXPECT_TRUE(file.exists && file.writable);
     EXPECT_FALSE(file.folder || file.link);
-    // (Whether a read-only file shows as not writable cannot be seen here:
-    // the tests run as root, whom Wine's files never refuse.)
 }
 
 TEST_F(Win32FileSystemTest, TheSetupsStepsSetOwnerAndProtectedListOnNewAndExistingFolders) {
