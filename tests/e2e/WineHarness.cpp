@@ -29,11 +29,6 @@ namespace {
     throw std::runtime_error(what);
 }
 
-std::string envOr(const char* name, const std::string& fallback) {
-    const char* value = std::getenv(name);
-    return value != nullptr && *value != '\0' ? value : fallback;
-}
-
 int decodeStatus(int status) {
     if (WIFEXITED(status)) {
         return WEXITSTATUS(status);
@@ -136,7 +131,9 @@ std::map<std::string, std::string> parseKeyValues(const std::string& output) {
 
 WineSetup WineSetup::fromBuild() {
     WineSetup setup;
-    const fs::path stateFile = envOr("QUORVEL_WINE_ENV", QUORVEL_E2E_WINE_ENV_FILE);
+    // The setup tests run on a prefix of their own.
+    const char* own = std::getenv("QUORVEL_WINE_ENV");
+    const fs::path stateFile = own != nullptr ? own : QUORVEL_E2E_WINE_ENV_FILE;
     auto state = parseKeyValues(readFile(stateFile));
     if (state.empty()) {
         fail("no Wine environment at " + stateFile.string() +
@@ -147,18 +144,17 @@ WineSetup WineSetup::fromBuild() {
     if (setup.prefix.empty() || setup.display.empty()) {
         fail(stateFile.string() + " lacks WINEPREFIX or DISPLAY");
     }
-    setup.wine = envOr("QUORVEL_WINE", "wine");
-    setup.agentExe = envOr("QUORVEL_EXE", QUORVEL_E2E_AGENT_EXE);
-    setup.driverExe = envOr("QUORVEL_DRIVER_EXE", QUORVEL_E2E_DRIVER_EXE);
+    setup.agentExe = QUORVEL_E2E_AGENT_EXE;
+    setup.driverExe = QUORVEL_E2E_DRIVER_EXE;
     // The first folder of the list that exists.
-    std::istringstream dirs(envOr("QUORVEL_RESOURCES_DIRS", QUORVEL_E2E_RESOURCES_DIRS));
+    std::istringstream dirs(QUORVEL_E2E_RESOURCES_DIRS);
     for (std::string dir; std::getline(dirs, dir, ':');) {
         if (!dir.empty() && fs::is_directory(dir)) {
             setup.resourcesDir = dir;
             break;
         }
     }
-    setup.runsDir = envOr("QUORVEL_E2E_RUNS_DIR", QUORVEL_E2E_RUNS_DIR);
+    setup.runsDir = QUORVEL_E2E_RUNS_DIR;
     for (const auto& exe : {setup.agentExe, setup.driverExe}) {
         if (!fs::is_regular_file(exe)) {
             fail(exe.string() + " does not exist: build the windows preset first");
