@@ -366,10 +366,11 @@ class Tray : public AgentWithSimulators {
 
 // An English system: the good icon and its tooltip; a double-click says
 // hello at once; the menu, and About with the dongle's values. The dongle
-// unplugged: a failed hello shows the fault icon and its tooltip, and a
-// double-click first shows what is wrong, saying hello only after OK. Exit
-// from the menu ends the agent with 0 and takes the icon away. Then a German
-// system gets the German menu and About.
+// unplugged: a failed hello shows the fault icon, and a double-click first
+// shows what is wrong, saying hello only after OK. Exit from the menu ends
+// the agent with 0 and takes the icon away. Then a German system gets the
+// German menu and About. (Which tooltip and image each state gives is
+// TrayStatusTest's and SystemTrayTest's.)
 TEST_F(Tray, ShowsTheAgentsStateAndCarriesOutTheUsersCommandsInTheSystemsLanguage) {
     plugDongle();
     Config settings = config();
@@ -392,9 +393,6 @@ TEST_F(Tray, ShowsTheAgentsStateAndCarriesOutTheUsersCommandsInTheSystemsLanguag
     ASSERT_EQ(dongle().command("unplug dongle"), "ok");
     openPortal();
     ASSERT_TRUE(showsIcon(kFault));
-    const std::string faultTip = hover().value_or("no tooltip");
-    EXPECT_EQ(faultTip.rfind(en.at("NO_USB") + "\r\n" + en.at("NEXT_TRANSMIT") + ": ", 0), 0u)
-        << faultTip;
 
     doubleClick();
     const CommandResult box = drive({"wait-msgbox", kShowMs});
@@ -410,7 +408,6 @@ TEST_F(Tray, ShowsTheAgentsStateAndCarriesOutTheUsersCommandsInTheSystemsLanguag
     drive({"msgbox-ok"});
     ASSERT_TRUE(waitForHellos(3, milliseconds(5000))) << "no hello after OK";
     EXPECT_GE(portal().requests()[2].connectedAt, pressed);
-    EXPECT_TRUE(showsIcon(kGood));
 
     const auto windows = harness().loggerWindows();
     ASSERT_TRUE(windows && windows->size() == 1u);
