@@ -127,12 +127,6 @@ void AgentWithSimulators::TearDown() {
     std::cerr << "--- message boxes\n" << harness().driver({"msgbox"}).out;
 }
 
-fs::path AgentWithSimulators::programFolder(const std::optional<std::string>& ini,
-                                            const std::string& suffix) {
-    folders_.push_back(harness_->makeProgramFolder(currentTestName() + suffix, ini));
-    return folders_.back();
-}
-
 WineProcess& AgentWithSimulators::startAgent(const fs::path& folder,
                                              const std::map<std::string, std::string>& extraEnv) {
     agents_.push_back(harness_->startAgent(folder, extraEnv));
@@ -205,7 +199,8 @@ fs::path AgentWithSimulators::agentFolder(const Config& config, const std::strin
     for (const auto& [key, value] : config) {
         ini += key + "=" + value + "\r\n";
     }
-    const fs::path folder = programFolder(ini, suffix);
+    folders_.push_back(harness_->makeProgramFolder(currentTestName() + suffix, ini));
+    const fs::path folder = folders_.back();
     // Wine prefers DLLs beside the program when told to take native ones.
     const fs::path simDir = QUORVEL_E2E_DONGLESIM_DIR;
     for (const char* dll : {"setupapi.dll", "hid.dll"}) {

@@ -71,9 +71,6 @@ class AgentWithSimulators : public ::testing::Test {
     void TearDown() override;
 
     Harness& harness() { return *harness_; }
-    // A fresh program folder named after the test (plus `suffix`).
-    std::filesystem::path programFolder(const std::optional<std::string>& ini,
-                                        const std::string& suffix = "");
     // Starts an agent from `folder`; it is killed at teardown if still alive.
     WineProcess& startAgent(const std::filesystem::path& folder,
                             const std::map<std::string, std::string>& extraEnv = {});
@@ -92,7 +89,8 @@ class AgentWithSimulators : public ::testing::Test {
 
     // Short intervals, logging on, the portal simulator as the portal.
     Config config() const;
-    // A program folder with `config` and the stand-ins.
+    // A fresh program folder named after the test (plus `suffix`), with
+    // `config` and the stand-ins.
     std::filesystem::path agentFolder(const Config& config, const std::string& suffix = "");
     // Starts quorvel.exe of `folder` with the stand-ins in use; returns at
     // once. The others fail the test unless its logger window appears.

@@ -266,15 +266,12 @@ CommandResult runCaptured(const std::vector<std::string>& argv,
 
 Harness::Harness(WineSetup setup) : setup_(std::move(setup)) {}
 
-fs::path Harness::makeProgramFolder(const std::string& name,
-                                    const std::optional<std::string>& ini) {
+fs::path Harness::makeProgramFolder(const std::string& name, const std::string& ini) {
     const fs::path folder = setup_.runsDir / name;
     fs::remove_all(folder);
     fs::create_directories(folder);
     fs::copy_file(setup_.agentExe, folder / "quorvel.exe");
-    if (ini) {
-        std::ofstream(folder / "quorvel.ini", std::ios::binary) << *ini;
-    }
+    std::ofstream(folder / "quorvel.ini", std::ios::binary) << ini;
     if (!setup_.resourcesDir.empty() && fs::is_directory(setup_.resourcesDir)) {
         fs::copy(setup_.resourcesDir, folder / "resources", fs::copy_options::recursive);
     }

@@ -89,10 +89,9 @@ class Harness {
 
     const WineSetup& setup() const { return setup_; }
 
-    // A fresh program folder `runsDir/name`: quorvel.exe, resources/ when the
-    // build has one and `ini` as quorvel.ini, if given.
-    std::filesystem::path makeProgramFolder(const std::string& name,
-                                            const std::optional<std::string>& ini);
+    // A fresh program folder `runsDir/name`: quorvel.exe, `ini` as
+    // quorvel.ini and resources/ when the build has one.
+    std::filesystem::path makeProgramFolder(const std::string& name, const std::string& ini);
 
     // Starts quorvel.exe of `folder` there, its output in folder/agent-N.log.
     WineProcess startAgent(const std::filesystem::path& folder,
