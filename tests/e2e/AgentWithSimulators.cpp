@@ -98,6 +98,16 @@ void AgentWithSimulators::SetUp() {
 }
 
 void AgentWithSimulators::TearDown() {
+    if (HasFailure() && harness_ && portal_) {
+        // What the agent logged and what the portal saw explain most failures.
+        if (const auto text = harness().logText()) {
+            std::cerr << "--- log view\n" << *text << "\n";
+        }
+        for (const auto& request : portal_->requests()) {
+            std::cerr << "--- request at the portal\n" << request.describe();
+        }
+        std::cerr << "--- message boxes\n" << harness().driver({"msgbox"}).out;
+    }
     bool killed = false;
     for (auto& agent : agents_) {
         killed = agent.kill() || killed;
@@ -107,24 +117,6 @@ void AgentWithSimulators::TearDown() {
         // own; waiting for that keeps the next test's start clean.
         harness_->driver({"wait-gone", "10000"});
     }
-    if (!HasFailure() || !harness_) {
-        return;
-    }
-    // What the agent logged and what the portal saw explain most failures.
-    for (const auto& folder : folders_) {
-        for (const auto& entry : fs::directory_iterator(folder)) {
-            if (entry.path().extension() == ".log") {
-                std::cerr << "--- " << entry.path() << "\n" << readFile(entry.path()) << "\n";
-            }
-        }
-    }
-    if (const auto text = harness().logText()) {
-        std::cerr << "--- log view\n" << *text << "\n";
-    }
-    for (const auto& request : portal_->requests()) {
-        std::cerr << "--- request at the portal\n" << request.describe();
-    }
-    std::cerr << "--- message boxes\n" << harness().driver({"msgbox"}).out;
 }
 
 WineProcess& AgentWithSimulators::startAgent(const fs::path& folder,
@@ -199,8 +191,7 @@ fs::path AgentWithSimulators::agentFolder(const Config& config, const std::strin
     for (const auto& [key, value] : config) {
         ini += key + "=" + value + "\r\n";
     }
-    folders_.push_back(harness_->makeProgramFolder(currentTestName() + suffix, ini));
-    const fs::path folder = folders_.back();
+    const fs::path folder = harness_->makeProgramFolder(currentTestName() + suffix, ini);
     // Wine prefers DLLs beside the program when told to take native ones.
     const fs::path simDir = QUORVEL_E2E_DONGLESIM_DIR;
     for (const char* dll : {"setupapi.dll", "hid.dll"}) {

@@ -133,7 +133,6 @@ class AgentWithSimulators : public ::testing::Test {
     bool withDongle_;
     std::unique_ptr<Harness> harness_;
     std::list<WineProcess> agents_;
-    std::list<std::filesystem::path> folders_;
     std::unique_ptr<portalsim::PortalSimulator> portal_;
     std::unique_ptr<DongleSimulator> dongle_;
 };
