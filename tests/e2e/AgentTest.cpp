@@ -1,6 +1,6 @@
-// The agent's own life under Wine, without its counterparts: the run-time
-// file in the all-users folder, the logger window with logging on and off,
-// the fatal error for a missing file, and the ways of ending it.
+// The agent's own life under Wine: the run-time file in the all-users
+// folder, the logger window with logging on and off, the fatal error for a
+// missing file, and the ways of ending it.
 
 #include <gtest/gtest.h>
 
@@ -8,24 +8,18 @@
 #include <fstream>
 #include <regex>
 #include <string>
-#include <vector>
 
 #include "resources/resource.h"
-#include "storage/RunTimeData.h"
-#include "tests/e2e/AgentFixture.h"
+#include "tests/e2e/AgentWithSimulators.h"
 
 namespace quorvel::e2e {
 namespace {
 
 namespace fs = std::filesystem;
 
-class Agent : public AgentTest {
+class Agent : public AgentWithSimulators {
   protected:
-    std::string record() { return readFile(harness().runTimeFile()); }
-
-    bool waitForRunTimeFile() {
-        return waitUntil([&] { return record().size() == RunTimeData::fileSize; }, kStartTimeout);
-    }
+    Agent() : AgentWithSimulators(/*withDongle=*/false) {}
 
     std::string logText() {
         const auto text = harness().logText();
@@ -34,27 +28,20 @@ class Agent : public AgentTest {
     }
 };
 
-// A fresh machine, logging on, Windows line ends: the record is made from the
-// configuration, the log window shows time-stamped lines, closing only hides
-// it and "&Beenden" ends the agent. (Stored deadlines armed at a restart the
-// kill scenario shows.)
+// A fresh machine, logging on: the record is made from the configuration,
+// the log window shows time-stamped lines, closing only hides it and
+// "&Beenden" ends the agent.
 TEST_F(Agent, MakesItsRecordShowsItsLogAndEndsWithZero) {
-    const fs::path folder =
-        programFolder(baseConfig("\r\n") + "REASON=42\r\nENABLE_LOGGING=true\r\n");
-    WineProcess& first = startAgent(folder);
+    WineProcess& first = startAgent(agentFolder(config()));
     ASSERT_TRUE(waitForLoggerWindow(&first, /*visible=*/true));
-    ASSERT_TRUE(waitForRunTimeFile()) << harness().runTimeFile();
-    const std::string bytes = record();
-    // Made from this configuration; what else a fresh record holds the unit
-    // tests prove.
-    EXPECT_EQ(decodeRunTimeData(std::vector<uint8_t>(bytes.begin(), bytes.end())).helloReason, 42);
+    const auto made = waitForStored([](const RunTimeData&) { return true; }, kStartTimeout);
+    ASSERT_TRUE(made) << harness().runTimeFile();
+    EXPECT_EQ(made->helloReason, 7);
 
     // The view takes lines in batches: wait for the last of those read here.
     drive({"wait-text", "15000", "reading init data: ok"});
     const std::string text = logText();
     EXPECT_EQ(text.rfind("Logger:\r\n - [", 0), 0u) << text;
-    EXPECT_NE(text.find("run time file not found! generate a new one form ini file."),
-              std::string::npos);
     EXPECT_NE(text.find("run time file path: C:\\ProgramData\\quorvel\\quorvel.dat"),
               std::string::npos);
     // Milliseconds since this process started, never going back.
@@ -87,7 +74,11 @@ TEST_F(Agent, MakesItsRecordShowsItsLogAndEndsWithZero) {
 // record. With it but logging off, no line reaches the window, which stays
 // hidden.
 TEST_F(Agent, AMissingConfigurationIsFatalAndWithoutLoggingTheWindowStaysEmpty) {
-    const fs::path folder = programFolder(std::nullopt);
+    Config settings = config();
+    settings["ENABLE_LOGGING"] = "false";
+    const fs::path folder = agentFolder(settings);
+    const std::string ini = readFile(folder / "quorvel.ini");
+    fs::remove(folder / "quorvel.ini");
     WineProcess& fatal = startAgent(folder);
     const CommandResult box = drive({"wait-msgbox", "20000"});
     std::string shownPath = "Z:";
@@ -101,17 +92,15 @@ TEST_F(Agent, AMissingConfigurationIsFatalAndWithoutLoggingTheWindowStaysEmpty) 
     EXPECT_EQ(shown["icon"], "1") << box.out;
     EXPECT_TRUE(fatal.running()) << "the agent ended before its message was confirmed";
     drive({"msgbox-ok"});
-    const auto code = fatal.waitForExit(kExitTimeout);
-    ASSERT_TRUE(code) << "the agent still runs after OK";
-    EXPECT_EQ(*code, 0);
+    EXPECT_EQ(fatal.waitForExit(kExitTimeout), 0) << "the agent did not end with 0 after OK";
     EXPECT_FALSE(fs::exists(harness().runTimeFile()));
 
-    std::ofstream(folder / "quorvel.ini", std::ios::binary) << baseConfig();
+    std::ofstream(folder / "quorvel.ini", std::ios::binary) << ini;
     WineProcess& quiet = startAgent(folder);
     ASSERT_TRUE(waitForLoggerWindow(&quiet));
     // Start-up has passed the lines it would log by the time the record is
     // written; the round trip lets any line sent meanwhile arrive.
-    ASSERT_TRUE(waitForRunTimeFile());
+    ASSERT_TRUE(waitForStored([](const RunTimeData&) { return true; }, kStartTimeout));
     drive({"ping"});
     const auto windows = harness().loggerWindows();
     ASSERT_TRUE(windows);

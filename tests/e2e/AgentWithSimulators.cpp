@@ -1,6 +1,8 @@
 #include "tests/e2e/AgentWithSimulators.h"
 
+#include <algorithm>
 #include <chrono>
+#include <exception>
 #include <fstream>
 #include <iostream>
 
@@ -58,34 +60,110 @@ std::function<bool(const RunTimeData&)> sent(int counter) {
     };
 }
 
+std::string currentTestName() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->test_suite_name()) + "." + info->name();
+    std::replace(name.begin(), name.end(), '/', '_');
+    return name;
+}
+
 void AgentWithSimulators::SetUp() {
-    AgentTest::SetUp();
-    if (HasFatalFailure()) {
-        return;
-    }
-    portal_ = std::make_unique<portalsim::PortalSimulator>();
     try {
-        dongle_ = std::make_unique<DongleSimulator>(
-            harness().setup(), harness().setup().runsDir / (currentTestName() + ".dongle"));
+        harness_ = std::make_unique<Harness>(WineSetup::fromBuild());
     } catch (const std::exception& e) {
         GTEST_FAIL() << e.what();
+    }
+    auto windows = harness_->loggerWindows();
+    ASSERT_TRUE(windows) << "the driver cannot list windows";
+    if (!windows->empty()) {
+        // Only a crashed earlier test leaves an agent behind; ending it keeps
+        // one crash from failing every test after it.
+        std::cerr << "note: ending " << windows->size() << " agent(s) left over\n";
+        harness_->driver({"kill-all"});
+        ASSERT_EQ(harness_->driver({"wait-gone", "10000"}).exitCode, 0)
+            << "an agent left over from an earlier test does not go away";
+    }
+    // The prefix serves the whole run: each test starts as on a fresh machine.
+    std::error_code ignored;
+    fs::remove_all(harness_->runTimeFile().parent_path(), ignored);
+    portal_ = std::make_unique<portalsim::PortalSimulator>();
+    if (withDongle_) {
+        try {
+            dongle_ = std::make_unique<DongleSimulator>(
+                harness().setup(), harness().setup().runsDir / (currentTestName() + ".dongle"));
+        } catch (const std::exception& e) {
+            GTEST_FAIL() << e.what();
+        }
     }
 }
 
 void AgentWithSimulators::TearDown() {
-    if (HasFailure()) {
+    if (HasFailure() && harness_ && portal_) {
         // What the agent logged and what the portal saw explain most failures.
         if (const auto text = harness().logText()) {
             std::cerr << "--- log view\n" << *text << "\n";
         }
-        if (portal_) {
-            for (const auto& request : portal_->requests()) {
-                std::cerr << "--- request at the portal\n" << request.describe();
-            }
+        for (const auto& request : portal_->requests()) {
+            std::cerr << "--- request at the portal\n" << request.describe();
         }
         std::cerr << "--- message boxes\n" << harness().driver({"msgbox"}).out;
     }
-    AgentTest::TearDown();
+    bool killed = false;
+    for (auto& agent : agents_) {
+        killed = agent.kill() || killed;
+    }
+    if (killed && harness_) {
+        // The Wine server drops a killed process's windows and mutex on its
+        // own; waiting for that keeps the next test's start clean.
+        harness_->driver({"wait-gone", "10000"});
+    }
+}
+
+WineProcess& AgentWithSimulators::startAgent(const fs::path& folder,
+                                             const std::map<std::string, std::string>& extraEnv) {
+    agents_.push_back(harness_->startAgent(folder, extraEnv));
+    return agents_.back();
+}
+
+bool AgentWithSimulators::waitForLoggerWindow(WineProcess* agent, bool visible) {
+    std::vector<std::string> args{"wait-window", "1000"};
+    if (visible) {
+        args.push_back("visible");
+    }
+    // Short driver waits in a loop notice an agent that dies at once.
+    const auto ended = [&] { return agent != nullptr && !agent->running(); };
+    const bool appeared = waitUntil([&] { return ended() || harness_->driver(args).exitCode == 0; },
+                                    kStartTimeout, milliseconds(0));
+    if (ended()) {
+        ADD_FAILURE() << "the agent ended (exit code "
+                      << agent->waitForExit(milliseconds(0)).value()
+                      << ") before its logger window appeared";
+        return false;
+    }
+    EXPECT_TRUE(appeared) << "no " << (visible ? "visible " : "") << "logger window";
+    return appeared;
+}
+
+void AgentWithSimulators::endWith(WineProcess& agent, int command) {
+    drive({"send", std::to_string(command), "0"});
+    const auto code = agent.waitForExit(kExitTimeout);
+    ASSERT_TRUE(code) << "the agent still runs " << kExitTimeout.count() << " ms later";
+    EXPECT_EQ(*code, 0);
+    const auto windows = harness_->loggerWindows();
+    ASSERT_TRUE(windows);
+    EXPECT_TRUE(windows->empty()) << "a logger window outlived its process";
+}
+
+CommandResult AgentWithSimulators::drive(const std::vector<std::string>& args,
+                                         milliseconds timeout) {
+    CommandResult r = harness_->driver(args, timeout);
+    std::string line = "qvdriver";
+    for (const auto& a : args) {
+        line += " " + a;
+    }
+    EXPECT_EQ(r.exitCode, 0) << line << " failed" << (r.timedOut ? " (timed out)" : "")
+                             << "\nstdout: " << r.out << "\nstderr: " << r.err;
+    return r;
 }
 
 AgentWithSimulators::Config AgentWithSimulators::config() const {
@@ -113,7 +191,7 @@ fs::path AgentWithSimulators::agentFolder(const Config& config, const std::strin
     for (const auto& [key, value] : config) {
         ini += key + "=" + value + "\r\n";
     }
-    const fs::path folder = programFolder(ini, suffix);
+    const fs::path folder = harness_->makeProgramFolder(currentTestName() + suffix, ini);
     // Wine prefers DLLs beside the program when told to take native ones.
     const fs::path simDir = QUORVEL_E2E_DONGLESIM_DIR;
     for (const char* dll : {"setupapi.dll", "hid.dll"}) {

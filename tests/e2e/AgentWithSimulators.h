@@ -1,11 +1,16 @@
-// The agent with the portal simulator hosted here and the simulated dongle
-// under Wine (its setupapi.dll and hid.dll stand-ins beside quorvel.exe),
-// seen from outside: requests at the portal, frames on air, quorvel.dat.
+// The one fixture of the agent scenarios: the real agent under Wine with the
+// portal simulator hosted here and the simulated dongle under Wine (its
+// setupapi.dll and hid.dll stand-ins beside quorvel.exe), seen from outside:
+// requests at the portal, frames on air, quorvel.dat, its windows through
+// qvdriver. Its teardown leaves no agent and no logger window behind.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <list>
 #include <map>
 #include <memory>
 #include <optional>
@@ -13,8 +18,8 @@
 #include <vector>
 
 #include "storage/RunTimeData.h"
-#include "tests/e2e/AgentFixture.h"
 #include "tests/e2e/DongleSimulator.h"
+#include "tests/e2e/WineHarness.h"
 #include "tools/portalsim/PortalSimulator.h"
 
 namespace quorvel::e2e {
@@ -48,19 +53,44 @@ TimeStamp timeStampAt(int64_t ms);
 // The next hello lies more than 50 s ahead: an answer's "I60000" was planned.
 bool minuteAhead(const RunTimeData& data);
 
-class AgentWithSimulators : public AgentTest {
+// Generous: Wine on two shared cores is slow to start a process, and a
+// deadline that passes means a fault, not a retry.
+inline constexpr milliseconds kStartTimeout{20000};
+inline constexpr milliseconds kExitTimeout{15000};
+
+// "Suite.Case" of the running test, fit for a folder name.
+std::string currentTestName();
+
+class AgentWithSimulators : public ::testing::Test {
   protected:
     using Config = std::map<std::string, std::string>;
 
+    // Without the dongle simulator for scenarios that need no dongle.
+    explicit AgentWithSimulators(bool withDongle = true) : withDongle_(withDongle) {}
     void SetUp() override;
     void TearDown() override;
+
+    Harness& harness() { return *harness_; }
+    // Starts an agent from `folder`; it is killed at teardown if still alive.
+    WineProcess& startAgent(const std::filesystem::path& folder,
+                            const std::map<std::string, std::string>& extraEnv = {});
+    // Waits until a logger window exists (and is visible, if asked), failing
+    // early when `agent` (null: started by someone else) ends first.
+    bool waitForLoggerWindow(WineProcess* agent, bool visible = false);
+    // Ends `agent` with the window command `command` and expects exit code
+    // 0 and no logger window left behind.
+    void endWith(WineProcess& agent, int command);
+    // Runs the driver and fails the test when it does not exit 0.
+    CommandResult drive(const std::vector<std::string>& args,
+                        milliseconds timeout = milliseconds(20000));
 
     portalsim::PortalSimulator& portal() { return *portal_; }
     DongleSimulator& dongle() { return *dongle_; }
 
     // Short intervals, logging on, the portal simulator as the portal.
     Config config() const;
-    // A program folder with `config` and the stand-ins.
+    // A fresh program folder named after the test (plus `suffix`), with
+    // `config` and the stand-ins.
     std::filesystem::path agentFolder(const Config& config, const std::string& suffix = "");
     // Starts quorvel.exe of `folder` with the stand-ins in use; returns at
     // once. The others fail the test unless its logger window appears.
@@ -100,6 +130,9 @@ class AgentWithSimulators : public AgentTest {
     void openPortalAndSend(const std::string& frame, int counter);
 
   private:
+    bool withDongle_;
+    std::unique_ptr<Harness> harness_;
+    std::list<WineProcess> agents_;
     std::unique_ptr<portalsim::PortalSimulator> portal_;
     std::unique_ptr<DongleSimulator> dongle_;
 };

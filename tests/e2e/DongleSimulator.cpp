@@ -14,8 +14,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr milliseconds startTimeout{30000};
-
 void copyInto(const fs::path& file, const fs::path& folder) {
     if (!fs::is_regular_file(file)) {
         throw std::runtime_error(file.string() + " does not exist: build the windows preset");
@@ -32,13 +30,24 @@ DongleSimulator::DongleSimulator(const WineSetup& setup, const fs::path& folder)
     fs::create_directories(folder_ / "sim");
     fs::create_directories(folder_ / "probe");
     copyInto(simDir / "donglesim.exe", folder_ / "sim");
-    copyInto(QUORVEL_E2E_DONGLEPROBE_EXE, folder_ / "probe");
-    copyInto(simDir / "setupapi.dll", folder_ / "probe");
-    copyInto(simDir / "hid.dll", folder_ / "probe");
-
+    for (const fs::path& file :
+         {fs::path(QUORVEL_E2E_DONGLEPROBE_EXE), simDir / "setupapi.dll", simDir / "hid.dll"}) {
+        copyInto(file, folder_ / "probe");
+    }
     const fs::path log = folder_ / "sim" / "donglesim.log";
     simulator_ = WineProcess(setup_, folder_ / "sim" / "donglesim.exe", {}, folder_ / "sim", log);
-    const int port = announcedPort(log, startTimeout);
+    // The simulator announces its control port as a whole line "port=N".
+    int port = 0;
+    waitUntil(
+        [&] {
+            const std::string text = readFile(log);
+            const auto at = text.find("port=");
+            if (at != std::string::npos && text.find('\n', at) != std::string::npos) {
+                port = std::stoi(text.substr(at + 5));
+            }
+            return port != 0;
+        },
+        milliseconds(30000));
     if (port == 0) {
         throw std::runtime_error("donglesim did not start: " + readFile(log));
     }
@@ -90,12 +99,10 @@ std::vector<std::string> DongleSimulator::values(const std::string& line) {
     std::istringstream answer(command(line));
     std::string word;
     std::vector<std::string> words;
-    answer >> word;
-    if (word != "ok") {
-        return words;
-    }
-    while (answer >> word) {
-        words.push_back(word);
+    if (answer >> word && word == "ok") {
+        while (answer >> word) {
+            words.push_back(word);
+        }
     }
     return words;
 }

@@ -1,8 +1,6 @@
-// The simulated dongle under Wine, seen from a Linux test: starts
-// donglesim.exe, talks to it over its loopback control port, and runs the
-// agent's HID code (dongleprobe.exe) with the setupapi.dll and hid.dll
-// stand-ins beside it, so that the real SetupAPI, HID and overlapped file
-// calls reach the simulator.
+// The simulated dongle under Wine (donglesim.exe), driven over its loopback
+// control port, and the agent's HID code (dongleprobe.exe) run against it
+// through the setupapi.dll and hid.dll stand-ins beside it.
 #pragma once
 
 #include <filesystem>
@@ -15,8 +13,8 @@ namespace quorvel::e2e {
 
 class DongleSimulator {
   public:
-    // Prepares `folder` (sim/ and probe/ inside it) and starts the simulator;
-    // throws std::runtime_error when it does not come up in time.
+    // Starts the simulator in `folder`; throws std::runtime_error when it
+    // does not come up in time.
     DongleSimulator(const WineSetup& setup, const std::filesystem::path& folder);
     ~DongleSimulator();
     DongleSimulator(const DongleSimulator&) = delete;

@@ -1,8 +1,6 @@
-// The agent's HID code under Wine, through its own SetupAPI, HID and
-// overlapped file calls, against the simulated dongle: what the agent's own
-// cycle (identity, frames on air) does not meet. A missing dongle the tray
-// scenario meets, a mute or silent one the fault matrix; the transmission's
-// rules are the unit tests' to prove.
+// The agent's HID code under Wine (dongleprobe.exe), through its own
+// SetupAPI, HID and overlapped file calls, against the simulated dongle: what
+// the agent's own cycle (identity, frames on air) does not meet.
 
 #include <gtest/gtest.h>
 
@@ -16,11 +14,9 @@ namespace {
 
 // Only the vendor and product ids together name the dongle, wherever it
 // comes in the list; the other devices are opened and closed, not talked to.
-// Then quorvel-check and the agent open the dongle again within milliseconds
-// of closing it, so the simulator starts a connection thread for each
-// handle, many of which end at once; on a busy machine every conversation
-// must still be answered and the simulator live on.
-TEST(DongleWine, TheDongleIsFoundAmongDevicesOfOtherIdsAndEveryQuickReopenIsAnswered) {
+// A read that times out is cancelled, and the handle's event and buffer,
+// reused after it, carry the next frame out and its acknowledgement back.
+TEST(DongleWine, TheDongleIsFoundAmongDevicesOfOtherIdsAndATimedOutReadIsCancelled) {
     const WineSetup setup = WineSetup::fromBuild();
     DongleSimulator sim(setup, setup.runsDir / "DongleWine");
     // Runs the probe; its output with Windows line ends made plain.
@@ -48,14 +44,6 @@ TEST(DongleWine, TheDongleIsFoundAmongDevicesOfOtherIdsAndEveryQuickReopenIsAnsw
     EXPECT_EQ(sim.values("reports mouse"), std::vector<std::string>{"0"});
     EXPECT_EQ(sim.values("reports cousin"), std::vector<std::string>{"0"});
 
-    for (int host = 0; host < 2; ++host) {
-        const std::string reopened = probe({"reopen", "100", "1000"});
-        ASSERT_TRUE(has(reopened, "answered=100\n")) << reopened;
-    }
-    EXPECT_EQ(sim.command("utilisation dongle"), "ok 0");
-
-    // A read that times out is cancelled; the handle's event and buffer,
-    // reused after it, carry the next frame out and its acknowledgement back.
     const std::string timedOut = probe({"receive", "300", "S020B112233445566"});
     EXPECT_TRUE(has(timedOut, "]  WAIT_TIMEOUT in receiveReport\n")) << timedOut;
     EXPECT_TRUE(has(timedOut, "result=-1\ncheck=0\n")) << timedOut;

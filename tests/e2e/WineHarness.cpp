@@ -29,11 +29,6 @@ namespace {
     throw std::runtime_error(what);
 }
 
-std::string envOr(const char* name, const std::string& fallback) {
-    const char* value = std::getenv(name);
-    return value != nullptr && *value != '\0' ? value : fallback;
-}
-
 int decodeStatus(int status) {
     if (WIFEXITED(status)) {
         return WEXITSTATUS(status);
@@ -123,21 +118,6 @@ Strings linesOf(const std::string& text) {
     return lines;
 }
 
-int announcedPort(const fs::path& log, milliseconds timeout) {
-    int port = 0;
-    waitUntil(
-        [&] {
-            const std::string text = readFile(log);
-            const auto at = text.find("port=");
-            if (at != std::string::npos && text.find('\n', at) != std::string::npos) {
-                port = std::stoi(text.substr(at + 5));
-            }
-            return port != 0;
-        },
-        timeout);
-    return port;
-}
-
 std::map<std::string, std::string> parseKeyValues(const std::string& output) {
     std::map<std::string, std::string> values;
     for (const std::string& line : linesOf(output)) {
@@ -151,7 +131,9 @@ std::map<std::string, std::string> parseKeyValues(const std::string& output) {
 
 WineSetup WineSetup::fromBuild() {
     WineSetup setup;
-    const fs::path stateFile = envOr("QUORVEL_WINE_ENV", QUORVEL_E2E_WINE_ENV_FILE);
+    // The setup tests run on a prefix of their own.
+    const char* own = std::getenv("QUORVEL_WINE_ENV");
+    const fs::path stateFile = own != nullptr ? own : QUORVEL_E2E_WINE_ENV_FILE;
     auto state = parseKeyValues(readFile(stateFile));
     if (state.empty()) {
         fail("no Wine environment at " + stateFile.string() +
@@ -162,18 +144,17 @@ WineSetup WineSetup::fromBuild() {
     if (setup.prefix.empty() || setup.display.empty()) {
         fail(stateFile.string() + " lacks WINEPREFIX or DISPLAY");
     }
-    setup.wine = envOr("QUORVEL_WINE", "wine");
-    setup.agentExe = envOr("QUORVEL_EXE", QUORVEL_E2E_AGENT_EXE);
-    setup.driverExe = envOr("QUORVEL_DRIVER_EXE", QUORVEL_E2E_DRIVER_EXE);
+    setup.agentExe = QUORVEL_E2E_AGENT_EXE;
+    setup.driverExe = QUORVEL_E2E_DRIVER_EXE;
     // The first folder of the list that exists.
-    std::istringstream dirs(envOr("QUORVEL_RESOURCES_DIRS", QUORVEL_E2E_RESOURCES_DIRS));
+    std::istringstream dirs(QUORVEL_E2E_RESOURCES_DIRS);
     for (std::string dir; std::getline(dirs, dir, ':');) {
         if (!dir.empty() && fs::is_directory(dir)) {
             setup.resourcesDir = dir;
             break;
         }
     }
-    setup.runsDir = envOr("QUORVEL_E2E_RUNS_DIR", QUORVEL_E2E_RUNS_DIR);
+    setup.runsDir = QUORVEL_E2E_RUNS_DIR;
     for (const auto& exe : {setup.agentExe, setup.driverExe}) {
         if (!fs::is_regular_file(exe)) {
             fail(exe.string() + " does not exist: build the windows preset first");
@@ -285,15 +266,12 @@ CommandResult runCaptured(const std::vector<std::string>& argv,
 
 Harness::Harness(WineSetup setup) : setup_(std::move(setup)) {}
 
-fs::path Harness::makeProgramFolder(const std::string& name,
-                                    const std::optional<std::string>& ini) {
+fs::path Harness::makeProgramFolder(const std::string& name, const std::string& ini) {
     const fs::path folder = setup_.runsDir / name;
     fs::remove_all(folder);
     fs::create_directories(folder);
     fs::copy_file(setup_.agentExe, folder / "quorvel.exe");
-    if (ini) {
-        std::ofstream(folder / "quorvel.ini", std::ios::binary) << *ini;
-    }
+    std::ofstream(folder / "quorvel.ini", std::ios::binary) << ini;
     if (!setup_.resourcesDir.empty() && fs::is_directory(setup_.resourcesDir)) {
         fs::copy(setup_.resourcesDir, folder / "resources", fs::copy_options::recursive);
     }

@@ -17,8 +17,8 @@ namespace quorvel::e2e {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// Polls `condition` until it holds or `timeout` has passed; returns whether it
-// held. The condition is always checked once more at the deadline.
+// Polls `condition` until it holds or `timeout` has passed (checked once
+// more at the deadline); returns whether it held.
 bool waitUntil(const std::function<bool()>& condition, milliseconds timeout,
                milliseconds interval = milliseconds(50));
 
@@ -32,9 +32,8 @@ struct WineSetup {
     std::filesystem::path resourcesDir;  // copied into each program folder when set
     std::filesystem::path runsDir;       // parent of the per-test program folders
 
-    // Reads the state file written by wine-env.sh (KEY=value lines with
-    // WINEPREFIX and DISPLAY) and the paths the build compiled in. Throws
-    // std::runtime_error with a readable reason when something is missing.
+    // From wine-env.sh's state file and the paths the build compiled in;
+    // throws std::runtime_error naming what is missing.
     static WineSetup fromBuild();
 
     // The environment every Wine process of a test gets.
@@ -48,15 +47,12 @@ struct CommandResult {
     std::string err;
 };
 
-// A process started under Wine. Killed (SIGKILL) and reaped on destruction if
-// it is still running, so that no agent outlives its test: the single
-// instance mutex lives in the Wine server and a survivor would spoil the next
-// test.
+// A process started under Wine, killed and reaped on destruction if still
+// running: a surviving agent's single-instance mutex would spoil the next test.
 class WineProcess {
   public:
     WineProcess() = default;
-    // `extraEnv` adds to or overrides the setup's environment, for example
-    // LC_ALL to pick the system language Wine reports.
+    // `extraEnv` over the setup's environment (LC_ALL picks the system language).
     WineProcess(const WineSetup& setup, const std::filesystem::path& exe,
                 const std::vector<std::string>& args, const std::filesystem::path& workDir,
                 const std::filesystem::path& logFile,
@@ -83,8 +79,7 @@ class WineProcess {
     std::optional<int> exitCode_;
 };
 
-// Runs a program to completion with stdout and stderr captured; killed when
-// it runs past `timeout`.
+// Runs a program to its end with its output captured; killed past `timeout`.
 CommandResult runCaptured(const std::vector<std::string>& argv,
                           const std::map<std::string, std::string>& env, milliseconds timeout);
 
@@ -94,14 +89,11 @@ class Harness {
 
     const WineSetup& setup() const { return setup_; }
 
-    // A fresh program folder `runsDir/name`: quorvel.exe, the given
-    // quorvel.ini (written as is) and resources/ when the build has one.
-    // Without `ini` no quorvel.ini is written.
-    std::filesystem::path makeProgramFolder(const std::string& name,
-                                            const std::optional<std::string>& ini);
+    // A fresh program folder `runsDir/name`: quorvel.exe, `ini` as
+    // quorvel.ini and resources/ when the build has one.
+    std::filesystem::path makeProgramFolder(const std::string& name, const std::string& ini);
 
-    // Starts quorvel.exe of `folder` with the folder as working directory;
-    // its output goes to folder/agent-N.log.
+    // Starts quorvel.exe of `folder` there, its output in folder/agent-N.log.
     WineProcess startAgent(const std::filesystem::path& folder,
                            const std::map<std::string, std::string>& extraEnv = {});
 
@@ -137,15 +129,9 @@ class Harness {
 std::map<std::string, std::string> parseKeyValues(const std::string& output);
 
 using Strings = std::vector<std::string>;
-
 // The lines of a text, without their line ends (LF or CRLF).
 Strings linesOf(const std::string& text);
-
-// The contents of a file, or an empty string when it cannot be read.
+// The contents of a file, or "" when it cannot be read.
 std::string readFile(const std::filesystem::path& path);
-
-// The port a simulator's log announces as a whole line "port=N", waited
-// for; 0 when none comes in time.
-int announcedPort(const std::filesystem::path& log, milliseconds timeout);
 
 }  // namespace quorvel::e2e

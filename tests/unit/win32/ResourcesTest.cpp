@@ -1,6 +1,6 @@
 // The compiled resources of this module, linked with resources/quorvel.rc as
-// quorvel.exe is. (The tray menu, About and the icons' looks the Wine tier
-// reads from the running agent; the manifest's text, setup.release_files.)
+// quorvel.exe is. (Menus, About and the icons' looks the Wine tier reads
+// from the running agent.)
 
 #include <windows.h>
 
@@ -122,18 +122,6 @@ TEST(ResourcesTrayIcons, LoadsTheImageDrawnForTheSmallIconMetric) {
     EXPECT_FALSE(GetIconInfo(handle, &info)) << "the owner left its icon behind";
 }
 
-// The log window's menu bar (the tray menu and About, items and controls
-// alike, the Wine tier reads from the running agent).
-TEST(ResourcesMenus, TheLoggerMenuBarCarriesQuitAndInfo) {
-    HMENU bar = LoadMenuW(module(), MAKEINTRESOURCEW(IDR_MAIN_MENU));
-    ASSERT_NE(bar, nullptr) << GetLastError();
-    ASSERT_EQ(GetMenuItemCount(bar), 2);
-    EXPECT_EQ(GetMenuItemID(GetSubMenu(bar, 0), 0), static_cast<UINT>(IDM_QUIT));
-    EXPECT_EQ(GetMenuItemID(GetSubMenu(bar, 1), 0), static_cast<UINT>(IDM_INFO));
-    EXPECT_EQ(GetMenuItemCount(GetSubMenu(bar, 0)) + GetMenuItemCount(GetSubMenu(bar, 1)), 2);
-    DestroyMenu(bar);
-}
-
 // What the loader parsed from the embedded manifest; a typo in an element
 // name or namespace drops a setting without any error.
 std::wstring activationSetting(const wchar_t* nameSpace, const wchar_t* name) {
@@ -146,9 +134,8 @@ std::wstring activationSetting(const wchar_t* nameSpace, const wchar_t* name) {
 }
 
 TEST(ResourcesManifest, LoaderAppliesCommonControlsSixAndPerMonitorDpi) {
-    // Only the manifest's dependency makes the loader pick the side-by-side
-    // copy over the one in system32. (Under Wine both report version 5.81,
-    // so the path is what tells them apart.)
+    // Only the manifest's dependency picks the side-by-side copy; under Wine
+    // both report version 5.81, so the path tells them apart.
     HMODULE comctl = LoadLibraryW(L"comctl32.dll");
     ASSERT_NE(comctl, nullptr);
     wchar_t path[MAX_PATH] = {};
@@ -159,8 +146,7 @@ TEST(ResourcesManifest, LoaderAppliesCommonControlsSixAndPerMonitorDpi) {
     EXPECT_NE(loaded.find(L"\\winsxs\\"), std::wstring::npos) << loaded;
     EXPECT_NE(loaded.find(L"microsoft.windows.common-controls"), std::wstring::npos) << loaded;
 
-    // Asking the thread's awareness would prove nothing: Wine reports
-    // per-monitor awareness even without a manifest.
+    // Not the thread's awareness: Wine reports it even without a manifest.
     EXPECT_EQ(activationSetting(L"http://schemas.microsoft.com/SMI/2016/WindowsSettings",
                                 L"dpiAwareness"),
               L"PerMonitorV2, PerMonitor");

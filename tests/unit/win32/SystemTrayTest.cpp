@@ -124,8 +124,6 @@ class SystemTrayTest : public ::testing::Test {
 };
 
 // A fault changes the image and the tooltip, cut at its limit, in one call.
-// (The icon added with its callback and shown, its tooltips and images, the
-// Wine tier's tray scenario reads on the screen.)
 TEST_F(SystemTrayTest, TheIconFollowsTheStateWithItsTooltipCutAtItsLimit) {
     ASSERT_TRUE(create());
     setStatus(false, false, true, std::string(200, '7'));
@@ -185,8 +183,7 @@ TEST_F(SystemTrayTest, ARightClickBeforeTheLanguageIsReadWaitsForItOrForTheNextC
     EXPECT_EQ(tray.menus, (std::vector<Strings>{builtIn, translated, translated}));
 }
 
-// At logon the taskbar may not be ready: the agent must not vanish. (A
-// taskbar made again gets the icon back: the Wine tier's tray scenario.)
+// At logon the taskbar may not be ready: the agent must not vanish.
 TEST_F(SystemTrayTest, ARefusedIconIsAddedLaterByRetry) {
     shell.refuseAdds = 2;
     EXPECT_FALSE(create());
@@ -200,14 +197,27 @@ TEST_F(SystemTrayTest, ARefusedIconIsAddedLaterByRetry) {
     EXPECT_EQ(shell.calls[0].message, static_cast<DWORD>(NIM_ADD));
 }
 
-TEST_F(SystemTrayTest, ARemovedIconStaysRemovedWhenTheTaskbarComesBack) {
+// A new taskbar knows no icons: it gets this one as it is now, unless the
+// icon was removed on purpose.
+TEST_F(SystemTrayTest, ANewTaskbarGetsTheIconAsItIsUnlessItWasRemoved) {
     ASSERT_TRUE(create());
+    setStatus(true, false, true, "");
+    tray.refreshStatus();
+    const auto taskbarCreated = [&] {
+        SendMessageA(tray.hiddenWindow(), RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    };
+    const std::size_t before = shell.calls.size();
+    taskbarCreated();
+    ASSERT_GT(shell.calls.size(), before);
+    EXPECT_EQ(shell.calls[before].message, static_cast<DWORD>(NIM_ADD));
+    EXPECT_STREQ(shell.calls[before].data.szTip, "No stick\r\n");
+
     EXPECT_TRUE(tray.removeIcon());
     EXPECT_EQ(last().message, static_cast<DWORD>(NIM_DELETE));
     EXPECT_EQ(last().data.uID, TRAY_ICON_ID);
-    const std::size_t before = shell.calls.size();
-    SendMessageA(tray.hiddenWindow(), RegisterWindowMessageA("TaskbarCreated"), 0, 0);
-    EXPECT_EQ(shell.calls.size(), before);
+    const std::size_t removed = shell.calls.size();
+    taskbarCreated();
+    EXPECT_EQ(shell.calls.size(), removed);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 // The Win32 adapters against the real (or Wine's) system calls, for what the
-// Wine tier's agent scenarios do not show. (That a timer armed on another
-// thread or by its own expiry runs on the window's thread, every one shows.)
+// Wine tier's agent scenarios do not show.
 
 #include <windows.h>
 
@@ -30,11 +29,9 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
-// Long enough for a loaded machine running Wine; only reached when a test fails.
-constexpr milliseconds expiryDeadline{5000};
-
-// Runs this thread's message loop until `done` holds or the time is up.
-bool pumpUntil(const std::function<bool()>& done, milliseconds limit = expiryDeadline) {
+// Runs this thread's message loop until `done` holds or the time is up (long
+// enough for a loaded machine running Wine; only reached when a test fails).
+bool pumpUntil(const std::function<bool()>& done, milliseconds limit = milliseconds(5000)) {
     for (const auto deadline = steady_clock::now() + limit; !done();) {
         if (steady_clock::now() >= deadline) {
             return false;
@@ -50,7 +47,7 @@ bool pumpUntil(const std::function<bool()>& done, milliseconds limit = expiryDea
 }
 
 // A timer that must not expire is watched this long after one armed
-// alongside it did: it cannot prove "never", only "not with its neighbour".
+// alongside it did: not "never", only "not with its neighbour".
 void pumpQuietPeriod() {
     pumpUntil([] { return false; }, milliseconds(300));
 }
@@ -74,7 +71,7 @@ class LoggingTest : public ::testing::Test {
     std::string onlyLogLine() const {
         const std::vector<std::string> lines = logWindow.logLines();
         EXPECT_EQ(lines.size(), 1u) << log();
-        return lines.size() == 1 ? lines[0] : std::string();
+        return lines.empty() ? std::string() : lines[0];
     }
 
     FakeMainWindow logWindow;
@@ -93,13 +90,6 @@ class Win32WindowTimersTest : public LoggingTest {
             ++runs;
         };
     }
-    // Arms a reference timer, waits for it and then for the quiet period.
-    void expireReference(unsigned id = 9) {
-        int reference = 0;
-        timers.arm(id, 20, oneShot(id, reference));
-        ASSERT_TRUE(pumpUntil([&] { return reference > 0; }));
-        pumpQuietPeriod();
-    }
 
     HWND window = createMessageWindow();
     Win32WindowTimers timers{window};
@@ -115,7 +105,10 @@ TEST_F(Win32WindowTimersTest, KilledOrphanedOrLongestDelayTimersDoNotExpireAndFa
     }
     // Stays long, clamped to what SetTimer takes, instead of wrapping short.
     timers.arm(2, UINT32_MAX, oneShot(2, distant));
-    expireReference();
+    int reference = 0;
+    timers.arm(9, 20, oneShot(9, reference));
+    ASSERT_TRUE(pumpUntil([&] { return reference > 0; }));
+    pumpQuietPeriod();
     EXPECT_EQ(killed + orphan + distant, 0);
     // Killing what is not armed is routine (a one-shot that already ran).
     timers.kill(1);
@@ -200,9 +193,7 @@ TEST_F(Win32WindowTimersTest, AnExpiryHeldDuringStartUpRunsOnceItHasFinished) {
     KillTimer(window, 7);
 }
 
-// A buffer far too small grows until the program's path fits. (The data
-// folder and the program's folder the Wine tier's agent scenarios show in
-// the paths it logs and names.)
+// A buffer far too small grows until the program's path fits.
 TEST(Win32SystemPathsTest, AFarTooSmallBufferGrowsUntilTheProgramPathFits) {
     const std::wstring full = modulePath(MAX_PATH);
     ASSERT_GT(full.size(), 4u);
@@ -219,8 +210,7 @@ TEST(ErrorWordsTest, AnErrorIsNamedInWordsWithItsNumberInBrackets) {
     EXPECT_TRUE(system.size() > 10 && system.find_first_of(".\r\n") == std::string::npos) << system;
 }
 
-// Wine's own export that maps a DOS path to the host path behind it; empty
-// when not running under Wine.
+// The host path behind a DOS path, through Wine's own export; "" elsewhere.
 std::string hostPath(const std::string& windowsPath) {
     using Converter = char*(CDECL*)(const wchar_t*);
     const auto convert = reinterpret_cast<Converter>(reinterpret_cast<void*>(
@@ -237,12 +227,6 @@ std::string hostPath(const std::string& windowsPath) {
     return result;
 }
 
-// Runs its action when the test leaves the scope, however it leaves.
-struct AtScopeExit {
-    std::function<void()> action;
-    ~AtScopeExit() { action(); }
-};
-
 using ShellUrlOpenerTest = LoggingTest;
 
 TEST_F(ShellUrlOpenerTest, TheAddressReachesTheBrowserIntact) {
@@ -254,33 +238,21 @@ TEST_F(ShellUrlOpenerTest, TheAddressReachesTheBrowserIntact) {
     ASSERT_EQ(unixFolder.find('\''), std::string::npos) << unixFolder;
 
     // winebrowser runs each entry as a host command line with the address as
-    // one more argument, which sh -c sees as $0. The rename makes the file
-    // appear only once it is complete.
+    // one more argument, $0 to sh -c; the rename shows the file only whole.
     const std::string recorder = "/bin/sh -c \"cd '" + unixFolder +
                                  "' && printf %s \\\"$0\\\" > url.part && mv url.part url.txt\"";
     // winebrowser ignores longer entries and falls back to its default list.
     ASSERT_LT(recorder.size(), 255u) << recorder;
+    // Under Wine the tests have a prefix of their own (wine-env.sh).
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\WineBrowser", 0, nullptr, 0,
                               KEY_ALL_ACCESS, nullptr, &key, nullptr),
               ERROR_SUCCESS);
-    const auto setBrowsers = [key](const std::string& value) {
-        return RegSetValueExA(key, "Browsers", 0, REG_SZ,
-                              reinterpret_cast<const BYTE*>(value.c_str()),
-                              static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
-    };
-    // Puts back what the prefix had, or nothing if it had nothing.
-    char previous[1024] = {};
-    DWORD size = sizeof previous;
-    const bool existed = RegGetValueA(key, nullptr, "Browsers", RRF_RT_REG_SZ, nullptr, previous,
-                                      &size) == ERROR_SUCCESS;
-    const AtScopeExit restore{[&] {
-        if (!existed || !setBrowsers(previous)) {
-            RegDeleteValueA(key, "Browsers");
-        }
-        RegCloseKey(key);
-    }};
-    ASSERT_TRUE(setBrowsers(recorder));
+    ASSERT_EQ(
+        RegSetValueExA(key, "Browsers", 0, REG_SZ, reinterpret_cast<const BYTE*>(recorder.c_str()),
+                       static_cast<DWORD>(recorder.size() + 1)),
+        ERROR_SUCCESS);
+    RegCloseKey(key);
 
     // Query, escapes, an ampersand and a fragment: what a shell or a
     // command line would most likely mangle.
