@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <string>
 
 #include "resources/resource.h"
@@ -18,7 +21,9 @@ class Cycle : public AgentWithSimulators {};
 
 // The hello through WinINet. While a hello waits for the portal, Open Portal
 // and a second start wait with it (the second copy ends only once the running
-// one has taken its command), and both lead to one hello after it.
+// one has taken its command), and both lead to one hello after it. While
+// another holder keeps quorvel.lock, as an agent of another session would,
+// no hello starts; once it lets go, the hello follows.
 TEST_F(Cycle, AHelloReachesThePortalAndOpenPortalFollowsEachRunningHelloOnce) {
     plugDongle();
     const fs::path folder = agentFolder(config());
@@ -45,6 +50,20 @@ TEST_F(Cycle, AHelloReachesThePortalAndOpenPortalFollowsEachRunningHelloOnce) {
     ASSERT_TRUE(waitForHellos(3));
     EXPECT_FALSE(waitForHellos(4, milliseconds(1500))) << "one hello expected after the held one";
     EXPECT_EQ(helloBodies(), (Strings{hello(7), hello(2), hello(2)}));
+
+    // Wine's LockFileEx takes an fcntl lock on the file, so a Linux process's
+    // lock on it is another holder to the agent.
+    const fs::path lockFile = harness().runTimeFile().parent_path() / "quorvel.lock";
+    const int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT, 0644);
+    ASSERT_GE(fd, 0) << lockFile;
+    struct flock whole{};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    ASSERT_EQ(::fcntl(fd, F_SETLK, &whole), 0);
+    drive({"post", std::to_string(ID_OPEN_PORTAL), "0"});
+    EXPECT_FALSE(waitForHellos(4, milliseconds(3000))) << "a hello while quorvel.lock was held";
+    ::close(fd);
+    EXPECT_TRUE(waitForHellos(4)) << "no hello once quorvel.lock was let go";
 }
 
 }  // namespace

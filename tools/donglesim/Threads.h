@@ -1,4 +1,4 @@
-// Threads of the simulator and its relay. Test tools only.
+// Threads of the simulator. A test tool only.
 #pragma once
 
 #include <windows.h>
