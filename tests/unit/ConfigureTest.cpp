@@ -141,8 +141,8 @@ TEST(Configure, PackagePropertiesBecomeTheGivenValuesOnOneCommandLine) {
     const std::map<std::string, std::string> properties = {
         {"PORTAL_HOST", ""}, {"PARTNER", "a \"b\" c\\"}, {"LOGGING", ""}};
     EXPECT_EQ(packageAssignments(properties, false, "1.2.3"),
-              (std::vector<std::string>{"SOFTWARE_VERSION=1.2.3", "PORTAL_HOST=",
-                                        "PARTNER=a \"b\" c\\"}));
+              (std::vector<std::string>{"SOFTWARE_VERSION=1.2.3",
+                                        "PORTAL_HOST=", "PARTNER=a \"b\" c\\"}));
     EXPECT_EQ(packageAssignments(properties, true, "1.2.3"),
               (std::vector<std::string>{"SOFTWARE_VERSION=1.2.3", "PARTNER=a \"b\" c\\"}));
     EXPECT_EQ(commandLineOf({"A=x y", "B=a \"b\" c\\", "C=d\\e", "D=e\\\"f"}),

@@ -10,17 +10,20 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
+// Work of a kind already waiting is not queued twice: one Open Portal, not two.
 TEST(CycleGate, WorkHandedInWhileWorkRunsWaitsAndRunsAfterItInOrder) {
     CycleGate gate;
     Strings trace;
     gate.run("hello", [&] {
         trace.push_back("hello begins");
         gate.run("transmit", [&] { trace.push_back("transmit"); });
-        gate.run("open portal", [&] {
-            trace.push_back("open portal");
-            // Work queued by waiting work runs too.
-            gate.run("hello", [&] { trace.push_back("second hello"); });
-        });
+        for (int twice = 0; twice < 2; ++twice) {
+            gate.run("open portal", [&] {
+                trace.push_back("open portal");
+                // Work queued by waiting work runs too.
+                gate.run("hello", [&] { trace.push_back("second hello"); });
+            });
+        }
         EXPECT_TRUE(gate.running());
         trace.push_back("hello ends");
     });
@@ -29,16 +32,6 @@ TEST(CycleGate, WorkHandedInWhileWorkRunsWaitsAndRunsAfterItInOrder) {
               (Strings{"hello begins", "hello ends", "transmit", "open portal", "second hello"}));
     EXPECT_FALSE(gate.running());
     EXPECT_EQ(gate.waiting(), 0u);
-}
-
-TEST(CycleGate, AKeyAlreadyWaitingIsNotQueuedTwice) {
-    CycleGate gate;
-    int portals = 0;
-    gate.run("hello", [&] {
-        gate.run("open portal", [&] { ++portals; });
-        gate.run("open portal", [&] { ++portals; });
-    });
-    EXPECT_EQ(portals, 1);
 }
 
 TEST(CycleGate, WorkThatThrowsLeavesTheGateOpen) {

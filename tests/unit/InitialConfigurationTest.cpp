@@ -4,6 +4,7 @@
 
 #include "core/InitialConfiguration.h"
 #include "core/Log.h"
+#include "core/Text.h"
 #include "tests/unit/support/FakeMainWindow.h"
 #include "tests/unit/support/TempFolder.h"
 
@@ -149,6 +150,27 @@ TEST_F(InitialConfigurationTest, AFileHeldOpenForWritingCanStillBeRead) {
     EXPECT_TRUE(configuration.exists());
     EXPECT_EQ(configuration.read().getPartner(), "shared");
     std::fclose(writer);
+}
+
+// As atoi reads them, but saturating instead of overflowing.
+TEST(ReadInteger, TakesLeadingDigitsAndSaturates) {
+    const std::pair<const char*, int32_t> cases[] = {
+        {"80abc", 80},
+        {"abc", 0},
+        {"", 0},
+        {"\t\n\v\f\r 12", 12},
+        {"-5", -5},
+        {"+7x", 7},
+        {"- 7", 0},
+        {"2147483647", 2147483647},
+        {"2147483648", 2147483647},
+        {"99999999999999999999999", 2147483647},
+        {"-2147483648", -2147483647 - 1},
+        {"-99999999999999999999999", -2147483647 - 1},
+    };
+    for (const auto& [text, value] : cases) {
+        EXPECT_EQ(readInteger(text), value) << text;
+    }
 }
 
 }  // namespace

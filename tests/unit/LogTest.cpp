@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include "activities/HelloEvents.h"
+#include "activities/StatusEvents.h"
+#include "core/ActivityRegistry.h"
 #include "core/Clock.h"
+#include "core/EventListeners.h"
 #include "core/Log.h"
 #include "tests/unit/support/FakeMainWindow.h"
 #include "tests/unit/support/TestClock.h"
@@ -51,10 +55,26 @@ TEST_F(LogTest, ControlCharactersOtherThanLineBreaksAreShownEscaped) {
     }
 }
 
-TEST_F(LogTest, ClockTimeTextIsLocalWithoutLeadingZeros) {
-    clock.setUtcOffsetMinutes(120);
-    clock.set(1311577503, 0);  // 2011-07-25 07:05:03 UTC, 09:05:03 at UTC+2
-    EXPECT_EQ(clockTimeText(), "2011.7.25 9:5:3 - ");
+// Later registrations run first, each logged in local time without leading
+// zeros before it runs; an event nobody registered runs nothing.
+TEST_F(LogTest, ActivitiesRunNewestFirstEachLoggedBeforeItRuns) {
+    clock.setUtcOffsetMinutes(120);  // 2012-01-01 08:03:09 UTC
+    ActivityRegistry registry;
+    Strings entries;
+    EventListeners<NotifyUSBStateEvent> first([&](const auto&) { entries.push_back("first"); });
+    EventListeners<NotifyUSBStateEvent> second([&](const auto&) {
+        entries.push_back("second, lines " + std::to_string(window.logLines().size()));
+    });
+    first.listenTo(registry);
+    second.listenTo(registry);
+    setLoggingEnabled(true);
+    NotifyUSBStateEvent event(true);
+    registry.fire(&event);
+    ContinueHelloEvent unregistered;
+    registry.fire(&unregistered);
+    EXPECT_EQ(entries, (Strings{"second, lines 1", "first"}));
+    const std::string line = " - [1532] 2012.1.1 10:3:9 - EventListener";
+    EXPECT_EQ(window.logLines(), (Strings{line, line}));
 }
 
 }  // namespace
