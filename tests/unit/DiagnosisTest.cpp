@@ -234,10 +234,6 @@ TEST_F(DiagnosisTest, TheDataFolderIsOkOnlyWithTheOwnerAndRightsTheSetupGivesIt)
          "O:BAD:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)",
          "the access list takes entries from the folder above; Users has 0x1301bf on the "
          "folder itself, not 0x1200ab"},
-        {"as Wine reports every folder",
-         "O:S-1-5-21-0-0-0-1000D:(A;OICI;FA;;;SY)(A;OICI;FA;;;S-1-5-21-0-0-0-1000)"
-         "(A;OICI;0x1200a9;;;WD)",
-         "owner S-1-5-21-0-0-0-1000, not Administrators"},
         {"without the owner rights entries",
          "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200ab;;;BU)(A;OIIO;0x13019f;;;BU)",
          "OWNER RIGHTS has 0x0 on the folder itself, not 0x1200ab; OWNER RIGHTS has 0x0 on its "

@@ -1,5 +1,4 @@
-// The dongle's report formats: checksum, hex decoding, frame reports and the
-// answers the agent reads; and the simulated dongle that answers them.
+// The dongle's report formats: checksum, hex decoding, frame reports and answers.
 
 #include <gtest/gtest.h>
 
@@ -9,7 +8,6 @@
 #include <vector>
 
 #include "dongle/ReportProtocol.h"
-#include "tools/donglesim/DongleModel.h"
 
 namespace {
 
@@ -119,44 +117,6 @@ TEST(Answers, DeviceInformation) {
                                          '4', '2', 0x00, 0x05, 0x27, 0x0F}));
     EXPECT_EQ(info.serialNumber + " " + info.radioAddress + " " + info.firmwareVersion,
               "QV00 0005 9999");
-}
-
-// ---- the simulated dongle that the unit tests and the Wine simulator share ----
-
-const ReportBuffer frame = [] {
-    ReportBuffer report{};
-    dongle::buildFrameReport("S020B112233445566", report, 0x10, 0x80);
-    return report;
-}();
-
-ReportBuffer only(DongleModel& model) {
-    ReportBuffer answer{};
-    EXPECT_TRUE(model.takeAnswer(answer));
-    EXPECT_EQ(model.pendingAnswers(), 0u);
-    return answer;
-}
-
-TEST(DongleModel, AnswersItsIdentityAndAUtilisationThatGrowsWithAirtime) {
-    DongleModel model({"SN-0000007", 0x1234, 4711});
-    EXPECT_EQ(model.receive(dongle::deviceInformationRequest()),
-              DongleModel::Request::DeviceInformation);
-    const dongle::DeviceInformation info = dongle::parseDeviceInformation(only(model));
-    EXPECT_EQ(info.serialNumber + " " + info.radioAddress + " " + info.firmwareVersion,
-              "SN-0000007 1234 4711");
-
-    model.setBaseUtilisation(40);
-    model.setAirtimePerByte(360000);  // 0.36 s a byte: 1 % per byte of airtime
-    model.receive(dongle::dutyCycleRequest());
-    EXPECT_EQ(only(model)[4], 40);
-    model.receive(frame);  // n = 8, plus 8 bytes of overhead
-    EXPECT_TRUE(dongle::isAcknowledgement(only(model)));
-    model.receive(dongle::dutyCycleRequest());
-    const ReportBuffer duty = only(model);
-    EXPECT_EQ(duty[2], dongle::dutyCycleAnswer);
-    EXPECT_EQ(duty[4], 56);
-    EXPECT_EQ(model.broadcast(),
-              (std::vector<std::vector<uint8_t>>{{0x02, 0x11, 0x22, 0x93, 0x44, 0x55, 0x66}}));
-    EXPECT_EQ(model.received().size(), 4u);
 }
 
 }  // namespace

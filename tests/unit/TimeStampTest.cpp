@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <limits>
+#include <vector>
 
 #include "core/Clock.h"
 #include "core/TimeStamp.h"
@@ -73,12 +74,10 @@ TEST(TimeStampClock, TheSystemClockAgreesWithTheCRuntime) {
     const std::time_t moment = 1311584703;  // 2011-07-25 09:05:03 UTC
     const std::tm expected = *std::localtime(&moment);
     const LocalTime local = system.localTime(static_cast<int32_t>(moment));
-    EXPECT_EQ(local.year, expected.tm_year + 1900);
-    EXPECT_EQ(local.month, expected.tm_mon + 1);
-    EXPECT_EQ(local.day, expected.tm_mday);
-    EXPECT_EQ(local.hour, expected.tm_hour);
-    EXPECT_EQ(local.minute, expected.tm_min);
-    EXPECT_EQ(local.second, expected.tm_sec);
+    EXPECT_EQ((std::vector<int>{local.year, local.month, local.day, local.hour, local.minute,
+                                local.second}),
+              (std::vector<int>{expected.tm_year + 1900, expected.tm_mon + 1, expected.tm_mday,
+                                expected.tm_hour, expected.tm_min, expected.tm_sec}));
 }
 
 }  // namespace
