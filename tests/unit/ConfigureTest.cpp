@@ -1,6 +1,4 @@
-// quorvel-check --configure on an in-memory disk: which bytes of an
-// administrator's quorvel.ini change, and that a refused value or a failed
-// write leaves the file as it was.
+// quorvel-check --configure: what changes in the administrator's file, and when nothing does.
 
 #include <gtest/gtest.h>
 
@@ -23,8 +21,7 @@ FakeFileSystem diskWith(const std::string& ini) {
     return disk;
 }
 
-// Comments, a hand-added line, a key given twice, mixed line ends and no
-// line end at the end: all of it must survive.
+// Comments, a key twice, mixed line ends, no end at the end: all of it must survive.
 const std::string kAdministrators =
     "; the portal\r\n"
     "PORTAL_SERVER_HOST=old.example.com\r\n"
@@ -116,8 +113,7 @@ TEST(Configure, ReplacesTheGivenKeysLastLinesAppendsAbsentOnesAndRefusesBadValue
     EXPECT_EQ(empty.files.count(kIni), 0u);
 }
 
-// The package's upgrade: the older version's file goes aside before that
-// version is removed, and comes back in place of the new version's defaults.
+// An upgrade sets the old file aside and puts it back in place of the new defaults.
 TEST(Configure, AnUpgradeTakesBackTheFileSetAsideInPlaceOfTheDefaults) {
     FakeFileSystem disk = diskWith(kAdministrators);
     EXPECT_EQ(setConfigurationAside(disk, kFolder + ".").exitCode, 0);
@@ -134,9 +130,7 @@ TEST(Configure, AnUpgradeTakesBackTheFileSetAsideInPlaceOfTheDefaults) {
               std::string::npos);
 }
 
-// What the MSI package hands quorvel-check for its properties: the given
-// ones only, the host always on a first install, quoted so that Windows
-// splits the line back into the same arguments.
+// The package's properties, quoted so that Windows splits them back into the same arguments.
 TEST(Configure, PackagePropertiesBecomeTheGivenValuesOnOneCommandLine) {
     const std::map<std::string, std::string> properties = {
         {"PORTAL_HOST", ""}, {"PARTNER", "a \"b\" c\\"}, {"LOGGING", ""}};

@@ -1,5 +1,4 @@
-// The hello and transmit cycles and the user's commands, through the agent
-// as start-up wires it, with every port faked (tests/unit/support/WiredAgent).
+// The cycles and the user's commands through the agent as start-up wires it (WiredAgent).
 
 #include <gtest/gtest.h>
 
@@ -74,8 +73,7 @@ TEST_F(CyclesTest, TheFirstHelloTellsThePortalWhoCallsWithTheConfiguredReason) {
     EXPECT_EQ(agent.timers.kills, std::vector<unsigned>{hello});
 }
 
-// The retry waits out its interval, unless the dongle is plugged in first.
-// The fault reaches the display and the window, the tooltip in local time.
+// The fault reaches the display, the tooltip in local time; the dongle's arrival ends the wait.
 TEST_F(CyclesTest, WithoutADongleThePortalIsNotCalledAndTheHelloIsRetriedWhenItComes) {
     agent.clock.setUtcOffsetMinutes(60);
     agent.start();
@@ -137,9 +135,7 @@ TEST_F(CyclesTest, AHelloLongerThanItsBufferIsCutAt1023Characters) {
     EXPECT_TRUE(logged("hello message too long, cut at characters: 1023"));
 }
 
-// An answer's interval of zero or less means at once. A retry interval
-// missing, zero or negative would call the portal again within milliseconds,
-// for ever: it becomes a minute, said once.
+// A retry interval of zero or less would call the portal in a loop: it becomes a minute.
 TEST_F(CyclesTest, IntervalsOfZeroOrLessAreAtOnceFromThePortalAndAMinuteAsARetry) {
     std::string ini = WiredAgent::configuration();
     ini.replace(ini.find("CYCLIC_HELLO_INTERVAL_ON_ERROR=30000"), 36,
@@ -171,9 +167,7 @@ TEST(RetryIntervals, AreAtLeastASecondAndAMinuteWhenUnset) {
     EXPECT_EQ(usableRetryInterval(45000), 45000);
 }
 
-// A new dongle is announced (reason 1) in one hello, also when a hello
-// breaks: what it read stays stored and a next hello is planned, or the
-// agent would say "new dongle" for ever, or never call the portal again.
+// Announced once even when a hello breaks: not "new dongle" for ever, nor no next hello.
 TEST(CyclesNewDongle, IsAnnouncedOnceAndKeptWhenAHelloFails) {
     for (const int failing : {1, 3}) {
         SCOPED_TRACE("hello " + std::to_string(failing) + " fails");
@@ -276,9 +270,7 @@ TEST_F(CyclesTest, ADongleLostAfterTheDutyCycleQueryKeepsTheFramesUntilItComesBa
     EXPECT_TRUE(displayStatus().usbState);
 }
 
-// A removal notice clears the tray's dongle flag at once. A transmission
-// whose dongle then stops answering ends each pass at its first failed read,
-// instead of taking every time-out as passing and trying every frame.
+// A dongle that stops answering ends each pass at its first failed read, not every frame's.
 TEST_F(CyclesTest, ARemovalNoticeDuringATransmissionEndsItsPassesEarly) {
     agent.portal.chunks = {threeFrames};
     agent.start();
@@ -334,8 +326,7 @@ TEST_F(CyclesTest, ATransmissionThatFailsUnexpectedlyKeepsTheFramesAndTriesAgain
     EXPECT_EQ(agent.lastDelay(transmit), 20000);
 }
 
-// The record keeps at most 10,239 characters of frames; whole frames only,
-// and the rest of the record (the counter after the field) intact.
+// Whole frames only, and the counter after the field intact.
 TEST_F(CyclesTest, FramesBeyondTheRecordsFieldAreLeftOutWhole) {
     const std::string frame = "S" + std::string(62, 'A');  // 63 characters and a comma
     std::string answer;
@@ -379,11 +370,7 @@ TEST_F(CyclesTest, APortalPageIsOpenedAndLaterHellosCarryReasonZeroAlsoAfterARes
     EXPECT_EQ(agent.lastHello(), "H0," + dongleFields);
 }
 
-// A hello can pump messages (the shell's COM, a cross-process send). An
-// Open Portal and a transmit expiry dispatched there must wait for the
-// hello to end, not run inside it, and must not be lost; an expiry that the
-// hello's answer planned anew is dropped, or the frames would go out early
-// and the new plan would run a second conversation under a second counter.
+// Work dispatched while a hello pumps messages waits for it; an expiry re-planned there drops.
 TEST(CyclesInsideAHello, WorkArrivingThereRunsAfterItInOrder) {
     for (const bool newFrames : {false, true}) {
         SCOPED_TRACE(newFrames ? "the answer brings frames" : "the answer brings none");
@@ -499,10 +486,7 @@ TEST_F(CyclesTest, AboutShowsTheSoftwareVersionAlwaysAndTheDongleAsLastRead) {
 
 // ---- two sessions: one cycle at a time, machine-wide -------------------------
 
-// Another user's agent shares the dongle and quorvel.dat. This agent
-// starts with frames an ended run left, due at once; since it read the
-// record the other agent has said hello with a new dongle and used counter
-// 41; then the cycle lock is free, held by it, or not to be had at all.
+// Another user's agent used the record since this one read it: counter 41, new dongle announced.
 TEST(CycleLock, ACycleWorksWhileHoldingTheLockAndOnTheRecordAsItStandsThen) {
     using Turn = CycleLock::Turn;
     for (const bool transmission : {false, true}) {
@@ -566,9 +550,7 @@ TEST(CycleLock, ACycleWorksWhileHoldingTheLockAndOnTheRecordAsItStandsThen) {
     }
 }
 
-// This agent planned frames; before its transmission another user's agent
-// sent them, or stored newer ones, or this agent's own could not be written.
-// What the record holds when the turn begins is what goes out, once.
+// What the record holds when this agent's turn begins is what goes out, once.
 TEST(CycleLock, ATransmissionSendsTheFramesTheRecordHoldsWhenItsTurnBegins) {
     struct Case {
         const char* what;

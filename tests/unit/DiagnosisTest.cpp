@@ -1,5 +1,4 @@
-// The diagnostics command's checks against the same fakes the agent's tests
-// use: what it reports for a usable machine and for each kind of trouble.
+// quorvel-check's diagnosis on the wired agent's fakes.
 
 #include <gtest/gtest.h>
 
@@ -96,10 +95,7 @@ TEST_F(DiagnosisTest, AUsableMachineGivesOneOkLinePerPartAndAMissingDongleFails)
     EXPECT_EQ(exitCodeFor(unplugged), 1);
 }
 
-// A slip in the file is named where it is, with what the agent makes of it:
-// a FAIL where the agent lacks a value or reads a number otherwise than
-// written, a warning where it passes a line over or copes. No address that
-// cannot work is tried.
+// FAIL where the agent lacks a value or misreads a number, warn where it copes.
 TEST_F(DiagnosisTest, EachSlipInTheConfigurationIsNamedAndFailsWhatTheAgentCannotUse) {
     const struct {
         const char* from;
@@ -138,8 +134,7 @@ TEST_F(DiagnosisTest, EachSlipInTheConfigurationIsNamedAndFailsWhatTheAgentCanno
     }
 }
 
-// The line names where the hellos go and what was tried: the portal
-// directly, or which proxy for which portal, and an error in words.
+// Direct or through which proxy, and what went wrong in words.
 TEST_F(DiagnosisTest, ThePortalLineSaysWhatWasTriedOverWhichSchemeAndWhatWentWrong) {
     const std::string proxy = "PROXY_SERVER_HOST=proxy.example\r\nPROXY_SERVER_PORT=3128\r\n";
     const struct {
@@ -214,9 +209,7 @@ TEST_F(DiagnosisTest, WhatTheAgentMakesItselfIsAWarningAMissingFileOfItsOwnFails
     EXPECT_EQ(lineFor(findings, "portal"), "");
 }
 
-// The data folder is ok only with the owner and rights the setup gives it,
-// however Windows writes them back; anything else fails, naming what
-// differs and the step that repairs it, and that step does repair it.
+// However Windows writes them back; anything else fails, and the repair step repairs it.
 TEST_F(DiagnosisTest, TheDataFolderIsOkOnlyWithTheOwnerAndRightsTheSetupGivesIt) {
     const struct {
         const char* what;

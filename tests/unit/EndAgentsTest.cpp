@@ -1,5 +1,4 @@
-// quorvel-check --end-agents against a made-up process table: which
-// processes it ends, and when it must say that one is left.
+// quorvel-check --end-agents against a made-up process table.
 
 #include <gtest/gtest.h>
 

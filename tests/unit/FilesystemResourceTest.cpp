@@ -1,5 +1,4 @@
-// The run-time record on a disk that fails: what the wired-agent cycles,
-// which run on a good disk, do not reach.
+// The run-time record on a disk that fails, which the cycles (on a good disk) do not reach.
 
 #include <gtest/gtest.h>
 
@@ -49,9 +48,7 @@ TEST_F(FilesystemResourceTest, StoredFramesAreNormalisedAndOverlongIdentitiesCut
     EXPECT_EQ(agent.stored().helloReason, 2);
 }
 
-// Each failed write (a full disk, a failed flush, a link another user put
-// there) is logged; the agent runs on from memory, the record and what lies
-// behind a link stay, and the record catches up once the fault is gone.
+// The agent runs on from memory; the record and what lies behind a link stay intact.
 TEST_F(FilesystemResourceTest, AFailedWriteIsLoggedKeepsTheRecordAndTheAgentRunsOn) {
     const std::string elsewhere = "C:\\Users\\other\\";
     const std::string theirs = elsewhere + "theirs.dat";
@@ -103,8 +100,7 @@ TEST_F(FilesystemResourceTest, AFailedWriteIsLoggedKeepsTheRecordAndTheAgentRuns
     }
 }
 
-// A file of the program's own that cannot be read ends start-up: the user
-// is told which, by its full path, and nothing is scheduled or written.
+// A file of the program's own that cannot be read ends start-up, named by its full path.
 TEST_F(FilesystemResourceTest, AMissingFileOfItsOwnIsFatalAndNamedByItsFullPath) {
     const std::pair<std::string, std::string> cases[] = {
         {agent.folder.file("quorvel.ini"),
@@ -130,9 +126,7 @@ TEST_F(FilesystemResourceTest, AMissingFileOfItsOwnIsFatalAndNamedByItsFullPath)
     }
 }
 
-// Stops the writer at a step of a record write (each of the first and last
-// bytes, every thousandth between, the flush and the replace) and looks at
-// what reached the disk: the old record or the new one, complete.
+// A writer killed at any step (bytes, flush, replace) leaves the old record or the new one.
 TEST(AtomicWrite, AWriteKilledAtAnyPointLeavesTheLastCompleteRecord) {
     const std::vector<uint8_t> oldRecord(10304, 1);
     const std::vector<uint8_t> newRecord(10304, 2);

@@ -98,9 +98,7 @@ TEST_F(HTTPClientResourceTest, FailuresLogTheirTextReportStateZeroAndParseNothin
     }
 }
 
-// The time-outs bound each wait; the deadline bounds the whole exchange,
-// connecting and sending included, so a server that trickles its answer or
-// stalls in any step holds the agent no longer than that.
+// The deadline bounds the whole exchange, connecting and sending included.
 TEST_F(HTTPClientResourceTest, AnExchangeNotFinishedByItsDeadlineFailsAndIsNotParsed) {
     const Strings failed{"NotifyHTTPStateEvent=0"};
     const struct {
@@ -177,8 +175,7 @@ TEST_F(HTTPClientResourceTest, AnswersGiveTheirEventsInOrder) {
     EXPECT_TRUE(logged("message from portal:\r\nI1234\nS0A"));
 }
 
-// What a "B" line may put on the browser's command line: the text after the
-// "B" and the address opened, or "" when it is refused.
+// A "B" line's fields and the address opened, or "" when refused.
 TEST_F(HTTPClientResourceTest, BrowserCommandsOpenOnlyAddressesThatCannotBreakOut) {
     std::string spaces(337, ' ');
     std::string encodedSpaces;
@@ -234,8 +231,7 @@ TEST_F(HTTPClientResourceTest, BrowserCommandsOpenOnlyAddressesThatCannotBreakOu
     }
 }
 
-// An error page of many lines, or thousands of browser lines, log the first
-// twenty whole and a count.
+// An error page, or thousands of browser lines, log the first twenty and a count.
 TEST_F(HTTPClientResourceTest, SkippedLinesAreLoggedWhole) {
     std::string page = "Bh,1,/\r\n";
     for (int i = 0; i < 25; ++i) {

@@ -41,9 +41,7 @@ const char completeFile[] =
     "USB_WAIT_TIMEOUT=2000\n"
     "PARTNER=acme\n";
 
-// What the agent takes from a line is unchanged; a line it reads otherwise
-// than written, or passes over, is named with its number and what was used.
-// (The plain cases, as quorvel-check shows them, are in DiagnosisTest.)
+// A line read otherwise than written, or passed over, is named with its number.
 TEST_F(InitialConfigurationTest, EachSlipIsNamedWithItsLineAndWhatTheAgentUses) {
     const struct {
         const char* line;
@@ -122,9 +120,7 @@ TEST_F(InitialConfigurationTest, SwitchesAreOnOnlyForExactlyTrue) {
     EXPECT_TRUE(loggingEnabled());
 }
 
-// A long line is cut and its rest not read as a new line; a long name is
-// cut and matches no key; a binary file still ends. (The language files are
-// read by the same reader.)
+// A long line's rest is not read as a new line; a binary file still ends.
 TEST_F(InitialConfigurationTest, LongLinesLongNamesAndBinaryNoiseAreReadThrough) {
     const std::string trap = std::string(InitialConfiguration::maxLineLength, 'x') + "PARTNER=evil";
     std::string noise;

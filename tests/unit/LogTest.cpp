@@ -36,8 +36,7 @@ TEST_F(LogTest, ALineIsTheProcessClockAndTheMessageOnlyWhileLoggingIsOn) {
     EXPECT_EQ(window.commands.size(), 2u);
 }
 
-// Text from outside (the portal's answer above all) must not make the log
-// view, or a log copied elsewhere, show what the agent did not write.
+// Text from outside must not make the log show what the agent did not write.
 TEST_F(LogTest, ControlCharactersOtherThanLineBreaksAreShownEscaped) {
     setLoggingEnabled(true);
     const std::pair<std::string, std::string> cases[] = {
@@ -55,8 +54,7 @@ TEST_F(LogTest, ControlCharactersOtherThanLineBreaksAreShownEscaped) {
     }
 }
 
-// Later registrations run first, each logged in local time without leading
-// zeros before it runs; an event nobody registered runs nothing.
+// Newest registration first, each logged in local time before it runs.
 TEST_F(LogTest, ActivitiesRunNewestFirstEachLoggedBeforeItRuns) {
     clock.setUtcOffsetMinutes(120);  // 2012-01-01 08:03:09 UTC
     ActivityRegistry registry;

@@ -90,10 +90,7 @@ TEST(FrameReport, SixtyFourDigitsFillTheReportExactly) {
     EXPECT_EQ(report, expected) << hexDump(report);
 }
 
-// Too long or too short; and, found by fuzzing, two-byte telegrams with
-// D0 0x00 or 0x01 (also four digits that do not decode, which become all
-// zero): 01 03 00|01 FF is the head of the dongle's own queries, which it
-// answers instead of broadcasting the frame.
+// Found by fuzzing: 01 03 00|01 FF heads the dongle's own queries, which it answers instead.
 TEST(FrameReport, FramesThatCannotBeSentAreRefusedAndLeaveTheReportZero) {
     for (const std::string& frame :
          {"S" + std::string(66, '1'), "S" + std::string(65, '1'), std::string("S12"),
@@ -108,9 +105,7 @@ TEST(FrameReport, FramesThatCannotBeSentAreRefusedAndLeaveTheReportZero) {
     }
 }
 
-// A shorter serial number ends at its zero byte; 9999 is the largest
-// firmware that fits four digits. (A whole serial number, and 10000: the
-// model's and USBResource's tests.)
+// A shorter serial number ends at its zero byte; 9999 is the largest firmware that fits.
 TEST(Answers, DeviceInformation) {
     const DeviceInformation info =
         parseDeviceInformation(reportOf({2, 0, 0x80, 0xFF, 'Q', 'V', '0', '0', 0, '0', '0', '0',

@@ -64,8 +64,7 @@ TEST_F(TextsTest, LinesSplitAtTheFirstEqualsSignKeepSpacesAndTheFirstNameWins) {
     }
 }
 
-// A tooltip refreshed while start-up has not read the file yet must not
-// leave its texts empty for good.
+// A tooltip refreshed before start-up read the file must not keep empty texts.
 TEST_F(TextsTest, AKeyAskedForBeforeInitGetsTheFilesTextAfterIt) {
     const std::string& early = Texts::get("EARLY");
     initGermanWith("EARLY=from the file\r\n");
@@ -73,8 +72,7 @@ TEST_F(TextsTest, AKeyAskedForBeforeInitGetsTheFilesTextAfterIt) {
     EXPECT_EQ(early, "");  // what was handed out before stays valid
 }
 
-// The GUI thread asks for texts while init() is still reading: a text not
-// read yet is empty, and once read it stays where it is and as it is.
+// The GUI thread reads texts while init() inserts them: each stays where and as it is.
 TEST_F(TextsTest, LookupsOnAnotherThreadDuringInitStayConsistent) {
     constexpr int count = 4000;
     std::string file;
@@ -104,8 +102,7 @@ TEST_F(TextsTest, LookupsOnAnotherThreadDuringInitStayConsistent) {
     EXPECT_EQ(Texts::get("K3999"), "V3999");
 }
 
-// A log line is sent synchronously to the GUI thread, which may itself be
-// asking for a text at that moment.
+// A log line is sent synchronously to the GUI thread, which may be asking for a text.
 class GuiThreadLookingUpTexts final : public MainWindowCommands {
   public:
     void appendLogLine(const std::string&) override {
@@ -140,9 +137,7 @@ TEST_F(TextsTest, LoggingDoesNotBlockTheGuiThreadsLookups) {
     EXPECT_EQ(Texts::get("K"), "v");
 }
 
-// The files shipped with the program: complete, in cp1252 (a file saved as
-// UTF-8 shows two garbage characters per umlaut) and short enough for the
-// tray tooltip, which holds 127 characters.
+// Shipped in cp1252 (UTF-8 shows garbage) and short enough for the 127-character tooltip.
 TEST_F(TextsTest, ShippedFilesAreCompleteCp1252AndFitTheTooltip) {
     const char* const keys[] = {
         "SYS_OPEN_PORTAL",     "SYS_ABOUT_US",   "SYS_EXIT",           "OPEN_PORTAL",

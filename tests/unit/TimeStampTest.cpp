@@ -43,8 +43,7 @@ TEST(TimeStampArithmetic, OffsetsCarryAndBorrowWholeSecondsAndNeverOverflow) {
     EXPECT_EQ(later.daylightSaving, 1);
 }
 
-// What a timer is armed with: borrowed across the fields, zero for the
-// past, clamped to 32 bits.
+// What a timer is armed with: zero for the past, clamped to 32 bits.
 TEST(TimeStampArithmetic, MillisecondsUntilADeadline) {
     const TimeStamp now = at(1000, 700);
     const std::pair<TimeStamp, int32_t> cases[] = {

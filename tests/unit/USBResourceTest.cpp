@@ -1,6 +1,4 @@
-// USBResource against the dongle model, for what the wired-agent cycles do
-// not reach: discovery among other devices, bounded transfers, and the
-// conversations' answers and failures one by one.
+// USBResource for what the cycles do not reach: discovery, bounded transfers, each failure.
 
 #include <gtest/gtest.h>
 
@@ -151,8 +149,7 @@ TEST_F(USBResourceTest, EveryFrameIsSentRepeatTimesEachAfterItsAcknowledgement) 
               2);
 }
 
-// A frame is never sent twice: a refusal or no answer passes it over after
-// its reads, a frame too long or of one character is not sent.
+// A frame is never sent twice, nor one too long or of one character.
 TEST_F(USBResourceTest, FramesTheDongleDoesNotAcknowledgeArePassedOverNotResent) {
     attachDongle();
     model.setRejectFrames(true);
@@ -181,8 +178,6 @@ TEST_F(USBResourceTest, FramesTheDongleDoesNotAcknowledgeArePassedOverNotResent)
     EXPECT_EQ(model.broadcast().size(), 3u);
 }
 
-// (Over the duty cycle, a dongle lost after its query or during the frames:
-// the cycles' tests.)
 TEST_F(USBResourceTest, ASilentOrMissingDongleSendsNothing) {
     attachDongle();
     recorder.listenTo(usb);

@@ -11,9 +11,7 @@
 
 namespace {
 
-// Addresses lent as texts while the table runs; only compared, never read.
-// The fatal errors' texts lie where their low word equals a code that is
-// tested in wParam before the fatal error is.
+// Addresses lent as texts, only compared; fatal texts' low words equal codes tested earlier.
 constexpr uintptr_t lentLine = 0x00451230;
 constexpr uintptr_t textAt(unsigned lowWord) {
     return 0x00460000u | lowWord;
@@ -102,8 +100,7 @@ TEST(SentTexts, ATextCountsAsSentOnlyWhileAtLeastOneLoanLasts) {
     EXPECT_FALSE(texts.contains(nullptr));
 }
 
-// The view takes the whole text again whenever lines are dropped; at the
-// cap that must not happen for every new line, or each costs the whole log.
+// Dropping a quarter at the cap, so each new line does not cost the whole log.
 TEST(LogTextTest, AtTheCapAQuarterIsFreedSoTheWholeTextIsRarelySetAgain) {
     LogText text(1000);
     int wholeAgain = 0;
@@ -118,9 +115,7 @@ TEST(LogTextTest, AtTheCapAQuarterIsFreedSoTheWholeTextIsRarelySetAgain) {
     EXPECT_EQ(text.text().substr(text.text().size() - 9), "line 1999");
 }
 
-// The view takes what it lacks in one step; once lines have gone it needs
-// the whole text, and a reader's place moves up by the lines it held that
-// went, not by lines it never got.
+// A reader's place moves up by the lines it held that went, not by lines it never got.
 TEST(LogTextTest, TheViewGetsWhatItLacksAndHowManyOfItsLinesWent) {
     LogText text(40);
     text.append("a1");
@@ -152,9 +147,7 @@ TEST(LogTextTest, AVeryLongLineIsShownInPartWithTheCountOfTheRest) {
     EXPECT_EQ(shown, fits + " ... (3 more characters not shown)");
 }
 
-// Around the cap (one under, exactly, one over) for many small caps: the
-// text stays within the cap, never carries a zero byte, starts with the
-// header and ends with the newest line whole whenever that line fits.
+// Around the cap: within it, no zero byte, the header first and the newest line whole.
 TEST(LogTextTest, AtEveryCapAndLineLengthTheTextStaysWholeAndWithin) {
     const std::string header = "Logger:";
     for (std::size_t cap = header.size() + 2; cap <= 48; ++cap) {
