@@ -50,10 +50,6 @@ TEST(Configure, ReplacesTheGivenKeysLastLinesAppendsAbsentOnesAndRefusesBadValue
          0,
          kAdministrators + "\r\nPROXY_SERVER_HOST=proxy\r\nPROXY_SERVER_PORT=3128\r\n"
                            "ENABLE_LOGGING=true\r\n"},
-        // No proxy: a direct connection.
-        {{"PROXY_SERVER_HOST=", "PROXY_SERVER_PORT="},
-         0,
-         kAdministrators + "\r\nPROXY_SERVER_HOST=\r\nPROXY_SERVER_PORT=\r\n"},
         // The setup's switches (the package's properties) by their own
         // names; PROXY splits at its last colon, empty it clears both keys.
         {{"PORTAL_HOST=new.example.com", "PORTAL_PORT=8080", "PORTAL_PATH=/p", "PARTNER=x",
@@ -72,7 +68,6 @@ TEST(Configure, ReplacesTheGivenKeysLastLinesAppendsAbsentOnesAndRefusesBadValue
         {{"PORTAL_SERVER_HOST=new.example.com", "PORTAL_SERVER_PORT=80a8"}, 2, kAdministrators},
         {{"PORTAL_SERVER_PORT=65536"}, 2, kAdministrators},
         {{"PORTAL_SERVER_PORT=0"}, 2, kAdministrators},
-        {{"PROXY_SERVER_PORT=-1"}, 2, kAdministrators},
         {{"PORTAL_SERVER_HOST="}, 2, kAdministrators},
         {{"PORTAL_SERVER_HOST=a\r\nPARTNER=b"}, 2, kAdministrators},
         {{"PORTAL_SERVER_URI=agent.php"}, 2, kAdministrators},

@@ -92,8 +92,6 @@ TEST(DonglePath, ComparedWithAsciiLettersFolded) {
 TEST_F(USBResourceTest, TheIdentityIsReadPastOtherAnswersOrTheHelloEndsWithoutIt) {
     recorder.listenTo(usb);
     const Strings ended{"NotifyUSBStateEvent=0", "ContinueHelloEvent="};
-    EXPECT_EQ(read(), -1);
-    EXPECT_TRUE(window.logged(noDongle + "getDeviceInfos]: the dongle is not available"));
     attachDongle();
     model.setSilent(true);
     EXPECT_EQ(read(), -1);
@@ -101,8 +99,7 @@ TEST_F(USBResourceTest, TheIdentityIsReadPastOtherAnswersOrTheHelloEndsWithoutIt
     present = false;  // a removal notice stops at the first time-out
     EXPECT_EQ(read(), -1);
     EXPECT_EQ(port.reads, 10 + 1);
-    EXPECT_EQ(recorder.summary(),
-              (Strings{ended[0], ended[1], ended[0], ended[1], ended[0], ended[1]}));
+    EXPECT_EQ(recorder.summary(), (Strings{ended[0], ended[1], ended[0], ended[1]}));
     EXPECT_EQ(serial, "old");
 
     present = true;
@@ -131,9 +128,6 @@ TEST_F(USBResourceTest, EveryFrameIsSentRepeatTimesEachAfterItsAcknowledgement) 
     ASSERT_EQ(send(frames, 13, 2), 0);  // counter 13 keeps its low bits, 5: d3 below
     EXPECT_EQ(model.broadcast().size(), 6u);
     EXPECT_EQ(count("sending frame to usb: S020B112233445566"), 2);
-    EXPECT_TRUE(
-        window.logged("outputReportBuffer: 01:09:02:ff:11:22:d3:44:55:66:2c:00:00:00:00:00:00:"
-                      "00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:"));
     EXPECT_EQ(count(" inputReportBuffer: 02:10:82:ff:01:00:00:00:00:00:00:00:00:00:00:00:"
                     "00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:"),
               6);
