@@ -58,7 +58,6 @@ TEST_F(FilesystemResourceTest, AFailedWriteIsLoggedKeepsTheRecordAndTheAgentRuns
         bool failFlush;
     } cases[] = {
         {"writes refused", "", -1, false},
-        {"the disk full at once", "", 0, false},
         {"the disk full part-way", "", 5000, false},
         {"the flush fails", "", -1, true},
         {"the temporary file a link", temporary, -1, false},
