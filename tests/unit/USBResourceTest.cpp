@@ -161,7 +161,6 @@ TEST_F(USBResourceTest, FramesTheDongleDoesNotAcknowledgeArePassedOverNotResent)
     model.clearHistory();
     ASSERT_EQ(send({"S" + std::string(66, 'A'), "S020B112233445566"}), 0);
     EXPECT_EQ(model.broadcast().size(), 1u);
-    EXPECT_TRUE(window.logged("frame does not fit a report, not sent: S" + std::string(66, 'A')));
     // A one-character frame ends the pass; nothing to send, or no passes, succeed.
     ASSERT_EQ(send({"S020B112233445566", "S", "S11223344556677"}, 5, 2), 0);
     EXPECT_EQ(model.broadcast().size(), 1u + 2u);
