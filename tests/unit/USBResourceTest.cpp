@@ -18,7 +18,6 @@ using Strings = std::vector<std::string>;
 
 const char donglePath[] = "\\\\?\\hid#vid_5e91&pid_2d4a#7&1a2b3c&0&0000#{4d1e55b2}";
 const std::string noDongle = "no device found! cannot create handle of device[USBResource::";
-const std::string timeout = " WAIT_TIMEOUT in receiveReport";
 
 class USBResourceTest : public ::testing::Test {
   protected:
@@ -36,7 +35,6 @@ class USBResourceTest : public ::testing::Test {
         return usb.start(true, list, counter, repeat, 3, maxDuty, 100);
     }
     int read() { return usb.getDeviceInfos(serial, firmware, radio, 100); }
-    int count(const std::string& text) const { return window.countLogged(text); }
 
     FakeMainWindow window;
     LogCapture capture{window};
@@ -124,12 +122,9 @@ TEST_F(USBResourceTest, ASlowDutyCycleAnswerIsStillRead) {
 
 TEST_F(USBResourceTest, EveryFrameIsSentRepeatTimesEachAfterItsAcknowledgement) {
     attachDongle();
-    ASSERT_EQ(send(frames, 13, 2), 0);  // counter 13 keeps its low bits, 5: d3 below
+    ASSERT_EQ(send(frames, 5, 2), 0);
     EXPECT_EQ(model.broadcast().size(), 6u);
-    EXPECT_EQ(count("sending frame to usb: S020B112233445566"), 2);
-    EXPECT_EQ(count(" inputReportBuffer: 02:10:82:ff:01:00:00:00:00:00:00:00:00:00:00:00:"
-                    "00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:"),
-              6);
+    EXPECT_EQ(port.reads, 1 + 6);  // the duty cycle, then each frame's acknowledgement
     EXPECT_EQ(port.openDevices, 0);
 
     // The status answer acknowledges as well.
@@ -137,9 +132,6 @@ TEST_F(USBResourceTest, EveryFrameIsSentRepeatTimesEachAfterItsAcknowledgement) 
     const int reads = port.reads;
     ASSERT_EQ(send({"S020B112233445566", "S0A0B0C0D0E0F"}), 0);
     EXPECT_EQ(port.reads, reads + 1 + 2);
-    EXPECT_EQ(count(" inputReportBuffer: 02:10:90:ff:00:00:00:00:00:00:00:00:00:00:00:00:"
-                    "00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00:"),
-              2);
 }
 
 // A frame is never sent twice, nor one too long or of one character.
@@ -149,8 +141,6 @@ TEST_F(USBResourceTest, FramesTheDongleDoesNotAcknowledgeArePassedOverNotResent)
     ASSERT_EQ(send({"S020B112233445566"}), 0);
     EXPECT_EQ(port.writes, 2);  // duty-cycle request and the one frame
     EXPECT_EQ(port.reads, 1 + 3);
-    EXPECT_EQ(count(timeout), 2);
-    EXPECT_FALSE(window.logged(" inputReportBuffer: "));
 
     model.setRejectFrames(false);
     model.setAcknowledgementsMuted(true);
