@@ -19,6 +19,8 @@
 namespace {
 
 using Strings = std::vector<std::string>;
+// Frame reports the dongle received: (first telegram byte, counter and flag bits).
+using Reports = std::vector<std::pair<int, int>>;
 
 constexpr unsigned hello = TimerResource::helloTimerId;
 constexpr unsigned transmit = TimerResource::transmitTimerId;
@@ -28,9 +30,8 @@ const std::string dongleFields = "QV12345678,0aff,2.1.0,258,acme";
 
 const char threeFrames[] = "S1122334455\r\nS2233445566\r\nS3344556677\r\nI60000";
 
-// Frame reports the dongle received: (first telegram byte, counter and flag bits).
-std::vector<std::pair<int, int>> frameReportsOf(const WiredAgent& agent) {
-    std::vector<std::pair<int, int>> reports;
+Reports frameReportsOf(const WiredAgent& agent) {
+    Reports reports;
     for (const ReportBuffer& report : agent.dongle.received()) {
         if (DongleModel::classify(report) == DongleModel::Request::Frame) {
             reports.emplace_back(report[2], report[6] & 0xF0);
@@ -41,9 +42,8 @@ std::vector<std::pair<int, int>> frameReportsOf(const WiredAgent& agent) {
 
 class CyclesTest : public ::testing::Test {
   protected:
-    std::vector<std::pair<int, int>> frameReports() const { return frameReportsOf(agent); }
+    Reports frameReports() const { return frameReportsOf(agent); }
     std::size_t broadcasts() const { return agent.dongle.broadcast().size(); }
-    bool logged(const std::string& text) const { return agent.window.logged(text); }
 
     WiredAgent agent;
 };
@@ -113,7 +113,7 @@ TEST_F(CyclesTest, AnUnreachablePortalIsShownAndCalledAgainAfterTheErrorInterval
     EXPECT_FALSE(displayStatus().internetState);
     EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextHelloTime), 30000);
     // Planned by the failure's own path, not left to the safety net.
-    EXPECT_FALSE(logged("no next hello planned, retrying after the error interval"));
+    EXPECT_FALSE(agent.window.logged("no next hello planned, retrying after the error interval"));
 
     agent.portal.outcome = HttpOutcome();
     ASSERT_TRUE(agent.expireHello());
@@ -202,11 +202,10 @@ TEST_F(CyclesTest, FramesAreBroadcastInOrderRepeatedUnderOneCounterValueThenClea
     ASSERT_TRUE(agent.expireTransmit());
 
     // Counter 1, flag set, twice over.
-    const std::vector<std::pair<int, int>> once = {{0x11, 0x90}, {0x22, 0x90}, {0x33, 0x90}};
-    std::vector<std::pair<int, int>> twice = once;
-    twice.insert(twice.end(), once.begin(), once.end());
-    EXPECT_EQ(frameReports(), twice);
-    EXPECT_EQ(broadcasts(), 6u);
+    EXPECT_EQ(
+        frameReports(),
+        (Reports{
+            {0x11, 0x90}, {0x22, 0x90}, {0x33, 0x90}, {0x11, 0x90}, {0x22, 0x90}, {0x33, 0x90}}));
     EXPECT_EQ(agent.stored().frames, "");
     EXPECT_EQ(agent.stored().transmitCounter, 1);
     EXPECT_FALSE(agent.timers.isPending(transmit));
@@ -254,7 +253,7 @@ TEST_F(CyclesTest, ADongleLostAfterTheDutyCycleQueryKeepsTheFramesUntilItComesBa
     EXPECT_EQ(agent.lastDelay(transmit), 0);
     EXPECT_EQ(agent.lastDelay(hello), 60000);
     ASSERT_TRUE(agent.expireTransmit());
-    EXPECT_EQ(frameReports(), (std::vector<std::pair<int, int>>{{0x11, 0xA0}, {0x11, 0xA0}}));
+    EXPECT_EQ(frameReports(), (Reports{{0x11, 0xA0}, {0x11, 0xA0}}));
     EXPECT_EQ(agent.stored().frames, "");
     EXPECT_TRUE(displayStatus().usbState);
 }
@@ -522,8 +521,7 @@ TEST(CycleLock, ACycleWorksWhileHoldingTheLockAndOnTheRecordAsItStandsThen) {
                 // In order, twice, under counter 42 (bits 010) with the flag;
                 // never 8.
                 EXPECT_EQ(frameReportsOf(agent),
-                          (std::vector<std::pair<int, int>>{
-                              {0x11, 0xA0}, {0x22, 0xA0}, {0x11, 0xA0}, {0x22, 0xA0}}));
+                          (Reports{{0x11, 0xA0}, {0x22, 0xA0}, {0x11, 0xA0}, {0x22, 0xA0}}));
                 EXPECT_EQ(agent.stored().transmitCounter, 42);
                 EXPECT_EQ(agent.stored().frames, "");
             } else {
@@ -569,7 +567,7 @@ TEST(CycleLock, ATransmissionSendsTheFramesTheRecordHoldsWhenItsTurnBegins) {
             agent.storeRunTimeData(record);
         }
         ASSERT_TRUE(agent.expireTransmit());
-        std::vector<std::pair<int, int>> expected;
+        Reports expected;
         for (int repeat = 0; repeat < 2; ++repeat) {
             for (const int digits : c.sent) {
                 expected.emplace_back(digits, 0x80 | (c.counter & 7) << 4);

@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <future>
 #include <memory>
 #include <string>
@@ -148,18 +147,6 @@ TEST_F(InitialConfigurationTest, LongLinesLongNamesAndBinaryNoiseAreReadThrough)
               InitialConfiguration::maxLineLength - std::string("SOFTWARE_VERSION=").size());
     EXPECT_EQ(c.getPortalServerUri(), "/after");
     EXPECT_EQ(c.getPartner(), "after-noise");
-}
-
-TEST_F(InitialConfigurationTest, AFileHeldOpenForWritingCanStillBeRead) {
-    const std::string path = folder.write("quorvel.ini", "PARTNER=shared\n");
-    // Another program editing the file must not lock the agent out.
-    std::FILE* writer = std::fopen(path.c_str(), "ab");
-    ASSERT_NE(writer, nullptr);
-    InitialConfiguration configuration;
-    configuration.setFilePath(path);
-    EXPECT_TRUE(configuration.exists());
-    EXPECT_EQ(configuration.read().getPartner(), "shared");
-    std::fclose(writer);
 }
 
 // As atoi reads them, but saturating instead of overflowing.
