@@ -232,13 +232,25 @@ TEST_F(CyclesTest, UtilisationAtTheMaximumStillSendsOneAboveDropsTheFrames) {
     EXPECT_EQ(agent.lastDelay(hello), 900000);
 }
 
-TEST_F(CyclesTest, ADongleLostAfterTheDutyCycleQueryKeepsTheFramesUntilItComesBack) {
+TEST_F(CyclesTest, AFailedTransmissionKeepsTheFramesUntilTheDongleComesBack) {
     agent.portal.chunks = {"S1122334455\r\nI60000"};
-    agent.dongle.unplugAfter(DongleModel::Request::DutyCycle);
     agent.start();
     ASSERT_TRUE(agent.expireHello());
+    // An unexpected error at the transmission's own opening, after the duty-cycle query's.
+    int opens = 0;
+    agent.hid.beforeOpen = [&opens] {
+        if (++opens == 2) {
+            throw std::runtime_error("device list changed");
+        }
+    };
     ASSERT_TRUE(agent.expireTransmit());
+    EXPECT_EQ(agent.stored().frames, "S1122334455,");
+    EXPECT_EQ(agent.lastDelay(transmit), 20000);
 
+    // The dongle lost after the duty-cycle query.
+    agent.hid.beforeOpen = nullptr;
+    agent.dongle.unplugAfter(DongleModel::Request::DutyCycle);
+    ASSERT_TRUE(agent.expireTransmit());
     EXPECT_EQ(broadcasts(), 0u);
     EXPECT_EQ(agent.stored().frames, "S1122334455,");
     EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextTransmitTime), 20000);
@@ -253,7 +265,8 @@ TEST_F(CyclesTest, ADongleLostAfterTheDutyCycleQueryKeepsTheFramesUntilItComesBa
     EXPECT_EQ(agent.lastDelay(transmit), 0);
     EXPECT_EQ(agent.lastDelay(hello), 60000);
     ASSERT_TRUE(agent.expireTransmit());
-    EXPECT_EQ(frameReports(), (Reports{{0x11, 0xA0}, {0x11, 0xA0}}));
+    // Under counter 3: each of the three attempts took the next value.
+    EXPECT_EQ(frameReports(), (Reports{{0x11, 0xB0}, {0x11, 0xB0}}));
     EXPECT_EQ(agent.stored().frames, "");
     EXPECT_TRUE(displayStatus().usbState);
 }
@@ -294,24 +307,6 @@ TEST_F(CyclesTest, NewFramesReplaceThoseWaitingForARetryAndAreDueAtOnce) {
     EXPECT_EQ(agent.lastDelay(transmit), 0);
     ASSERT_TRUE(agent.expireTransmit());
     EXPECT_EQ(frameReports().front().first, 0x11);
-}
-
-TEST_F(CyclesTest, ATransmissionThatFailsUnexpectedlyKeepsTheFramesAndTriesAgain) {
-    agent.portal.chunks = {"S1122334455\r\nI60000"};
-    agent.start();
-    ASSERT_TRUE(agent.expireHello());
-    // The duty-cycle query opens the dongle first; the second opening, for
-    // the transmission itself, breaks.
-    int opens = 0;
-    agent.hid.beforeOpen = [&opens] {
-        if (++opens == 2) {
-            throw std::runtime_error("device list changed");
-        }
-    };
-    ASSERT_TRUE(agent.expireTransmit());
-
-    EXPECT_EQ(agent.stored().frames, "S1122334455,");
-    EXPECT_EQ(agent.lastDelay(transmit), 20000);
 }
 
 // Whole frames only, and the counter after the field intact.
