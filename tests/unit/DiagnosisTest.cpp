@@ -1,17 +1,21 @@
-// The diagnostics command's checks against the same fakes the agent's tests
-// use: what it reports for a usable machine and for each kind of trouble.
+// quorvel-check: its diagnosis on the wired agent's fakes, --configure and --end-agents.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "check/Configure.h"
 #include "check/Diagnosis.h"
+#include "check/EndAgents.h"
 #include "check/NetworkProbe.h"
 #include "dongle/ReportProtocol.h"
 #include "storage/FileSystem.h"
 #include "storage/FolderRights.h"
 #include "storage/RunTimeData.h"
+#include "tests/unit/support/FakeFileSystem.h"
 #include "tests/unit/support/WiredAgent.h"
 
 namespace {
@@ -96,10 +100,7 @@ TEST_F(DiagnosisTest, AUsableMachineGivesOneOkLinePerPartAndAMissingDongleFails)
     EXPECT_EQ(exitCodeFor(unplugged), 1);
 }
 
-// A slip in the file is named where it is, with what the agent makes of it:
-// a FAIL where the agent lacks a value or reads a number otherwise than
-// written, a warning where it passes a line over or copes. No address that
-// cannot work is tried.
+// FAIL where the agent lacks a value or misreads a number, warn where it copes.
 TEST_F(DiagnosisTest, EachSlipInTheConfigurationIsNamedAndFailsWhatTheAgentCannotUse) {
     const struct {
         const char* from;
@@ -138,8 +139,7 @@ TEST_F(DiagnosisTest, EachSlipInTheConfigurationIsNamedAndFailsWhatTheAgentCanno
     }
 }
 
-// The line names where the hellos go and what was tried: the portal
-// directly, or which proxy for which portal, and an error in words.
+// Direct or through which proxy, and what went wrong in words.
 TEST_F(DiagnosisTest, ThePortalLineSaysWhatWasTriedOverWhichSchemeAndWhatWentWrong) {
     const std::string proxy = "PROXY_SERVER_HOST=proxy.example\r\nPROXY_SERVER_PORT=3128\r\n";
     const struct {
@@ -214,9 +214,7 @@ TEST_F(DiagnosisTest, WhatTheAgentMakesItselfIsAWarningAMissingFileOfItsOwnFails
     EXPECT_EQ(lineFor(findings, "portal"), "");
 }
 
-// The data folder is ok only with the owner and rights the setup gives it,
-// however Windows writes them back; anything else fails, naming what
-// differs and the step that repairs it, and that step does repair it.
+// However Windows writes them back; anything else fails, and the repair step repairs it.
 TEST_F(DiagnosisTest, TheDataFolderIsOkOnlyWithTheOwnerAndRightsTheSetupGivesIt) {
     const struct {
         const char* what;
@@ -234,10 +232,6 @@ TEST_F(DiagnosisTest, TheDataFolderIsOkOnlyWithTheOwnerAndRightsTheSetupGivesIt)
          "O:BAD:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)",
          "the access list takes entries from the folder above; Users has 0x1301bf on the "
          "folder itself, not 0x1200ab"},
-        {"as Wine reports every folder",
-         "O:S-1-5-21-0-0-0-1000D:(A;OICI;FA;;;SY)(A;OICI;FA;;;S-1-5-21-0-0-0-1000)"
-         "(A;OICI;0x1200a9;;;WD)",
-         "owner S-1-5-21-0-0-0-1000, not Administrators"},
         {"without the owner rights entries",
          "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200ab;;;BU)(A;OIIO;0x13019f;;;BU)",
          "OWNER RIGHTS has 0x0 on the folder itself, not 0x1200ab; OWNER RIGHTS has 0x0 on its "
@@ -287,6 +281,251 @@ TEST_F(DiagnosisTest, LinksInTheDataFolderAreNamed) {
     EXPECT_EQ(lineFor(findings, "run-time file").substr(0, 6), "warn  ");
     EXPECT_NE(lineFor(findings, "run-time file").find("is a link; the agent does not read it"),
               std::string::npos);
+}
+
+const std::string kFolder = "C:\\Program Files\\Quorvel\\";
+const std::string kIni = kFolder + "quorvel.ini";
+
+FakeFileSystem diskWith(const std::string& ini) {
+    FakeFileSystem disk;
+    disk.folders.insert(kFolder);
+    disk.files[kIni] = {ini.begin(), ini.end()};
+    return disk;
+}
+
+// Comments, a key twice, mixed line ends, no end at the end: all of it must survive.
+const std::string kAdministrators =
+    "; the portal\r\n"
+    "PORTAL_SERVER_HOST=old.example.com\r\n"
+    "PORTAL_SERVER_PORT=80\r\n"
+    ";PARTNER=commented out\r\n"
+    "PARTNER=first\n"
+    "USB_WAIT_TIMEOUT=1500\r\n"
+    "PARTNER=acme\r\n"
+    "PORTAL_SERVER_URI=/";
+
+TEST(Configure, ReplacesTheGivenKeysLastLinesAppendsAbsentOnesAndRefusesBadValues) {
+    const struct {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string after;  // the whole file afterwards
+    } cases[] = {
+        {{"PORTAL_SERVER_HOST=new.example.com", "PARTNER=acme home", "PORTAL_SERVER_URI=/a/b.php"},
+         0,
+         "; the portal\r\nPORTAL_SERVER_HOST=new.example.com\r\nPORTAL_SERVER_PORT=80\r\n"
+         ";PARTNER=commented out\r\nPARTNER=first\nUSB_WAIT_TIMEOUT=1500\r\n"
+         "PARTNER=acme home\r\nPORTAL_SERVER_URI=/a/b.php"},
+        // Absent keys go at the end, in the file's line ends; the last one
+        // given for a key wins.
+        {{"PROXY_SERVER_HOST=proxy", "PROXY_SERVER_PORT=3128", "ENABLE_LOGGING=false",
+          "ENABLE_LOGGING=true"},
+         0,
+         kAdministrators + "\r\nPROXY_SERVER_HOST=proxy\r\nPROXY_SERVER_PORT=3128\r\n"
+                           "ENABLE_LOGGING=true\r\n"},
+        // The setup's switches (the package's properties) by their own
+        // names; PROXY splits at its last colon, empty it clears both keys.
+        {{"PORTAL_HOST=new.example.com", "PORTAL_PORT=8080", "PORTAL_PATH=/p", "PARTNER=x",
+          "LOGGING=true", "PROXY=[::1]:3128"},
+         0,
+         "; the portal\r\nPORTAL_SERVER_HOST=new.example.com\r\nPORTAL_SERVER_PORT=8080\r\n"
+         ";PARTNER=commented out\r\nPARTNER=first\nUSB_WAIT_TIMEOUT=1500\r\nPARTNER=x\r\n"
+         "PORTAL_SERVER_URI=/p\r\nENABLE_LOGGING=true\r\nPROXY_SERVER_HOST=[::1]\r\n"
+         "PROXY_SERVER_PORT=3128\r\n"},
+        {{"PROXY="}, 0, kAdministrators + "\r\nPROXY_SERVER_HOST=\r\nPROXY_SERVER_PORT=\r\n"},
+        {{"PROXY=proxy.example.com"}, 2, kAdministrators},
+        {{"PROXY=:3128"}, 2, kAdministrators},
+        {{"PROXY=proxy:0"}, 2, kAdministrators},
+        // Each refused before anything is written, the good ones with it; a
+        // switch's value is checked as its key's, which it becomes first.
+        {{"PORTAL_SERVER_HOST=new.example.com", "PORTAL_SERVER_PORT=80a8"}, 2, kAdministrators},
+        {{"PORTAL_SERVER_PORT=65536"}, 2, kAdministrators},
+        {{"PORTAL_SERVER_PORT=0"}, 2, kAdministrators},
+        {{"PORTAL_SERVER_HOST="}, 2, kAdministrators},
+        {{"PORTAL_SERVER_HOST=a\r\nPARTNER=b"}, 2, kAdministrators},
+        {{"PORTAL_SERVER_URI=agent.php"}, 2, kAdministrators},
+        {{"USB_WAIT_TIMEOUT=2s"}, 2, kAdministrators},
+        {{"ENABLE_LOGGING=True"}, 2, kAdministrators},
+        {{"PORTAL_SERVER_HOTS=x"}, 2, kAdministrators},
+        {{"PORTAL_SERVER_HOST"}, 2, kAdministrators},
+        {{"PARTNER=" + std::string(1020, 'x')}, 2, kAdministrators},
+        {{}, 2, kAdministrators},
+    };
+    for (const auto& c : cases) {
+        std::string args;
+        for (const auto& a : c.args) {
+            args += a.substr(0, 40) + " ";
+        }
+        FakeFileSystem disk = diskWith(kAdministrators);
+        // The package checks the values first, with nothing to write to.
+        EXPECT_EQ(checkSettings(c.args).exitCode, c.exitCode == 0 ? 0 : 2) << args;
+        const ConfigureOutcome outcome = configure(disk, kIni, c.args);
+        EXPECT_EQ(outcome.exitCode, c.exitCode) << args << outcome.message;
+        const auto& bytes = disk.files[kIni];
+        EXPECT_EQ(std::string(bytes.begin(), bytes.end()), c.after) << args;
+        if (c.exitCode != 0) {
+            EXPECT_EQ(disk.writeCalls, 0) << args;
+            EXPECT_NE(outcome.message.find("nothing written"), std::string::npos) << args;
+        }
+    }
+
+    // A write that fails part-way leaves the old file; a missing one is
+    // not made up.
+    FakeFileSystem full = diskWith(kAdministrators);
+    full.failWriteAfterBytes = 10;
+    EXPECT_EQ(configure(full, kIni, {"PARTNER=x"}).exitCode, 1);
+    EXPECT_EQ(std::string(full.files[kIni].begin(), full.files[kIni].end()), kAdministrators);
+    FakeFileSystem empty = diskWith("");
+    empty.files.clear();
+    EXPECT_EQ(configure(empty, kIni, {"PARTNER=x"}).exitCode, 1);
+    EXPECT_EQ(empty.files.count(kIni), 0u);
+}
+
+// An upgrade sets the old file aside and puts it back in place of the new defaults.
+TEST(Configure, AnUpgradeTakesBackTheFileSetAsideInPlaceOfTheDefaults) {
+    FakeFileSystem disk = diskWith(kAdministrators);
+    EXPECT_EQ(setConfigurationAside(disk, kFolder + ".").exitCode, 0);
+    EXPECT_EQ(disk.files.count(kIni), 0u);
+    EXPECT_EQ(setConfigurationAside(disk, kFolder + ".").exitCode, 0) << "nothing to set aside";
+    disk.files[kIni] = {'d', '\r', '\n'};  // the new version's defaults
+    EXPECT_EQ(configure(disk, kIni, {"LOGGING=true"}, true).exitCode, 0);
+    EXPECT_EQ(std::string(disk.files[kIni].begin(), disk.files[kIni].end()),
+              kAdministrators + "\r\nENABLE_LOGGING=true\r\n");
+    EXPECT_EQ(disk.files.count(kIni + ".kept"), 0u);
+    // Nothing set aside: the defaults are configured.
+    EXPECT_EQ(configure(disk, kIni, {"PARTNER=newer"}, true).exitCode, 0);
+    EXPECT_NE(std::string(disk.files[kIni].begin(), disk.files[kIni].end()).find("PARTNER=newer"),
+              std::string::npos);
+}
+
+// The package's properties, quoted so that Windows splits them back into the same arguments.
+TEST(Configure, PackagePropertiesBecomeTheGivenValuesOnOneCommandLine) {
+    const std::map<std::string, std::string> properties = {
+        {"PORTAL_HOST", ""}, {"PARTNER", "a \"b\" c\\"}, {"LOGGING", ""}};
+    EXPECT_EQ(packageAssignments(properties, false, "1.2.3"),
+              (std::vector<std::string>{"SOFTWARE_VERSION=1.2.3",
+                                        "PORTAL_HOST=", "PARTNER=a \"b\" c\\"}));
+    EXPECT_EQ(packageAssignments(properties, true, "1.2.3"),
+              (std::vector<std::string>{"SOFTWARE_VERSION=1.2.3", "PARTNER=a \"b\" c\\"}));
+    EXPECT_EQ(commandLineOf({"A=x y", "B=a \"b\" c\\", "C=d\\e", "D=e\\\"f"}),
+              "\"A=x y\" \"B=a \\\"b\\\" c\\\\\" \"C=d\\e\" \"D=e\\\\\\\"f\"");
+}
+
+constexpr char kOurs[] = R"(C:\Program Files\Quorvel\quorvel.exe)";
+
+// What a process does when it is opened and ended.
+enum class Then { Ends, GoneBeforeOpen, Refused, EndsByItself, WillNotEnd, Lingers };
+struct Process {
+    std::string name;
+    std::string image;  // for Refused: "" when not even its image can be read
+    Then then = Then::Ends;
+};
+
+class FakeProcesses final : public AgentProcesses {
+  public:
+    Listing list() override {
+        Listing listing{{}, listError};
+        for (const auto& [pid, p] : table) {
+            listing.processes.push_back({pid, p.name});
+        }
+        return listing;
+    }
+    Opening open(std::uint32_t pid) override {
+        opened.push_back(pid);
+        const Process& p = table.at(pid);
+        return {p.then == Then::GoneBeforeOpen ? Access::Gone
+                : p.then == Then::Refused      ? Access::Refused
+                                               : Access::Opened,
+                p.image, p.then == Then::Refused ? "OpenProcess: Access is denied (5)" : ""};
+    }
+    std::string end(std::uint32_t pid) override {
+        const Then then = table.at(pid).then;
+        if (then == Then::EndsByItself || then == Then::WillNotEnd) {
+            return "TerminateProcess: Access is denied (5)";
+        }
+        ended.push_back(pid);
+        return "";
+    }
+    bool waitGone(std::uint32_t pid, std::uint32_t) override {
+        return table.at(pid).then != Then::WillNotEnd && table.at(pid).then != Then::Lingers;
+    }
+
+    std::map<std::uint32_t, Process> table;
+    std::string listError;
+    std::vector<std::uint32_t> opened;
+    std::vector<std::uint32_t> ended;
+};
+
+TEST(EndAgents, EndsTheAgentsOfItsOwnFolderAndNamesEveryOneLeft) {
+    const Process ours{"quorvel.exe", kOurs};
+    const Process notepad{"notepad.exe", R"(C:\Windows\notepad.exe)"};
+    struct Case {
+        std::map<std::uint32_t, Process> processes;
+        std::string listError;
+        bool allEnded;
+        std::vector<std::uint32_t> ended;
+        std::string line;  // one of the lines printed
+    };
+    const std::vector<Case> cases = {
+        // Its own folder's in whatever form the path comes; no other folder's.
+        {{{10, ours},
+          {11, {"QUORVEL.EXE", R"(\\?\c:\PROGRAM FILES\quorvel//Quorvel.exe)"}},
+          {12, {"quorvel.exe", R"(C:\Program Files\Quorvel2\quorvel.exe)"}},
+          {13, {"quorvel.exe", R"(C:\Program Files\Quorvel\old\quorvel.exe)"}},
+          {14, notepad}},
+         "",
+         true,
+         {10, 11},
+         R"(quorvel.exe (process 12) left running: it runs from C:\Program Files\Quorvel2\quorvel.exe)"},
+        {{{14, notepad}}, "", true, {}, std::string("no Quorvel agent runs from ") + kOurs},
+        // Gone between the list and the opening, or between it and the end.
+        {{{20, {"quorvel.exe", kOurs, Then::GoneBeforeOpen}},
+          {21, {"quorvel.exe", kOurs, Then::EndsByItself}}},
+         "",
+         true,
+         {},
+         "quorvel.exe (process 21) had already ended"},
+        // Another folder's that may not be opened to be ended is none of ours.
+        {{{30, {"quorvel.exe", R"(D:\Tools\quorvel.exe)", Then::Refused}}},
+         "",
+         true,
+         {},
+         R"(quorvel.exe (process 30) left running: it runs from D:\Tools\quorvel.exe)"},
+        // Left running: each named, none keeping the others from being ended.
+        {{{31, {"quorvel.exe", "", Then::Refused}}, {10, ours}},
+         "",
+         false,
+         {10},
+         "quorvel.exe (process 31) could not be opened to be ended: OpenProcess: Access is denied "
+         "(5)"},
+        {{{40, {"quorvel.exe", kOurs, Then::WillNotEnd}}, {10, ours}},
+         "",
+         false,
+         {10},
+         "quorvel.exe (process 40) could not be ended: TerminateProcess: Access is denied (5)"},
+        {{{41, {"quorvel.exe", kOurs, Then::Lingers}}},
+         "",
+         false,
+         {41},
+         "quorvel.exe (process 41) was told to end but is still running after 10 s"},
+        {{{10, ours}},
+         "Process32NextW: failed (5)",
+         false,
+         {10},
+         "the running programs could not be listed: Process32NextW: failed (5)"},
+    };
+    for (const Case& c : cases) {
+        FakeProcesses processes;
+        processes.table = c.processes;
+        processes.listError = c.listError;
+        const EndAgentsResult result = endAgents(processes, kOurs);
+        const std::string lines = ::testing::PrintToString(result.lines);
+        EXPECT_EQ(result.allEnded, c.allEnded) << lines;
+        EXPECT_EQ(processes.ended, c.ended) << lines;
+        EXPECT_NE(std::find(result.lines.begin(), result.lines.end(), c.line), result.lines.end())
+            << c.line << " not in " << lines;
+        EXPECT_EQ(std::count(processes.opened.begin(), processes.opened.end(), 14u), 0)
+            << "opened another program";
+    }
 }
 
 }  // namespace

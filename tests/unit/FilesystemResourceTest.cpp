@@ -1,10 +1,14 @@
-// The run-time record on a disk that fails: what the wired-agent cycles,
-// which run on a good disk, do not reach.
+// Start-up and the run-time record: its layout, and a disk that fails as the cycles' never does.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "core/Main.h"
+#include "core/SystemPaths.h"
 #include "storage/FileSystem.h"
 #include "storage/FilesystemResource.h"
+#include "storage/RunTimeData.h"
 #include "tests/unit/support/WiredAgent.h"
 
 namespace {
@@ -28,7 +32,7 @@ class FilesystemResourceTest : public ::testing::Test {
     int started = 99;
 };
 
-TEST_F(FilesystemResourceTest, StoredFramesAreNormalisedAndOverlongIdentitiesCut) {
+TEST_F(FilesystemResourceTest, StoredFramesAreNormalisedAndTheSameIdentityNotWrittenAgain) {
     RunTimeData old;
     old.frames = ",S01,,S02";
     agent.storeRunTimeData(old);
@@ -36,12 +40,10 @@ TEST_F(FilesystemResourceTest, StoredFramesAreNormalisedAndOverlongIdentitiesCut
     EXPECT_EQ(resource->getFrames(), (FrameList{"S01", "S02"}));
     EXPECT_EQ(resource->getRunTimeData().frames, "S01,S02,");
 
-    resource->setDeviceInfos(std::string(40, 'N'), "65535");
-    EXPECT_EQ(resource->getSerialNumber(), std::string(20, 'N'));
-    EXPECT_EQ(resource->getFirmwareVersion(), "6553");
     // Every hello reads the same dongle again: nothing new to write.
+    resource->setDeviceInfos("QV12345678", "258");
     const int writes = agent.files.writeCalls;
-    resource->setDeviceInfos(std::string(40, 'N'), "65535");
+    resource->setDeviceInfos("QV12345678", "258");
     EXPECT_EQ(agent.files.writeCalls, writes);
     // A data folder removed while the agent runs is made again.
     agent.files.folders.clear();
@@ -49,9 +51,7 @@ TEST_F(FilesystemResourceTest, StoredFramesAreNormalisedAndOverlongIdentitiesCut
     EXPECT_EQ(agent.stored().helloReason, 2);
 }
 
-// Each failed write (a full disk, a failed flush, a link another user put
-// there) is logged; the agent runs on from memory, the record and what lies
-// behind a link stay, and the record catches up once the fault is gone.
+// The agent runs on from memory; the record and what lies behind a link stay intact.
 TEST_F(FilesystemResourceTest, AFailedWriteIsLoggedKeepsTheRecordAndTheAgentRunsOn) {
     const std::string elsewhere = "C:\\Users\\other\\";
     const std::string theirs = elsewhere + "theirs.dat";
@@ -63,7 +63,6 @@ TEST_F(FilesystemResourceTest, AFailedWriteIsLoggedKeepsTheRecordAndTheAgentRuns
         bool failFlush;
     } cases[] = {
         {"writes refused", "", -1, false},
-        {"the disk full at once", "", 0, false},
         {"the disk full part-way", "", 5000, false},
         {"the flush fails", "", -1, true},
         {"the temporary file a link", temporary, -1, false},
@@ -103,17 +102,10 @@ TEST_F(FilesystemResourceTest, AFailedWriteIsLoggedKeepsTheRecordAndTheAgentRuns
     }
 }
 
-// A file of the program's own that cannot be read ends start-up: the user
-// is told which, by its full path, and nothing is scheduled or written.
+// A file of the program's own that cannot be read ends start-up, named by its full path.
 TEST_F(FilesystemResourceTest, AMissingFileOfItsOwnIsFatalAndNamedByItsFullPath) {
-    const std::pair<std::string, std::string> cases[] = {
-        {agent.folder.file("quorvel.ini"),
-         "fatal error in [FilesystemResource::init]! initial configuration file doese't exist"},
-        {(agent.folder.path() / "resources" / "en.txt").string(),
-         "fatal error! unable to open language file. It makes no sence to continue"},
-    };
-    setLoggingEnabled(true);
-    for (const auto& [file, exception] : cases) {
+    for (const std::string& file : {agent.folder.file("quorvel.ini"),
+                                    (agent.folder.path() / "resources" / "en.txt").string()}) {
         agent.window.commands.clear();
         std::filesystem::rename(file, file + ".away");
         auto resource = startAgent();
@@ -123,16 +115,11 @@ TEST_F(FilesystemResourceTest, AMissingFileOfItsOwnIsFatalAndNamedByItsFullPath)
         const auto fatal = agent.window.commandsWithCode(ID_FATAL_ERROR);
         ASSERT_EQ(fatal.size(), 1u) << file;
         EXPECT_EQ(fatal[0].text, "fatal error! reading init data.\r\ncannot read " + file);
-        EXPECT_TRUE(agent.window.logged(
-            "fatal error in [FilesystemResource::init]! reading init data. Exception:" +
-            exception));
         EXPECT_TRUE(agent.files.files.empty());
     }
 }
 
-// Stops the writer at a step of a record write (each of the first and last
-// bytes, every thousandth between, the flush and the replace) and looks at
-// what reached the disk: the old record or the new one, complete.
+// A writer killed at any step (bytes, flush, replace) leaves the old record or the new one.
 TEST(AtomicWrite, AWriteKilledAtAnyPointLeavesTheLastCompleteRecord) {
     const std::vector<uint8_t> oldRecord(10304, 1);
     const std::vector<uint8_t> newRecord(10304, 2);
@@ -157,6 +144,135 @@ TEST(AtomicWrite, AWriteKilledAtAnyPointLeavesTheLastCompleteRecord) {
     }
     EXPECT_GT(sawOld, 0);
     EXPECT_GT(sawNew, 0);
+}
+
+TimeStamp stamp(int32_t seconds, uint16_t milliseconds, int16_t zone, int16_t dst) {
+    TimeStamp time;
+    time.seconds = seconds;
+    time.milliseconds = milliseconds;
+    time.timezoneMinutesWest = zone;
+    time.daylightSaving = dst;
+    return time;
+}
+
+RunTimeData sample() {
+    RunTimeData data;
+    data.nextHelloTime = stamp(0x11223344, 999, -60, 1);
+    data.nextTransmitTime = stamp(-2, 7, 300, 0);
+    data.firmwareVersion = "258";
+    data.transmitCounter = -3;
+    data.serialNumber = "SN00000042";
+    data.helloReason = 5;
+    data.frames = "S0102,S0A0B,";
+    return data;
+}
+
+TEST(RunTimeDataFile, MatchesTheRecordLayoutByteForByte) {
+    // Built by hand from the offset table, independently of the encoder.
+    std::vector<uint8_t> expected(10304, 0);
+    const uint8_t helloTime[] = {0x44, 0x33, 0x22, 0x11, 0xE7, 0x03, 0xC4, 0xFF, 0x01, 0x00};
+    std::copy(std::begin(helloTime), std::end(helloTime), expected.begin());
+    const uint8_t transmitTime[] = {0xFE, 0xFF, 0xFF, 0xFF, 0x07, 0x00, 0x2C, 0x01, 0x00, 0x00};
+    std::copy(std::begin(transmitTime), std::end(transmitTime), expected.begin() + 12);
+    expected[24] = '2';
+    expected[25] = '5';
+    expected[26] = '8';
+    const uint8_t counter[] = {0xFD, 0xFF, 0xFF, 0xFF};
+    std::copy(std::begin(counter), std::end(counter), expected.begin() + 32);
+    const std::string serial = "SN00000042";
+    std::copy(serial.begin(), serial.end(), expected.begin() + 36);
+    expected[60] = 5;
+    const std::string frames = "S0102,S0A0B,";
+    std::copy(frames.begin(), frames.end(), expected.begin() + 64);
+
+    const RunTimeDataBytes encoded = encodeRunTimeData(sample());
+    EXPECT_EQ(std::vector<uint8_t>(encoded.begin(), encoded.end()), expected);
+    // Read back, with bytes beyond the record ignored.
+    expected.resize(20000, 'X');
+    EXPECT_EQ(encodeRunTimeData(decodeRunTimeData(expected)), encoded);
+}
+
+TEST(RunTimeDataFile, AShortFileLeavesTheTailAsZeros) {
+    const RunTimeDataBytes encoded = encodeRunTimeData(sample());
+    const RunTimeData decoded = decodeRunTimeData({encoded.begin(), encoded.begin() + 60});
+    EXPECT_EQ(decoded.serialNumber, "SN00000042");
+    EXPECT_EQ(decoded.helloReason, 0);
+    EXPECT_EQ(decoded.frames, "");
+    EXPECT_EQ(decodeRunTimeData({}).nextHelloTime, TimeStamp{});
+}
+
+TEST(RunTimeDataFields, TextsAreCutAtTheirFieldReadOrWritten) {
+    RunTimeData blank;
+    blank.helloReason = 0;
+    RunTimeDataBytes bytes = encodeRunTimeData(blank);
+    std::fill(bytes.begin() + 24, bytes.begin() + 29, '9');  // firmware: no zero
+    std::fill(bytes.begin() + 36, bytes.begin() + 57, 'A');  // serial: no zero
+    std::fill(bytes.begin() + 64, bytes.end(), 'S');         // frames: no zero
+    const RunTimeData decoded = decodeRunTimeData({bytes.begin(), bytes.end()});
+    EXPECT_EQ(decoded.firmwareVersion, "9999");
+    EXPECT_EQ(decoded.serialNumber, std::string(20, 'A'));
+    EXPECT_EQ(decoded.frames.size(), 10239u);
+    // The neighbouring fields were not read into the texts.
+    EXPECT_EQ(decoded.transmitCounter, 0);
+    EXPECT_EQ(decoded.helloReason, 0);
+
+    // Written overlong, they are cut so that the terminator fits.
+    RunTimeData overlong;
+    overlong.firmwareVersion = "123456";
+    overlong.serialNumber = std::string(30, 'B');
+    bytes = encodeRunTimeData(overlong);
+    EXPECT_EQ(bytes[28], 0);  // firmware keeps 4 characters and its zero
+    EXPECT_EQ(bytes[56], 0);
+    EXPECT_EQ(bytes[32], 0);  // the counter after the field is untouched
+    const RunTimeData cut = decodeRunTimeData({bytes.begin(), bytes.end()});
+    EXPECT_EQ(cut.firmwareVersion + " " + cut.serialNumber, "1234 " + std::string(20, 'B'));
+}
+
+TEST(FrameStore, AListThatExactlyFillsTheFieldIsKept) {
+    std::string stored;
+    EXPECT_EQ(storeFrames({std::string(10238, 'S')}, stored), 0u);
+    EXPECT_EQ(stored.size(), 10239u);
+    EXPECT_EQ(storeFrames({std::string(10239, 'S')}, stored), 1u);
+    EXPECT_EQ(stored, "");
+}
+
+TEST(ProgramFolder, IsDriveAndDirectoryWithTheSeparator) {
+    EXPECT_EQ(folderOf("C:\\Program Files\\Quorvel\\quorvel.exe"), "C:\\Program Files\\Quorvel\\");
+    EXPECT_EQ(folderOf("/opt/quorvel/quorvel.exe"), "/opt/quorvel/");
+    EXPECT_EQ(folderOf("C:quorvel.exe"), "C:");
+    EXPECT_EQ(folderOf("quorvel.exe"), "");
+}
+
+TEST(WaitForMainWindow, WaitsUntilTheWindowIsThereAtMostTenTimes) {
+    for (const int appearsAfter : {0, 3, 99}) {
+        int waits = 0;
+        EXPECT_EQ(waitForMainWindow([&] { return waits == appearsAfter; }, [&] { ++waits; }),
+                  std::min(appearsAfter, 10));
+        EXPECT_EQ(waits, std::min(appearsAfter, 10));
+    }
+}
+
+TEST(Startup, WithLoggingOnTheLinesBeforeTheConfigurationAreNotShown) {
+    WiredAgent agent;
+    agent.start("PORTAL_SERVER_HOTS=h\nENABLE_LOGGING=true\n");
+
+    // The window was asked to show itself while the configuration was read,
+    // and only what was logged after that reached it.
+    ASSERT_FALSE(agent.window.commands.empty());
+    EXPECT_EQ(agent.window.commands.front().code, static_cast<unsigned>(ID_SHOW_LOGGER));
+    const std::vector<std::string> lines = agent.window.logLines();
+    ASSERT_GE(lines.size(), 2u);
+    for (const std::string& line : lines) {
+        EXPECT_EQ(line.find("Initialisation"), std::string::npos) << line;
+        EXPECT_EQ(line.find("Main::start"), std::string::npos) << line;
+    }
+    // The configuration's mistakes, logged once the switch below them is read.
+    EXPECT_NE(lines[0].find("] initial configuration file: line 1: unknown key "
+                            "\"PORTAL_SERVER_HOTS\" ignored; did you mean PORTAL_SERVER_HOST?"),
+              std::string::npos)
+        << lines[0];
+    EXPECT_NE(lines[1].find("] initial configuration file: missing key PORTAL_SERVER_HOST"),
+              std::string::npos);
 }
 
 }  // namespace

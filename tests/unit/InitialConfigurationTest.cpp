@@ -1,11 +1,24 @@
+// The files the agent reads at start-up: quorvel.ini, the language files and the tray's texts.
+
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "core/InitialConfiguration.h"
 #include "core/Log.h"
+#include "core/Text.h"
+#include "resources/resource.h"
 #include "tests/unit/support/FakeMainWindow.h"
+#include "tests/unit/support/FakeSystemLanguage.h"
 #include "tests/unit/support/TempFolder.h"
+#include "ui/Texts.h"
+#include "ui/TrayStatus.h"
 
 namespace {
 
@@ -40,9 +53,7 @@ const char completeFile[] =
     "USB_WAIT_TIMEOUT=2000\n"
     "PARTNER=acme\n";
 
-// What the agent takes from a line is unchanged; a line it reads otherwise
-// than written, or passes over, is named with its number and what was used.
-// (The plain cases, as quorvel-check shows them, are in DiagnosisTest.)
+// A line read otherwise than written, or passed over, is named with its number.
 TEST_F(InitialConfigurationTest, EachSlipIsNamedWithItsLineAndWhatTheAgentUses) {
     const struct {
         const char* line;
@@ -121,9 +132,7 @@ TEST_F(InitialConfigurationTest, SwitchesAreOnOnlyForExactlyTrue) {
     EXPECT_TRUE(loggingEnabled());
 }
 
-// A long line is cut and its rest not read as a new line; a long name is
-// cut and matches no key; a binary file still ends. (The language files are
-// read by the same reader.)
+// A long line's rest is not read as a new line; a binary file still ends.
 TEST_F(InitialConfigurationTest, LongLinesLongNamesAndBinaryNoiseAreReadThrough) {
     const std::string trap = std::string(InitialConfiguration::maxLineLength, 'x') + "PARTNER=evil";
     std::string noise;
@@ -139,16 +148,227 @@ TEST_F(InitialConfigurationTest, LongLinesLongNamesAndBinaryNoiseAreReadThrough)
     EXPECT_EQ(c.getPartner(), "after-noise");
 }
 
-TEST_F(InitialConfigurationTest, AFileHeldOpenForWritingCanStillBeRead) {
-    const std::string path = folder.write("quorvel.ini", "PARTNER=shared\n");
-    // Another program editing the file must not lock the agent out.
-    std::FILE* writer = std::fopen(path.c_str(), "ab");
-    ASSERT_NE(writer, nullptr);
-    InitialConfiguration configuration;
-    configuration.setFilePath(path);
-    EXPECT_TRUE(configuration.exists());
-    EXPECT_EQ(configuration.read().getPartner(), "shared");
-    std::fclose(writer);
+// As atoi reads them, but saturating instead of overflowing.
+TEST(ReadInteger, TakesLeadingDigitsAndSaturates) {
+    const std::pair<const char*, int32_t> cases[] = {
+        {"80abc", 80},
+        {"abc", 0},
+        {"", 0},
+        {"\t\n\v\f\r 12", 12},
+        {"-5", -5},
+        {"+7x", 7},
+        {"- 7", 0},
+        {"2147483647", 2147483647},
+        {"2147483648", 2147483647},
+        {"99999999999999999999999", 2147483647},
+        {"-2147483648", -2147483647 - 1},
+        {"-99999999999999999999999", -2147483647 - 1},
+    };
+    for (const auto& [text, value] : cases) {
+        EXPECT_EQ(readInteger(text), value) << text;
+    }
+}
+
+// The table is process-wide, so every test starts and ends with it empty.
+class TextsTest : public ::testing::Test {
+  protected:
+    TextsTest() { Texts::resetForTesting(); }
+    ~TextsTest() override { Texts::resetForTesting(); }
+
+    // The configuration file itself need not exist; only its folder counts.
+    std::string configurationPath() const { return folder.file("quorvel.ini"); }
+    void writeLanguageFile(const std::string& code, const std::string& bytes) {
+        folder.write("resources/" + code + ".txt", bytes);
+    }
+    void initGermanWith(const std::string& bytes) {
+        writeLanguageFile("de", bytes);
+        Texts::init(configurationPath(), FakeSystemLanguage("German"));
+    }
+
+    TempFolder folder;
+};
+
+TEST_F(TextsTest, TheExactLanguageNamePicksTheFileAndAnyOtherGetsEnglish) {
+    for (const char* code : {"de", "en", "es", "fr", "it"}) {
+        writeLanguageFile(code, std::string("WHICH=") + code + "\r\n");
+    }
+    const std::pair<const char*, const char*> cases[] = {
+        {"German", "de"},  {"English", "en"},      {"Spanish", "es"}, {"French", "fr"},
+        {"Italian", "it"}, {"Dutch", "en"},        {"", "en"},        {"german", "en"},
+        {"German ", "en"}, {"Swiss German", "en"},
+    };
+    for (const auto& [name, code] : cases) {
+        SCOPED_TRACE(std::string("language \"") + name + "\"");
+        Texts::resetForTesting();
+        Texts::init(configurationPath(), FakeSystemLanguage(name));
+        EXPECT_EQ(Texts::get("WHICH"), code);
+    }
+}
+
+TEST_F(TextsTest, LinesSplitAtTheFirstEqualsSignKeepSpacesAndTheFirstNameWins) {
+    initGermanWith("X=a=b\r\n = \r\n=v\r\nZ\r\nAB\r\nDUP=first\r\nDUP=second\r\nIN=x\ry\r\n");
+    // "Z" is too short to count; a line without "=" answers for itself.
+    const std::pair<std::string, std::string> expected[] = {
+        {"X", "a=b"}, {" ", " "},       {"", "v"},      {"Z", ""},
+        {"AB", "AB"}, {"DUP", "first"}, {"IN", "x\ry"}, {"x", ""}};
+    for (const auto& [key, text] : expected) {
+        EXPECT_EQ(Texts::get(key), text) << "key \"" << key << "\"";
+    }
+}
+
+// A tooltip refreshed before start-up read the file must not keep empty texts.
+TEST_F(TextsTest, AKeyAskedForBeforeInitGetsTheFilesTextAfterIt) {
+    const std::string& early = Texts::get("EARLY");
+    initGermanWith("EARLY=from the file\r\n");
+    EXPECT_EQ(Texts::get("EARLY"), "from the file");
+    EXPECT_EQ(early, "");  // what was handed out before stays valid
+}
+
+// The GUI thread keeps references to texts while init() goes on inserting: each stays put.
+TEST_F(TextsTest, ATextHandedOutStaysWhereAndAsItIsWhileMoreAreRead) {
+    initGermanWith("K0=V0\r\n");
+    const std::string& early = Texts::get("K0");
+    std::string file;
+    for (int i = 0; i < 4000; ++i) {
+        file += "K" + std::to_string(i) + "=W" + std::to_string(i) + "\r\n";
+    }
+    initGermanWith(file);
+    EXPECT_EQ(&Texts::get("K0"), &early);
+    EXPECT_EQ(early, "V0");
+    EXPECT_EQ(Texts::get("K3999"), "W3999");
+}
+
+// A log line is sent synchronously to the GUI thread, which may be asking for a text.
+class GuiThreadLookingUpTexts final : public MainWindowCommands {
+  public:
+    void appendLogLine(const std::string&) override {
+        std::packaged_task<void()> lookup([] { Texts::get("ASKED_WHILE_LOGGING"); });
+        std::future<void> finished = lookup.get_future();
+        lookups.emplace_back(std::move(lookup));
+        if (finished.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            ++blocked;
+        }
+        ++sends;
+    }
+    void showLogger() override {}
+    void statusChanged() override {}
+    void fatalError(const char*) override {}
+
+    std::vector<std::thread> lookups;
+    int sends = 0;
+    int blocked = 0;
+};
+
+TEST_F(TextsTest, LoggingDoesNotBlockTheGuiThreadsLookups) {
+    writeLanguageFile("de", "K=v\r\n");
+    GuiThreadLookingUpTexts gui;
+    LogCapture capture(gui);
+    setLoggingEnabled(true);
+    Texts::init(configurationPath(), FakeSystemLanguage("German"));
+    for (std::thread& lookup : gui.lookups) {
+        lookup.join();
+    }
+    EXPECT_GT(gui.sends, 0);
+    EXPECT_EQ(gui.blocked, 0);
+    EXPECT_EQ(Texts::get("K"), "v");
+}
+
+// Shipped in cp1252 (UTF-8 shows garbage) and short enough for the 127-character tooltip.
+TEST_F(TextsTest, ShippedFilesAreCompleteCp1252AndFitTheTooltip) {
+    const char* const keys[] = {
+        "SYS_OPEN_PORTAL",     "SYS_ABOUT_US",   "SYS_EXIT",           "OPEN_PORTAL",
+        "NO_INTERNET",         "NO_USB",         "MAX_DUTY_CYCLE",     "NEXT_TRANSMIT",
+        "MSG_BOX_NO_INTERNET", "MSG_BOX_NO_USB", "MSG_BOX_DUTY_CYCLE", "ERROR_MESSAGE_TITLE",
+    };
+    const std::string shipped = std::string(QUORVEL_SOURCE_DIR) + "/quorvel.ini";
+    Texts::init(shipped, FakeSystemLanguage("English"));
+    const std::string englishExit = Texts::get("SYS_EXIT");
+    for (const char* language : {"German", "English", "Spanish", "French", "Italian"}) {
+        SCOPED_TRACE(language);
+        Texts::resetForTesting();
+        Texts::init(shipped, FakeSystemLanguage(language));
+        bool nonAscii = false;
+        for (const char* key : keys) {
+            const std::string& text = Texts::get(key);
+            EXPECT_FALSE(text.empty()) << key;
+            for (std::size_t i = 0; i < text.size(); ++i) {
+                const unsigned char byte = text[i];
+                const unsigned char next = i + 1 < text.size() ? text[i + 1] : 0;
+                nonAscii = nonAscii || byte >= 0x80;
+                EXPECT_FALSE(byte >= 0xC2 && byte <= 0xF4 && (next & 0xC0) == 0x80)
+                    << key << " looks like UTF-8: " << text;
+            }
+        }
+        const bool english = std::string(language) == "English";
+        EXPECT_EQ(nonAscii, !english);
+        EXPECT_EQ(Texts::get("SYS_EXIT") == englishExit, english) << "not translated";
+        std::string worst;
+        for (const char* key : {"NO_INTERNET", "NO_USB", "MAX_DUTY_CYCLE"}) {
+            worst += Texts::get(key) + "\r\n";
+        }
+        // Every fault at once still leaves room for the next contact time.
+        worst += Texts::get("NEXT_TRANSMIT") + ": 14:05";
+        EXPECT_LE(worst.size(), 127u) << worst;
+    }
+}
+
+// The tray's texts, read as start-up reads them.
+class TrayStatusTest : public TextsTest {
+  protected:
+    TrayStatusTest() {
+        writeLanguageFile("en",
+                          "OPEN_PORTAL=Open\r\nNO_INTERNET=NoNet\r\nNO_USB=NoStick\r\n"
+                          "MAX_DUTY_CYCLE=Duty\r\nNEXT_TRANSMIT=Next\r\n"
+                          "MSG_BOX_NO_INTERNET=Offline.\r\nMSG_BOX_NO_USB=Plug it in.\r\n"
+                          "MSG_BOX_DUTY_CYCLE=Wait.\r\n");
+        Texts::init(configurationPath(), FakeSystemLanguage("English"));
+    }
+};
+
+StatusSnapshot status(bool internet, bool usb, bool duty, const std::string& time = "") {
+    StatusSnapshot s;
+    s.internetState = internet;
+    s.usbState = usb;
+    s.dutyState = duty;
+    s.nextPortalConnectionTime = time;
+    return s;
+}
+
+// Open Portal warns of the same faults, in the same order.
+TEST_F(TrayStatusTest, EachFaultGivesTheFaultIconAndItsLineInOrder) {
+    struct Case {
+        bool internet, usb, duty;
+        int icon;
+        const char* lines;
+        const char* warning;
+    };
+    const Case cases[] = {
+        {true, true, true, IDI_TRAY_GOOD, "Open\r\n", ""},
+        {false, true, true, IDI_TRAY_FAULT, "NoNet\r\n", "Offline.\r\n"},
+        {true, false, true, IDI_TRAY_FAULT, "NoStick\r\n", "Plug it in.\r\n"},
+        {true, true, false, IDI_TRAY_FAULT, "Duty\r\n", "Wait.\r\n"},
+        {true, false, false, IDI_TRAY_FAULT, "NoStick\r\nDuty\r\n", "Plug it in.\r\nWait.\r\n"},
+        {false, false, false, IDI_TRAY_FAULT, "NoNet\r\nNoStick\r\nDuty\r\n",
+         "Offline.\r\nPlug it in.\r\nWait.\r\n"},
+    };
+    for (const Case& c : cases) {
+        const TrayLook plain = trayLook(status(c.internet, c.usb, c.duty));
+        EXPECT_EQ(plain.iconResource, c.icon) << c.lines;
+        EXPECT_EQ(plain.tooltip, c.lines);
+        EXPECT_EQ(trayLook(status(c.internet, c.usb, c.duty, "14:05")).tooltip,
+                  std::string(c.lines) + "Next: 14:05");
+        EXPECT_EQ(openPortalWarning(status(c.internet, c.usb, c.duty)), c.warning);
+    }
+}
+
+TEST_F(TrayStatusTest, TheTooltipIsCutAtTheShellsLimit) {
+    const std::string time(200, '9');
+    for (std::size_t length : {1u, 117u, 118u, 119u, 200u}) {
+        const TrayLook look = trayLook(status(true, true, true, time.substr(0, length)));
+        const std::string full = "Open\r\nNext: " + time.substr(0, length);
+        EXPECT_EQ(look.tooltip, full.substr(0, 127)) << length;
+        EXPECT_LE(look.tooltip.size(), 127u);
+    }
 }
 
 }  // namespace

@@ -11,8 +11,7 @@
 #include "core/Text.h"
 #include "portal/PortalURL.h"
 
-// Records, in firing order, the events of the portal and dongle resources,
-// each with its payload as text while the event is alive.
+// The portal's and dongle's events in firing order, each with its payload as text.
 class EventRecorder {
   public:
     struct Record {

@@ -14,10 +14,8 @@ struct SimulatedCrash : std::runtime_error {
     SimulatedCrash() : std::runtime_error("simulated crash") {}
 };
 
-// An in-memory disk. Each byte written, flush and replace is a step; at
-// `crashAfterSteps` the writer stops and the disk keeps what reached it.
-// `links`: names (a folder's with its backslash) that lead elsewhere, refused
-// as the port refuses them; `descriptors`: each folder's SDDL.
+// Each byte written, flush and replace is a step; at `crashAfterSteps` the writer stops.
+// `links`: names (a folder's with its backslash) that lead elsewhere; `descriptors`: SDDL.
 class FakeFileSystem final : public FileSystem, public FolderRights {
   public:
     bool readFile(const std::string& path, std::size_t maxBytes,
@@ -37,8 +35,7 @@ class FakeFileSystem final : public FileSystem, public FolderRights {
     std::map<std::string, std::string> links;
     std::map<std::string, std::string> descriptors;
     long crashAfterSteps = -1;  // -1: never
-    // A write that fails part-way, as a full disk does: the file keeps the
-    // bytes written so far and the call reports failure. -1: never.
+    // As a full disk: the file keeps the bytes written so far, the call fails. -1: never.
     long failWriteAfterBytes = -1;
     bool failFlush = false;  // every byte written, then the flush fails
     bool refuseWrites = false;

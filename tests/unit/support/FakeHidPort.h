@@ -12,9 +12,7 @@
 #include "tests/unit/support/TestClock.h"
 #include "tools/donglesim/DongleModel.h"
 
-// HID devices in memory, talking through their dongle model (none: silent).
-// Time is virtual: a read waits out its time-out or the model's answer delay,
-// and moves the attached test clock by as much.
+// HID devices talking through their dongle model (none: silent); a read's wait moves the clock.
 class FakeHidPort final : public HidPort {
   public:
     struct Device {

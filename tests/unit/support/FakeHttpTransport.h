@@ -7,10 +7,7 @@
 #include "portal/HttpTransport.h"
 #include "tests/unit/support/TestClock.h"
 
-// Plays a scripted exchange: records each request it is sent, delivers the
-// answer's chunks in order (stopping when the receiver wants no more) and ends with
-// the scripted outcome. With a clock attached, each chunk arrives `chunkGap`
-// milliseconds after the one before, as from a server that trickles.
+// Records each request; delivers the scripted chunks (`chunkGap` ms apart with a clock), outcome.
 class FakeHttpTransport final : public HttpTransport {
   public:
     HttpOutcome post(const HttpRequest& request, const ChunkSink& onChunk) override {

@@ -8,8 +8,7 @@
 #include "resources/resource.h"
 #include "tests/unit/support/TestClock.h"
 
-// Records every request to the main window as the command code the window
-// would receive. Texts are copied during the call, while they are alive.
+// Each request to the main window as its command code; texts copied while they are alive.
 class FakeMainWindow final : public MainWindowCommands {
   public:
     struct Command {
@@ -35,8 +34,7 @@ class FakeMainWindow final : public MainWindowCommands {
     std::vector<Command> commands;
 };
 
-// The process's log lines go to `window`, stamped by `clock` (a standing
-// one when none is given), while this lives; logging is off before and after.
+// Log lines go to `window`, stamped by `clock`, while this lives; logging off before and after.
 class LogCapture {
   public:
     explicit LogCapture(MainWindowCommands& window) : LogCapture(window, standing_) {}

@@ -3,8 +3,7 @@
 #include <filesystem>
 #include <string>
 
-// A fresh folder under the system's temporary folder, removed with its
-// contents when the test ends.
+// A fresh temporary folder, removed with its contents when the test ends.
 class TempFolder {
   public:
     TempFolder();

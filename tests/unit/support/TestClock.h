@@ -2,8 +2,7 @@
 
 #include "core/Clock.h"
 
-// A clock that stands still until a test advances it. Local time is UTC
-// shifted by a fixed offset, so calendar texts are predictable.
+// Stands still until advanced; local time is UTC shifted by a fixed offset.
 class TestClock final : public Clock {
   public:
     // The default is 2012-01-01 08:03:09 UTC.

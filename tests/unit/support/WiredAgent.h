@@ -37,20 +37,17 @@ class FakeSystemPaths final : public SystemPaths {
     std::string appData_;
 };
 
-// Records the addresses the browser was asked to open.
 class FakeUrlOpener final : public UrlOpener {
   public:
     void open(const std::string& url) override { opened.push_back(url); }
     std::vector<std::string> opened;
 };
 
-// The machine-wide cycle lock: free, held by another agent, or not to be had
-// at all; records how long each acquire was allowed to wait.
+// Free, held by another agent, or not to be had at all; records each acquire's wait.
 class FakeCycleLock final : public CycleLock {
   public:
     Turn acquireWithin(int32_t milliseconds) override {
-        // The real lock is recursive: taken again unreleased, it would keep
-        // every other agent out until this one ends.
+        // The real lock is recursive: taken again unreleased, it keeps other agents out.
         EXPECT_FALSE(held) << "the cycle lock taken again without a release";
         waits.push_back(milliseconds);
         held = meets == Turn::taken;
@@ -64,8 +61,7 @@ class FakeCycleLock final : public CycleLock {
     std::vector<int32_t> waits;
 };
 
-// Window timers that expire only when a test says so. Records every arm and
-// kill; re-arming an id replaces its expiry, as the real timers do.
+// Expire only when a test says so; re-arming an id replaces its expiry, as real timers do.
 class FakeWindowTimers final : public WindowTimers {
   public:
     struct Arming {
@@ -82,9 +78,7 @@ class FakeWindowTimers final : public WindowTimers {
         pending.erase(id);
     }
 
-    // Runs the expiry of a pending timer as the message loop would; false
-    // when none is pending. Like a window timer, it stays armed unless the
-    // expiry kills it.
+    // As the message loop would; false when none pending. Stays armed unless the expiry kills it.
     bool expire(unsigned id) {
         const auto found = pending.find(id);
         if (found == pending.end()) {
@@ -102,10 +96,7 @@ class FakeWindowTimers final : public WindowTimers {
     std::map<unsigned, Expiry> pending;
 };
 
-// The whole agent as start-up wires it, on fakes of every port: a portal
-// that plays scripted answers, a dongle model behind an in-memory HID port,
-// window timers that expire when told, an in-memory disk, and one test
-// clock that the dongle's waits advance too.
+// The agent as start-up wires it, on fakes of every port; the dongle's waits move the clock.
 class WiredAgent {
   public:
     // Every key set; intervals in milliseconds.
@@ -121,8 +112,7 @@ class WiredAgent {
     // Stores a run-time record as an earlier run would have left it.
     void storeRunTimeData(const RunTimeData& data);
 
-    // Runs the pending hello or transmit expiry as the message loop would;
-    // false when none is pending.
+    // Runs the pending expiry as the message loop would; false when none is pending.
     bool expireHello() { return timers.expire(1); }
     bool expireTransmit() { return timers.expire(2); }
     // The delay the last arming of that timer was given.
