@@ -275,11 +275,6 @@ TEST_F(AgentBenchmark, LogViewCostPerLine) {
     CommandResult result =
         runCaptured({harness().setup().wine.string(), QUORVEL_E2E_LOGVIEWBENCH_EXE, "20"},
                     harness().setup().environment(), milliseconds(120000));
-    if (result.timedOut) {
-        // Filling the log to its cap alone can take longer than this.
-        report("logview.gave_up_after_s", 120);
-        return;
-    }
     ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
     const auto values = parseKeyValues(result.out);
     for (const char* key :
@@ -353,14 +348,9 @@ double linuxDurableWriteMs(const fs::path& folder, int writes) {
     return median(ms);
 }
 
-// Consecutive answers; an unnamed phase is not measured.
-struct Phase {
-    std::string name;
-    std::vector<Reply> replies;
-};
-// Phases back to back, after which the agent is parked (next hello in ten
-// minutes) until Open Portal starts the next segment.
-using Segment = std::vector<Phase>;
+// Named answers back to back (an unnamed phase is not measured), after which
+// the agent is parked (next hello in ten minutes) until Open Portal.
+using Segment = std::vector<std::pair<std::string, std::vector<Reply>>>;
 
 class HelloBenchmark : public Measurement {
   protected:
@@ -384,8 +374,8 @@ class HelloBenchmark : public Measurement {
         WineProcess* agent = nullptr;
         for (const Segment& segment : segments) {
             std::size_t k = portal().requests().size() + script.size();
-            for (const Phase& phase : segment) {
-                script.insert(script.end(), phase.replies.begin(), phase.replies.end());
+            for (const auto& [name, replies] : segment) {
+                script.insert(script.end(), replies.begin(), replies.end());
             }
             script.push_back(answerAfter(0, "I600000"));
             const std::size_t last = portal().requests().size() + script.size();
@@ -403,11 +393,11 @@ class HelloBenchmark : public Measurement {
                 ADD_FAILURE() << "hellos: " << portal().requests().size() - seen;
                 return views;
             }
-            for (const Phase& phase : segment) {
-                if (!phase.name.empty()) {
-                    addIntervals(phase.name, k, phase.replies.size());
+            for (const auto& [name, replies] : segment) {
+                if (!name.empty()) {
+                    addIntervals(name, k, replies.size());
                 }
-                k += phase.replies.size();
+                k += replies.size();
             }
             // Until the view shows the hello that planned ten minutes ahead.
             std::string view;
