@@ -1,15 +1,12 @@
-// The setup program, its uninstaller and the MSI package under Wine, run as
-// a software-distribution tool would: silently, with the portal values on
-// the command line. What they leave is looked at from outside: the files,
-// the registry, the Start menu, the data folder, and the installed agent
-// talking to the portal simulator and the simulated dongle.
-//
-// The prefix is this suite's own (fixture wine_setup): the setup writes
-// HKLM's autostart, which a restarted prefix would act on.
+// The setup program, its uninstaller and the MSI package under Wine, run as a
+// software-distribution tool would, seen from outside. The prefix is this
+// suite's own (fixture wine_setup): a restarted prefix would act on HKLM's autostart.
 
 #include <gtest/gtest.h>
 
+#include <pwd.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -121,17 +118,9 @@ class Setup : public AgentWithSimulators {
     }
     std::string setupPid() { return parseKeyValues(readFile(workDir() / "setup.log"))["pid"]; }
 
-    // %TEMP%\quorvel-setup.log of the user Wine runs the setup as.
+    // %TEMP%\quorvel-setup.log of the user Wine runs the setup as: the Unix one.
     fs::path setupLog() {
-        for (const auto& user : fs::directory_iterator(driveC() / "users")) {
-            for (const fs::path& temp :
-                 {user.path() / "Temp", user.path() / "AppData/Local/Temp"}) {
-                if (user.path().filename() != "Public" && fs::is_directory(temp)) {
-                    return temp / "quorvel-setup.log";
-                }
-            }
-        }
-        return {};
+        return driveC() / "users" / ::getpwuid(::getuid())->pw_name / "Temp" / "quorvel-setup.log";
     }
 
     // The uninstaller copies itself away and returns at once; the copy does
