@@ -73,16 +73,13 @@ bool says(const std::string& output, const std::string& verdict, const std::stri
 
 class Setup : public AgentWithSimulators {
   protected:
+    // Whatever the case before left, even one that crashed; the prefix is
+    // made anew for each run.
     void SetUp() override {
         AgentWithSimulators::SetUp();
         if (!HasFatalFailure()) {
             removeInstallation();
         }
-    }
-
-    void TearDown() override {
-        AgentWithSimulators::TearDown();
-        removeInstallation();
     }
 
     // The dongle stand-ins where they lie beside a program, and no Linux
@@ -205,7 +202,6 @@ class Setup : public AgentWithSimulators {
         return entries;
     }
 
-    // Whatever a case or a failed setup left: the prefix is the suite's.
     void removeInstallation() {
         for (const auto& entry : packageEntries()) {
             msiexec({"/x", entry.first, "/qn"}, "cleanup.log");
