@@ -136,11 +136,10 @@ class Setup : public AgentWithSimulators {
         return r.exitCode == 0 ? std::optional<std::string>(r.out) : std::nullopt;
     }
 
-    // The values of a key (and, if asked, of all below it) by the key's
-    // last name, or nullopt when the key does not exist.
-    std::optional<std::map<std::string, Values>> regQuery(const std::string& key,
-                                                          bool below = false) {
-        const auto out = below ? reg({"query", key, "/s"}) : reg({"query", key});
+    // The values of a key and of all below it by each key's last name, or
+    // nullopt when the key does not exist.
+    std::optional<std::map<std::string, Values>> regQuery(const std::string& key) {
+        const auto out = reg({"query", key, "/s"});
         if (!out) {
             return std::nullopt;
         }
@@ -193,8 +192,8 @@ class Setup : public AgentWithSimulators {
     // Quorvel, by product code.
     std::map<std::string, Values> packageEntries() {
         const std::string key = kUninstallKey;
-        auto entries = regQuery(key.substr(0, key.rfind('\\')), true)
-                           .value_or(std::map<std::string, Values>{});
+        auto entries =
+            regQuery(key.substr(0, key.rfind('\\'))).value_or(std::map<std::string, Values>{});
         for (auto it = entries.begin(); it != entries.end();) {
             const bool package = it->first[0] == '{' && it->second["DisplayName"] == "Quorvel";
             it = package ? std::next(it) : entries.erase(it);
