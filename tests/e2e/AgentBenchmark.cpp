@@ -49,7 +49,6 @@ WineProcess startFloor(const WineSetup& setup, const std::map<std::string, std::
 
 class AgentBenchmark : public Measurement {
   protected:
-    // From `spawn` to the connection of the next hello at the portal.
     double spawnToHello(const std::function<void()>& spawn) {
         const std::size_t seen = portal().requests().size();
         const auto spawned = Clock::now();
@@ -301,7 +300,6 @@ Reply fillingAnswer() {
 
 const std::string helloStart = "startHelloThreadIn is already started";
 
-// Log calls per hello over the last `hellos` hellos before the parking one.
 double linesPerMeasuredHello(const std::string& view, int hellos) {
     std::vector<std::size_t> starts;
     for (auto at = view.find(helloStart); at != std::string::npos;
@@ -348,7 +346,6 @@ using Segment = std::vector<std::pair<std::string, std::vector<Reply>>>;
 
 class HelloBenchmark : public Measurement {
   protected:
-    // The `count` intervals from request `first` to the next, into `intervals[name]`.
     void addIntervals(const std::string& name, std::size_t first, std::size_t count) {
         const auto requests = portal().requests();
         for (std::size_t k = first; k < first + count; ++k) {
@@ -428,7 +425,6 @@ class HelloBenchmark : public Measurement {
         addIntervals("wininet_floor", first, replies.size() - 1);
     }
 
-    // What the steps of a hello cost any program here, into `steps[KEY]`.
     void runStepFloors() {
         const fs::path stepfloor =
             fs::path(QUORVEL_E2E_HIDFLOOR_EXE).parent_path() / "stepfloor.exe";

@@ -42,7 +42,6 @@ inline void fuzzLoggingOn() {
     setLoggingEnabled(true);
 }
 
-// An activity that hands each event of its kind to `onEvent`.
 template <typename TheEvent>
 class OnEvent final : public EventActivity<OnEvent<TheEvent>, TheEvent> {
   public:
@@ -69,7 +68,6 @@ struct FuzzTempFile {
         std::filesystem::remove_all(folder, ec);
     }
 
-    // Replaces the file's content; false when it cannot be written.
     bool write(const unsigned char* data, std::size_t size) const {
         std::ofstream file(path, std::ios::binary | std::ios::trunc);
         file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));

@@ -54,7 +54,6 @@ bool sameFile(const fs::path& actual, const fs::path& expected) {
     return readFile(actual) == readFile(expected);
 }
 
-// `text` with each line `from` (CR LF ended) made `to`.
 std::string withLines(std::string text, const Changes& changes) {
     for (const auto& [from, to] : changes) {
         const auto at = text.find(from + "\r\n");
@@ -66,7 +65,6 @@ std::string withLines(std::string text, const Changes& changes) {
     return text;
 }
 
-// Whether quorvel-check's output has a line of `verdict` about `subject`.
 bool says(const std::string& output, const std::string& verdict, const std::string& subject) {
     return std::regex_search(output, std::regex("(^|\n)" + verdict + " +" + subject + " "));
 }
@@ -100,7 +98,6 @@ class Setup : public AgentWithSimulators {
         return dir;
     }
 
-    // Runs a program under Wine to its end with its output in `log`.
     std::optional<int> run(const fs::path& exe, const Strings& args, const std::string& log) {
         WineProcess process(harness().setup(), exe, args, workDir(), workDir() / log, overrides);
         return process.waitForExit(kSetupTimeout);
@@ -129,7 +126,6 @@ class Setup : public AgentWithSimulators {
             << "the uninstaller did not finish; left: " << listing(installDir());
     }
 
-    // `wine reg` with `args`; its output, or nullopt when it fails.
     std::optional<std::string> reg(Strings args) {
         args.insert(args.begin(), "reg");
         const CommandResult r = harness().wine(args);
@@ -180,7 +176,6 @@ class Setup : public AgentWithSimulators {
         return pids;
     }
 
-    // msiexec with its verbose log in `log`, beside its output.
     std::optional<int> msiexec(Strings args, const std::string& log) {
         std::string logPath = "Z:" + (workDir() / log).string();
         std::replace(logPath.begin(), logPath.end(), '/', '\\');
@@ -188,8 +183,6 @@ class Setup : public AgentWithSimulators {
         return run("msiexec", args, log + ".out");
     }
 
-    // The entries under Apps & features of installed packages named
-    // Quorvel, by product code.
     std::map<std::string, Values> packageEntries() {
         const std::string key = kUninstallKey;
         auto entries =
@@ -232,14 +225,12 @@ class Setup : public AgentWithSimulators {
         return out;
     }
 
-    // The dongle stand-ins beside the programs about to be installed.
     void placeStandIns() {
         fs::create_directories(installDir());
         for (const char* dll : {"setupapi.dll", "hid.dll"}) {
             fs::copy_file(fs::path(QUORVEL_E2E_DONGLESIM_DIR) / dll, installDir() / dll);
         }
     }
-    // Takes the stand-ins and the test's agent logs out of the install folder.
     void removeTestFiles() {
         for (const auto& entry : fs::directory_iterator(installDir())) {
             const auto ext = entry.path().extension();
@@ -258,7 +249,6 @@ class Setup : public AgentWithSimulators {
             overrides, kSetupTimeout);
     }
 
-    // The one agent's logger window, with its process and that one's parent.
     Harness::LoggerWindow agentWindow() {
         const auto windows = harness().loggerWindows();
         return windows && windows->size() == 1 ? windows->front() : Harness::LoggerWindow{};
@@ -274,7 +264,6 @@ class Setup : public AgentWithSimulators {
         EXPECT_EQ(harness().driver({"wait-gone", "10000"}).exitCode, 0);
     }
 
-    // A silent first install straight at the portal simulator.
     void installDirect(const Strings& extra) {
         Strings args{"/S", "/PORTAL_HOST=127.0.0.1",
                      "/PORTAL_PORT=" + std::to_string(portal().port()),
@@ -304,8 +293,6 @@ class Setup : public AgentWithSimulators {
             << "no shortcut to quorvel-check";
     }
 
-    // The installed agent's first hello carries the values given, through
-    // `proxy`; its answer's minute is stored.
     void expectHelloThrough(PortalSimulator& proxy) {
         ASSERT_TRUE(waitForHellos(1));
         EXPECT_EQ(portal().requests().front().target, "/agent/hello.php");
