@@ -6,7 +6,7 @@
 # Prints the samples and the slope of each per 1,000 cycles, and keeps them
 # in build/soak-report.csv. Needs build/windows and build/e2e (scripts/test.sh
 # builds both); other build folders through QUORVEL_WINDOWS_BUILD and
-# QUORVEL_E2E_BUILD. QUORVEL_SOAK_LOGGING=true runs with the log view on.
+# QUORVEL_E2E_BUILD.
 set -euo pipefail
 
 cd "$(dirname "$0")/.." || exit 1

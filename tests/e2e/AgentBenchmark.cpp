@@ -49,7 +49,6 @@ WineProcess startFloor(const WineSetup& setup, const std::map<std::string, std::
 
 class AgentBenchmark : public Measurement {
   protected:
-    // From `spawn` to the connection of the next hello at the portal.
     double spawnToHello(const std::function<void()>& spawn) {
         const std::size_t seen = portal().requests().size();
         const auto spawned = Clock::now();
@@ -165,13 +164,7 @@ TEST_F(AgentBenchmark, StartUpAgainstAFairFloor) {
         agentMs.push_back(agent);
         floorMs.push_back(floor);
         ASSERT_FALSE(HasFailure());
-    }
-    for (const auto* times : {&agentMs, &floorMs}) {
-        std::printf("start-up ms, %s:", times == &agentMs ? "agent" : "floor");
-        for (const double ms : *times) {
-            std::printf(" %.0f", ms);
-        }
-        std::printf("\n");
+        std::printf("start-up ms, agent %.0f, floor %.0f\n", agent, floor);
     }
     report("startup.rounds", rounds);
     report("startup.agent_ms_median", median(agentMs));
@@ -275,11 +268,6 @@ TEST_F(AgentBenchmark, LogViewCostPerLine) {
     CommandResult result =
         runCaptured({harness().setup().wine.string(), QUORVEL_E2E_LOGVIEWBENCH_EXE, "20"},
                     harness().setup().environment(), milliseconds(120000));
-    if (result.timedOut) {
-        // Filling the log to its cap alone can take longer than this.
-        report("logview.gave_up_after_s", 120);
-        return;
-    }
     ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
     const auto values = parseKeyValues(result.out);
     for (const char* key :
@@ -312,7 +300,6 @@ Reply fillingAnswer() {
 
 const std::string helloStart = "startHelloThreadIn is already started";
 
-// Log calls per hello over the last `hellos` hellos before the parking one.
 double linesPerMeasuredHello(const std::string& view, int hellos) {
     std::vector<std::size_t> starts;
     for (auto at = view.find(helloStart); at != std::string::npos;
@@ -353,18 +340,12 @@ double linuxDurableWriteMs(const fs::path& folder, int writes) {
     return median(ms);
 }
 
-// Consecutive answers; an unnamed phase is not measured.
-struct Phase {
-    std::string name;
-    std::vector<Reply> replies;
-};
-// Phases back to back, after which the agent is parked (next hello in ten
-// minutes) until Open Portal starts the next segment.
-using Segment = std::vector<Phase>;
+// Named answers back to back (an unnamed phase is not measured), after which
+// the agent is parked (next hello in ten minutes) until Open Portal.
+using Segment = std::vector<std::pair<std::string, std::vector<Reply>>>;
 
 class HelloBenchmark : public Measurement {
   protected:
-    // The `count` intervals from request `first` to the next, into `intervals[name]`.
     void addIntervals(const std::string& name, std::size_t first, std::size_t count) {
         const auto requests = portal().requests();
         for (std::size_t k = first; k < first + count; ++k) {
@@ -384,8 +365,8 @@ class HelloBenchmark : public Measurement {
         WineProcess* agent = nullptr;
         for (const Segment& segment : segments) {
             std::size_t k = portal().requests().size() + script.size();
-            for (const Phase& phase : segment) {
-                script.insert(script.end(), phase.replies.begin(), phase.replies.end());
+            for (const auto& [name, replies] : segment) {
+                script.insert(script.end(), replies.begin(), replies.end());
             }
             script.push_back(answerAfter(0, "I600000"));
             const std::size_t last = portal().requests().size() + script.size();
@@ -403,11 +384,11 @@ class HelloBenchmark : public Measurement {
                 ADD_FAILURE() << "hellos: " << portal().requests().size() - seen;
                 return views;
             }
-            for (const Phase& phase : segment) {
-                if (!phase.name.empty()) {
-                    addIntervals(phase.name, k, phase.replies.size());
+            for (const auto& [name, replies] : segment) {
+                if (!name.empty()) {
+                    addIntervals(name, k, replies.size());
                 }
-                k += phase.replies.size();
+                k += replies.size();
             }
             // Until the view shows the hello that planned ten minutes ahead.
             std::string view;
@@ -444,7 +425,6 @@ class HelloBenchmark : public Measurement {
         addIntervals("wininet_floor", first, replies.size() - 1);
     }
 
-    // What the steps of a hello cost any program here, into `steps[KEY]`.
     void runStepFloors() {
         const fs::path stepfloor =
             fs::path(QUORVEL_E2E_HIDFLOOR_EXE).parent_path() / "stepfloor.exe";

@@ -39,7 +39,6 @@ inline double median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-// The sum of `fields` (kB) of /proc/PID/FILE, Linux's account of the Wine process.
 inline double procKiB(pid_t pid, const std::string& file, const Strings& fields) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/" + file);
     double kib = 0;
@@ -66,7 +65,6 @@ class Measurement : public AgentWithSimulators {
         return {{"WINEDLLOVERRIDES", "mscoree,mshtml=;setupapi,hid=n,b"}, {"WINEDEBUG", debug}};
     }
 
-    // What Windows tells of the agent's process (`qvdriver process-stats`).
     std::map<std::string, std::string> processStats() {
         return parseKeyValues(harness().driver({"process-stats", "Quorvel Logger Window"}).out);
     }

@@ -1,11 +1,6 @@
-// The soak run of scripts/soak.sh: the real agent under Wine saying hello as
-// fast as the portal lets it, each answer carrying a frame, while what its
-// process holds is sampled.
-//
-//   QUORVEL_SOAK_CYCLES        hellos to run (default 10000)
-//   QUORVEL_SOAK_SAMPLE_EVERY  cycles between samples (default 1000)
-//   QUORVEL_SOAK_LOGGING       "true" to run with the log view on (default off)
-//   QUORVEL_SOAK_REPORT        file for the samples as CSV (default: none)
+// The soak run of scripts/soak.sh (its knobs: QUORVEL_SOAK_*): the real agent
+// under Wine saying hello as fast as the portal lets it, each answer carrying
+// a frame, while what its process holds is sampled.
 
 #include <gtest/gtest.h>
 
@@ -46,7 +41,6 @@ class Soak : public Measurement {};
 TEST_F(Soak, HelloCyclesKeepHandlesObjectsAndMemoryFlat) {
     const int cycles = envNumber("QUORVEL_SOAK_CYCLES", 10000);
     const int every = envNumber("QUORVEL_SOAK_SAMPLE_EVERY", 1000);
-    const char* logging = std::getenv("QUORVEL_SOAK_LOGGING");
 
     plugDongle();
     // Its 50 % airtime budget, never forgotten, would be spent after about
@@ -54,9 +48,7 @@ TEST_F(Soak, HelloCyclesKeepHandlesObjectsAndMemoryFlat) {
     ASSERT_EQ(dongle().command("airtime dongle 0"), "ok");
     // "I1": each cycle is one hello and one transmission back to back.
     portal().addReply(portalsim::Reply::text("S0A0B1122056677\r\nI1\r\n"));
-    Config settings = config();
-    settings["ENABLE_LOGGING"] =
-        logging != nullptr && std::string(logging) == "true" ? "true" : "false";
+    Config settings = quiet();
     settings["SEND_FRAMES_REPEAT"] = "1";
     WineProcess& agent = startAgentWith(settings);
     ASSERT_FALSE(HasFailure());
@@ -65,14 +57,10 @@ TEST_F(Soak, HelloCyclesKeepHandlesObjectsAndMemoryFlat) {
                           "user_objects", "private_bytes", "unix_rss_kb", "unix_fds"};
     const auto started = Clock::now();
     std::vector<std::vector<double>> samples;
-    const auto csv = [](const std::vector<double>& s) {
-        std::ostringstream row;
-        row << static_cast<long long>(s[0]) << "," << s[1];
-        for (std::size_t c = 2; c < s.size(); ++c) {
-            row << "," << static_cast<long long>(s[c]);
-        }
-        return row.str() + "\n";
-    };
+    std::ostringstream report;
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        report << columns[c] << (c + 1 < columns.size() ? "," : "\n");
+    }
     const auto sample = [&] {
         std::vector<double> s{static_cast<double>(portal().requests().size()),
                               msBetween(started, Clock::now()) / 1000.0};
@@ -85,7 +73,13 @@ TEST_F(Soak, HelloCyclesKeepHandlesObjectsAndMemoryFlat) {
         std::error_code error;
         s.push_back(static_cast<double>(std::distance(fs::directory_iterator(fds, error), {})));
         samples.push_back(s);
-        std::cerr << "sample " << csv(s) << std::flush;
+        std::ostringstream row;
+        row << static_cast<long long>(s[0]) << "," << s[1];
+        for (std::size_t c = 2; c < s.size(); ++c) {
+            row << "," << static_cast<long long>(s[c]);
+        }
+        std::cerr << "sample " << row.str() << std::endl;
+        report << row.str() << "\n";
     };
 
     ASSERT_TRUE(waitForHellos(1));
@@ -101,13 +95,6 @@ TEST_F(Soak, HelloCyclesKeepHandlesObjectsAndMemoryFlat) {
     ASSERT_TRUE(data);
     const std::size_t onAir = broadcast().size();
 
-    std::ostringstream report;
-    for (std::size_t c = 0; c < columns.size(); ++c) {
-        report << columns[c] << (c + 1 < columns.size() ? "," : "\n");
-    }
-    for (const auto& s : samples) {
-        report << csv(s);
-    }
     report << "slope per 1000 cycles:";
     for (std::size_t c = 2; c < columns.size(); ++c) {
         report << " " << columns[c] << "=" << slope(samples, c);

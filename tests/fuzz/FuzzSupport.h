@@ -42,7 +42,6 @@ inline void fuzzLoggingOn() {
     setLoggingEnabled(true);
 }
 
-// An activity that hands each event of its kind to `onEvent`.
 template <typename TheEvent>
 class OnEvent final : public EventActivity<OnEvent<TheEvent>, TheEvent> {
   public:
@@ -57,45 +56,27 @@ class OnEvent final : public EventActivity<OnEvent<TheEvent>, TheEvent> {
 };
 
 // A file (`name` may hold subfolders) in a folder of this process's own, so
-// that parallel fuzz jobs do not share it: under $TMPDIR, else in memory
-// (/dev/shm, as it is rewritten for every input), else /tmp.
-class FuzzTempFile {
-  public:
-    explicit FuzzTempFile(const std::string& name) {
-        const char* tmp = std::getenv("TMPDIR");
-        for (const std::string base : {tmp != nullptr ? tmp : "", "/dev/shm", "/tmp"}) {
-            if (base.empty()) {
-                continue;
-            }
-            folder_ = base + "/quorvel-fuzz-" + std::to_string(::getpid()) + "/";
-            path_ = folder_ + name;
-            std::error_code ec;
-            std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ec);
-            if (!ec) {
-                break;
-            }
-        }
+// that parallel fuzz jobs do not share it, in memory as it is rewritten for
+// every input.
+struct FuzzTempFile {
+    explicit FuzzTempFile(const std::string& name)
+        : folder("/dev/shm/quorvel-fuzz-" + std::to_string(::getpid()) + "/"), path(folder + name) {
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     }
     ~FuzzTempFile() {
         std::error_code ec;
-        std::filesystem::remove_all(folder_, ec);
+        std::filesystem::remove_all(folder, ec);
     }
-    FuzzTempFile(const FuzzTempFile&) = delete;
-    FuzzTempFile& operator=(const FuzzTempFile&) = delete;
 
-    // Replaces the file's content; false when it cannot be written.
     bool write(const unsigned char* data, std::size_t size) const {
-        std::ofstream file(path_, std::ios::binary | std::ios::trunc);
+        std::ofstream file(path, std::ios::binary | std::ios::trunc);
         file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
         file.close();
         return !file.fail();
     }
-    const std::string& path() const { return path_; }
-    const std::string& folder() const { return folder_; }
 
-  private:
-    std::string folder_;
-    std::string path_;
+    const std::string folder;
+    const std::string path;
 };
 
 // The lines of a KEY=value file as the agent's reader is documented to see

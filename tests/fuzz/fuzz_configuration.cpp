@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         return 0;
     }
     InitialConfiguration read;
-    read.setFilePath(file.path());
+    read.setFilePath(file.path);
     FUZZ_CHECK(read.exists());
     read.read();
 

@@ -20,7 +20,6 @@
 
 namespace {
 
-// What the device plays back, and what happened to it.
 struct Script {
     HidCapabilities capabilities;
     const uint8_t* next = nullptr;

@@ -10,7 +10,6 @@
 #include "activities/StatusEvents.h"
 #include "activities/TransmitEvents.h"
 #include "core/Clock.h"
-#include "dongle/ReportProtocol.h"
 #include "portal/HTTPClientResource.h"
 #include "portal/PortalProtocol.h"
 #include "portal/PortalURL.h"
@@ -82,10 +81,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
             // transmit cycle takes it later on.
             FUZZ_CHECK(!frame.empty() && frame[0] == 'S');
             FUZZ_CHECK(removeWhitespace(frame) == frame);
-            ReportBuffer report{};
-            if (dongle::buildFrameReport(frame, report, 0x70, 0x80) == 0) {
-                FUZZ_CHECK(report[0] == 0x01 && report[3] == 0xFF);
-            }
         }
         ++fired.frameLists;
     });

@@ -1,15 +1,12 @@
-// The setup program, its uninstaller and the MSI package under Wine, run as
-// a software-distribution tool would: silently, with the portal values on
-// the command line. What they leave is looked at from outside: the files,
-// the registry, the Start menu, the data folder, and the installed agent
-// talking to the portal simulator and the simulated dongle.
-//
-// The prefix is this suite's own (fixture wine_setup): the setup writes
-// HKLM's autostart, which a restarted prefix would act on.
+// The setup program, its uninstaller and the MSI package under Wine, run as a
+// software-distribution tool would, seen from outside. The prefix is this
+// suite's own (fixture wine_setup): a restarted prefix would act on HKLM's autostart.
 
 #include <gtest/gtest.h>
 
+#include <pwd.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -57,7 +54,6 @@ bool sameFile(const fs::path& actual, const fs::path& expected) {
     return readFile(actual) == readFile(expected);
 }
 
-// `text` with each line `from` (CR LF ended) made `to`.
 std::string withLines(std::string text, const Changes& changes) {
     for (const auto& [from, to] : changes) {
         const auto at = text.find(from + "\r\n");
@@ -69,23 +65,19 @@ std::string withLines(std::string text, const Changes& changes) {
     return text;
 }
 
-// Whether quorvel-check's output has a line of `verdict` about `subject`.
 bool says(const std::string& output, const std::string& verdict, const std::string& subject) {
     return std::regex_search(output, std::regex("(^|\n)" + verdict + " +" + subject + " "));
 }
 
 class Setup : public AgentWithSimulators {
   protected:
+    // Whatever the case before left, even one that crashed; the prefix is
+    // made anew for each run.
     void SetUp() override {
         AgentWithSimulators::SetUp();
         if (!HasFatalFailure()) {
             removeInstallation();
         }
-    }
-
-    void TearDown() override {
-        AgentWithSimulators::TearDown();
-        removeInstallation();
     }
 
     // The dongle stand-ins where they lie beside a program, and no Linux
@@ -106,7 +98,6 @@ class Setup : public AgentWithSimulators {
         return dir;
     }
 
-    // Runs a program under Wine to its end with its output in `log`.
     std::optional<int> run(const fs::path& exe, const Strings& args, const std::string& log) {
         WineProcess process(harness().setup(), exe, args, workDir(), workDir() / log, overrides);
         return process.waitForExit(kSetupTimeout);
@@ -121,17 +112,9 @@ class Setup : public AgentWithSimulators {
     }
     std::string setupPid() { return parseKeyValues(readFile(workDir() / "setup.log"))["pid"]; }
 
-    // %TEMP%\quorvel-setup.log of the user Wine runs the setup as.
+    // %TEMP%\quorvel-setup.log of the user Wine runs the setup as: the Unix one.
     fs::path setupLog() {
-        for (const auto& user : fs::directory_iterator(driveC() / "users")) {
-            for (const fs::path& temp :
-                 {user.path() / "Temp", user.path() / "AppData/Local/Temp"}) {
-                if (user.path().filename() != "Public" && fs::is_directory(temp)) {
-                    return temp / "quorvel-setup.log";
-                }
-            }
-        }
-        return {};
+        return driveC() / "users" / ::getpwuid(::getuid())->pw_name / "Temp" / "quorvel-setup.log";
     }
 
     // The uninstaller copies itself away and returns at once; the copy does
@@ -143,18 +126,16 @@ class Setup : public AgentWithSimulators {
             << "the uninstaller did not finish; left: " << listing(installDir());
     }
 
-    // `wine reg` with `args`; its output, or nullopt when it fails.
     std::optional<std::string> reg(Strings args) {
         args.insert(args.begin(), "reg");
         const CommandResult r = harness().wine(args);
         return r.exitCode == 0 ? std::optional<std::string>(r.out) : std::nullopt;
     }
 
-    // The values of a key (and, if asked, of all below it) by the key's
-    // last name, or nullopt when the key does not exist.
-    std::optional<std::map<std::string, Values>> regQuery(const std::string& key,
-                                                          bool below = false) {
-        const auto out = below ? reg({"query", key, "/s"}) : reg({"query", key});
+    // The values of a key and of all below it by each key's last name, or
+    // nullopt when the key does not exist.
+    std::optional<std::map<std::string, Values>> regQuery(const std::string& key) {
+        const auto out = reg({"query", key, "/s"});
         if (!out) {
             return std::nullopt;
         }
@@ -195,7 +176,6 @@ class Setup : public AgentWithSimulators {
         return pids;
     }
 
-    // msiexec with its verbose log in `log`, beside its output.
     std::optional<int> msiexec(Strings args, const std::string& log) {
         std::string logPath = "Z:" + (workDir() / log).string();
         std::replace(logPath.begin(), logPath.end(), '/', '\\');
@@ -203,12 +183,10 @@ class Setup : public AgentWithSimulators {
         return run("msiexec", args, log + ".out");
     }
 
-    // The entries under Apps & features of installed packages named
-    // Quorvel, by product code.
     std::map<std::string, Values> packageEntries() {
         const std::string key = kUninstallKey;
-        auto entries = regQuery(key.substr(0, key.rfind('\\')), true)
-                           .value_or(std::map<std::string, Values>{});
+        auto entries =
+            regQuery(key.substr(0, key.rfind('\\'))).value_or(std::map<std::string, Values>{});
         for (auto it = entries.begin(); it != entries.end();) {
             const bool package = it->first[0] == '{' && it->second["DisplayName"] == "Quorvel";
             it = package ? std::next(it) : entries.erase(it);
@@ -216,7 +194,6 @@ class Setup : public AgentWithSimulators {
         return entries;
     }
 
-    // Whatever a case or a failed setup left: the prefix is the suite's.
     void removeInstallation() {
         for (const auto& entry : packageEntries()) {
             msiexec({"/x", entry.first, "/qn"}, "cleanup.log");
@@ -248,14 +225,12 @@ class Setup : public AgentWithSimulators {
         return out;
     }
 
-    // The dongle stand-ins beside the programs about to be installed.
     void placeStandIns() {
         fs::create_directories(installDir());
         for (const char* dll : {"setupapi.dll", "hid.dll"}) {
             fs::copy_file(fs::path(QUORVEL_E2E_DONGLESIM_DIR) / dll, installDir() / dll);
         }
     }
-    // Takes the stand-ins and the test's agent logs out of the install folder.
     void removeTestFiles() {
         for (const auto& entry : fs::directory_iterator(installDir())) {
             const auto ext = entry.path().extension();
@@ -274,7 +249,6 @@ class Setup : public AgentWithSimulators {
             overrides, kSetupTimeout);
     }
 
-    // The one agent's logger window, with its process and that one's parent.
     Harness::LoggerWindow agentWindow() {
         const auto windows = harness().loggerWindows();
         return windows && windows->size() == 1 ? windows->front() : Harness::LoggerWindow{};
@@ -290,7 +264,6 @@ class Setup : public AgentWithSimulators {
         EXPECT_EQ(harness().driver({"wait-gone", "10000"}).exitCode, 0);
     }
 
-    // A silent first install straight at the portal simulator.
     void installDirect(const Strings& extra) {
         Strings args{"/S", "/PORTAL_HOST=127.0.0.1",
                      "/PORTAL_PORT=" + std::to_string(portal().port()),
@@ -320,8 +293,6 @@ class Setup : public AgentWithSimulators {
             << "no shortcut to quorvel-check";
     }
 
-    // The installed agent's first hello carries the values given, through
-    // `proxy`; its answer's minute is stored.
     void expectHelloThrough(PortalSimulator& proxy) {
         ASSERT_TRUE(waitForHellos(1));
         EXPECT_EQ(portal().requests().front().target, "/agent/hello.php");
