@@ -57,22 +57,11 @@ HWND createMessageWindow() {
                            GetModuleHandleA(nullptr), nullptr);
 }
 
-// The text after `prefix` in a line, or "" when the prefix is absent.
-std::string after(const std::string& line, const std::string& prefix) {
-    const std::size_t at = line.find(prefix);
-    return at == std::string::npos ? std::string() : line.substr(at + prefix.size());
-}
-
 // Collects what the adapters log, as the logger window would.
 class LoggingTest : public ::testing::Test {
   protected:
     LoggingTest() { setLoggingEnabled(true); }
     std::string log() const { return ::testing::PrintToString(logWindow.logLines()); }
-    std::string onlyLogLine() const {
-        const std::vector<std::string> lines = logWindow.logLines();
-        EXPECT_EQ(lines.size(), 1u) << log();
-        return lines.empty() ? std::string() : lines[0];
-    }
 
     FakeMainWindow logWindow;
     LogCapture capture{logWindow};
@@ -95,7 +84,7 @@ class Win32WindowTimersTest : public LoggingTest {
     Win32WindowTimers timers{window};
 };
 
-TEST_F(Win32WindowTimersTest, KilledOrphanedOrLongestDelayTimersDoNotExpireAndFailuresAreLogged) {
+TEST_F(Win32WindowTimersTest, KilledOrphanedOrLongestDelayTimersDoNotExpire) {
     int killed = 0, orphan = 0, distant = 0;
     timers.arm(1, 20, oneShot(1, killed));
     timers.kill(1);
@@ -110,19 +99,6 @@ TEST_F(Win32WindowTimersTest, KilledOrphanedOrLongestDelayTimersDoNotExpireAndFa
     ASSERT_TRUE(pumpUntil([&] { return reference > 0; }));
     pumpQuietPeriod();
     EXPECT_EQ(killed + orphan + distant, 0);
-    // Killing what is not armed is routine (a one-shot that already ran).
-    timers.kill(1);
-    timers.kill(99);
-    EXPECT_TRUE(logWindow.logLines().empty()) << log();
-
-    const HWND stale = createMessageWindow();
-    DestroyWindow(stale);
-    Win32WindowTimers(stale).arm(4, 20, oneShot(4, killed));
-    // Windows says ERROR_INVALID_WINDOW_HANDLE, Wine ERROR_INVALID_HANDLE.
-    const std::string code = after(onlyLogLine(), "SetTimer failed for timer 4, GetLastError=");
-    EXPECT_TRUE(code == std::to_string(ERROR_INVALID_WINDOW_HANDLE) ||
-                code == std::to_string(ERROR_INVALID_HANDLE))
-        << log();
 }
 
 // Start-up may arm the stored plans before the GUI thread has made the main
@@ -264,15 +240,6 @@ TEST_F(ShellUrlOpenerTest, TheAddressReachesTheBrowserIntact) {
     std::ifstream in(received, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), url) << recorder;
     EXPECT_TRUE(logWindow.logLines().empty()) << log();
-}
-
-TEST_F(ShellUrlOpenerTest, AnAddressTheShellCannotOpenIsLogged) {
-    ShellUrlOpener().open("quorvel-no-such-scheme:nothing");
-    // Results up to 32 are the shell's error codes.
-    const std::string code =
-        after(onlyLogLine(), "ShellExecuteA failed for quorvel-no-such-scheme:nothing, result=");
-    ASSERT_FALSE(code.empty()) << log();
-    EXPECT_LE(std::stoi(code), 32) << log();
 }
 
 // Only a free name lets this copy run: one another copy holds, one it may
