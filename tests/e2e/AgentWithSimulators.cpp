@@ -1,6 +1,5 @@
 #include "tests/e2e/AgentWithSimulators.h"
 
-#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <iostream>
@@ -61,9 +60,7 @@ std::function<bool(const RunTimeData&)> sent(int counter) {
 
 std::string currentTestName() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "." + info->name();
-    std::replace(name.begin(), name.end(), '/', '_');
-    return name;
+    return std::string(info->test_suite_name()) + "." + info->name();
 }
 
 void AgentWithSimulators::SetUp() {
@@ -114,14 +111,10 @@ bool AgentWithSimulators::waitForLoggerWindow(WineProcess* agent, bool visible) 
     // Short driver waits in a loop notice an agent that dies at once.
     const auto ended = [&] { return agent != nullptr && !agent->running(); };
     const bool appeared = waitUntil([&] { return ended() || harness_->driver(args).exitCode == 0; },
-                                    kStartTimeout, milliseconds(0));
-    if (ended()) {
-        ADD_FAILURE() << "the agent ended (exit code "
-                      << agent->waitForExit(milliseconds(0)).value()
-                      << ") before its logger window appeared";
-        return false;
-    }
-    EXPECT_TRUE(appeared) << "no " << (visible ? "visible " : "") << "logger window";
+                                    kStartTimeout, milliseconds(0)) &&
+                          !ended();
+    EXPECT_TRUE(appeared) << "no " << (visible ? "visible " : "") << "logger window"
+                          << (ended() ? ": the agent ended" : "");
     return appeared;
 }
 
