@@ -1,12 +1,12 @@
-// The agent's own life under Wine: the run-time file in the all-users
-// folder, the logger window with logging on and off, the fatal error for a
-// missing file, and the ways of ending it.
+// The agent's start under Wine: the fatal error for a missing configuration,
+// and the logger window with logging off. (Its window with logging on, the
+// record in the all-users folder and the ways of ending it the setup, tray
+// and fault scenarios show; closing the window LogViewTest.)
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <string>
 
 #include "resources/resource.h"
@@ -20,59 +20,12 @@ namespace fs = std::filesystem;
 class Agent : public AgentWithSimulators {
   protected:
     Agent() : AgentWithSimulators(/*withDongle=*/false) {}
-
-    std::string logText() {
-        const auto text = harness().logText();
-        EXPECT_TRUE(text) << "no log view";
-        return text.value_or("");
-    }
 };
-
-// A fresh machine, logging on: the record is made from the configuration,
-// the log window shows time-stamped lines, closing only hides it and
-// "&Beenden" ends the agent.
-TEST_F(Agent, MakesItsRecordShowsItsLogAndEndsWithZero) {
-    WineProcess& first = startAgent(agentFolder(config()));
-    ASSERT_TRUE(waitForLoggerWindow(&first, /*visible=*/true));
-    const auto made = waitForStored([](const RunTimeData&) { return true; }, kStartTimeout);
-    ASSERT_TRUE(made) << harness().runTimeFile();
-    EXPECT_EQ(made->helloReason, 7);
-
-    // The view takes lines in batches: wait for the last of those read here.
-    drive({"wait-text", "15000", "reading init data: ok"});
-    const std::string text = logText();
-    EXPECT_EQ(text.rfind("Logger:\r\n - [", 0), 0u) << text;
-    EXPECT_NE(text.find("run time file path: C:\\ProgramData\\quorvel\\quorvel.dat"),
-              std::string::npos);
-    // Milliseconds since this process started, never going back.
-    const std::regex stamp(R"(\r\n - \[(\d+)\] )");
-    long long previous = 0;
-    for (std::sregex_iterator m(text.begin(), text.end(), stamp), end; m != end; ++m) {
-        const long long at = std::stoll((*m)[1]);
-        EXPECT_GE(at, previous) << text;
-        EXPECT_LT(at, 120000) << text;
-        previous = at;
-    }
-
-    const auto before = harness().loggerWindows();
-    ASSERT_TRUE(before);
-    ASSERT_EQ(before->size(), 1u);
-    drive({"close"});
-    const auto closed = harness().loggerWindows();
-    ASSERT_TRUE(closed);
-    ASSERT_EQ(closed->size(), 1u) << "closing the window ended the agent";
-    EXPECT_EQ(closed->front().hwnd, before->front().hwnd) << "the logger window was replaced";
-    EXPECT_FALSE(closed->front().visible);
-    drive({"send", std::to_string(ID_SHOW_LOGGER), "0"});
-    EXPECT_EQ(harness().driver({"wait-window", "5000", "visible"}).exitCode, 0)
-        << "the logger window was not shown again";
-    endWith(first, IDM_QUIT);
-}
 
 // Without quorvel.ini the agent names it by its full path in a box with the
 // error icon, titled "Quorvel" as no language texts are read, and makes no
-// record. With it but logging off, no line reaches the window, which stays
-// hidden.
+// record. With it but logging off, the window stays hidden (that no line is
+// sent then is InitialConfigurationTest's and LogTest's).
 TEST_F(Agent, AMissingConfigurationIsFatalAndWithoutLoggingTheWindowStaysEmpty) {
     Config settings = config();
     settings["ENABLE_LOGGING"] = "false";
@@ -106,9 +59,6 @@ TEST_F(Agent, AMissingConfigurationIsFatalAndWithoutLoggingTheWindowStaysEmpty) 
     ASSERT_TRUE(windows);
     ASSERT_EQ(windows->size(), 1u);
     EXPECT_FALSE(windows->front().visible);
-    // Its view is made when it is first shown, with all the log holds.
-    drive({"send", std::to_string(ID_SHOW_LOGGER), "0"});
-    EXPECT_EQ(logText(), "Logger:");
     endWith(quiet, ID_EXIT);
 }
 

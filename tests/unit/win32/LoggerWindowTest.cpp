@@ -87,6 +87,18 @@ TEST_F(LogViewTest, OnlyThisProcesssFinishedStartupReleasesTheGate) {
     EXPECT_FALSE(gate.held());
 }
 
+// The close box only hides the log, and Show Logger (the tray's, or a second
+// start's) brings it back: the agent and what it logged live on.
+TEST_F(LogViewTest, ClosingOnlyHidesTheWindowAndShowLoggerBringsItBack) {
+    SendMessageA(window, WM_COMMAND, ID_SHOW_LOGGER, 0);
+    ASSERT_TRUE(IsWindowVisible(window));
+    SendMessageA(window, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(IsWindow(window));
+    EXPECT_FALSE(IsWindowVisible(window));
+    SendMessageA(window, WM_COMMAND, ID_SHOW_LOGGER, 0);
+    EXPECT_TRUE(IsWindowVisible(window));
+}
+
 // Lines go on the end once the work that logged them has returned, the
 // oldest go at the cap, and a reader keeps their place or the newest line.
 TEST_F(LogViewTest, AtTheCapTheViewShowsEveryKeptLineAndAReaderKeepsTheirPlace) {
