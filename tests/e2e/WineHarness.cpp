@@ -141,18 +141,10 @@ WineSetup WineSetup::fromBuild() {
     }
     setup.prefix = state["WINEPREFIX"];
     setup.display = state["DISPLAY"];
-    if (setup.prefix.empty() || setup.display.empty()) {
-        fail(stateFile.string() + " lacks WINEPREFIX or DISPLAY");
-    }
     setup.agentExe = QUORVEL_E2E_AGENT_EXE;
     setup.driverExe = QUORVEL_E2E_DRIVER_EXE;
     setup.resourcesDir = QUORVEL_E2E_RESOURCES_DIR;
     setup.runsDir = QUORVEL_E2E_RUNS_DIR;
-    for (const auto& exe : {setup.agentExe, setup.driverExe}) {
-        if (!fs::is_regular_file(exe)) {
-            fail(exe.string() + " does not exist: build the windows preset first");
-        }
-    }
     return setup;
 }
 
