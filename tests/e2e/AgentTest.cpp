@@ -1,9 +1,13 @@
-// The agent's start under Wine: the fatal error for a missing configuration,
-// and the logger window with logging off. (Its window with logging on, the
-// record in the all-users folder and the ways of ending it the setup, tray
-// and fault scenarios show; closing the window LogViewTest.)
+// The real agent under Wine: its hello as the portal simulator receives it,
+// with Open Portal, a second start and another holder of the cycle lock in
+// play; the fatal error for a missing configuration; the logger window with
+// logging off. (The cycles' logic is CyclesTest's; closing the log window
+// LogViewTest's; frames on air the fault scenarios'.)
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -17,10 +21,54 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class Agent : public AgentWithSimulators {
-  protected:
-    Agent() : AgentWithSimulators(/*withDongle=*/false) {}
-};
+class Agent : public AgentWithSimulators {};
+
+// The hello through WinINet. While a hello waits for the portal, Open Portal
+// and a second start wait with it (the second copy ends only once the running
+// one has taken its command), and both lead to one hello after it. While
+// another holder keeps quorvel.lock, as an agent of another session would,
+// no hello starts; once it lets go, the hello follows.
+TEST_F(Agent, AHelloReachesThePortalAndOpenPortalFollowsEachRunningHelloOnce) {
+    plugDongle();
+    const fs::path folder = agentFolder(config());
+    startAgentIn(folder);
+    ASSERT_TRUE(waitForHellos(1));
+    const auto request = portal().requests().front();
+    EXPECT_EQ(request.method, "POST");
+    EXPECT_EQ(request.target, "/agent/hello.php");
+    EXPECT_EQ(request.body, hello(7));
+    EXPECT_EQ(request.header("Content-type"), "application/binary");
+    EXPECT_EQ(request.header("User-Agent"), "Quorvel");
+    ASSERT_TRUE(waitForStored(minuteAhead)) << "no next hello planned from the answer";
+
+    portal().holdAnswers();
+    drive({"post", std::to_string(ID_OPEN_PORTAL), "0"});  // as the tray's double-click does
+    ASSERT_TRUE(waitForHellos(2, milliseconds(5000))) << "Open Portal did not say hello at once";
+    drive({"post", std::to_string(ID_OPEN_PORTAL), "0"});
+    WineProcess& second = launch(folder);
+    EXPECT_FALSE(waitUntil([&] { return !second.running(); }, milliseconds(2500)))
+        << "the second copy ended while the running copy was inside its hello";
+    EXPECT_EQ(portal().requests().size(), 2u) << "a hello began inside the hello";
+    portal().releaseAnswers();
+    EXPECT_EQ(second.waitForExit(kExitTimeout), 0) << "the second copy did not hand over";
+    ASSERT_TRUE(waitForHellos(3));
+    EXPECT_FALSE(waitForHellos(4, milliseconds(1500))) << "one hello expected after the held one";
+    EXPECT_EQ(helloBodies(), (Strings{hello(7), hello(2), hello(2)}));
+
+    // Wine's LockFileEx takes an fcntl lock on the file, so a Linux process's
+    // lock on it is another holder to the agent.
+    const fs::path lockFile = harness().runTimeFile().parent_path() / "quorvel.lock";
+    const int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT, 0644);
+    ASSERT_GE(fd, 0) << lockFile;
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    ASSERT_EQ(::fcntl(fd, F_SETLK, &whole), 0);
+    drive({"post", std::to_string(ID_OPEN_PORTAL), "0"});
+    EXPECT_FALSE(waitForHellos(4, milliseconds(3000))) << "a hello while quorvel.lock was held";
+    ::close(fd);
+    EXPECT_TRUE(waitForHellos(4)) << "no hello once quorvel.lock was let go";
+}
 
 // Without quorvel.ini the agent names it by its full path in a box with the
 // error icon, titled "Quorvel" as no language texts are read, and makes no
