@@ -24,7 +24,7 @@
 
 namespace quorvel::e2e {
 
-// The dongle every test plugs in unless it says otherwise.
+// The dongle plugDongle() plugs in.
 inline constexpr char kSerial[] = "QV00000042";
 inline constexpr char kRadio[] = "0aff";
 inline constexpr char kFirmware[] = "258";
