@@ -24,7 +24,7 @@
 
 namespace quorvel::e2e {
 
-// The dongle every test plugs in unless it says otherwise.
+// The dongle plugDongle() plugs in.
 inline constexpr char kSerial[] = "QV00000042";
 inline constexpr char kRadio[] = "0aff";
 inline constexpr char kFirmware[] = "258";
@@ -35,7 +35,6 @@ inline const std::string S1 = "S0A0B1122056677";
 inline const std::string S2 = "S2C2D33440288";
 inline const std::string S3 = "S3E3F5566037799AA";
 inline const std::string S4 = "S4A4B6677048899";
-inline const std::string S5 = "S5C5D778801AB";
 
 // A portal answer of these lines.
 inline portalsim::Reply answer(std::initializer_list<std::string> lines) {
@@ -81,8 +80,7 @@ class AgentWithSimulators : public ::testing::Test {
     // 0 and no logger window left behind.
     void endWith(WineProcess& agent, int command);
     // Runs the driver and fails the test when it does not exit 0.
-    CommandResult drive(const std::vector<std::string>& args,
-                        milliseconds timeout = milliseconds(20000));
+    CommandResult drive(const std::vector<std::string>& args);
 
     portalsim::PortalSimulator& portal() { return *portal_; }
     DongleSimulator& dongle() { return *dongle_; }
@@ -98,18 +96,15 @@ class AgentWithSimulators : public ::testing::Test {
     WineProcess& startAgentIn(const std::filesystem::path& folder);
     WineProcess& startAgentWith(const Config& config);
 
-    // A device with the dongle's ids under `id`.
-    void plugDongle(const std::string& id = "dongle", const std::string& serial = kSerial,
-                    const std::string& radio = kRadio, const std::string& firmware = kFirmware);
-    // Frames the dongle `id` broadcast so far, as hex telegrams in order.
-    std::vector<std::string> broadcast(const std::string& id = "dongle");
-    bool waitForBroadcast(std::size_t count, milliseconds timeout = milliseconds(15000));
+    // The dongle (kSerial, kRadio, kFirmware) plugged in as device "dongle".
+    void plugDongle();
+    // Frames the dongle broadcast so far, as hex telegrams in order.
+    std::vector<std::string> broadcast();
+    bool waitForBroadcast(std::size_t count);
 
     std::vector<std::string> helloBodies() const;
-    // The hello the agent sends with `reason` and the given dongle's values.
-    std::string hello(int reason, const std::string& serial = kSerial,
-                      const std::string& radio = kRadio,
-                      const std::string& firmware = kFirmware) const;
+    // The hello the agent sends with `reason` and the plugged dongle.
+    std::string hello(int reason) const;
     bool waitForHellos(std::size_t count, milliseconds timeout = milliseconds(15000));
 
     // quorvel.dat decoded, when it exists with its full size.

@@ -12,27 +12,16 @@ namespace quorvel::e2e {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-void copyInto(const fs::path& file, const fs::path& folder) {
-    if (!fs::is_regular_file(file)) {
-        throw std::runtime_error(file.string() + " does not exist: build the windows preset");
-    }
-    fs::copy_file(file, folder / file.filename(), fs::copy_options::overwrite_existing);
-}
-
-}  // namespace
-
 DongleSimulator::DongleSimulator(const WineSetup& setup, const fs::path& folder)
     : setup_(setup), folder_(folder) {
     const fs::path simDir = QUORVEL_E2E_DONGLESIM_DIR;
     fs::remove_all(folder_);
     fs::create_directories(folder_ / "sim");
     fs::create_directories(folder_ / "probe");
-    copyInto(simDir / "donglesim.exe", folder_ / "sim");
+    fs::copy_file(simDir / "donglesim.exe", folder_ / "sim" / "donglesim.exe");
     for (const fs::path& file :
          {fs::path(QUORVEL_E2E_DONGLEPROBE_EXE), simDir / "setupapi.dll", simDir / "hid.dll"}) {
-        copyInto(file, folder_ / "probe");
+        fs::copy_file(file, folder_ / "probe" / file.filename());
     }
     const fs::path log = folder_ / "sim" / "donglesim.log";
     simulator_ = WineProcess(setup_, folder_ / "sim" / "donglesim.exe", {}, folder_ / "sim", log);

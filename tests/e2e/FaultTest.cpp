@@ -49,12 +49,13 @@ class RunTimeFileFault : public AgentWithSimulators {};
 // Unix links another user put in the data folder: Wine shows a link to a
 // file as a plain file, so only the path the opened handle really has gives
 // it away (hard links are Win32FileSystemTest's). The agent neither reads
-// nor writes through any of them and catches up once they are gone.
+// nor writes through any of them. (Catching up once a write works again is
+// FilesystemResourceTest's.)
 TEST_F(RunTimeFileFault, LinksInTheDataFolderAreNeverFollowed) {
     const fs::path record = harness().runTimeFile();
     plugDongle();
-    portal().addReplies({answer({S1, "I60000"}), answer({S2, "I60000"}), answer({S3, "I60000"}),
-                         answer({"I60000"}), answer({S4, "I60000"}), answer({S5, "I60000"})});
+    portal().addReplies({answer({S1, "I60000"}), answer({S2, "I60000"}), answer({"I60000"}),
+                         answer({S4, "I60000"})});
     const fs::path folder = agentFolder(config());
     WineProcess& first = startAgentIn(folder);
     ASSERT_TRUE(waitForBroadcast(2));
@@ -73,8 +74,6 @@ TEST_F(RunTimeFileFault, LinksInTheDataFolderAreNeverFollowed) {
     EXPECT_EQ(stored().value_or(RunTimeData{}).transmitCounter, 1)
         << "a write went through the link";
     fs::remove(temporary);
-    openPortalAndSend(S3, 3);
-    ASSERT_TRUE(waitForStored(sent(3))) << "the record did not catch up";
     endWith(first, ID_EXIT);
 
     // The record leads to another one with a frame pending: not read at
@@ -97,7 +96,7 @@ TEST_F(RunTimeFileFault, LinksInTheDataFolderAreNeverFollowed) {
     const auto fresh = waitForStored(minuteAhead);
     ASSERT_TRUE(fresh) << "the start's hello was not answered";
     EXPECT_EQ(fresh->transmitCounter, 0) << "the other record was read";
-    EXPECT_EQ(broadcast().size(), 6u) << "the other record's frame went on air";
+    EXPECT_EQ(broadcast().size(), 4u) << "the other record's frame went on air";
 
     // The folder itself leads elsewhere.
     const fs::path dataFolder = record.parent_path();
@@ -112,8 +111,6 @@ TEST_F(RunTimeFileFault, LinksInTheDataFolderAreNeverFollowed) {
     EXPECT_FALSE(fs::exists(moved / "quorvel.dat.new"));
     fs::remove(dataFolder);
     fs::remove_all(moved);
-    openPortalAndSend(S5, 2);
-    EXPECT_TRUE(waitForStored(sent(2))) << "the folder was not made again";
 }
 
 // Each frame numbered in its third and fourth bytes, so that what went on

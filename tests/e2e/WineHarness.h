@@ -29,7 +29,7 @@ struct WineSetup {
     std::string display;
     std::filesystem::path agentExe;
     std::filesystem::path driverExe;
-    std::filesystem::path resourcesDir;  // copied into each program folder when set
+    std::filesystem::path resourcesDir;  // copied into each program folder
     std::filesystem::path runsDir;       // parent of the per-test program folders
 
     // From wine-env.sh's state file and the paths the build compiled in;
@@ -90,7 +90,7 @@ class Harness {
     const WineSetup& setup() const { return setup_; }
 
     // A fresh program folder `runsDir/name`: quorvel.exe, `ini` as
-    // quorvel.ini and resources/ when the build has one.
+    // quorvel.ini and resources/.
     std::filesystem::path makeProgramFolder(const std::string& name, const std::string& ini);
 
     // Starts quorvel.exe of `folder` there, its output in folder/agent-N.log.

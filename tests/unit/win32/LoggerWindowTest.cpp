@@ -87,6 +87,18 @@ TEST_F(LogViewTest, OnlyThisProcesssFinishedStartupReleasesTheGate) {
     EXPECT_FALSE(gate.held());
 }
 
+// The close box only hides the log, and Show Logger (the tray's, or a second
+// start's) brings it back: the agent and what it logged live on.
+TEST_F(LogViewTest, ClosingOnlyHidesTheWindowAndShowLoggerBringsItBack) {
+    SendMessageA(window, WM_COMMAND, ID_SHOW_LOGGER, 0);
+    ASSERT_TRUE(IsWindowVisible(window));
+    SendMessageA(window, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(IsWindow(window));
+    EXPECT_FALSE(IsWindowVisible(window));
+    SendMessageA(window, WM_COMMAND, ID_SHOW_LOGGER, 0);
+    EXPECT_TRUE(IsWindowVisible(window));
+}
+
 // Lines go on the end once the work that logged them has returned, the
 // oldest go at the cap, and a reader keeps their place or the newest line.
 TEST_F(LogViewTest, AtTheCapTheViewShowsEveryKeptLineAndAReaderKeepsTheirPlace) {
@@ -163,36 +175,25 @@ std::vector<char> notice(const std::string& name, DWORD type = DBT_DEVTYP_DEVICE
     return record;
 }
 
-// (Which names are the dongle's: DonglePath in USBResourceTest.)
-TEST(DeviceNotice, NamesTheDongleOnlyFromAnInterfaceRecordWithinItsSize) {
-    const std::string path = dongleInterface;
+// A record names the dongle only as a device interface and within its size:
+// cut short, the name ends where the record ends and nothing past it is
+// read. Only an arrival or a removal comes with a record; for any other
+// event the window must not read lParam, which from another program may be
+// anything. (Which names are the dongle's: DonglePath in USBResourceTest.)
+TEST_F(LogViewTest, OnlyArrivalAndRemovalRecordsAreReadAndOnlyWithinTheirSize) {
     HidDeviceInfo dongle;
-    dongle.path = path;
+    dongle.path = dongleInterface;
     setDongleDevice(dongle);
-
-    EXPECT_TRUE(isDongleNotice(notice(path).data()));
-    EXPECT_FALSE(isDongleNotice(notice(path, DBT_DEVTYP_VOLUME).data()));
+    const std::vector<char> record = notice(dongleInterface);
+    EXPECT_TRUE(isDongleNotice(record.data()));
+    EXPECT_FALSE(isDongleNotice(notice(dongleInterface, DBT_DEVTYP_VOLUME).data()));
     EXPECT_FALSE(isDongleNotice(nullptr));
-
-    // A record cut short ends the name where the record ends: the path
-    // missing its last character is not the dongle, and nothing past the
-    // record is read.
-    std::vector<char> cut = notice(path);
+    std::vector<char> cut = record;
     reinterpret_cast<DEV_BROADCAST_HDR*>(cut.data())->dbch_size -= 2;
     EXPECT_FALSE(isDongleNotice(cut.data()));
     reinterpret_cast<DEV_BROADCAST_HDR*>(cut.data())->dbch_size = 12;
     EXPECT_FALSE(isDongleNotice(cut.data()));
 
-    setDongleDevice({});
-}
-
-// Only an arrival or a removal comes with a record; for any other event the
-// window must not read lParam, which from another program may be anything.
-TEST_F(LogViewTest, OnlyArrivalAndRemovalNoticesAreRead) {
-    HidDeviceInfo dongle;
-    dongle.path = dongleInterface;
-    setDongleDevice(dongle);
-    const std::vector<char> record = notice(dongleInterface);
     const auto matching = reinterpret_cast<LPARAM>(record.data());
     const bool before = displayStatus().usbState;
     displayStatus().usbState = true;
@@ -201,8 +202,6 @@ TEST_F(LogViewTest, OnlyArrivalAndRemovalNoticesAreRead) {
     for (const WPARAM event : others) {
         SendMessageA(window, WM_DEVICECHANGE, event, matching);
         EXPECT_TRUE(displayStatus().usbState) << event;
-    }
-    for (const WPARAM event : others) {
         SendMessageA(window, WM_DEVICECHANGE, event, 0x10);  // an address that crashes if read
     }
     SendMessageA(window, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, matching);

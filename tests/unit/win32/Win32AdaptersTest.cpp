@@ -15,12 +15,10 @@
 #include <vector>
 
 #include "activities/win32/ShellUrlOpener.h"
-#include "core/Log.h"
 #include "core/win32/ErrorWords.h"
 #include "core/win32/MainWindow.h"
 #include "core/win32/SingleInstance.h"
 #include "core/win32/Win32SystemPaths.h"
-#include "tests/unit/support/FakeMainWindow.h"
 #include "tests/unit/support/TempFolder.h"
 #include "timer/win32/Win32WindowTimers.h"
 
@@ -57,28 +55,7 @@ HWND createMessageWindow() {
                            GetModuleHandleA(nullptr), nullptr);
 }
 
-// The text after `prefix` in a line, or "" when the prefix is absent.
-std::string after(const std::string& line, const std::string& prefix) {
-    const std::size_t at = line.find(prefix);
-    return at == std::string::npos ? std::string() : line.substr(at + prefix.size());
-}
-
-// Collects what the adapters log, as the logger window would.
-class LoggingTest : public ::testing::Test {
-  protected:
-    LoggingTest() { setLoggingEnabled(true); }
-    std::string log() const { return ::testing::PrintToString(logWindow.logLines()); }
-    std::string onlyLogLine() const {
-        const std::vector<std::string> lines = logWindow.logLines();
-        EXPECT_EQ(lines.size(), 1u) << log();
-        return lines.empty() ? std::string() : lines[0];
-    }
-
-    FakeMainWindow logWindow;
-    LogCapture capture{logWindow};
-};
-
-class Win32WindowTimersTest : public LoggingTest {
+class Win32WindowTimersTest : public ::testing::Test {
   protected:
     ~Win32WindowTimersTest() override { DestroyWindow(window); }
     void SetUp() override { ASSERT_NE(window, nullptr) << GetLastError(); }
@@ -95,7 +72,7 @@ class Win32WindowTimersTest : public LoggingTest {
     Win32WindowTimers timers{window};
 };
 
-TEST_F(Win32WindowTimersTest, KilledOrphanedOrLongestDelayTimersDoNotExpireAndFailuresAreLogged) {
+TEST_F(Win32WindowTimersTest, KilledOrphanedOrLongestDelayTimersDoNotExpire) {
     int killed = 0, orphan = 0, distant = 0;
     timers.arm(1, 20, oneShot(1, killed));
     timers.kill(1);
@@ -110,19 +87,6 @@ TEST_F(Win32WindowTimersTest, KilledOrphanedOrLongestDelayTimersDoNotExpireAndFa
     ASSERT_TRUE(pumpUntil([&] { return reference > 0; }));
     pumpQuietPeriod();
     EXPECT_EQ(killed + orphan + distant, 0);
-    // Killing what is not armed is routine (a one-shot that already ran).
-    timers.kill(1);
-    timers.kill(99);
-    EXPECT_TRUE(logWindow.logLines().empty()) << log();
-
-    const HWND stale = createMessageWindow();
-    DestroyWindow(stale);
-    Win32WindowTimers(stale).arm(4, 20, oneShot(4, killed));
-    // Windows says ERROR_INVALID_WINDOW_HANDLE, Wine ERROR_INVALID_HANDLE.
-    const std::string code = after(onlyLogLine(), "SetTimer failed for timer 4, GetLastError=");
-    EXPECT_TRUE(code == std::to_string(ERROR_INVALID_WINDOW_HANDLE) ||
-                code == std::to_string(ERROR_INVALID_HANDLE))
-        << log();
 }
 
 // Start-up may arm the stored plans before the GUI thread has made the main
@@ -148,7 +112,6 @@ TEST_F(Win32WindowTimersTest, ArmsMadeBeforeTheWindowExistsGoOnItWhenItComes) {
     EXPECT_EQ(kept, 1);
     EXPECT_EQ(killed, 0);
     EXPECT_EQ(distant, 0) << "a timer kept for the window lost its delay";
-    EXPECT_TRUE(logWindow.logLines().empty()) << log();
 }
 
 // A deadline already due (a portal asking for the next hello at once) runs
@@ -204,7 +167,6 @@ TEST(Win32SystemPathsTest, AFarTooSmallBufferGrowsUntilTheProgramPathFits) {
 // in the system's own words without its full stop, and always the number.
 TEST(ErrorWordsTest, AnErrorIsNamedInWordsWithItsNumberInBrackets) {
     EXPECT_EQ(errorInWords(10061), "connection refused (10061)");
-    EXPECT_EQ(errorInWords(11001), "host not found (11001)");
     EXPECT_EQ(errorInWords(0x20000001), "error (536870913)");       // no text anywhere
     const std::string system = errorInWords(ERROR_FILE_NOT_FOUND);  // "File not found (2)"
     EXPECT_TRUE(system.size() > 10 && system.find_first_of(".\r\n") == std::string::npos) << system;
@@ -227,9 +189,7 @@ std::string hostPath(const std::string& windowsPath) {
     return result;
 }
 
-using ShellUrlOpenerTest = LoggingTest;
-
-TEST_F(ShellUrlOpenerTest, TheAddressReachesTheBrowserIntact) {
+TEST(ShellUrlOpenerTest, TheAddressReachesTheBrowserIntact) {
     TempFolder folder;
     const std::string unixFolder = hostPath(folder.path().string());
     if (unixFolder.empty()) {
@@ -263,16 +223,6 @@ TEST_F(ShellUrlOpenerTest, TheAddressReachesTheBrowserIntact) {
               milliseconds(20000));
     std::ifstream in(received, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), url) << recorder;
-    EXPECT_TRUE(logWindow.logLines().empty()) << log();
-}
-
-TEST_F(ShellUrlOpenerTest, AnAddressTheShellCannotOpenIsLogged) {
-    ShellUrlOpener().open("quorvel-no-such-scheme:nothing");
-    // Results up to 32 are the shell's error codes.
-    const std::string code =
-        after(onlyLogLine(), "ShellExecuteA failed for quorvel-no-such-scheme:nothing, result=");
-    ASSERT_FALSE(code.empty()) << log();
-    EXPECT_LE(std::stoi(code), 32) << log();
 }
 
 // Only a free name lets this copy run: one another copy holds, one it may

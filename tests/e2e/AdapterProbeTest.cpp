@@ -1,18 +1,18 @@
-// One exchange of the WinINet adapter (httpprobe.exe) under Wine against the
-// portal simulator hosted here, for what the agent's own cycle does not meet:
-// WinINet's failures, a deadline no receive time-out reaches, and TLS.
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+// The agent's adapters under Wine through their probes, for what the agent's
+// own cycle does not meet: one exchange of the WinINet adapter (httpprobe.exe)
+// against the portal simulator hosted here (WinINet's failures, a deadline no
+// receive time-out reaches, TLS), and the HID code (dongleprobe.exe) through
+// its own SetupAPI, HID and overlapped file calls against the simulated
+// dongle (other devices, a timed-out read).
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "tests/e2e/DongleSimulator.h"
 #include "tests/e2e/WineHarness.h"
 #include "tools/portalsim/PortalSimulator.h"
 
@@ -23,8 +23,6 @@ using portalsim::PortalSimulator;
 using portalsim::Reply;
 
 const std::string helloBody = "H3,ABCDEFGHIJ,0a1b,0.1.0,258,demo";
-// Short, so a silent portal costs the test seconds, not the default half minute.
-constexpr int shortTimeoutMs = 2000;
 
 struct ProbeOutput {
     Strings events;  // "Name payload", as the probe printed them
@@ -49,17 +47,6 @@ ProbeOutput parseProbe(const std::string& out) {
     return output;
 }
 
-bool acceptsConnections(uint16_t port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return ok;
-}
-
 // socat's TLS listener in front of the plain `backend` port, showing
 // `certificate`.pem of `folder` (made by test-certs.sh): a request reaches
 // the backend only through a TLS session. Its port once it listens, else 0.
@@ -73,20 +60,16 @@ uint16_t tlsFront(WineProcess& socat, const std::filesystem::path& folder,
              ",key=" + (folder / "server.key").string() + ",verify=0",
          "TCP:127.0.0.1:" + std::to_string(backend)},
         folder / (certificate + ".socat.log"));
-    return waitUntil([&] { return acceptsConnections(port); }, milliseconds(10000)) ? port : 0;
+    const auto listening = [&] {
+        return readFile(folder / (certificate + ".socat.log")).find("listening on") !=
+               std::string::npos;
+    };
+    return waitUntil(listening, milliseconds(10000)) ? port : 0;
 }
 
 class PortalExchange : public ::testing::Test {
   protected:
-    void SetUp() override {
-        try {
-            setup_ = WineSetup::fromBuild();
-        } catch (const std::exception& e) {
-            GTEST_FAIL() << e.what();
-        }
-        ASSERT_TRUE(std::filesystem::is_regular_file(QUORVEL_E2E_HTTPPROBE_EXE))
-            << QUORVEL_E2E_HTTPPROBE_EXE << " missing: build the windows preset first";
-    }
+    void SetUp() override { setup_ = WineSetup::fromBuild(); }
 
     ProbeOutput probe(uint16_t port, const Strings& extra = {},
                       const std::string& host = "127.0.0.1") {
@@ -113,48 +96,49 @@ class PortalExchange : public ::testing::Test {
     PortalSimulator portal;
 };
 
-// WinINet's own words for the failure; what the agent makes of an answer
-// that came is HTTPClientResourceTest's.
+// WinINet's own words for each failure, and a deadline no receive time-out
+// reaches: each byte of the trickling answer comes within the receive
+// time-out, yet the exchange ends at twice that. What the agent makes of an
+// answer that came is HTTPClientResourceTest's.
 TEST_F(PortalExchange, FailedExchangesReportStateZeroWithTheirText) {
-    const auto expectFailure = [&](uint16_t port, const std::string& text) {
-        const ProbeOutput out = probe(port, {"--timeout", std::to_string(shortTimeoutMs)});
-        EXPECT_EQ(out.events, Strings{"NotifyHTTPStateEvent state=0"}) << out.raw;
-        if (!text.empty()) {
-            EXPECT_TRUE(out.logged("Exception! http connection error: " + text)) << out.raw;
-        }
-        return out.elapsedMs;
+    Reply trickle = Reply::text(std::string(40, 'x') + "\r\nI5000");
+    trickle.pieces.assign(40, 1);
+    trickle.pieceGap = milliseconds(250);  // ten seconds for the whole answer
+    const std::string error = "Exception! http connection error: ";
+    const struct {
+        std::optional<Reply> reply;  // none: nothing listens
+        int timeoutMs;
+        Strings logged;
+        long minMs, maxMs;
+    } cases[] = {
+        {std::nullopt, 2000, {error + "The attempt to connect to the server failed."}, 0, 10000},
+        {Reply::closing(), 2000, {}, 0, 10000},  // closed without a word
+        {Reply::silence(), 2000, {error + "HttpSendRequest"}, 1800, 10000},
+        // Windows ends a blocked call when its handle is closed. Wine 8 lets
+        // it run until it returns by itself, at the latest at its time-out,
+        // and fails the next one.
+        {trickle,
+         1000,
+         {"[WinInetTransport::post] handles closed at the exchange's deadline [ms]: 2000",
+          error + "no answer within the deadline"},
+         1950,
+         3250},
     };
-    expectFailure(PortalSimulator::refusedPort(), "The attempt to connect to the server failed.");
-    portal.addReply(Reply::closing());
-    expectFailure(portal.port(), "");  // closed without a word
-    portal.addReply(Reply::silence());
-    const long elapsedMs = expectFailure(portal.port(), "HttpSendRequest");
-    EXPECT_GE(elapsedMs, shortTimeoutMs - 200);
-    EXPECT_LT(elapsedMs, 5 * shortTimeoutMs);
-    EXPECT_EQ(portal.requests().size(), 2u);
-}
-
-// Each byte comes within the receive time-out, so no wait ever times out;
-// the exchange's deadline, twice the receive time-out, ends it all the same.
-TEST_F(PortalExchange, APortalThatTricklesIsEndedAtTheExchangesDeadline) {
-    constexpr int receiveTimeoutMs = 1000;
-    Reply reply = Reply::text(std::string(40, 'x') + "\r\nI5000");
-    reply.pieces.assign(40, 1);
-    reply.pieceGap = milliseconds(250);  // ten seconds for the whole answer
-    portal.addReply(reply);
-    const ProbeOutput out = probe(portal.port(), {"--timeout", std::to_string(receiveTimeoutMs)});
-    EXPECT_EQ(out.events, Strings{"NotifyHTTPStateEvent state=0"}) << out.raw;
-    EXPECT_TRUE(
-        out.logged("[WinInetTransport::post] handles closed at the exchange's deadline "
-                   "[ms]: " +
-                   std::to_string(2 * receiveTimeoutMs)))
-        << out.raw;
-    EXPECT_TRUE(out.logged("Exception! http connection error: no answer within the deadline"));
-    // Windows ends a blocked call when its handle is closed. Wine 8 lets it
-    // run until it returns by itself, at the latest at its time-out, and
-    // fails the next one.
-    EXPECT_GE(out.elapsedMs, 2 * receiveTimeoutMs - 50);
-    EXPECT_LT(out.elapsedMs, 3 * receiveTimeoutMs + 250);
+    for (const auto& c : cases) {
+        if (c.reply) {
+            portal.addReply(*c.reply);
+        }
+        const uint16_t port = c.reply ? portal.port() : PortalSimulator::refusedPort();
+        // Short time-outs: a silent portal costs seconds, not half a minute.
+        const ProbeOutput out = probe(port, {"--timeout", std::to_string(c.timeoutMs)});
+        EXPECT_EQ(out.events, Strings{"NotifyHTTPStateEvent state=0"}) << out.raw;
+        for (const std::string& line : c.logged) {
+            EXPECT_TRUE(out.logged(line)) << line << "\n" << out.raw;
+        }
+        EXPECT_GE(out.elapsedMs, c.minMs) << out.raw;
+        EXPECT_LT(out.elapsedMs, c.maxMs) << out.raw;
+    }
+    EXPECT_EQ(portal.requests().size(), 3u);
 }
 
 // The exchange over TLS (PORTAL_SERVER_SECURE=true): the simulator behind
@@ -162,7 +146,6 @@ TEST_F(PortalExchange, APortalThatTricklesIsEndedAtTheExchangesDeadline) {
 // the shared prefix trusts only while it runs. A certificate the system
 // rejects fails the hello with WinINet's error number.
 TEST_F(PortalExchange, OverTlsOnlyACertificateTheSystemTrustsCarriesTheHello) {
-    ASSERT_TRUE(std::filesystem::is_regular_file(QUORVEL_E2E_TRUSTROOT_EXE));
     const std::filesystem::path certificates = setup_.runsDir / "tls";
     const CommandResult made = runCaptured(
         {"bash", QUORVEL_E2E_TEST_CERTS_SCRIPT, certificates.string()}, {}, milliseconds(30000));
@@ -217,6 +200,45 @@ TEST_F(PortalExchange, OverTlsOnlyACertificateTheSystemTrustsCarriesTheHello) {
     ASSERT_EQ(requests.size(), 1u) << "only the trusted certificate carries a request";
     EXPECT_EQ(requests[0].target, "/portal/");
     EXPECT_EQ(requests[0].body, helloBody);
+}
+
+// Only the vendor and product ids together name the dongle, wherever it
+// comes in the list; the other devices are opened and closed, not talked to.
+// A read that times out is cancelled, and the handle's event and buffer,
+// reused after it, carry the next frame out and its acknowledgement back.
+TEST(DongleWine, TheDongleIsFoundAmongDevicesOfOtherIdsAndATimedOutReadIsCancelled) {
+    const WineSetup setup = WineSetup::fromBuild();
+    DongleSimulator sim(setup, setup.runsDir / "DongleWine");
+    // Runs the probe; its output with Windows line ends made plain.
+    const auto probe = [&](const std::vector<std::string>& args) {
+        const CommandResult result = sim.probe(args);
+        EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+        std::string out = result.out;
+        out.erase(std::remove(out.begin(), out.end(), '\r'), out.end());
+        // Every discovery released its device-information set and preparsed data.
+        EXPECT_NE(out.find("\nsets=0\npreparsed=0\n"), std::string::npos) << out;
+        return out;
+    };
+    const auto has = [](const std::string& out, const std::string& line) {
+        return out.find(line) != std::string::npos;
+    };
+    ASSERT_EQ(sim.command("add mouse 046d c077").rfind("ok ", 0), 0u);
+    ASSERT_EQ(sim.command("add cousin 5e91 2d4b").rfind("ok ", 0), 0u);
+    const std::string none = probe({"open"});
+    EXPECT_TRUE(has(none, "open=0\n") && has(none, "path=\n")) << none;
+    ASSERT_EQ(sim.command("add dongle 5e91 2d4a QV00000042 0aff 258").rfind("ok ", 0), 0u);
+    const std::string out = probe({"open"});
+    EXPECT_TRUE(has(out, "open=1\n")) << out;
+    EXPECT_TRUE(has(out, "path=\\\\.\\pipe\\quorvel-sim-hid#vid_5e91&pid_2d4a#dongle\n")) << out;
+    EXPECT_TRUE(has(out, "input=36\noutput=36\n")) << out;
+    EXPECT_EQ(sim.values("reports mouse"), std::vector<std::string>{"0"});
+    EXPECT_EQ(sim.values("reports cousin"), std::vector<std::string>{"0"});
+
+    const std::string timedOut = probe({"receive", "300", "S020B112233445566"});
+    EXPECT_TRUE(has(timedOut, "]  WAIT_TIMEOUT in receiveReport\n")) << timedOut;
+    EXPECT_TRUE(has(timedOut, "result=-1\ncheck=0\n")) << timedOut;
+    EXPECT_TRUE(has(timedOut, "sent=0\n")) << timedOut;
+    EXPECT_EQ(sim.values("broadcast dongle"), (std::vector<std::string>{"1", "02112293445566"}));
 }
 
 }  // namespace
