@@ -48,7 +48,7 @@ TEST_F(HTTPClientResourceTest, AnAnswerLongerThanTheLimitIsCutThereAndStillCount
     // The rest is read and dropped, so the request closes at once.
     EXPECT_EQ(transport.chunksDelivered, 3);
     send();
-    EXPECT_EQ(recorder.summary(), (Strings{"NotifyHTTPStateEvent=1", "IntervalEvent=4000"}));
+    EXPECT_EQ(recorder.events, (Strings{"NotifyHTTPStateEvent=1", "IntervalEvent=4000"}));
 
     transport.chunks = {std::string(maximumAnswerLength, 'a')};
     EXPECT_EQ(resource.postRequest("h", 80, "/", false, std::nullopt, "H0").size(),
@@ -78,12 +78,12 @@ TEST_F(HTTPClientResourceTest, FailuresLogTheirTextReportStateZeroAndParseNothin
     };
     for (const auto& c : cases) {
         window.commands.clear();
-        recorder.records.clear();
+        recorder.events.clear();
         transport.outcome = c.outcome;
         transport.chunks = c.chunks;
         resource.sendRequest("H0", "h", c.port, "/", false, std::nullopt, errorInterval);
         EXPECT_TRUE(logged("Exception! http connection error: " + c.text)) << c.text;
-        EXPECT_EQ(recorder.summary(), Strings{"NotifyHTTPStateEvent=0"}) << c.text;
+        EXPECT_EQ(recorder.events, Strings{"NotifyHTTPStateEvent=0"}) << c.text;
     }
 }
 
@@ -104,11 +104,11 @@ TEST_F(HTTPClientResourceTest, AnExchangeNotFinishedByItsDeadlineFailsAndIsNotPa
     transport.deadline = 60000;
     transport.chunks = {"S01\r\n", "S02\r\n", "I5000"};
     for (const auto& c : cases) {
-        recorder.records.clear();
+        recorder.events.clear();
         transport.duringPost = [&] { clock.advance(c.beforeAnswer); };
         transport.chunkGap = c.chunkGap;
         send();
-        EXPECT_EQ(recorder.summary(), c.events) << c.beforeAnswer << " " << c.chunkGap;
+        EXPECT_EQ(recorder.events, c.events) << c.beforeAnswer << " " << c.chunkGap;
     }
 }
 
@@ -147,12 +147,12 @@ TEST_F(HTTPClientResourceTest, AnswersGiveTheirEventsInOrder) {
         {{"Iabc"}, {"IntervalEvent=30000"}},
     };
     for (const auto& [chunks, events] : cases) {
-        recorder.records.clear();
+        recorder.events.clear();
         transport.chunks = chunks;
         send();
         Strings expected{"NotifyHTTPStateEvent=1"};
         expected.insert(expected.end(), events.begin(), events.end());
-        EXPECT_EQ(recorder.summary(), expected) << chunks[0];
+        EXPECT_EQ(recorder.events, expected) << chunks[0];
     }
 }
 
@@ -198,13 +198,13 @@ TEST_F(HTTPClientResourceTest, BrowserCommandsOpenOnlyAddressesThatCannotBreakOu
         {"h,80,@elsewhere.example/", ""},
     };
     for (const auto& [fields, address] : cases) {
-        recorder.records.clear();
+        recorder.events.clear();
         resource.parseAnswer("B" + fields + "\r\nI5", errorInterval);
         Strings events{"IntervalEvent=5"};
         if (!address.empty()) {
             events.insert(events.begin(), "StartBrowserEvent=" + address.substr(7));
         }
-        EXPECT_EQ(recorder.summary(), events) << fields;
+        EXPECT_EQ(recorder.events, events) << fields;
     }
 }
 

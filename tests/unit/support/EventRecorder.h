@@ -14,24 +14,10 @@
 // The portal's and dongle's events in firing order, each with its payload as text.
 class EventRecorder {
   public:
-    struct Record {
-        std::string name;
-        std::string payload;
-    };
-
-    // Registers this recorder for every event the two resources fire.
     void listenTo(Resource& resource) { listeners_.listenTo(resource.getActivities()); }
 
     // Each event as "Name=payload", so a whole exchange compares in one check.
-    std::vector<std::string> summary() const {
-        std::vector<std::string> result;
-        for (const Record& record : records) {
-            result.push_back(record.name + "=" + record.payload);
-        }
-        return result;
-    }
-
-    std::vector<Record> records;
+    std::vector<std::string> events;
 
   private:
     static std::string payload(bool state) { return state ? "1" : "0"; }
@@ -59,6 +45,6 @@ class EventRecorder {
                    NotifyUSBStateEvent, ContinueHelloEvent, NotifyDutyCycleStateEvent,
                    ContinueTransmitEvent>
         listeners_{[this](const auto& event) {
-            records.push_back({event.getName(), payload(event)});
+            events.push_back(std::string(event.getName()) + "=" + payload(event));
         }};
 };

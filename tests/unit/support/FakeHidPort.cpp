@@ -84,7 +84,6 @@ std::unique_ptr<HidDevice> FakeHidPort::openFirst(uint16_t vendorId, uint16_t pr
         }
         auto opened_device = std::make_unique<FakeHidDevice>(*this, device.path);
         if (device.vendorId != vendorId || device.productId != productId) {
-            closedWithoutMatch.push_back(device.path);
             continue;
         }
         found.path = device.path;

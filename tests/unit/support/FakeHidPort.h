@@ -32,8 +32,7 @@ class FakeHidPort final : public HidPort {
     // Runs at every discovery; a test can unplug or break things there.
     std::function<void()> beforeOpen;
     uint64_t nowMs = 0;
-    int openDevices = 0;                          // currently open
-    std::vector<std::string> closedWithoutMatch;  // opened, then closed as not ours
+    int openDevices = 0;  // currently open
     std::size_t lastReadLength = 0;
     std::size_t lastWriteLength = 0;
     uint32_t lastTimeout = 0;

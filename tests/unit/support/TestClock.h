@@ -16,10 +16,6 @@ class TestClock final : public Clock {
     LocalTime localTime(int32_t secondsSinceEpoch) const override;
 
     void advance(int64_t milliseconds);
-    void set(int32_t seconds, uint16_t milliseconds) {
-        now_.seconds = seconds;
-        now_.milliseconds = milliseconds;
-    }
     void setProcessMilliseconds(int64_t value) { processMilliseconds_ = value; }
     void setUtcOffsetMinutes(int minutes) { utcOffsetMinutes_ = minutes; }
 

@@ -43,13 +43,12 @@ class FakeUrlOpener final : public UrlOpener {
     std::vector<std::string> opened;
 };
 
-// Free, held by another agent, or not to be had at all; records each acquire's wait.
+// Free, held by another agent, or not to be had at all.
 class FakeCycleLock final : public CycleLock {
   public:
-    Turn acquireWithin(int32_t milliseconds) override {
+    Turn acquireWithin(int32_t) override {
         // The real lock is recursive: taken again unreleased, it keeps other agents out.
         EXPECT_FALSE(held) << "the cycle lock taken again without a release";
-        waits.push_back(milliseconds);
         held = meets == Turn::taken;
         return meets;
     }
@@ -58,7 +57,6 @@ class FakeCycleLock final : public CycleLock {
     // What an acquire meets: `taken` when the lock is free.
     Turn meets = Turn::taken;
     bool held = false;
-    std::vector<int32_t> waits;
 };
 
 // Expire only when a test says so; re-arming an id replaces its expiry, as real timers do.
