@@ -236,13 +236,6 @@ TEST(FrameStore, AListThatExactlyFillsTheFieldIsKept) {
     EXPECT_EQ(stored, "");
 }
 
-TEST(ProgramFolder, IsDriveAndDirectoryWithTheSeparator) {
-    EXPECT_EQ(folderOf("C:\\Program Files\\Quorvel\\quorvel.exe"), "C:\\Program Files\\Quorvel\\");
-    EXPECT_EQ(folderOf("/opt/quorvel/quorvel.exe"), "/opt/quorvel/");
-    EXPECT_EQ(folderOf("C:quorvel.exe"), "C:");
-    EXPECT_EQ(folderOf("quorvel.exe"), "");
-}
-
 TEST(WaitForMainWindow, WaitsUntilTheWindowIsThereAtMostTenTimes) {
     for (const int appearsAfter : {0, 3, 99}) {
         int waits = 0;
