@@ -15,7 +15,7 @@ class FakeHidDevice final : public HidDevice {
         port_.lastWriteLength = length;
         port_.lastTimeout = timeout;
         FakeHidPort::Device* device = port_.find(path_);
-        if (device == nullptr || device->model == nullptr || !device->model->plugged()) {
+        if (device == nullptr || !device->model->plugged()) {
             return TransferResult::Failed;
         }
         ReportBuffer buffer{};
@@ -39,7 +39,7 @@ class FakeHidDevice final : public HidDevice {
             return TransferResult::Completed;
         }
         FakeHidPort::Device* device = port_.find(path_);
-        if (device == nullptr || device->model == nullptr || !device->model->plugged()) {
+        if (device == nullptr || !device->model->plugged()) {
             return TransferResult::Failed;
         }
         port_.passTimeTo(port_.nowMs + timeout);
@@ -78,17 +78,12 @@ std::unique_ptr<HidDevice> FakeHidPort::openFirst(uint16_t vendorId, uint16_t pr
         beforeOpen();
     }
     for (const Device& device : devices) {
-        const bool present = device.model == nullptr || device.model->plugged();
-        if (!present || !device.openable) {
-            continue;
+        if (device.model->plugged() && device.vendorId == vendorId &&
+            device.productId == productId) {
+            found.path = device.path;
+            found.capabilities = device.capabilities;
+            return std::make_unique<FakeHidDevice>(*this, device.path);
         }
-        auto opened_device = std::make_unique<FakeHidDevice>(*this, device.path);
-        if (device.vendorId != vendorId || device.productId != productId) {
-            continue;
-        }
-        found.path = device.path;
-        found.capabilities = device.capabilities;
-        return opened_device;
     }
     return nullptr;
 }

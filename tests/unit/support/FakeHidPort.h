@@ -12,7 +12,7 @@
 #include "tests/unit/support/TestClock.h"
 #include "tools/donglesim/DongleModel.h"
 
-// HID devices talking through their dongle model (none: silent); a read's wait moves the clock.
+// HID devices talking through their dongle models; a read's wait moves the clock.
 class FakeHidPort final : public HidPort {
   public:
     struct Device {
@@ -20,7 +20,6 @@ class FakeHidPort final : public HidPort {
         uint16_t vendorId = 0;
         uint16_t productId = 0;
         HidCapabilities capabilities{36, 36};
-        bool openable = true;
         DongleModel* model = nullptr;
     };
 

@@ -35,7 +35,6 @@ WiredAgent::WiredAgent() : paths(folder.file("quorvel.exe"), "C:\\ProgramData") 
                            ::dongle::vendorId,
                            ::dongle::productId,
                            {36, 36},
-                           true,
                            &dongle});
     portal.chunks = {"I60000"};
 }
