@@ -461,7 +461,6 @@ TEST(EndAgents, EndsTheAgentsOfItsOwnFolderAndNamesEveryOneLeft) {
          true,
          {10, 11},
          R"(quorvel.exe (process 12) left running: it runs from C:\Program Files\Quorvel2\quorvel.exe)"},
-        {{{14, notepad}}, "", true, {}, std::string("no Quorvel agent runs from ") + kOurs},
         // Gone between the list and the opening, or between it and the end.
         {{{20, {"quorvel.exe", kOurs, Then::GoneBeforeOpen}},
           {21, {"quorvel.exe", kOurs, Then::EndsByItself}}},
