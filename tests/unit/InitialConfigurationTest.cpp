@@ -127,11 +127,6 @@ TEST_F(InitialConfigurationTest, SwitchesAreOnOnlyForExactlyTrue) {
         EXPECT_EQ(read.getPortalServerSecure(), c.on) << v;
         EXPECT_EQ(window.commandsWithCode(ID_SHOW_LOGGER).size(), c.on ? 1u : 0u) << v;
     }
-    // A reader without a log window (quorvel-check's) leaves the switch alone.
-    InitialConfiguration check;
-    check.setFilePath(folder.write("check.ini", "ENABLE_LOGGING=false\n"));
-    check.read();
-    EXPECT_TRUE(loggingEnabled());
 }
 
 // As atoi reads them, but saturating instead of overflowing.
