@@ -42,9 +42,6 @@ Reports frameReportsOf(const WiredAgent& agent) {
 
 class CyclesTest : public ::testing::Test {
   protected:
-    Reports frameReports() const { return frameReportsOf(agent); }
-    std::size_t broadcasts() const { return agent.dongle.broadcast().size(); }
-
     WiredAgent agent;
 };
 
@@ -201,10 +198,11 @@ TEST_F(CyclesTest, FramesAreBroadcastInOrderRepeatedUnderOneCounterValueThenClea
 
     // Counter 1, flag set, twice over.
     EXPECT_EQ(
-        frameReports(),
+        frameReportsOf(agent),
         (Reports{
             {0x11, 0x90}, {0x22, 0x90}, {0x33, 0x90}, {0x11, 0x90}, {0x22, 0x90}, {0x33, 0x90}}));
-    EXPECT_EQ(broadcasts(), 6u);  // what the dongle accepted and sent, not only received
+    EXPECT_EQ(agent.dongle.broadcast().size(),
+              6u);  // what the dongle accepted and sent, not only received
     EXPECT_EQ(agent.stored().frames, "");
     EXPECT_EQ(agent.stored().transmitCounter, 1);
     EXPECT_FALSE(agent.timers.isPending(transmit));
@@ -217,13 +215,13 @@ TEST_F(CyclesTest, UtilisationAtTheMaximumStillSendsOneAboveDropsTheFrames) {
     agent.start();
     ASSERT_TRUE(agent.expireHello());
     ASSERT_TRUE(agent.expireTransmit());
-    EXPECT_EQ(broadcasts(), 2u);
+    EXPECT_EQ(agent.dongle.broadcast().size(), 2u);
     EXPECT_TRUE(displayStatus().dutyState);
 
     agent.dongle.setBaseUtilisation(41);
     ASSERT_TRUE(agent.expireHello());
     ASSERT_TRUE(agent.expireTransmit());
-    EXPECT_EQ(broadcasts(), 2u);
+    EXPECT_EQ(agent.dongle.broadcast().size(), 2u);
     EXPECT_EQ(agent.stored().frames, "");
     EXPECT_FALSE(displayStatus().dutyState);
     // The portal is asked again after the duty-cycle interval, not the answer's minute.
@@ -250,7 +248,7 @@ TEST_F(CyclesTest, AFailedTransmissionKeepsTheFramesUntilTheDongleComesBack) {
     agent.hid.beforeOpen = nullptr;
     agent.dongle.unplugAfter(DongleModel::Request::DutyCycle);
     ASSERT_TRUE(agent.expireTransmit());
-    EXPECT_EQ(broadcasts(), 0u);
+    EXPECT_EQ(agent.dongle.broadcast().size(), 0u);
     EXPECT_EQ(agent.stored().frames, "S1122334455,");
     EXPECT_EQ(agent.millisecondsUntil(agent.stored().nextTransmitTime), 20000);
     EXPECT_EQ(agent.lastDelay(transmit), 20000);
@@ -265,7 +263,7 @@ TEST_F(CyclesTest, AFailedTransmissionKeepsTheFramesUntilTheDongleComesBack) {
     EXPECT_EQ(agent.lastDelay(hello), 60000);
     ASSERT_TRUE(agent.expireTransmit());
     // Under counter 3: each of the three attempts took the next value.
-    EXPECT_EQ(frameReports(), (Reports{{0x11, 0xB0}, {0x11, 0xB0}}));
+    EXPECT_EQ(frameReportsOf(agent), (Reports{{0x11, 0xB0}, {0x11, 0xB0}}));
     EXPECT_EQ(agent.stored().frames, "");
     EXPECT_TRUE(displayStatus().usbState);
 }
@@ -285,7 +283,7 @@ TEST_F(CyclesTest, ARemovalNoticeDuringATransmissionEndsItsPassesEarly) {
     ASSERT_TRUE(agent.expireTransmit());
 
     // The first frame of each of the two passes, one read each.
-    EXPECT_EQ(frameReports().size(), 2u);
+    EXPECT_EQ(frameReportsOf(agent).size(), 2u);
 }
 
 TEST_F(CyclesTest, NewFramesReplaceThoseWaitingForARetryAndAreDueAtOnce) {
@@ -305,7 +303,7 @@ TEST_F(CyclesTest, NewFramesReplaceThoseWaitingForARetryAndAreDueAtOnce) {
     EXPECT_EQ(agent.stored().frames, "S1122334455,");
     EXPECT_EQ(agent.lastDelay(transmit), 0);
     ASSERT_TRUE(agent.expireTransmit());
-    EXPECT_EQ(frameReports().front().first, 0x11);
+    EXPECT_EQ(frameReportsOf(agent).front().first, 0x11);
 }
 
 // Whole frames only, and the counter after the field intact.

@@ -45,7 +45,7 @@ WiredAgent::~WiredAgent() {
     Texts::resetForTesting();
 }
 
-Main& WiredAgent::start(const std::string& ini) {
+void WiredAgent::start(const std::string& ini) {
     folder.write("quorvel.ini", ini);
     Platform platform;
     platform.window = &window;
@@ -60,7 +60,6 @@ Main& WiredAgent::start(const std::string& ini) {
     platform.cycleLock = &cycleLock;
     main = std::make_unique<Main>(platform, gate);
     main->initialise();
-    return *main;
 }
 
 void WiredAgent::storeRunTimeData(const RunTimeData& data) {

@@ -106,7 +106,7 @@ class WiredAgent {
     WiredAgent& operator=(const WiredAgent&) = delete;
 
     // Writes quorvel.ini and runs start-up as the initialisation thread does.
-    Main& start(const std::string& ini = configuration());
+    void start(const std::string& ini = configuration());
     // Stores a run-time record as an earlier run would have left it.
     void storeRunTimeData(const RunTimeData& data);
 
