@@ -466,10 +466,8 @@ TEST(CycleLock, ACycleWorksWhileHoldingTheLockAndOnTheRecordAsItStandsThen) {
     using Turn = CycleLock::Turn;
     for (const bool transmission : {false, true}) {
         for (const Turn meets : {Turn::taken, Turn::busy, Turn::unusable}) {
-            const std::string cycle = transmission ? "transmission" : "hello";
-            SCOPED_TRACE(cycle + (meets == Turn::taken  ? ", lock free"
-                                  : meets == Turn::busy ? ", lock held elsewhere"
-                                                        : ", lock unusable"));
+            SCOPED_TRACE(::testing::Message() << "transmission " << transmission << ", lock "
+                                              << static_cast<int>(meets));
             WiredAgent agent;
             RunTimeData record;
             record.serialNumber = "OLD0000001";

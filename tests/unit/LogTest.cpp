@@ -281,8 +281,7 @@ TEST(LogTextTest, AtEveryCapAndLineLengthTheTextStaysWholeAndWithin) {
                 const std::string line(length, 'x');
                 text.append(line);
                 const std::string& t = text.text();
-                SCOPED_TRACE("cap " + std::to_string(cap) + ", line " + std::to_string(length) +
-                             ", before \"" + before + "\"");
+                SCOPED_TRACE(::testing::Message() << cap << " " << length << " " << before);
                 ASSERT_LE(t.size(), cap);
                 ASSERT_EQ(t.find('\0'), std::string::npos);
                 ASSERT_EQ(t.compare(0, header.size(), header), 0);
