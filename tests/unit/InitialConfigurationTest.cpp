@@ -291,15 +291,6 @@ class TrayStatusTest : public TextsTest {
     }
 };
 
-StatusSnapshot status(bool internet, bool usb, bool duty, const std::string& time = "") {
-    StatusSnapshot s;
-    s.internetState = internet;
-    s.usbState = usb;
-    s.dutyState = duty;
-    s.nextPortalConnectionTime = time;
-    return s;
-}
-
 // Open Portal warns of the same faults, in the same order.
 TEST_F(TrayStatusTest, EachFaultGivesTheFaultIconAndItsLineInOrder) {
     struct Case {
@@ -318,19 +309,20 @@ TEST_F(TrayStatusTest, EachFaultGivesTheFaultIconAndItsLineInOrder) {
          "Offline.\r\nPlug it in.\r\nWait.\r\n"},
     };
     for (const Case& c : cases) {
-        const TrayLook plain = trayLook(status(c.internet, c.usb, c.duty));
+        StatusSnapshot status{c.internet, c.usb, c.duty, ""};
+        const TrayLook plain = trayLook(status);
         EXPECT_EQ(plain.iconResource, c.icon) << c.lines;
         EXPECT_EQ(plain.tooltip, c.lines);
-        EXPECT_EQ(trayLook(status(c.internet, c.usb, c.duty, "14:05")).tooltip,
-                  std::string(c.lines) + "Next: 14:05");
-        EXPECT_EQ(openPortalWarning(status(c.internet, c.usb, c.duty)), c.warning);
+        EXPECT_EQ(openPortalWarning(status), c.warning);
+        status.nextPortalConnectionTime = "14:05";
+        EXPECT_EQ(trayLook(status).tooltip, std::string(c.lines) + "Next: 14:05");
     }
 }
 
 TEST_F(TrayStatusTest, TheTooltipIsCutAtTheShellsLimit) {
     const std::string time(200, '9');
     for (std::size_t length : {1u, 117u, 118u, 119u, 200u}) {
-        const TrayLook look = trayLook(status(true, true, true, time.substr(0, length)));
+        const TrayLook look = trayLook({true, true, true, time.substr(0, length)});
         const std::string full = "Open\r\nNext: " + time.substr(0, length);
         EXPECT_EQ(look.tooltip, full.substr(0, 127)) << length;
         EXPECT_LE(look.tooltip.size(), 127u);
