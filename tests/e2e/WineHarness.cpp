@@ -237,7 +237,6 @@ CommandResult runCaptured(const std::vector<std::string>& argv,
     int status = 0;
     if (!waitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, timeout,
                    milliseconds(10))) {
-        result.timedOut = true;
         ::kill(pid, SIGKILL);
         waitpid(pid, &status, 0);
     }
