@@ -123,8 +123,7 @@ class SystemTrayTest : public ::testing::Test {
     MenuRecordingTray tray{shell, 20};
 };
 
-// A fault changes the image and the tooltip, cut at its limit, in one call;
-// a dongle notice at once.
+// Under Wine each refresh is a round trip to the taskbar's process.
 TEST_F(SystemTrayTest, TheIconFollowsTheStateAtOnceWithItsTooltipCutAtItsLimit) {
     ASSERT_TRUE(create());
     setStatus(false, false, true, std::string(200, '7'));
@@ -160,9 +159,7 @@ TEST_F(SystemTrayTest, ADoubleClickPostsOpenPortalAndOtherIconsAreIgnored) {
     EXPECT_EQ(posted(), (Commands{{ID_OPEN_PORTAL, 0}}));
 }
 
-// Start-up reads the language file: a right-click before that waits for it,
-// and a second one shows the menu resource's own words at once, so that Exit
-// can be reached even when start-up never finishes.
+// Exit must be reachable even when start-up never reads the language file.
 TEST_F(SystemTrayTest, ARightClickBeforeTheLanguageIsReadWaitsForItOrForTheNextClick) {
     ASSERT_TRUE(create());
     const Strings builtIn{"Open Portal", "About", "Exit"};
@@ -182,9 +179,7 @@ TEST_F(SystemTrayTest, ARightClickBeforeTheLanguageIsReadWaitsForItOrForTheNextC
     EXPECT_EQ(tray.menus, (std::vector<Strings>{builtIn, translated, translated}));
 }
 
-// At logon the taskbar may not be ready: the agent must not vanish, and
-// adds the icon later. A new taskbar knows no icons: it gets this one as it
-// is now, unless the icon was removed on purpose.
+// At logon the taskbar may not be ready, and a new taskbar knows no icons.
 TEST_F(SystemTrayTest, ARefusedIconIsAddedLaterAndANewTaskbarGetsItUnlessItWasRemoved) {
     shell.refuseAdds = 2;
     EXPECT_FALSE(create());
