@@ -30,8 +30,6 @@ TEST_F(Agent, AHelloReachesThePortalAndOpenPortalFollowsEachRunningHelloOnce) {
     ASSERT_TRUE(waitForHellos(1));
     const auto request = portal().requests().front();
     EXPECT_EQ(request.method, "POST");
-    EXPECT_EQ(request.target, "/agent/hello.php");
-    EXPECT_EQ(request.body, hello(7));
     EXPECT_EQ(request.header("Content-type"), "application/binary");
     EXPECT_EQ(request.header("User-Agent"), "Quorvel");
     ASSERT_TRUE(waitForStored(minuteAhead)) << "no next hello planned from the answer";
