@@ -211,9 +211,6 @@ bool WineProcess::running() {
 }
 
 std::optional<int> WineProcess::waitForExit(milliseconds timeout) {
-    if (pid_ < 0) {
-        return std::nullopt;
-    }
     waitUntil([this] { return reap(false); }, timeout, milliseconds(20));
     return exitCode_;
 }
