@@ -61,13 +61,6 @@ class MenuRecordingTray final : public CSystemTray {
     }
 };
 
-void pump() {
-    MSG message{};
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-        DispatchMessageA(&message);
-    }
-}
-
 class SystemTrayTest : public ::testing::Test {
   protected:
     SystemTrayTest() {
@@ -187,7 +180,9 @@ TEST_F(SystemTrayTest, ARefusedIconIsAddedLaterAndANewTaskbarGetsItUnlessItWasRe
     const auto deadline = GetTickCount() + 5000;
     while (!tray.visible() && GetTickCount() < deadline) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-        pump();
+        for (MSG message{}; PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE);) {
+            DispatchMessageA(&message);
+        }
     }
     ASSERT_TRUE(tray.visible());
 

@@ -50,11 +50,6 @@ void pumpQuietPeriod() {
     pumpUntil([] { return false; }, milliseconds(300));
 }
 
-HWND createMessageWindow() {
-    return CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                           GetModuleHandleA(nullptr), nullptr);
-}
-
 class Win32WindowTimersTest : public ::testing::Test {
   protected:
     ~Win32WindowTimersTest() override { DestroyWindow(window); }
@@ -68,7 +63,8 @@ class Win32WindowTimersTest : public ::testing::Test {
         };
     }
 
-    HWND window = createMessageWindow();
+    HWND window = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  GetModuleHandleA(nullptr), nullptr);
     Win32WindowTimers timers{window};
 };
 
