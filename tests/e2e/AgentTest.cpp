@@ -1,6 +1,4 @@
-// The real agent under Wine: its hello with Open Portal, a second start and
-// another holder of the cycle lock in play; the fatal error for a missing
-// configuration. (The cycles' logic is CyclesTest's.)
+// The real agent under Wine. (The cycles' logic is CyclesTest's.)
 
 #include <gtest/gtest.h>
 

@@ -65,8 +65,7 @@ class AgentWithSimulators : public ::testing::Test {
     // Starts an agent from `folder`; it is killed at teardown if still alive.
     WineProcess& startAgent(const std::filesystem::path& folder,
                             const std::map<std::string, std::string>& extraEnv = {});
-    // Waits until a logger window exists (and is visible, if asked), failing
-    // early when `agent` (null: started by someone else) ends first.
+    // Fails early when `agent` (null: started by someone else) ends first.
     bool waitForLoggerWindow(WineProcess* agent, bool visible = false);
     // Expects exit code 0 and no logger window left behind.
     void endWith(WineProcess& agent, int command);

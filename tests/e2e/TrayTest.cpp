@@ -37,9 +37,7 @@ std::string unescape(const std::string& value) {
     return out;
 }
 
-// The driver's lines that start with `kind` ("item ", "control "): their
-// key=value words, and under "text" or "title" the escaped text that always
-// comes last.
+// The driver's `kind` lines; an escaped text or title always comes last.
 using Fields = std::map<std::string, std::string>;
 std::vector<Fields> records(const std::string& out, const std::string& kind) {
     std::vector<Fields> found;
@@ -117,8 +115,7 @@ class Tray : public AgentWithSimulators {
         }
     }
 
-    // The German language file: the first value of each name. The files are
-    // Latin-1; the driver speaks UTF-8.
+    // The first value of each name; the file is Latin-1, the driver UTF-8.
     std::map<std::string, std::string> german() {
         std::map<std::string, std::string> texts;
         for (const std::string& line :
@@ -139,8 +136,7 @@ class Tray : public AgentWithSimulators {
         return texts;
     }
 
-    // The X window of the virtual desktop, whose coordinates are the
-    // desktop's own.
+    // The virtual desktop's X window, whose coordinates are the desktop's.
     const std::string& desktop() {
         const Strings search{"search", "--name", std::string("^") + kDesktop + " - Wine desktop$"};
         if (desktop_.empty()) {
@@ -187,9 +183,8 @@ class Tray : public AgentWithSimulators {
         xdotool({"click", "--repeat", std::to_string(times), "--delay", "120", button});
     }
 
-    // Photographs the right end of the taskbar, where the notification area
-    // shows the agent's icon, the only one: a blue disc, the fault icon with
-    // a red badge in its lower right quarter, on a grey or white taskbar.
+    // The agent's icon, the only one at the taskbar's right end: a blue disc,
+    // the fault icon with a red badge in its lower right quarter.
     IconShot shootIcon() {
         IconShot shot;
         const fs::path file = shots_ / ("shot-" + std::to_string(++shotsTaken_) + ".png");
@@ -254,8 +249,6 @@ class Tray : public AgentWithSimulators {
                << "expected " << expected << ", the screen shows " << shot.look << " in " << shots_;
     }
 
-    // Right-clicks the icon and reads the items of the menu that opens,
-    // whose default is Open Portal.
     std::vector<Fields> rightClick() {
         click(lastIcon_, "3");
         const CommandResult r = drive({"wait-menu", kShowMs});

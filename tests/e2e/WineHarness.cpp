@@ -36,8 +36,7 @@ int decodeStatus(int status) {
     return WIFSIGNALED(status) ? -WTERMSIG(status) : -1;
 }
 
-// Starts `argv` with the current environment and `env` over it, no input,
-// its output to `out` and `err` (one file when they are equal).
+// No input; `out` and `err` may be one file.
 pid_t spawn(std::vector<std::string> argv, const std::map<std::string, std::string>& env,
             const fs::path& out, const fs::path& err, const fs::path& workDir = {}) {
     std::map<std::string, std::string> merged;

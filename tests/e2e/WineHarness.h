@@ -82,8 +82,7 @@ class Harness {
 
     const WineSetup& setup() const { return setup_; }
 
-    // A fresh program folder `runsDir/name`: quorvel.exe, `ini` as
-    // quorvel.ini and resources/.
+    // A fresh `runsDir/name` with quorvel.exe, `ini` and resources/.
     std::filesystem::path makeProgramFolder(const std::string& name, const std::string& ini);
 
     // Starts quorvel.exe of `folder` there, its output in folder/agent-N.log.

@@ -367,16 +367,14 @@ TEST_F(Setup, SilentInstallIsCheckedUpgradedAndUninstalled) {
                         {}, kExitTimeout);
         EXPECT_EQ(verified.exitCode, 0) << verified.out << verified.err;
     }
-    // What a deployment tool runs to remove it (its DisplayVersion the
-    // upgrade below reads back).
+    // What a deployment tool runs to remove it.
     const std::string uninstaller = "\"" + std::string(kInstallDir) + "\\uninstall.exe\"";
     Values entry = registry(kUninstallKey).value_or(Values{});
     EXPECT_EQ(entry["UninstallString"], uninstaller);
     EXPECT_EQ(entry["QuietUninstallString"], uninstaller + " /S");
 
-    // quorvel.ini (complete and without a slip: quorvel-check's ok below):
-    // each key once (the agent takes the last, the administrator edits the
-    // first) and under a comment, Windows line ends throughout.
+    // Each key once: the agent takes the last, the administrator edits the
+    // first.
     const fs::path iniPath = installDir() / "quorvel.ini";
     const std::string text = readFile(iniPath);
     EXPECT_FALSE(std::regex_search(text, std::regex("(^|[^\r])\n"))) << "a line without CR";
@@ -396,9 +394,8 @@ TEST_F(Setup, SilentInstallIsCheckedUpgradedAndUninstalled) {
     EXPECT_TRUE(waitForLoggerWindow(nullptr, true));
     expectHelloThrough(proxy);
 
-    // quorvel-check through the Windows calls the unit tests fake: the
-    // configuration beside itself (whatever its first word says) with every
-    // key and no slip, the dongle, the portal through the proxy.
+    // quorvel-check through the Windows calls the unit tests fake, its
+    // configuration beside itself whatever its first word says.
     const CommandResult fine = harness().wine(
         {harness().setup().driverExe.string(), "run-as",
          std::string(kInstallDir) + "\\quorvel-check.exe", "C:\\elsewhere\\quorvel-check.exe"},
@@ -413,8 +410,7 @@ TEST_F(Setup, SilentInstallIsCheckedUpgradedAndUninstalled) {
         << fine.out;
     EXPECT_EQ(parseKeyValues(fine.out)["exit"], "1");
 
-    // As an older release would be left: another version in quorvel.ini, a
-    // value tuned by hand, another quorvel.exe, running, its record settled.
+    // As an older release would be left, a value tuned by hand.
     const std::string built = std::string("SOFTWARE_VERSION=") + kVersion;
     const std::string older = withLines(readFile(iniPath), {{built, "SOFTWARE_VERSION=0.0.9"}}) +
                               "; tuned by the administrator\r\nUSB_WAIT_TIMEOUT=1500\r\n";
@@ -423,9 +419,8 @@ TEST_F(Setup, SilentInstallIsCheckedUpgradedAndUninstalled) {
     const std::string data = readFile(harness().runTimeFile());
     const std::string oldPid = agentWindow().pid;
 
-    // The upgrade ends it, replaces the program, puts the version and the
-    // value given into the administrator's file and starts the new one
-    // through the desktop's shell, not with its own administrator token.
+    // The new agent is started through the desktop's shell, not with the
+    // setup's administrator token.
     ASSERT_EQ(runSetup({"/S", "/PARTNER=acme-2"}), 0);
     EXPECT_TRUE(sameFile(installDir() / "quorvel.exe", QUORVEL_E2E_AGENT_EXE));
     EXPECT_EQ(readFile(iniPath), withLines(older, {{"SOFTWARE_VERSION=0.0.9", built},
@@ -463,8 +458,7 @@ TEST_F(Setup, SilentInstallIsCheckedUpgradedAndUninstalled) {
     EXPECT_EQ(run(installDir() / "uninstall.exe", inPlace, "uninstall.log"), 0);
     EXPECT_TRUE(waitUntil([&] { return installedAgentPids().empty(); }, kExitTimeout))
         << "the agent on the other desktop still runs";
-    // What the user put there stays, and the uninstaller, which cannot
-    // remove itself in place.
+    // The uninstaller cannot remove itself in place.
     EXPECT_EQ(listing(installDir()), "notes.txt uninstall.exe ");
     expectRemovedKeepingData();
 }
@@ -542,8 +536,6 @@ TEST_F(Setup, PackageInstallsUpgradesRefusesADowngradeAndUninstallsKeepingTheDat
     expectHelloThrough(proxy);
     const std::string data = readFile(harness().runTimeFile());
 
-    // An interactive upgrade with one value: the running agent is asked to
-    // end, the administrator's lines stay, the new agent is started.
     const fs::path iniPath = installDir() / "quorvel.ini";
     const std::string ini =
         readFile(iniPath) + "; tuned by the administrator\r\nUSB_WAIT_TIMEOUT=1500\r\n";
