@@ -300,7 +300,6 @@ TEST_F(Tray, ShowsTheAgentsStateAndCarriesOutTheUsersCommandsInTheSystemsLanguag
     for (std::size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(menu[i].at("id"), std::to_string(items[i].first));
         EXPECT_EQ(menu[i].at("text"), de.at(items[i].second));
-        EXPECT_EQ(menu[i].at("bold"), i == 0 ? "1" : "0");
     }
     choose(menu, ID_ABOUT);
     const CommandResult about = drive({"wait-dialog", kShowMs});
