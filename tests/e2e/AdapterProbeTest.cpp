@@ -185,10 +185,7 @@ TEST_F(PortalExchange, OverTlsOnlyACertificateTheSystemTrustsCarriesTheHello) {
             << out.raw;
     }
     trustRoot("remove");
-    const auto requests = portal.requests();
-    ASSERT_EQ(requests.size(), 1u) << "only the trusted certificate carries a request";
-    EXPECT_EQ(requests[0].target, "/portal/");
-    EXPECT_EQ(requests[0].body, helloBody);
+    EXPECT_EQ(portal.requests().size(), 1u) << "only the trusted certificate carries a request";
 }
 
 // Only the vendor and product ids together name the dongle; the others are
