@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <fstream>
-#include <iostream>
 
 #include "resources/resource.h"
 
@@ -15,10 +14,6 @@ int64_t wallClockMs() {
         .count();
 }
 
-int64_t msOf(const TimeStamp& time) {
-    return int64_t{time.seconds} * 1000 + time.milliseconds;
-}
-
 TimeStamp timeStampAt(int64_t ms) {
     TimeStamp time;
     time.seconds = static_cast<int32_t>(ms / 1000);
@@ -27,7 +22,8 @@ TimeStamp timeStampAt(int64_t ms) {
 }
 
 bool minuteAhead(const RunTimeData& data) {
-    return msOf(data.nextHelloTime) - wallClockMs() > 50000;
+    const TimeStamp& next = data.nextHelloTime;
+    return int64_t{next.seconds} * 1000 + next.milliseconds - wallClockMs() > 50000;
 }
 
 std::string onAir(const std::string& frame, int counter) {
@@ -70,7 +66,6 @@ void AgentWithSimulators::SetUp() {
     if (!windows->empty()) {
         // Only a crashed earlier test leaves an agent behind; ending it keeps
         // one crash from failing every test after it.
-        std::cerr << "note: ending " << windows->size() << " agent(s) left over\n";
         harness_->driver({"kill-all"});
         ASSERT_EQ(harness_->driver({"wait-gone", "10000"}).exitCode, 0)
             << "an agent left over from an earlier test does not go away";
@@ -79,10 +74,8 @@ void AgentWithSimulators::SetUp() {
     std::error_code ignored;
     fs::remove_all(harness_->runTimeFile().parent_path(), ignored);
     portal_ = std::make_unique<portalsim::PortalSimulator>();
-    if (withDongle_) {
-        dongle_ = std::make_unique<DongleSimulator>(
-            harness().setup(), harness().setup().runsDir / (currentTestName() + ".dongle"));
-    }
+    dongle_ = std::make_unique<DongleSimulator>(
+        harness().setup(), harness().setup().runsDir / (currentTestName() + ".dongle"));
 }
 
 void AgentWithSimulators::TearDown() {
@@ -113,8 +106,7 @@ bool AgentWithSimulators::waitForLoggerWindow(WineProcess* agent, bool visible) 
     const bool appeared = waitUntil([&] { return ended() || harness_->driver(args).exitCode == 0; },
                                     kStartTimeout, milliseconds(0)) &&
                           !ended();
-    EXPECT_TRUE(appeared) << "no " << (visible ? "visible " : "") << "logger window"
-                          << (ended() ? ": the agent ended" : "");
+    EXPECT_TRUE(appeared) << "no logger window, or the agent ended";
     return appeared;
 }
 

@@ -1,8 +1,5 @@
 // The one fixture of the agent scenarios: the real agent under Wine with the
-// portal simulator hosted here and the simulated dongle under Wine (its
-// setupapi.dll and hid.dll stand-ins beside quorvel.exe), seen from outside:
-// requests at the portal, frames on air, quorvel.dat, its windows through
-// qvdriver. Its teardown leaves no agent and no logger window behind.
+// portal simulator hosted here and the simulated dongle, seen from outside.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -36,7 +33,6 @@ inline const std::string S2 = "S2C2D33440288";
 inline const std::string S3 = "S3E3F5566037799AA";
 inline const std::string S4 = "S4A4B6677048899";
 
-// A portal answer of these lines.
 inline portalsim::Reply answer(std::initializer_list<std::string> lines) {
     std::string body;
     for (const std::string& line : lines) {
@@ -45,9 +41,8 @@ inline portalsim::Reply answer(std::initializer_list<std::string> lines) {
     return portalsim::Reply::text(body);
 }
 
-// Milliseconds since 1970 on the wall clock, which Wine shares.
+// The wall clock, which Wine shares.
 int64_t wallClockMs();
-int64_t msOf(const TimeStamp& time);
 TimeStamp timeStampAt(int64_t ms);
 // The next hello lies more than 50 s ahead: an answer's "I60000" was planned.
 bool minuteAhead(const RunTimeData& data);
@@ -57,15 +52,12 @@ bool minuteAhead(const RunTimeData& data);
 inline constexpr milliseconds kStartTimeout{20000};
 inline constexpr milliseconds kExitTimeout{15000};
 
-// "Suite.Case" of the running test, fit for a folder name.
 std::string currentTestName();
 
 class AgentWithSimulators : public ::testing::Test {
   protected:
     using Config = std::map<std::string, std::string>;
 
-    // Without the dongle simulator for scenarios that need no dongle.
-    explicit AgentWithSimulators(bool withDongle = true) : withDongle_(withDongle) {}
     void SetUp() override;
     void TearDown() override;
 
@@ -73,13 +65,10 @@ class AgentWithSimulators : public ::testing::Test {
     // Starts an agent from `folder`; it is killed at teardown if still alive.
     WineProcess& startAgent(const std::filesystem::path& folder,
                             const std::map<std::string, std::string>& extraEnv = {});
-    // Waits until a logger window exists (and is visible, if asked), failing
-    // early when `agent` (null: started by someone else) ends first.
+    // Fails early when `agent` (null: started by someone else) ends first.
     bool waitForLoggerWindow(WineProcess* agent, bool visible = false);
-    // Ends `agent` with the window command `command` and expects exit code
-    // 0 and no logger window left behind.
+    // Expects exit code 0 and no logger window left behind.
     void endWith(WineProcess& agent, int command);
-    // Runs the driver and fails the test when it does not exit 0.
     CommandResult drive(const std::vector<std::string>& args);
 
     portalsim::PortalSimulator& portal() { return *portal_; }
@@ -87,45 +76,37 @@ class AgentWithSimulators : public ::testing::Test {
 
     // Short intervals, logging on, the portal simulator as the portal.
     Config config() const;
-    // A fresh program folder named after the test (plus `suffix`), with
-    // `config` and the stand-ins.
+    // A fresh program folder named after the test, with the stand-ins.
     std::filesystem::path agentFolder(const Config& config, const std::string& suffix = "");
-    // Starts quorvel.exe of `folder` with the stand-ins in use; returns at
-    // once. The others fail the test unless its logger window appears.
+    // Returns at once; the others fail the test unless the window appears.
     WineProcess& launch(const std::filesystem::path& folder);
     WineProcess& startAgentIn(const std::filesystem::path& folder);
     WineProcess& startAgentWith(const Config& config);
 
     // The dongle (kSerial, kRadio, kFirmware) plugged in as device "dongle".
     void plugDongle();
-    // Frames the dongle broadcast so far, as hex telegrams in order.
+    // As hex telegrams in order.
     std::vector<std::string> broadcast();
     bool waitForBroadcast(std::size_t count);
 
     std::vector<std::string> helloBodies() const;
-    // The hello the agent sends with `reason` and the plugged dongle.
     std::string hello(int reason) const;
     bool waitForHellos(std::size_t count, milliseconds timeout = milliseconds(15000));
 
     // quorvel.dat decoded, when it exists with its full size.
     std::optional<RunTimeData> stored();
-    // Waits until quorvel.dat satisfies `condition`; returns the record seen.
     std::optional<RunTimeData> waitForStored(
         const std::function<bool(const RunTimeData&)>& condition,
         milliseconds timeout = milliseconds(15000));
-    // Writes a record as an earlier run would have left it (to quorvel.dat
-    // unless `file` is given).
     void store(const RunTimeData& data, std::filesystem::path file = {});
     // A record of an earlier run with this dongle: hello an hour ahead.
     RunTimeData earlierRun() const;
 
-    // Open Portal, as the tray menu sends it.
     void openPortal();
-    // Open Portal, and its answer's `frame` on air (twice) with `counter`.
+    // Expects the answer's `frame` on air twice with `counter`.
     void openPortalAndSend(const std::string& frame, int counter);
 
   private:
-    bool withDongle_;
     std::unique_ptr<Harness> harness_;
     std::list<WineProcess> agents_;
     std::unique_ptr<portalsim::PortalSimulator> portal_;

@@ -1,6 +1,5 @@
 // The simulated dongle under Wine (donglesim.exe), driven over its loopback
-// control port, and the agent's HID code (dongleprobe.exe) run against it
-// through the setupapi.dll and hid.dll stand-ins beside it.
+// control port, and the agent's HID code (dongleprobe.exe) run against it.
 #pragma once
 
 #include <filesystem>
@@ -13,19 +12,15 @@ namespace quorvel::e2e {
 
 class DongleSimulator {
   public:
-    // Starts the simulator in `folder`; throws std::runtime_error when it
-    // does not come up in time.
     DongleSimulator(const WineSetup& setup, const std::filesystem::path& folder);
     ~DongleSimulator();
     DongleSimulator(const DongleSimulator&) = delete;
     DongleSimulator& operator=(const DongleSimulator&) = delete;
 
-    // One command line; returns the simulator's one-line answer.
     std::string command(const std::string& line);
     // The answer's words after "ok" (empty when the answer was an error).
     std::vector<std::string> values(const std::string& line);
 
-    // Runs dongleprobe.exe with `args` through the stand-ins.
     CommandResult probe(const std::vector<std::string>& args,
                         milliseconds timeout = milliseconds(30000)) const;
 

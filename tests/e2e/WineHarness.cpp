@@ -36,8 +36,7 @@ int decodeStatus(int status) {
     return WIFSIGNALED(status) ? -WTERMSIG(status) : -1;
 }
 
-// Starts `argv` with the current environment and `env` over it, no input,
-// its output to `out` and `err` (one file when they are equal).
+// No input; `out` and `err` may be one file.
 pid_t spawn(std::vector<std::string> argv, const std::map<std::string, std::string>& env,
             const fs::path& out, const fs::path& err, const fs::path& workDir = {}) {
     std::map<std::string, std::string> merged;
@@ -211,9 +210,6 @@ bool WineProcess::running() {
 }
 
 std::optional<int> WineProcess::waitForExit(milliseconds timeout) {
-    if (pid_ < 0) {
-        return std::nullopt;
-    }
     waitUntil([this] { return reap(false); }, timeout, milliseconds(20));
     return exitCode_;
 }
@@ -237,7 +233,6 @@ CommandResult runCaptured(const std::vector<std::string>& argv,
     int status = 0;
     if (!waitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, timeout,
                    milliseconds(10))) {
-        result.timedOut = true;
         ::kill(pid, SIGKILL);
         waitpid(pid, &status, 0);
     }

@@ -17,12 +17,10 @@ namespace quorvel::e2e {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// Polls `condition` until it holds or `timeout` has passed (checked once
-// more at the deadline); returns whether it held.
+// Checked once more at the deadline.
 bool waitUntil(const std::function<bool()>& condition, milliseconds timeout,
                milliseconds interval = milliseconds(50));
 
-// Where the shared Wine prefix and X display live, and the programs in play.
 struct WineSetup {
     std::filesystem::path wine = "wine";
     std::filesystem::path prefix;
@@ -32,17 +30,14 @@ struct WineSetup {
     std::filesystem::path resourcesDir;  // copied into each program folder
     std::filesystem::path runsDir;       // parent of the per-test program folders
 
-    // From wine-env.sh's state file and the paths the build compiled in;
-    // throws std::runtime_error naming what is missing.
+    // From wine-env.sh's state file and the paths the build compiled in.
     static WineSetup fromBuild();
 
-    // The environment every Wine process of a test gets.
     std::map<std::string, std::string> environment() const;
 };
 
 struct CommandResult {
-    int exitCode = -1;  // the process's exit code, or -signal when killed
-    bool timedOut = false;
+    int exitCode = -1;  // the process's exit code, or -signal when killed (also past its time)
     std::string out;
     std::string err;
 };
@@ -67,9 +62,8 @@ class WineProcess {
 
     pid_t pid() const { return pid_; }
     bool running();
-    // The exit code once the process has ended within `timeout`.
     std::optional<int> waitForExit(milliseconds timeout);
-    // Kills and reaps the process; returns true if it was still running.
+    // Returns true if it was still running.
     bool kill();
 
   private:
@@ -79,7 +73,6 @@ class WineProcess {
     std::optional<int> exitCode_;
 };
 
-// Runs a program to its end with its output captured; killed past `timeout`.
 CommandResult runCaptured(const std::vector<std::string>& argv,
                           const std::map<std::string, std::string>& env, milliseconds timeout);
 
@@ -89,8 +82,7 @@ class Harness {
 
     const WineSetup& setup() const { return setup_; }
 
-    // A fresh program folder `runsDir/name`: quorvel.exe, `ini` as
-    // quorvel.ini and resources/.
+    // A fresh `runsDir/name` with quorvel.exe, `ini` and resources/.
     std::filesystem::path makeProgramFolder(const std::string& name, const std::string& ini);
 
     // Starts quorvel.exe of `folder` there, its output in folder/agent-N.log.
@@ -100,11 +92,9 @@ class Harness {
     // C:\ProgramData\quorvel\quorvel.dat of the shared prefix.
     std::filesystem::path runTimeFile() const;
 
-    // Runs `wine args...` to its end, `extraEnv` over the setup's environment.
     CommandResult wine(const std::vector<std::string>& args,
                        const std::map<std::string, std::string>& extraEnv = {},
                        milliseconds timeout = milliseconds(20000)) const;
-    // Runs qvdriver.exe with `args`.
     CommandResult driver(const std::vector<std::string>& args,
                          milliseconds timeout = milliseconds(20000)) const;
 
@@ -117,7 +107,6 @@ class Harness {
     };
     std::optional<std::vector<LoggerWindow>> loggerWindows() const;
 
-    // The log view's text, or nullopt when there is no logger window.
     std::optional<std::string> logText() const;
 
   private:
@@ -125,11 +114,10 @@ class Harness {
     int agentsStarted_ = 0;
 };
 
-// Values of key=value lines in driver output; later keys win.
+// Later keys win.
 std::map<std::string, std::string> parseKeyValues(const std::string& output);
 
 using Strings = std::vector<std::string>;
-// The lines of a text, without their line ends (LF or CRLF).
 Strings linesOf(const std::string& text);
 // The contents of a file, or "" when it cannot be read.
 std::string readFile(const std::filesystem::path& path);

@@ -1,6 +1,4 @@
-// The compiled resources of this module, linked with resources/quorvel.rc as
-// quorvel.exe is. (Menus, About and the icons' looks the Wine tier reads
-// from the running agent.)
+// The compiled resources, linked with resources/quorvel.rc as quorvel.exe is.
 
 #include <windows.h>
 
@@ -87,8 +85,6 @@ SIZE iconSize(HICON icon) {
 // The small-icon sizes from 100 % to 250 % display scale and the large ones.
 constexpr int kTraySizes[] = {16, 20, 24, 32, 40, 48, 64};
 
-// The image Windows picks for each size must be drawn at that size in 32
-// bits, not scaled from another.
 TEST(ResourcesIcons, EachGroupCarriesEachSizeDrawnInThirtyTwoBits) {
     for (int id : {IDI_QUORVEL, IDI_TRAY_GOOD, IDI_TRAY_FAULT}) {
         std::vector<int> sizes(std::begin(kTraySizes), std::end(kTraySizes));

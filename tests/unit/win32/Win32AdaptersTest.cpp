@@ -50,11 +50,6 @@ void pumpQuietPeriod() {
     pumpUntil([] { return false; }, milliseconds(300));
 }
 
-HWND createMessageWindow() {
-    return CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                           GetModuleHandleA(nullptr), nullptr);
-}
-
 class Win32WindowTimersTest : public ::testing::Test {
   protected:
     ~Win32WindowTimersTest() override { DestroyWindow(window); }
@@ -68,7 +63,8 @@ class Win32WindowTimersTest : public ::testing::Test {
         };
     }
 
-    HWND window = createMessageWindow();
+    HWND window = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  GetModuleHandleA(nullptr), nullptr);
     Win32WindowTimers timers{window};
 };
 
@@ -90,8 +86,7 @@ TEST_F(Win32WindowTimersTest, KilledOrphanedOrLongestDelayTimersDoNotExpire) {
 }
 
 // Start-up may arm the stored plans before the GUI thread has made the main
-// window; they must go on the window when it comes with the time they had
-// left: not lost, and not expiring at once.
+// window.
 TEST_F(Win32WindowTimersTest, ArmsMadeBeforeTheWindowExistsGoOnItWhenItComes) {
     Win32WindowTimers late;
     int kept = 0, killed = 0, distant = 0;
@@ -114,9 +109,8 @@ TEST_F(Win32WindowTimersTest, ArmsMadeBeforeTheWindowExistsGoOnItWhenItComes) {
     EXPECT_EQ(distant, 0) << "a timer kept for the window lost its delay";
 }
 
-// A deadline already due (a portal asking for the next hello at once) runs
-// with the messages already queued, not after SetTimer's 10 ms minimum, and
-// still once; re-planned before then, only the new plan counts.
+// A portal asking for the next hello at once must not wait for SetTimer's
+// 10 ms minimum.
 TEST_F(Win32WindowTimersTest, ADeadlineAlreadyDueRunsWithTheQueuedMessagesAndOnce) {
     int due = 0, replaced = 0, replacing = 0;
     timers.arm(4, 0, oneShot(4, due));
@@ -131,9 +125,8 @@ TEST_F(Win32WindowTimersTest, ADeadlineAlreadyDueRunsWithTheQueuedMessagesAndOnc
     EXPECT_EQ(replaced + replacing, 0) << "the re-planned timer expired at once";
 }
 
-// An expiry that comes while start-up runs (the stored hello, due at once)
-// is held, once however often it comes, and runs as soon as start-up has
-// finished, not when its window timer next fires (here: never).
+// The stored hello, due at once, runs when start-up has finished, not when
+// its window timer next fires (here: never).
 TEST_F(Win32WindowTimersTest, AnExpiryHeldDuringStartUpRunsOnceItHasFinished) {
     static int runs = 0;
     const TIMERPROC count = [](HWND, UINT, UINT_PTR, DWORD) { ++runs; };
@@ -156,15 +149,13 @@ TEST_F(Win32WindowTimersTest, AnExpiryHeldDuringStartUpRunsOnceItHasFinished) {
     KillTimer(window, 7);
 }
 
-// A buffer far too small grows until the program's path fits.
 TEST(Win32SystemPathsTest, AFarTooSmallBufferGrowsUntilTheProgramPathFits) {
     const std::wstring full = modulePath(MAX_PATH);
     ASSERT_GT(full.size(), 4u);
     EXPECT_EQ(modulePath(4), full);
 }
 
-// quorvel-check's lines: the errors people meet in plain words, any other
-// in the system's own words without its full stop, and always the number.
+// quorvel-check's lines: the system's words without their full stop.
 TEST(ErrorWordsTest, AnErrorIsNamedInWordsWithItsNumberInBrackets) {
     EXPECT_EQ(errorInWords(10061), "connection refused (10061)");
     EXPECT_EQ(errorInWords(0x20000001), "error (536870913)");       // no text anywhere

@@ -27,10 +27,7 @@ class Win32FileSystemTest : public ::testing::Test {
     Win32FileSystem files;
 };
 
-// Bytes come back as written, without text-mode translation, and a read
-// stops at the size asked for or at the file's end; an atomic write replaces
-// the file and leaves no temporary behind. A missing file or folder fails
-// the read or the write.
+// No text-mode translation, and no padding of a short file.
 TEST_F(Win32FileSystemTest, BytesComeBackExactlyAndAtomicWritesReplaceTheFile) {
     const std::string path = folder.file("quorvel.dat");
     ASSERT_TRUE(files.writeFile(path, std::vector<uint8_t>(10304, 1)));
@@ -117,8 +114,7 @@ TEST_F(Win32FileSystemTest, TheSetupsStepsSetOwnerAndProtectedListOnNewAndExisti
     }
 }
 
-// Another name of a file of someone else's, given at the temporary name or
-// as the record itself: the file behind it is neither written nor read.
+// Another name of someone else's file at the temporary name or the record's.
 TEST_F(Win32FileSystemTest, AHardLinkIsNeitherWrittenNorReadThrough) {
     const std::string theirs = folder.write("theirs.txt", "not the agent's");
     const auto theirBytes = [&] {
