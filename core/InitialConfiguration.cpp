@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <variant>
 
 #include "core/Log.h"
@@ -165,6 +166,12 @@ std::string InitialConfiguration::nearestKey(const std::string& name) {
     std::size_t best = 3;
     std::string nearest;
     for (const Setting& setting : settings()) {
+        // The lengths alone rule most names out; a long line's name would
+        // otherwise cost a table of its length for every key.
+        const std::size_t keyLength = std::strlen(setting.key);
+        if (std::max(name.size(), keyLength) - std::min(name.size(), keyLength) >= best) {
+            continue;
+        }
         const std::size_t distance = editDistance(name, setting.key);
         if (distance < best) {
             best = distance;
