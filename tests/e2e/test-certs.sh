@@ -11,8 +11,10 @@
 #   stranger.pem       for localhost, issued by a CA nobody trusts
 #
 # Valid for two days: long enough for any run, short enough to be worthless.
-# P-256 keys, which Wine's TLS takes and which take milliseconds to make
-# where RSA keys take seconds.
+# The authorities sign with RSA: Wine 8 rejects an ECDSA certificate
+# signature whose r or s is shorter than 32 bytes (about 1 in 128) as
+# signed by an unknown authority, where an RSA signature has one length.
+# The server key is P-256, which takes milliseconds to make.
 set -euo pipefail
 
 [[ $# -eq 1 ]] || { sed -n '2,11p' "$0" >&2; exit 2; }
@@ -21,7 +23,7 @@ cd "$1"
 
 # A certificate authority: its key and its self-signed certificate.
 authority() {
-    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 \
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 \
         -subj "/CN=$2" -keyout "$1.key" -out "$1.pem" 2>/dev/null
 }
 
